@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QStringList>
+
+#include <cstdio>
+
+// The subcommands of busvista-cli register themselves with a static
+// CliCommand object in their own source file.
+struct CliCommand
+{
+    using Run = int (*)(const QStringList &args);
+
+    CliCommand(const char *name, const char *usage, Run run);
+
+    const char *name;
+    const char *usage;
+    Run run;
+};
+
+namespace Cli {
+
+// Exit codes shared by all subcommands.
+enum ExitCode { Ok = 0, Failed = 1, Usage = 2 };
+
+// Prints the usage line of the command to stderr and returns Usage.
+int usageError(const char *command, const QString &message = QString());
+
+// Writes UTF-8 text to stdout / stderr.
+void out(const QString &text);
+void err(const QString &text);
+
+// Reads the value after option `name` in `args`; false if absent.
+// Sets *missing when the option is present without a value.
+bool optionValue(const QStringList &args, const QString &name, QString *value, bool *missing = nullptr);
+
+} // namespace Cli

@@ -1,0 +1,89 @@
+#include "canbackend.h"
+
+#include <QStringList>
+
+CanBackend::CanBackend(QObject *parent)
+    : QObject(parent)
+{
+    m_flushTimer.setInterval(20);
+    connect(&m_flushTimer, &QTimer::timeout, this, &CanBackend::flushQueue);
+    m_flushTimer.start();
+}
+
+CanBackend::~CanBackend() = default;
+
+bool CanBackend::resetHardware(QString *)
+{
+    return true;
+}
+
+int CanBackend::bitrate() const
+{
+    return 0;
+}
+
+void CanBackend::enqueue(const CanFrame &frame)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.append(frame);
+}
+
+void CanBackend::enqueue(const QList<CanFrame> &frames)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.append(frames);
+}
+
+void CanBackend::clearQueue()
+{
+    QList<CanFrame> dropped;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        dropped.swap(m_pending);
+    }
+    // dropped is freed here, outside the lock
+}
+
+void CanBackend::flushQueue()
+{
+    QList<CanFrame> batch;
+    {
+        // Swap, so the lock time does not depend on the batch size.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pending.isEmpty())
+            return;
+        batch.swap(m_pending);
+    }
+    emit framesReceived(batch);
+}
+
+QString CanBackend::statusText(unsigned flags)
+{
+    if (flags == 0)
+        return tr("OK");
+    QStringList texts;
+    if (flags & BusOff)
+        texts << tr("Bus-Off");
+    else if (flags & BusHeavy)
+        texts << tr("Bus-Heavy (Error passive)");
+    else if (flags & BusLight)
+        texts << tr("Bus-Light (Warnung)");
+    if (flags & ControllerOverrun)
+        texts << tr("Controller-Überlauf");
+    if (flags & RxQueueOverrun)
+        texts << tr("Empfangsqueue-Überlauf");
+    if (flags & TxBufferFull)
+        texts << tr("Sendepuffer voll");
+    if (flags & TxQueueFull)
+        texts << tr("Sendequeue voll");
+    if (flags & DriverNotLoaded)
+        texts << tr("Treiber nicht geladen");
+    if (texts.isEmpty())
+        return tr("Fehler 0x%1").arg(flags, 0, 16);
+    return texts.join(QStringLiteral(", "));
+}
+
+QString CanBackend::notConnectedText()
+{
+    return tr("Nicht verbunden.");
+}
