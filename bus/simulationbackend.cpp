@@ -1,0 +1,220 @@
+#include "simulationbackend.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr quint32 BootUpId = 0x705;
+constexpr quint32 SdoRequestId = 0x605;
+constexpr qint64 RemoteAnswerDelayUs = 200;
+
+void putBigEndian16(CanFrame &frame, int at, unsigned value)
+{
+    frame.data[at] = quint8(value >> 8);
+    frame.data[at + 1] = quint8(value);
+}
+
+void putLittleEndian16(CanFrame &frame, int at, unsigned value)
+{
+    frame.data[at] = quint8(value);
+    frame.data[at + 1] = quint8(value >> 8);
+}
+
+// A 300-step cycle (15 s at 50 ms): idle, rising edge, plateau, falling edge.
+void rampProfile(CanFrame &frame, quint64 count, unsigned offset)
+{
+    const unsigned phase = unsigned((offset + count) % 300);
+    unsigned value = 0;
+    quint8 mode = 0xC0;
+    if (phase >= 100 && phase <= 184) {
+        value = (phase - 99) * 1000 / 85;
+        mode = 0xC4;
+    } else if (phase >= 185 && phase <= 214) {
+        value = 1000;
+    } else if (phase >= 215) {
+        value = (300 - phase) * 1000 / 85;
+        mode = 0xC8;
+    }
+    frame.data[0] = value >= 200 ? 0x11 : 0x10;
+    frame.data[1] = mode;
+    putLittleEndian16(frame, 2, value);
+}
+
+} // namespace
+
+SimulationBackend::SimulationBackend(QObject *parent)
+    : CanBackend(parent)
+    , m_random({0x00C0FFEEu})
+{
+    m_tickTimer.setTimerType(Qt::PreciseTimer);
+    m_tickTimer.setInterval(1);
+    connect(&m_tickTimer, &QTimer::timeout, this, &SimulationBackend::tick);
+}
+
+SimulationBackend::~SimulationBackend()
+{
+    m_tickTimer.stop();
+}
+
+bool SimulationBackend::open(const ConnectParams &, QString *)
+{
+    close();
+    buildMessages();
+    m_clock.start();
+    clearQueue();
+
+    CanFrame bootUp;
+    bootUp.id = BootUpId;
+    bootUp.dlc = 1;
+    bootUp.data[0] = 0x00;
+    bootUp.timestampUs = 0;
+    enqueue(bootUp);
+
+    m_open = true;
+    m_tickTimer.start();
+    return true;
+}
+
+void SimulationBackend::close()
+{
+    m_tickTimer.stop();
+    m_open = false;
+}
+
+bool SimulationBackend::isOpen() const
+{
+    return m_open;
+}
+
+bool SimulationBackend::write(const CanFrame &frame, QString *error)
+{
+    if (!m_open) {
+        if (error)
+            *error = notConnectedText();
+        return false;
+    }
+
+    // One reading for echo and answer, so the answer is exactly 200 µs later.
+    const qint64 nowUs = elapsedNs() / 1000;
+
+    CanFrame echo = frame;
+    echo.tx = true;
+    echo.error = false;
+    echo.status = false;
+    if (echo.dlc > 8)
+        echo.dlc = 8;
+    echo.timestampUs = nowUs;
+    enqueue(echo);
+
+    if (!frame.rtr) {
+        if (!frame.extended && frame.id == SdoRequestId)
+            handleSdoRequest(frame);
+        return true;
+    }
+
+    for (const SimMessage &message : m_messages) {
+        if (message.frame.id == frame.id && message.frame.extended == frame.extended) {
+            CanFrame answer = message.frame;
+            answer.tx = false;
+            answer.rtr = false;
+            answer.timestampUs = nowUs + RemoteAnswerDelayUs;
+            enqueue(answer);
+            break;
+        }
+    }
+    return true;
+}
+
+unsigned SimulationBackend::busStatus()
+{
+    return 0;
+}
+
+QString SimulationBackend::description() const
+{
+    return tr("Simulation @ 500 kBit/s");
+}
+
+int SimulationBackend::bitrate() const
+{
+    return 500000;
+}
+
+void SimulationBackend::tick()
+{
+    const qint64 nowMs = elapsedNs() / 1000000;
+    for (SimMessage &message : m_messages) {
+        if (!message.enabled || nowMs < message.nextDueMs)
+            continue;
+        const quint64 n = message.count++;
+        message.generator(message.frame, n);
+        message.frame.timestampUs = elapsedNs() / 1000;
+        enqueue(message.frame);
+        // Drop missed sends: a catch-up burst would flood the bus.
+        if (message.nextDueMs + message.periodMs <= nowMs)
+            message.nextDueMs = nowMs + message.periodMs;
+        else
+            message.nextDueMs += message.periodMs;
+    }
+}
+
+qint64 SimulationBackend::elapsedNs() const
+{
+    return m_clock.isValid() ? m_clock.nsecsElapsed() : 0;
+}
+
+void SimulationBackend::buildMessages()
+{
+    m_messages.clear();
+    m_messages.reserve(11);
+    auto add = [this](quint32 id, bool extended, quint8 dlc, int periodMs,
+                      std::function<void(CanFrame &, quint64)> generator) {
+        SimMessage message;
+        message.frame.id = id;
+        message.frame.extended = extended;
+        message.frame.dlc = dlc;
+        message.periodMs = periodMs;
+        message.nextDueMs = periodMs;
+        message.generator = std::move(generator);
+        m_messages.push_back(std::move(message));
+    };
+    auto constantByte = [](quint8 value) {
+        return [value](CanFrame &frame, quint64) { frame.data[0] = value; };
+    };
+
+    add(0x100, false, 8, 10, [](CanFrame &frame, quint64 n) {
+        const int v = int((std::sin(0.005 * double(n)) * 0.5 + 0.5) * 2200 + 800);
+        putBigEndian16(frame, 0, unsigned(v));
+        frame.data[2] = quint8((n / 500) % 5 + 90);
+        frame.data[7] = quint8(n % 256);
+    });
+    add(0x1A0, false, 4, 20, [](CanFrame &frame, quint64 n) {
+        const int v = int((std::sin(0.002 * double(n)) * 0.5 + 0.5) * 100 * 100);
+        putBigEndian16(frame, 0, unsigned(v));
+        frame.data[3] = quint8(n % 16);
+    });
+    add(0x2F0, false, 2, 100, [](CanFrame &frame, quint64 n) {
+        frame.data[0] = quint8((n / 20) % 8);
+        frame.data[1] = 0xA5;
+    });
+    add(0x351, false, 8, 50, [this](CanFrame &frame, quint64) {
+        for (quint8 &byte : frame.data)
+            byte = quint8(m_random.generate() >> 24);
+    });
+    add(0x18FEF100, true, 8, 100, [](CanFrame &frame, quint64 n) {
+        for (quint8 &byte : frame.data)
+            byte = 0xFF;
+        putLittleEndian16(frame, 1, unsigned(n % 65536));
+    });
+    add(0x705, false, 1, 1000, constantByte(0x05));
+    add(0x192, false, 4, 50, [](CanFrame &frame, quint64 n) { rampProfile(frame, n, 0); });
+    add(0x1A2, false, 4, 50, [](CanFrame &frame, quint64 n) { rampProfile(frame, n, 100); });
+    add(0x714, false, 1, 1000, constantByte(0x05));
+    add(0x715, false, 1, 1000, constantByte(0x05));
+    add(0x710, false, 1, 500, constantByte(0x7F));
+}
+
+void SimulationBackend::handleSdoRequest(const CanFrame &)
+{
+    // The simulated node's SDO server is not built yet; requests get no answer.
+}
