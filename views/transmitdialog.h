@@ -1,0 +1,57 @@
+#pragma once
+
+#include "transmitmodel.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QLineEdit;
+class QTableWidgetItem;
+struct SymMessage;
+class SymbolDatabase;
+
+namespace Ui {
+class TransmitDialog;
+}
+
+// Creates or edits one transmit-list entry, either by raw fields or, with a
+// symbol file, by symbol and signal values; both sides stay in step.
+class TransmitDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TransmitDialog(std::shared_ptr<const SymbolDatabase> db, QWidget *parent = nullptr);
+    ~TransmitDialog() override;
+
+    void setMessage(const TxMessage &message);
+    TxMessage message() const;
+    bool validate(QString *error) const;
+
+public slots:
+    void accept() override;
+
+private slots:
+    void updateEnabled();
+    void onRawFieldsEdited();
+    void onSymbolChosen(int index);
+    void onSignalItemChanged(QTableWidgetItem *item);
+
+private:
+    CanFrame frameFromFields() const;
+    void writeFrameToFields(const CanFrame &frame);
+    void rebuildSignalTable();
+    void refreshSignalValues();
+    void applySignalValue(int row, const QString &text);
+    void showError(const QString &text);
+    void selectSymbolItem(const SymMessage *symbol);
+    int symbolIndex(const SymMessage *symbol) const;
+
+    std::unique_ptr<Ui::TransmitDialog> ui;
+    std::shared_ptr<const SymbolDatabase> m_db;
+    const SymMessage *m_currentSymbol = nullptr;
+    bool m_updating = false;
+    TxMessage m_givenEntry;
+    QLineEdit *m_byteEdits[8] = {};
+};
