@@ -1,0 +1,163 @@
+#include "symsyntax.h"
+
+#include <cmath>
+#include <limits>
+
+namespace SymSyntax {
+
+namespace {
+
+int hexDigit(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+// Magnitude of digits in base 10 or 16; false on an empty text, a foreign
+// character or a value above `limit`.
+bool parseMagnitude(QStringView digits, int base, quint64 limit, quint64 *value)
+{
+    if (digits.isEmpty())
+        return false;
+    quint64 result = 0;
+    for (QChar c : digits) {
+        const int d = hexDigit(c);
+        if (d < 0 || d >= base)
+            return false;
+        if (result > (limit - quint64(d)) / quint64(base))
+            return false;
+        result = result * quint64(base) + quint64(d);
+    }
+    *value = result;
+    return true;
+}
+
+bool startsWithHexPrefix(QStringView text)
+{
+    return text.size() >= 2 && text.at(0) == QLatin1Char('0')
+        && (text.at(1) == QLatin1Char('x') || text.at(1) == QLatin1Char('X'));
+}
+
+bool endsWithH(QStringView text)
+{
+    return !text.isEmpty() && (text.back() == QLatin1Char('h') || text.back() == QLatin1Char('H'));
+}
+
+} // namespace
+
+bool parseInteger(QStringView text, qint64 *value)
+{
+    QStringView rest = text.trimmed();
+    bool negative = false;
+    if (!rest.isEmpty() && (rest.front() == QLatin1Char('-') || rest.front() == QLatin1Char('+'))) {
+        negative = rest.front() == QLatin1Char('-');
+        rest = rest.mid(1);
+    }
+    if (rest.isEmpty())
+        return false;
+    int base = 10;
+    if (endsWithH(rest)) {
+        rest.chop(1);
+        base = 16;
+    } else if (startsWithHexPrefix(rest)) {
+        rest = rest.mid(2);
+        base = 16;
+    }
+    // A negative value may reach 2^63 in magnitude.
+    const quint64 limit = negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
+    quint64 magnitude = 0;
+    if (!parseMagnitude(rest, base, limit, &magnitude))
+        return false;
+    if (value)
+        *value = negative ? qint64(0 - magnitude) : qint64(magnitude);
+    return true;
+}
+
+bool parseBool(QStringView text)
+{
+    const QStringView t = text.trimmed();
+    return t.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || t == QLatin1String("1");
+}
+
+QString unquote(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.size() >= 2 && t.startsWith(QLatin1Char('"')) && t.endsWith(QLatin1Char('"')))
+        return t.mid(1, t.size() - 2);
+    return t;
+}
+
+QStringList splitQuoted(QStringView text)
+{
+    QStringList tokens;
+    QString current;
+    bool inQuotes = false;
+    bool haveToken = false;   // a pair of quotes alone still makes an (empty) token
+    for (QChar c : text) {
+        if (c == QLatin1Char('"')) {
+            inQuotes = !inQuotes;
+            haveToken = true;
+        } else if (!inQuotes && c.isSpace()) {
+            if (haveToken) {
+                tokens.append(current);
+                current.clear();
+                haveToken = false;
+            }
+        } else {
+            current.append(c);
+            haveToken = true;
+        }
+    }
+    if (haveToken)
+        tokens.append(current);
+    return tokens;
+}
+
+bool parseHex(QStringView text, quint64 *value)
+{
+    QStringView t = text.trimmed();
+    if (endsWithH(t))
+        t.chop(1);
+    if (startsWithHexPrefix(t))
+        t = t.mid(2);
+    return parseMagnitude(t, 16, ~quint64(0), value);
+}
+
+qint64 roundToInt64(double value, bool *inRange)
+{
+    const double r = std::round(value);
+    // 2^63 is exactly representable; anything at or beyond it does not fit.
+    const double bound = 9223372036854775808.0;
+    bool ok = true;
+    qint64 result = 0;
+    if (std::isnan(r)) {
+        ok = false;
+    } else if (r >= bound) {
+        ok = false;
+        result = std::numeric_limits<qint64>::max();
+    } else if (r < -bound) {
+        ok = false;
+        result = std::numeric_limits<qint64>::min();
+    } else {
+        result = qint64(r);
+    }
+    if (inRange)
+        *inRange = ok;
+    return result;
+}
+
+bool isHexNotation(QStringView text)
+{
+    QStringView t = text.trimmed();
+    if (!t.isEmpty() && (t.front() == QLatin1Char('-') || t.front() == QLatin1Char('+')))
+        t = t.mid(1);
+    return endsWithH(t) || startsWithHexPrefix(t);
+}
+
+} // namespace SymSyntax

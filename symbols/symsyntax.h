@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Value syntax shared by the symbol file parser and the value entry of the
+// signal text functions.
+namespace SymSyntax {
+
+// Decimal, "1Fh" or "0x1F", with an optional sign; range of a signed 64-bit integer.
+bool parseInteger(QStringView text, qint64 *value);
+// "true" (any case) or "1".
+bool parseBool(QStringView text);
+// Trimmed, one pair of enclosing double quotes removed.
+QString unquote(const QString &text);
+// Splits at white space outside double quotes; quotes are not part of a token.
+QStringList splitQuoted(QStringView text);
+// Hexadecimal with an optional trailing "h".
+bool parseHex(QStringView text, quint64 *value);
+// Rounds half away from zero, clamped to the signed 64-bit range (NaN gives 0).
+qint64 roundToInt64(double value, bool *inRange = nullptr);
+// Text written in hexadecimal: ends in "h" or starts with "0x" (after an optional sign).
+bool isHexNotation(QStringView text);
+
+} // namespace SymSyntax
