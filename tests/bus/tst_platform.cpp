@@ -1,0 +1,137 @@
+#include "platform/monotonicclock.h"
+#include "platform/receiveevent.h"
+
+#include <QTest>
+
+#include <atomic>
+#include <thread>
+
+#include <unistd.h>
+
+class TestPlatform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void clockIsMonotonicAndInMicroseconds();
+    void elapsedClockStartsAtZero();
+    void waitTimesOutWhenNotSet();
+    void setBeforeWaitIsKeptOnceAndResets();
+    void setFromAnotherThreadWakesTheWaiter();
+    void driverCanSignalThroughNativeHandle();
+    void everySetIsSeenByAWaitingReader();
+};
+
+void TestPlatform::clockIsMonotonicAndInMicroseconds()
+{
+    qint64 previous = MonotonicClock::nowUs();
+    for (int i = 0; i < 10000; ++i) {
+        const qint64 now = MonotonicClock::nowUs();
+        QVERIFY(now >= previous);
+        previous = now;
+    }
+    // Unit check against Qt's monotonic timer: 20 ms must read as about 20000 µs.
+    QElapsedTimer reference;
+    reference.start();
+    const qint64 start = MonotonicClock::nowUs();
+    QTest::qSleep(20);
+    const qint64 clockUs = MonotonicClock::nowUs() - start;
+    const qint64 referenceUs = reference.nsecsElapsed() / 1000;
+    QVERIFY2(qAbs(clockUs - referenceUs) < 2000,
+             qPrintable(QStringLiteral("%1 vs %2").arg(clockUs).arg(referenceUs)));
+    QVERIFY(clockUs >= 20000);
+}
+
+void TestPlatform::elapsedClockStartsAtZero()
+{
+    MonotonicClock clock;
+    QVERIFY(!clock.isStarted());
+    QCOMPARE(clock.elapsedUs(), 0);
+    clock.start();
+    QVERIFY(clock.isStarted());
+    const qint64 first = clock.elapsedUs();
+    QVERIFY(first >= 0 && first < 1000000);
+    // A driver time stamp from before the connection opened is clamped at 0.
+    QCOMPARE(clock.toElapsedUs(MonotonicClock::nowUs() - 5000000), 0);
+    QVERIFY(clock.toElapsedUs(MonotonicClock::nowUs() + 1000) >= 1000);
+}
+
+void TestPlatform::waitTimesOutWhenNotSet()
+{
+    ReceiveEvent event;
+    QVERIFY(event.isValid());
+    QVERIFY(!event.wait(0));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!event.wait(30));
+    QVERIFY(timer.elapsed() >= 29);
+}
+
+void TestPlatform::setBeforeWaitIsKeptOnceAndResets()
+{
+    ReceiveEvent event;
+    event.set();
+    event.set(); // setting twice still wakes one wait only
+    QVERIFY(event.wait(0));
+    QVERIFY(!event.wait(0));
+    event.set();
+    QVERIFY(event.wait(-1));
+}
+
+void TestPlatform::setFromAnotherThreadWakesTheWaiter()
+{
+    ReceiveEvent event;
+    std::atomic<bool> waiting {false};
+    std::thread setter([&] {
+        while (!waiting.load())
+            std::this_thread::yield();
+        QThread::msleep(20);
+        event.set();
+    });
+    QElapsedTimer timer;
+    timer.start();
+    waiting.store(true);
+    const bool woken = event.wait(10000);
+    setter.join();
+    QVERIFY(woken);
+    QVERIFY(timer.elapsed() < 5000);
+}
+
+void TestPlatform::driverCanSignalThroughNativeHandle()
+{
+    // A driver gets only the handle: on POSIX it writes an eventfd counter.
+    ReceiveEvent event;
+    const int fd = int(event.nativeHandle());
+    const quint64 one = 1;
+    QCOMPARE(::write(fd, &one, sizeof one), ssize_t(sizeof one));
+    QVERIFY(event.wait(1000));
+    QVERIFY(!event.wait(0));
+}
+
+void TestPlatform::everySetIsSeenByAWaitingReader()
+{
+    // Handshake: the setter waits until the reader has consumed each set, so
+    // no set may be lost between wake-up and reset.
+    ReceiveEvent event;
+    ReceiveEvent consumed;
+    constexpr int Rounds = 2000;
+    std::atomic<int> seen {0};
+    std::thread reader([&] {
+        for (int i = 0; i < Rounds; ++i) {
+            if (!event.wait(5000))
+                return;
+            seen.fetch_add(1);
+            consumed.set();
+        }
+    });
+    for (int i = 0; i < Rounds; ++i) {
+        event.set();
+        if (!consumed.wait(5000))
+            break;
+    }
+    reader.join();
+    QCOMPARE(seen.load(), Rounds);
+}
+
+QTEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
