@@ -1,0 +1,658 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "canbackend.h"
+#include "sdoclient.h"
+#include "settingsdialog.h"
+#include "simulationbackend.h"
+#include "symbolfile.h"
+#include "transmitmodel.h"
+#include "txschedule.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+
+namespace {
+
+QIcon recordIcon()
+{
+    QPixmap off(64, 64);
+    off.fill(Qt::transparent);
+    {
+        QPainter p(&off);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 45, 45));
+        p.drawEllipse(QRect(14, 14, 36, 36));
+    }
+    QPixmap on(64, 64);
+    on.fill(Qt::transparent);
+    {
+        QPainter p(&on);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 80, 80, 90));
+        p.drawEllipse(QRect(2, 2, 60, 60));
+        p.setBrush(QColor(235, 30, 30));
+        p.drawEllipse(QRect(14, 14, 36, 36));
+    }
+    QIcon icon;
+    icon.addPixmap(off, QIcon::Normal, QIcon::Off);
+    icon.addPixmap(on, QIcon::Normal, QIcon::On);
+    return icon;
+}
+
+void setColumnWidths(QTableView *view, std::initializer_list<int> widths)
+{
+    int column = 0;
+    for (int width : widths)
+        view->setColumnWidth(column++, width);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    m_transmitModel = new TransmitModel(this);
+    m_sdoClient = new SdoClient(this);
+    m_schedule = std::make_unique<TxSchedule>(m_transmitModel);
+
+    setupActions();
+    setupViews();
+    createStatusBar();
+
+    connect(m_transmitModel, &TransmitModel::activeChanged, this, [this](int row, bool active) {
+        // A newly started cyclic message goes out at the next transmit tick.
+        if (active)
+            m_schedule->makeDue(row, m_txClock.elapsed());
+    });
+
+    m_txClock.start();
+    m_sendErrorClock.start();
+    m_txTimer.setTimerType(Qt::PreciseTimer);
+    m_txTimer.setInterval(1);
+    connect(&m_txTimer, &QTimer::timeout, this, &MainWindow::onTxTick);
+    m_refreshTimer.setInterval(100);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &MainWindow::onRefreshTick);
+    m_statsTimer.setInterval(1000);
+    connect(&m_statsTimer, &QTimer::timeout, this, &MainWindow::onStatsTick);
+    m_txTimer.start();
+    m_refreshTimer.start();
+    m_statsTimer.start();
+
+    loadSettings();
+    updateConnectionState();
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_backend)
+        m_backend->close();
+}
+
+void MainWindow::setupActions()
+{
+    QStyle *s = style();
+    const auto icon = [s](QStyle::StandardPixmap pixmap) { return s->standardIcon(pixmap); };
+
+    ui->actionConnect->setIcon(icon(QStyle::SP_MediaPlay));
+    ui->actionDisconnect->setIcon(icon(QStyle::SP_MediaStop));
+    ui->actionReset->setIcon(icon(QStyle::SP_BrowserReload));
+    ui->actionClearRx->setIcon(icon(QStyle::SP_DialogResetButton));
+    ui->actionNewTx->setIcon(icon(QStyle::SP_FileIcon));
+    ui->actionEditTx->setIcon(icon(QStyle::SP_FileDialogInfoView));
+    ui->actionDeleteTx->setIcon(icon(QStyle::SP_TrashIcon));
+    ui->actionSendTx->setIcon(icon(QStyle::SP_ArrowRight));
+    ui->actionStopAllTx->setIcon(icon(QStyle::SP_MediaPause));
+    ui->actionOpenTx->setIcon(icon(QStyle::SP_DialogOpenButton));
+    ui->actionSaveTx->setIcon(icon(QStyle::SP_DialogSaveButton));
+    ui->actionLoadSym->setIcon(icon(QStyle::SP_FileDialogContentsView));
+    ui->actionReloadSym->setIcon(icon(QStyle::SP_BrowserReload));
+    ui->actionUnloadSym->setIcon(icon(QStyle::SP_DialogDiscardButton));
+    ui->actionOpenSymEditor->setIcon(icon(QStyle::SP_FileDialogDetailedView));
+    ui->actionSettings->setIcon(icon(QStyle::SP_FileDialogListView));
+    ui->actionLoadTrace->setIcon(icon(QStyle::SP_DialogOpenButton));
+    ui->actionSaveTrace->setIcon(icon(QStyle::SP_DialogSaveButton));
+    ui->actionQuit->setIcon(icon(QStyle::SP_DialogCloseButton));
+    ui->actionTraceRun->setIcon(recordIcon());
+    ui->actionTraceClear->setIcon(icon(QStyle::SP_TrashIcon));
+    ui->actionAbout->setIcon(icon(QStyle::SP_MessageBoxInformation));
+
+    connect(ui->actionConnect, &QAction::triggered, this, &MainWindow::connectBus);
+    connect(ui->actionDisconnect, &QAction::triggered, this, &MainWindow::disconnectBus);
+    connect(ui->actionReset, &QAction::triggered, this, &MainWindow::resetHardware);
+    connect(ui->actionClearRx, &QAction::triggered, this, [this] {
+        m_transmitModel->resetCounts();
+    });
+    connect(ui->actionNewTx, &QAction::triggered, this, &MainWindow::newTxMessage);
+    connect(ui->actionEditTx, &QAction::triggered, this, &MainWindow::editTxMessage);
+    connect(ui->actionDeleteTx, &QAction::triggered, this, &MainWindow::deleteTxMessage);
+    connect(ui->actionSendTx, &QAction::triggered, this, &MainWindow::sendSelectedOnce);
+    connect(ui->actionStopAllTx, &QAction::triggered, m_transmitModel, &TransmitModel::stopAll);
+    connect(ui->actionOpenTx, &QAction::triggered, this, &MainWindow::openTxList);
+    connect(ui->actionSaveTx, &QAction::triggered, this, &MainWindow::saveTxList);
+    connect(ui->actionLoadSym, &QAction::triggered, this, &MainWindow::chooseSymbolFile);
+    connect(ui->actionReloadSym, &QAction::triggered, this, &MainWindow::reloadSymbols);
+    connect(ui->actionUnloadSym, &QAction::triggered, this, &MainWindow::unloadSymbols);
+    connect(ui->actionOpenSymEditor, &QAction::triggered, this, &MainWindow::openSymbolEditor);
+    connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettings);
+    connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::about);
+    // The settings dialog and the about box come with a later issue.
+    ui->actionSettings->setEnabled(false);
+    ui->actionAbout->setEnabled(false);
+
+    // Several file changes in a row (an editor saving) lead to one reload.
+    m_reloadTimer.setSingleShot(true);
+    m_reloadTimer.setInterval(500);
+    connect(&m_reloadTimer, &QTimer::timeout, this, &MainWindow::onSymbolFileChanged);
+    connect(&m_symbolWatcher, &QFileSystemWatcher::fileChanged, this, &MainWindow::onSymbolFileNotified);
+
+    ui->rxClearButton->setDefaultAction(ui->actionClearRx);
+    ui->traceRunButton->setDefaultAction(ui->actionTraceRun);
+    ui->traceClearButton->setDefaultAction(ui->actionTraceClear);
+    ui->traceLoadButton->setDefaultAction(ui->actionLoadTrace);
+    ui->traceSaveButton->setDefaultAction(ui->actionSaveTrace);
+
+    QAction *sdoToggle = ui->sdoDock->toggleViewAction();
+    sdoToggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    ui->menuView->addAction(ui->signalDock->toggleViewAction());
+    ui->menuView->addAction(sdoToggle);
+    ui->menuView->addAction(ui->mainToolBar->toggleViewAction());
+}
+
+void MainWindow::configureTable(QTableView *view)
+{
+    const QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    view->setFont(font);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setAlternatingRowColors(true);
+    view->setWordWrap(false);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(QFontMetrics(font).height() + 6);
+    view->horizontalHeader()->setHighlightSections(false);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void MainWindow::setupViews()
+{
+    ui->rxTxSplitter->setStretchFactor(0, 3);
+    ui->rxTxSplitter->setStretchFactor(1, 2);
+
+    configureTable(ui->rxView);
+    ui->rxView->addAction(ui->actionClearRx);
+
+    configureTable(ui->txView);
+    ui->txView->setModel(m_transmitModel);
+    setColumnWidths(ui->txView, {130, 180, 70, 45, 250, 100, 100});
+    ui->txView->addAction(ui->actionSendTx);
+    ui->txView->addAction(ui->actionDeleteTx);
+    connect(ui->txView, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            editTxMessage();
+    });
+    ui->txView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->txView, &QWidget::customContextMenuRequested, this, [this](const QPoint &pos) {
+        QMenu menu(this);
+        menu.addAction(ui->actionSendTx);
+        menu.addSeparator();
+        menu.addAction(ui->actionNewTx);
+        menu.addAction(ui->actionEditTx);
+        menu.addAction(ui->actionDeleteTx);
+        menu.addSeparator();
+        menu.addAction(ui->actionStopAllTx);
+        menu.exec(ui->txView->viewport()->mapToGlobal(pos));
+    });
+
+    configureTable(ui->traceView);
+
+    ui->traceFilterMode->addItem(tr("nur"), 0);
+    ui->traceFilterMode->addItem(tr("außer"), 1);
+    ui->traceFilterEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    connect(ui->signalPanel, &SignalPanel::plotRequested, this, [this](const PlotSignalRef &ref) {
+        if (!ui->plotWidget->addSignal(ref))
+            showStatus(tr("%1 ist bereits im Plotter.").arg(ref.displayName()), 3000);
+        showTab(1);
+    });
+    ui->sdoPanel->setClient(m_sdoClient);
+    const auto updateMarker = [this] {
+        ui->markerPanel->setMarker(ui->plotWidget->markerEnabled(), ui->plotWidget->markerTime(),
+                                   ui->plotWidget->markerRows());
+    };
+    connect(ui->plotWidget, &PlotWidget::markerChanged, this, updateMarker);
+    updateMarker();
+
+    connect(ui->tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (ui->tabs->widget(index) == ui->tabPlot) {
+            if (ui->markerDock->isHidden())
+                ui->markerDock->show();
+            ui->markerDock->raise();
+            m_markerRaised = true;
+        } else if (m_markerRaised) {
+            m_markerRaised = false;
+            ui->signalDock->raise();
+        }
+        updateSignalPanel();
+    });
+
+    tabifyDockWidget(ui->signalDock, ui->sdoDock);
+    tabifyDockWidget(ui->sdoDock, ui->markerDock);
+    ui->signalDock->raise();
+    resizeDocks({ui->signalDock}, {440}, Qt::Horizontal);
+}
+
+void MainWindow::createStatusBar()
+{
+    m_messageLabel = new QLabel(this);
+    m_messageLabel->setObjectName(QStringLiteral("messageLabel"));
+    statusBar()->addWidget(m_messageLabel, 1);
+
+    const auto permanent = [this](const char *name) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QLatin1String(name));
+        label->setMinimumWidth(110);
+        label->setFrameShape(QFrame::StyledPanel);
+        label->setContentsMargins(4, 0, 4, 0);
+        statusBar()->addPermanentWidget(label);
+        return label;
+    };
+    m_symbolsLabel = permanent("symbolsLabel");
+    m_busLabel = permanent("busLabel");
+    m_rxLabel = permanent("rxCountLabel");
+    m_txLabel = permanent("txCountLabel");
+    m_loadLabel = permanent("loadLabel");
+}
+
+void MainWindow::showStatus(const QString &text, int timeoutMs)
+{
+    statusBar()->showMessage(text, timeoutMs);
+}
+
+void MainWindow::setVersionString(const QString &text)
+{
+    m_versionString = text;
+}
+
+void MainWindow::showTab(int index)
+{
+    if (index >= 0 && index < ui->tabs->count())
+        ui->tabs->setCurrentIndex(index);
+}
+
+// --- connection ----------------------------------------------------------
+
+CanBackend *MainWindow::createBackend(int interface, QString *error)
+{
+    if (interface == 1)
+        return new SimulationBackend(this);
+    if (error) {
+        *error = interface == 3
+            ? tr("Die isCAN-Schnittstelle ist in dieser Version noch nicht verfügbar.")
+            : tr("Die PCAN-Basic-Schnittstelle ist in dieser Version noch nicht verfügbar.");
+    }
+    return nullptr;
+}
+
+void MainWindow::connectBus()
+{
+    // Until the connection dialog exists, connecting opens the simulated bus.
+    ConnectParams params;
+    params.interface = 1;
+    openBackend(params);
+}
+
+bool MainWindow::openBackend(const ConnectParams &params)
+{
+    disconnectBus();
+
+    QString error;
+    CanBackend *backend = createBackend(params.interface, &error);
+    bool ok = false;
+    if (backend) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        ok = backend->open(params, &error);
+        QGuiApplication::restoreOverrideCursor();
+    }
+
+    if (ok) {
+        m_backend = backend;
+        connect(m_backend, &CanBackend::framesReceived, this, &MainWindow::onFramesReceived);
+        ui->sdoPanel->setBackend(m_backend);
+        m_sdoClient->setBackend(m_backend);
+        ui->plotWidget->clearData();
+        m_transmitModel->resetCounts();
+        m_stats.reset();
+        m_schedule->makeAllDue(m_txClock.elapsed());
+    } else {
+        delete backend;
+        QMessageBox::critical(this, tr("Verbindungsfehler"), error);
+    }
+    updateConnectionState();
+    return ok;
+}
+
+void MainWindow::disconnectBus()
+{
+    if (!m_backend)
+        return;
+    ui->sdoPanel->setBackend(nullptr);
+    m_sdoClient->setBackend(nullptr);
+    CanBackend *backend = m_backend;
+    m_backend = nullptr;
+    backend->close();
+    backend->deleteLater();
+    updateConnectionState();
+}
+
+void MainWindow::resetHardware()
+{
+    if (!m_backend)
+        return;
+    QString error;
+    if (m_backend->resetHardware(&error)) {
+        showStatus(tr("Hardware zurückgesetzt."), 3000);
+        return;
+    }
+    if (m_backend->isOpen()) {
+        QMessageBox::warning(this, tr("Hardware zurücksetzen"), error);
+    } else {
+        disconnectBus();
+        QMessageBox::warning(this, tr("Hardware zurücksetzen"),
+                             tr("%1\n\nDie Verbindung wurde getrennt.").arg(error));
+    }
+}
+
+void MainWindow::updateConnectionState()
+{
+    const bool open = m_backend && m_backend->isOpen();
+    ui->actionConnect->setEnabled(!open);
+    ui->actionDisconnect->setEnabled(open);
+    ui->actionReset->setEnabled(open);
+    ui->sdoPanel->setConnected(open);
+    if (open) {
+        const QString description = m_backend->description();
+        m_messageLabel->setText(tr("Verbunden: %1").arg(description));
+        setWindowTitle(tr("Busvista – %1").arg(description));
+    } else {
+        m_messageLabel->setText(tr("Nicht verbunden"));
+        m_busLabel->setText(tr("Bus: –"));
+        m_busLabel->setStyleSheet(QString());
+        m_loadLabel->setText(tr("Last: –"));
+        setWindowTitle(tr("Busvista"));
+    }
+    m_rxLabel->setText(tr("Rx: %1").arg(m_stats.rxTotal));
+    m_txLabel->setText(tr("Tx: %1").arg(m_stats.txTotal));
+}
+
+// --- frame router and timers ---------------------------------------------
+
+void MainWindow::onFramesReceived(const CanFrameList &frames)
+{
+    m_stats.count(frames);
+    m_sdoClient->handleFrames(frames);
+    ui->sdoPanel->handleFrames(frames);
+    ui->plotWidget->handleFrames(frames);
+}
+
+void MainWindow::onRefreshTick()
+{
+    m_transmitModel->refresh();
+    updateSignalPanel();
+    m_rxLabel->setText(tr("Rx: %1").arg(m_stats.rxTotal));
+    m_txLabel->setText(tr("Tx: %1").arg(m_stats.txTotal));
+}
+
+void MainWindow::onStatsTick()
+{
+    if (m_backend && m_backend->isOpen()) {
+        const unsigned flags = m_backend->busStatus();
+        m_busLabel->setText(tr("Bus: %1").arg(CanBackend::statusText(flags)));
+        m_busLabel->setStyleSheet(BusStatistics::statusStyle(flags));
+        const int bitrate = m_backend->bitrate();
+        if (bitrate < 1) {
+            m_loadLabel->setText(tr("%1 msg/s").arg(m_stats.rxThisSecond));
+        } else {
+            m_loadLabel->setText(tr("Last: ~%1 %  (%2 msg/s)")
+                                     .arg(BusStatistics::percentText(m_stats.loadPercent(bitrate)))
+                                     .arg(m_stats.rxThisSecond));
+        }
+    }
+    m_stats.resetSecond();
+}
+
+void MainWindow::updateSignalPanel()
+{
+    if (ui->tabs->currentWidget() == ui->tabPlot)
+        return;
+    ui->signalPanel->showFrame(nullptr);
+}
+
+// --- transmit ------------------------------------------------------------
+
+bool MainWindow::sendRow(int row)
+{
+    if (!m_backend || !m_backend->isOpen()) {
+        showStatus(tr("Nicht verbunden."), 3000);
+        return false;
+    }
+    QString error;
+    if (m_backend->write(m_transmitModel->message(row).frame, &error)) {
+        m_transmitModel->incrementCount(row);
+        return true;
+    }
+    // A failing cyclic row would repeat the same message every few ms.
+    if (error == m_lastSendError && m_sendErrorClock.elapsed() < 1001)
+        return false;
+    showStatus(tr("Sendefehler: %1").arg(error), 3000);
+    m_lastSendError = error;
+    m_sendErrorClock.restart();
+    return false;
+}
+
+void MainWindow::sendSelectedOnce()
+{
+    const QModelIndex current = ui->txView->currentIndex();
+    if (!current.isValid()) {
+        showStatus(tr("Keine Sendenachricht ausgewählt."), 3000);
+        return;
+    }
+    sendRow(current.row());
+}
+
+void MainWindow::onTxTick()
+{
+    if (!m_backend || !m_backend->isOpen())
+        return;
+    m_schedule->tick(m_txClock.elapsed(), [this](int row) { sendRow(row); });
+}
+
+void MainWindow::newTxMessage()
+{
+}
+
+void MainWindow::editTxMessage()
+{
+}
+
+void MainWindow::deleteTxMessage()
+{
+    const QModelIndex current = ui->txView->currentIndex();
+    if (current.isValid())
+        m_transmitModel->removeMessage(current.row());
+}
+
+bool MainWindow::loadTxListFile(const QString &path, QString *error)
+{
+    return m_transmitModel->loadFile(path, error);
+}
+
+bool MainWindow::saveTxListFile(const QString &path, QString *error)
+{
+    return m_transmitModel->saveFile(path, error);
+}
+
+void MainWindow::openTxList()
+{
+}
+
+void MainWindow::saveTxList()
+{
+}
+
+// --- trace ---------------------------------------------------------------
+
+void MainWindow::setTraceRunning(bool on)
+{
+    ui->actionTraceRun->setChecked(on);
+}
+
+// --- symbols -------------------------------------------------------------
+
+bool MainWindow::loadSymbolFile(const QString &, bool)
+{
+    return false;
+}
+
+void MainWindow::chooseSymbolFile()
+{
+}
+
+void MainWindow::reloadSymbols()
+{
+}
+
+void MainWindow::unloadSymbols()
+{
+}
+
+void MainWindow::applySymbols()
+{
+}
+
+void MainWindow::onSymbolFileNotified()
+{
+}
+
+void MainWindow::onSymbolFileChanged()
+{
+}
+
+void MainWindow::openSymbolEditor()
+{
+}
+
+void MainWindow::updateSymbolEditorAction()
+{
+}
+
+// --- settings, update check, about ---------------------------------------
+
+void MainWindow::showSettings()
+{
+    // The settings dialog comes with a later issue.
+}
+
+void MainWindow::checkForUpdates()
+{
+    // The update check comes with a later issue.
+}
+
+void MainWindow::about()
+{
+    // The about box comes with a later issue.
+}
+
+ConnectParams MainWindow::loadConnectParams() const
+{
+    QSettings settings;
+    ConnectParams params;
+    const int interface = settings.value(QStringLiteral("connection/interface"), 2).toInt();
+    params.interface = (interface == 1 || interface == 3) ? interface : 2;
+    params.basicDllPath = settings.value(QStringLiteral("connection/basicDllPath")).toString();
+    params.channel = settings.value(QStringLiteral("connection/channel"), 81).toInt();
+    params.isCanDllPath = settings.value(QStringLiteral("connection/isCanDllPath")).toString();
+    params.isCanDevice = settings.value(QStringLiteral("connection/isCanDevice"), 0).toInt();
+    const int btr = settings.value(QStringLiteral("connection/btr"), 28).toInt();
+    params.btr = (btr >= 1 && btr <= 0xFFFF) ? btr : 28;
+    params.listenOnly = settings.value(QStringLiteral("connection/listenOnly"), false).toBool();
+    params.errorFrames = settings.value(QStringLiteral("connection/errorFrames"), false).toBool();
+    return params;
+}
+
+void MainWindow::saveConnectParams(const ConnectParams &params) const
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("connection/interface"), params.interface);
+    settings.setValue(QStringLiteral("connection/basicDllPath"), params.basicDllPath);
+    settings.setValue(QStringLiteral("connection/channel"), params.channel);
+    settings.setValue(QStringLiteral("connection/isCanDllPath"), params.isCanDllPath);
+    settings.setValue(QStringLiteral("connection/isCanDevice"), params.isCanDevice);
+    settings.setValue(QStringLiteral("connection/btr"), params.btr);
+    settings.setValue(QStringLiteral("connection/listenOnly"), params.listenOnly);
+    settings.setValue(QStringLiteral("connection/errorFrames"), params.errorFrames);
+}
+
+void MainWindow::loadSettings()
+{
+    QSettings settings;
+    const QByteArray list = settings.value(QStringLiteral("transmit/list")).toByteArray();
+    if (!list.isEmpty())
+        m_transmitModel->fromJson(QJsonDocument::fromJson(list).array());
+    ui->traceMaxSpin->setValue(settings.value(QStringLiteral("trace/maxEntries"), 100000).toInt());
+    ui->traceFilterEdit->setText(settings.value(QStringLiteral("trace/filter")).toString());
+    ui->traceFilterMode->setCurrentIndex(
+        settings.value(QStringLiteral("trace/filterMode"), 0).toInt() > 0 ? 1 : 0);
+    ui->traceFilterCheck->setChecked(settings.value(QStringLiteral("trace/filterEnabled"), false).toBool());
+    ui->plotWidget->loadSettings();
+
+    const QString symbolFile = settings.value(QStringLiteral("symbols/file")).toString();
+    if (!symbolFile.isEmpty() && QFileInfo::exists(symbolFile))
+        loadSymbolFile(symbolFile, false);
+    else
+        applySymbols();
+}
+
+void MainWindow::saveSettings()
+{
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("transmit/list"),
+                          QJsonDocument(m_transmitModel->toJson()).toJson(QJsonDocument::Compact));
+        settings.setValue(QStringLiteral("trace/maxEntries"), ui->traceMaxSpin->value());
+        settings.setValue(QStringLiteral("trace/filter"), ui->traceFilterEdit->text());
+        settings.setValue(QStringLiteral("trace/filterMode"), ui->traceFilterMode->currentIndex());
+        settings.setValue(QStringLiteral("trace/filterEnabled"), ui->traceFilterCheck->isChecked());
+    }
+    ui->sdoPanel->saveSettings();
+    ui->plotWidget->saveSettings();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    saveSettings();
+    disconnectBus();
+    event->accept();
+}

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "busstatistics.h"
+#include "canframe.h"
+#include "connectparams.h"
+
+#include <QElapsedTimer>
+#include <QFileSystemWatcher>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <memory>
+
+class CanBackend;
+class QLabel;
+class QTableView;
+class SdoClient;
+class SymbolDatabase;
+class TransmitModel;
+class TxSchedule;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The hub of the program: owns the backend, the models and the panels, and
+// routes every received batch to all consumers in a fixed order.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    void setVersionString(const QString &text);
+    QString versionString() const { return m_versionString; }
+
+    ConnectParams loadConnectParams() const;
+    void saveConnectParams(const ConnectParams &params) const;
+
+    bool openBackend(const ConnectParams &params);
+    CanBackend *backend() const { return m_backend; }
+    const BusStatistics &statistics() const { return m_stats; }
+
+    std::shared_ptr<const SymbolDatabase> symbols() const { return m_symbols; }
+    bool loadSymbolFile(const QString &path, bool interactive);
+
+    TransmitModel *transmitModel() const { return m_transmitModel; }
+    // The file work behind the transmit-list actions, without the file dialogs.
+    bool loadTxListFile(const QString &path, QString *error);
+    bool saveTxListFile(const QString &path, QString *error);
+    qint64 transmitClockMs() const { return m_txClock.elapsed(); }
+
+public slots:
+    void connectBus();
+    void disconnectBus();
+    void resetHardware();
+    void updateConnectionState();
+    void onFramesReceived(const CanFrameList &frames);
+    void onRefreshTick();
+    void onStatsTick();
+    void updateSignalPanel();
+    void showTab(int index);
+
+    bool sendRow(int row);
+    void sendSelectedOnce();
+    void onTxTick();
+    void newTxMessage();
+    void editTxMessage();
+    void deleteTxMessage();
+    void openTxList();
+    void saveTxList();
+
+    void setTraceRunning(bool on);
+
+    void chooseSymbolFile();
+    void reloadSymbols();
+    void unloadSymbols();
+    void applySymbols();
+    void onSymbolFileChanged();
+    void openSymbolEditor();
+    void updateSymbolEditorAction();
+
+    void showSettings();
+    void checkForUpdates();
+    void about();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    // Creates the backend for an interface kind; null with a message when
+    // this build cannot serve it. Tests substitute their own backends here.
+    virtual CanBackend *createBackend(int interface, QString *error);
+
+private:
+    void setupActions();
+    void setupViews();
+    void createStatusBar();
+    void configureTable(QTableView *view);
+    void loadSettings();
+    void saveSettings();
+    void showStatus(const QString &text, int timeoutMs);
+    void onSymbolFileNotified();
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    CanBackend *m_backend = nullptr;
+    std::shared_ptr<const SymbolDatabase> m_symbols;
+    TransmitModel *m_transmitModel = nullptr;
+    std::unique_ptr<TxSchedule> m_schedule;
+    SdoClient *m_sdoClient = nullptr;
+
+    QFileSystemWatcher m_symbolWatcher;
+    QTimer m_reloadTimer;
+    int m_reloadAttempts = 0;
+
+    QTimer m_txTimer;
+    QTimer m_refreshTimer;
+    QTimer m_statsTimer;
+    QElapsedTimer m_txClock;
+
+    BusStatistics m_stats;
+    QString m_versionString;
+    QString m_lastSendError;
+    QElapsedTimer m_sendErrorClock;
+    bool m_markerRaised = false;
+
+    QLabel *m_messageLabel = nullptr;
+    QLabel *m_symbolsLabel = nullptr;
+    QLabel *m_busLabel = nullptr;
+    QLabel *m_rxLabel = nullptr;
+    QLabel *m_txLabel = nullptr;
+    QLabel *m_loadLabel = nullptr;
+};
