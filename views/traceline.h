@@ -1,0 +1,47 @@
+#pragma once
+
+#include "tracemodel.h"
+
+#include <QByteArray>
+#include <QString>
+
+// One line of a trace file, read or written. The readers come in two forms:
+// the reference (the line pattern and Qt's number conversions, which define
+// what a line means) and a byte scanner for the common line shapes. The
+// scanner never rejects a line: when it is not sure, it says so and the
+// reference decides. The loaders use read*, which combines both.
+namespace TraceLine {
+
+// Column layout of a PCAN trace: version 1.0 has no type column.
+enum class TrcLayout { V10, V11 };
+
+enum class Result { Entry, Empty, Unrecognised };
+
+// The data bytes of a line: blank-separated hexadecimal values, at most 8.
+bool parseBytes(const QString &text, CanFrame &frame);
+// Time offset in milliseconds from a file to a time stamp in microseconds.
+qint64 timestampFromMs(double ms);
+
+Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry *entry);
+Result readCsvReference(const QString &line, TraceModel::Entry *entry);
+
+// True when the line was read; false means "not sure", never "bad".
+bool readTrcFast(const char *begin, const char *end, TrcLayout layout, TraceModel::Entry *entry);
+bool readCsvFast(const char *begin, const char *end, TraceModel::Entry *entry);
+
+// A line without its line end.
+Result readTrc(const char *begin, const char *end, TrcLayout layout, TraceModel::Entry *entry);
+Result readCsv(const char *begin, const char *end, TraceModel::Entry *entry);
+
+// Append one line including "\n". offsetUs is timestampUs - startUs.
+void appendTrc(QByteArray &out, quint64 number, const CanFrame &frame, qint64 offsetUs);
+void appendCsv(QByteArray &out, quint64 number, const CanFrame &frame, qint64 offsetUs,
+               const QByteArray &symbol, const QByteArray &signalText);
+
+// The time offset texts with 1 (TRC) and 3 (CSV) digits after the point,
+// exactly as QString::number(offsetUs / 1000.0, 'f', digits) gives them.
+void appendOffset(QByteArray &out, qint64 offsetUs, int digits);
+
+bool sameEntry(const TraceModel::Entry &a, const TraceModel::Entry &b);
+
+} // namespace TraceLine
