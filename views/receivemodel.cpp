@@ -14,6 +14,11 @@ ReceiveModel::ReceiveModel(QObject *parent)
 
 ReceiveModel::~ReceiveModel() = default;
 
+qint64 ReceiveModel::nowMs() const
+{
+    return m_clock.elapsed();
+}
+
 int ReceiveModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
@@ -49,7 +54,7 @@ quint64 ReceiveModel::key(const CanFrame &frame)
 
 void ReceiveModel::addFrames(const QList<CanFrame> &frames)
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = nowMs();
     for (const CanFrame &frame : frames) {
         if (frame.tx || frame.status)
             continue;
@@ -88,7 +93,7 @@ void ReceiveModel::refresh()
 {
     if (m_rows.isEmpty())
         return;
-    if (m_clock.elapsed() - m_lastChangeMs <= RepaintMs - 1 || m_dirty) {
+    if (nowMs() - m_lastChangeMs <= RepaintMs - 1 || m_dirty) {
         m_dirty = false;
         emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, ColumnCount - 1), {});
     }
@@ -119,7 +124,7 @@ const CanFrame *ReceiveModel::frameAt(int row) const
 
 int ReceiveModel::changeMask(const Entry &entry) const
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = nowMs();
     int mask = 0;
     for (int i = 0; i < 8; ++i) {
         if (now - entry.changedAtMs[i] < HighlightMs)

@@ -55,6 +55,10 @@ public:
 
     static quint64 key(const CanFrame &frame);
 
+protected:
+    // The model clock in milliseconds; virtual so tests can drive time.
+    virtual qint64 nowMs() const;
+
 private:
     std::shared_ptr<const SymbolDatabase> m_symbols;
     QList<Entry> m_rows;
