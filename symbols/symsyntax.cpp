@@ -152,6 +152,26 @@ qint64 roundToInt64(double value, bool *inRange)
     return result;
 }
 
+bool parsePosition(QStringView token, qint64 *start, qint64 *length)
+{
+    const qsizetype comma = token.indexOf(QLatin1Char(','));
+    if (comma < 0)
+        return false;
+    const auto digits = [](QStringView part, qint64 *out) {
+        if (part.isEmpty())
+            return false;
+        qint64 v = 0;
+        for (QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+            v = qMin<qint64>(v * 10 + (c.unicode() - '0'), qint64(1) << 40);
+        }
+        *out = v;
+        return true;
+    };
+    return digits(token.left(comma), start) && digits(token.mid(comma + 1), length);
+}
+
 bool isHexNotation(QStringView text)
 {
     QStringView t = text.trimmed();

@@ -17,6 +17,9 @@ QString unquote(const QString &text);
 QStringList splitQuoted(QStringView text);
 // Hexadecimal with an optional trailing "h".
 bool parseHex(QStringView text, quint64 *value);
+// "start,length" in decimal digits only; very large numbers saturate at 2^40
+// so that they fail every range check instead of overflowing.
+bool parsePosition(QStringView token, qint64 *start, qint64 *length);
 // Rounds half away from zero, clamped to the signed 64-bit range (NaN gives 0).
 qint64 roundToInt64(double value, bool *inRange = nullptr);
 // Text written in hexadecimal: ends in "h" or starts with "0x" (after an optional sign).

@@ -1,0 +1,199 @@
+// busvista-cli symcheck / decode: load a symbol file and decode frames with it,
+// headless, for checking symbol files and scripting.
+#include "cli.h"
+
+#include "symbolfile.h"
+
+#include <QFile>
+
+namespace {
+
+const char SymcheckUsage[] = "symcheck FILE.sym";
+const char DecodeUsage[] = "decode --sym FILE.sym [FRAME ...]";
+
+int hexValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+// cansend notation: "123#11223344" (3 hex digits: standard), "18FEF100#FF00"
+// (8 hex digits: extended), "123#R" or "123#R3" (remote request, optional length).
+// Data bytes may be separated by dots.
+bool parseFrame(QStringView text, CanFrame *frame)
+{
+    const qsizetype hash = text.indexOf(QLatin1Char('#'));
+    if (hash != 3 && hash != 8)
+        return false;
+    CanFrame result;
+    quint64 id = 0;
+    for (QChar c : text.left(hash)) {
+        const int d = hexValue(c);
+        if (d < 0)
+            return false;
+        id = id * 16 + quint64(d);
+    }
+    result.extended = hash == 8;
+    if (id > (result.extended ? 0x1FFFFFFFu : 0x7FFu))
+        return false;
+    result.id = quint32(id);
+
+    const QStringView payload = text.mid(hash + 1);
+    if (!payload.isEmpty() && (payload.front() == QLatin1Char('R') || payload.front() == QLatin1Char('r'))) {
+        result.rtr = true;
+        if (payload.size() == 2 && payload.at(1) >= QLatin1Char('0') && payload.at(1) <= QLatin1Char('8'))
+            result.dlc = quint8(payload.at(1).unicode() - '0');
+        else if (payload.size() != 1)
+            return false;
+        *frame = result;
+        return true;
+    }
+    int nibbles = 0;
+    int count = 0;
+    int high = 0;
+    for (QChar c : payload) {
+        if (c == QLatin1Char('.') && nibbles == 0)
+            continue;
+        const int d = hexValue(c);
+        if (d < 0)
+            return false;
+        if (nibbles == 0) {
+            high = d;
+            nibbles = 1;
+            continue;
+        }
+        if (count == 8)
+            return false;
+        result.data[count++] = quint8(high * 16 + d);
+        nibbles = 0;
+    }
+    if (nibbles != 0)
+        return false;
+    result.dlc = quint8(count);
+    *frame = result;
+    return true;
+}
+
+// A "candump -L" line "(1700000000.123456) can0 123#1122" or a bare frame;
+// gives the frame text as written.
+bool parseInputLine(const QString &line, QString *frameText, CanFrame *frame)
+{
+    const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QString candidate;
+    if (fields.size() == 1)
+        candidate = fields.at(0);
+    else if (fields.size() >= 3 && fields.at(0).startsWith(QLatin1Char('(')) && fields.at(0).endsWith(QLatin1Char(')')))
+        candidate = fields.at(2);
+    else
+        return false;
+    if (!parseFrame(candidate, frame))
+        return false;
+    *frameText = candidate;
+    return true;
+}
+
+bool loadSymbols(const QString &path, SymbolDatabase *db, QStringList *warnings)
+{
+    QString error;
+    if (!db->load(path, &error, warnings)) {
+        Cli::err(error);
+        return false;
+    }
+    return true;
+}
+
+void printDecoded(const SymbolDatabase &db, const QString &frameText, const CanFrame &frame)
+{
+    const SymMessage *message = db.find(frame);
+    Cli::out(QStringLiteral("%1\t%2\t%3")
+                 .arg(frameText, message ? message->displayName() : QString(), db.decodeText(frame)));
+}
+
+int runSymcheck(const QStringList &args)
+{
+    if (args.size() != 1 || args.at(0).startsWith(QLatin1String("--")))
+        return Cli::usageError("symcheck");
+    SymbolDatabase db;
+    QStringList warnings;
+    if (!loadSymbols(args.at(0), &db, &warnings))
+        return Cli::Failed;
+    for (const QString &warning : std::as_const(warnings))
+        Cli::out(warning);
+    Cli::out(QStringLiteral("OK: %1 Nachrichten, %2 Hinweise").arg(db.messages.size()).arg(warnings.size()));
+    return Cli::Ok;
+}
+
+int runDecode(const QStringList &args)
+{
+    QString symPath;
+    QStringList frames;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--sym")) {
+            if (i + 1 >= args.size())
+                return Cli::usageError("decode", QStringLiteral("--sym braucht einen Wert."));
+            symPath = args.at(++i);
+        } else if (arg.startsWith(QLatin1String("--"))) {
+            return Cli::usageError("decode", QStringLiteral("Unbekannte Option: %1").arg(arg));
+        } else {
+            frames.append(arg);
+        }
+    }
+    if (symPath.isEmpty())
+        return Cli::usageError("decode", QStringLiteral("--sym fehlt."));
+
+    QList<CanFrame> parsed;
+    for (const QString &text : std::as_const(frames)) {
+        CanFrame frame;
+        if (!parseFrame(text, &frame))
+            return Cli::usageError("decode", QStringLiteral("Ungültiger Frame: %1").arg(text));
+        parsed.append(frame);
+    }
+
+    SymbolDatabase db;
+    if (!loadSymbols(symPath, &db, nullptr))
+        return Cli::Failed;
+
+    if (!frames.isEmpty()) {
+        for (int i = 0; i < frames.size(); ++i)
+            printDecoded(db, frames.at(i), parsed.at(i));
+        std::fflush(stdout);
+        return Cli::Ok;
+    }
+
+    QFile input;
+    if (!input.open(stdin, QIODevice::ReadOnly)) {
+        Cli::err(input.errorString());
+        return Cli::Failed;
+    }
+    int lineNo = 0;
+    while (true) {
+        const QByteArray bytes = input.readLine();
+        if (bytes.isEmpty())
+            break;   // end of input; an empty line still holds its "\n"
+        ++lineNo;
+        const QString line = QString::fromUtf8(bytes).trimmed();
+        if (line.isEmpty())
+            continue;
+        QString frameText;
+        CanFrame frame;
+        if (!parseInputLine(line, &frameText, &frame)) {
+            Cli::err(QStringLiteral("Zeile %1: kein CAN-Frame: %2").arg(lineNo).arg(line));
+            continue;
+        }
+        printDecoded(db, frameText, frame);
+    }
+    std::fflush(stdout);
+    return Cli::Ok;
+}
+
+const CliCommand symcheckCommand("symcheck", SymcheckUsage, runSymcheck);
+const CliCommand decodeCommand("decode", DecodeUsage, runDecode);
+
+} // namespace
