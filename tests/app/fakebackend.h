@@ -1,0 +1,72 @@
+#pragma once
+
+#include "canbackend.h"
+#include "mainwindow.h"
+
+#include <QSettings>
+#include <functional>
+
+// A backend the test steers: status bits, bit rate, write results.
+class FakeBackend : public CanBackend
+{
+    Q_OBJECT
+
+public:
+    using CanBackend::CanBackend;
+
+    bool open(const ConnectParams &, QString *error) override
+    {
+        if (!openResult && error)
+            *error = QStringLiteral("Gerät fehlt");
+        m_open = openResult;
+        return openResult;
+    }
+    void close() override
+    {
+        if (onClose)
+            onClose();
+        ++closeCount;
+        m_open = false;
+    }
+    bool isOpen() const override { return m_open; }
+    bool write(const CanFrame &frame, QString *error) override
+    {
+        ++writeCount;
+        written.append(frame);
+        if (!writeError.isEmpty()) {
+            if (error)
+                *error = writeError;
+            return false;
+        }
+        return true;
+    }
+    unsigned busStatus() override { return status; }
+    QString description() const override { return QStringLiteral("Testbus"); }
+    int bitrate() const override { return rate; }
+
+    bool openResult = true;
+    unsigned status = 0;
+    int rate = 500000;
+    QString writeError;
+    int writeCount = 0;
+    int closeCount = 0;
+    QList<CanFrame> written;
+    std::function<void()> onClose;
+
+private:
+    bool m_open = false;
+};
+
+// The window with the fake backend behind every interface kind.
+class TestWindow : public MainWindow
+{
+public:
+    FakeBackend *lastBackend = nullptr;
+
+protected:
+    CanBackend *createBackend(int, QString *) override
+    {
+        lastBackend = new FakeBackend(this);
+        return lastBackend;
+    }
+};

@@ -1,0 +1,95 @@
+#include <QImage>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Starts the real program the way a user or a script does.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void simWithSavedPcanSettingsKeepsThem();
+    void oddOptionsDoNotStopTheProgram();
+    void uiSnapshotsWritesOnePicturePerView();
+
+private:
+    static int run(const QStringList &arguments, QString *output = nullptr)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(BUSVISTA_EXE), arguments);
+        if (!process.waitForFinished(60000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        if (output)
+            *output = QString::fromLocal8Bit(process.readAll());
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    }
+    static QString iniPath(const QString &dir)
+    {
+        return dir + QStringLiteral("/busvista.de/Busvista.ini");
+    }
+};
+
+void TestStartup::simWithSavedPcanSettingsKeepsThem()
+{
+    QTemporaryDir dir;
+    {
+        QSettings ini(iniPath(dir.path()), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("connection/interface"), 2);
+        ini.setValue(QStringLiteral("connection/channel"), 0x52);
+    }
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    QString output;
+    const int code = run({QStringLiteral("--settings-dir"), dir.path(), QStringLiteral("--sim"),
+                          QStringLiteral("--screenshot"), shot, QStringLiteral("--delay"), QStringLiteral("1500")},
+                         &output);
+    QVERIFY2(code == 0, qPrintable(output));
+    const QImage image(shot);
+    QVERIFY(!image.isNull());
+    QCOMPARE(image.size(), QSize(1100, 750));
+
+    QSettings ini(iniPath(dir.path()), QSettings::IniFormat);
+    QCOMPARE(ini.value(QStringLiteral("connection/interface")).toInt(), 2);
+    QCOMPARE(ini.value(QStringLiteral("connection/channel")).toInt(), 0x52);
+    // The window saved its own keys on close, into the same file.
+    QVERIFY(ini.contains(QStringLiteral("trace/maxEntries")));
+}
+
+void TestStartup::oddOptionsDoNotStopTheProgram()
+{
+    QTemporaryDir dir;
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    const int code = run({QStringLiteral("--settings-dir"), dir.path(), QStringLiteral("--SIM"),
+                          QStringLiteral("--tab"), QStringLiteral("99"), QStringLiteral("--unknown"),
+                          QStringLiteral("--screenshot"), shot, QStringLiteral("--delay"), QStringLiteral("200"),
+                          QStringLiteral("--sym")});
+    QCOMPARE(code, 0);
+    QVERIFY(QFile::exists(shot));
+    // "--SIM" is not "--sim": nothing was connected, so the picture exists but no
+    // connection keys were written either.
+    QSettings ini(iniPath(dir.path()), QSettings::IniFormat);
+    QVERIFY(!ini.contains(QStringLiteral("connection/interface")));
+    QVERIFY(!ini.contains(QStringLiteral("symbols/file")));
+}
+
+void TestStartup::uiSnapshotsWritesOnePicturePerView()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("pics"));
+    const int code = run({QStringLiteral("--settings-dir"), dir.path(), QStringLiteral("--ui-snapshots"), out,
+                          QStringLiteral("--delay"), QStringLiteral("100")});
+    QCOMPARE(code, 0);
+    for (const char *name : {"main_tab0.png", "main_tab1.png", "main_tab2.png", "menu_file.png",
+                             "menu_can.png", "menu_help.png", "dock_sdo.png"}) {
+        const QImage image(out + QLatin1Char('/') + QLatin1String(name));
+        QVERIFY2(!image.isNull(), name);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"
