@@ -192,6 +192,18 @@ char *writeRightAligned(char *p, const char *text, const char *end, int width)
     return p + (end - text);
 }
 
+// No type of the 1.1 format (Rx, Tx, Error, Warng) is made of hexadecimal
+// digits; such a "type" is the identifier of a line without type column,
+// whose columns the 1.1 pattern would silently shift.
+bool allHex(QStringView text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() > 0x7F || hexValue(char(c.unicode())) < 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool parseBytes(const QString &text, CanFrame &frame)
@@ -248,6 +260,8 @@ Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry
 
     if (layout == TrcLayout::V11) {
         const QStringView type = match.capturedView(3);
+        if (allHex(type))
+            return Result::Unrecognised;
         if (type.size() == 2) {
             frame.tx = type == u"Tx";
         } else if (type.size() == 5) {
@@ -346,6 +360,11 @@ bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceModel::Ent
 
     if (layout == TrcLayout::V11) {
         if (!token(&t))
+            return false;
+        bool typeIsHex = true;
+        for (const char *c = t; c < p && typeIsHex; ++c)
+            typeIsHex = hexValue(*c) >= 0;
+        if (typeIsHex)
             return false;
         if (p - t == 2) {
             frame.tx = equals(t, p, "Tx");
