@@ -150,8 +150,10 @@ int TransmitModel::addMessage(const TxMessage &message)
     const int row = int(m_rows.size());
     beginInsertRows(QModelIndex(), row, row);
     m_rows.append(message);
+    // A row without a cycle time is never active, whatever the caller passed.
+    m_rows.last().active = message.active && message.cycleMs > 0;
     endInsertRows();
-    if (message.active)
+    if (m_rows.last().active)
         emit activeChanged(row, true);
     return row;
 }

@@ -1,0 +1,411 @@
+#include "testsymbols.h"
+#include "transmitdialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+// The dialog's widgets, found by their object names.
+struct Fields
+{
+    explicit Fields(TransmitDialog &d)
+        : symbol(d.findChild<QComboBox *>("symbolCombo")),
+          id(d.findChild<QLineEdit *>("idEdit")),
+          extended(d.findChild<QCheckBox *>("extendedCheck")),
+          rtr(d.findChild<QCheckBox *>("rtrCheck")),
+          dlc(d.findChild<QSpinBox *>("dlcSpin")),
+          cycle(d.findChild<QSpinBox *>("cycleSpin")),
+          activate(d.findChild<QCheckBox *>("activateCheck")),
+          comment(d.findChild<QLineEdit *>("commentEdit")),
+          group(d.findChild<QGroupBox *>("signalGroup")),
+          table(d.findChild<QTableWidget *>("signalTable")),
+          error(d.findChild<QLabel *>("errorLabel"))
+    {
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = d.findChild<QLineEdit *>(QStringLiteral("byteEdit%1").arg(i));
+    }
+
+    bool complete() const
+    {
+        for (QLineEdit *b : bytes)
+            if (!b)
+                return false;
+        return symbol && id && extended && rtr && dlc && cycle && activate && comment && group
+            && table && error;
+    }
+
+    QString byteTexts() const
+    {
+        QStringList texts;
+        for (QLineEdit *b : bytes)
+            texts.append(b->text());
+        return texts.join(QLatin1Char(' '));
+    }
+
+    // What the user's choice in the symbol list does.
+    void chooseSymbol(const QString &name)
+    {
+        const int item = symbol->findText(name, Qt::MatchStartsWith);
+        QVERIFY2(item > 0, qPrintable(name));
+        symbol->setCurrentIndex(item);
+        emit symbol->activated(item);
+    }
+
+    void typeId(const QString &text)
+    {
+        id->selectAll();
+        QTest::keyClicks(id, text);
+    }
+
+    QComboBox *symbol;
+    QLineEdit *id;
+    QCheckBox *extended;
+    QCheckBox *rtr;
+    QSpinBox *dlc;
+    QSpinBox *cycle;
+    QCheckBox *activate;
+    QLineEdit *comment;
+    QGroupBox *group;
+    QTableWidget *table;
+    QLabel *error;
+    QLineEdit *bytes[8] = {};
+};
+
+} // namespace
+
+class TestTransmitDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void withoutSymbolsOnlyRawFields();
+    void typingAnIdentifierRecognisesTheSymbol();
+    void choosingASymbolWritesItsDefaultFrame();
+    void signalValuesWriteTheBytes();
+    void enumerationValuesAreChosenFromAList();
+    void rejectedSignalValueChangesNothing();
+    void validationNamesTheIdentifierProblem_data();
+    void validationNamesTheIdentifierProblem();
+    void acceptStaysOpenOnInvalidIdentifier();
+    void lengthAndRemoteRequestDisableFields();
+    void manualCycleNeverActivates();
+    void editingKeepsCountAndDueTime();
+};
+
+void TestTransmitDialog::withoutSymbolsOnlyRawFields()
+{
+    TransmitDialog dialog(nullptr);
+    Fields f(dialog);
+    QVERIFY(f.complete());
+    dialog.show();
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Sendenachricht"));
+    QCOMPARE(f.symbol->count(), 1);
+    QCOMPARE(f.symbol->itemText(0), QStringLiteral("(kein Symbol – Rohdaten)"));
+    QVERIFY(!f.symbol->isEnabled());
+    QCOMPARE(f.symbol->toolTip(), QStringLiteral("Keine Symboldatei geladen"));
+    QVERIFY(!f.group->isVisible());
+    QVERIFY(f.error->isHidden());
+    QCOMPARE(f.dlc->value(), 8);
+    QCOMPARE(f.cycle->text(), QStringLiteral("manuell (0)"));
+
+    f.typeId(QStringLiteral("100"));
+    f.bytes[0]->selectAll();
+    QTest::keyClicks(f.bytes[0], QStringLiteral("ab"));
+    QCOMPARE(f.symbol->currentIndex(), 0);
+    QCOMPARE(f.comment->text(), QString());
+    const TxMessage m = dialog.message();
+    QCOMPARE(m.frame.id, quint32(0x100));
+    QCOMPARE(m.frame.data[0], quint8(0xAB));
+    QCOMPARE(m.frame.dlc, quint8(8));
+
+    // The validators keep non-hexadecimal text out.
+    QTest::keyClicks(f.id, QStringLiteral("xz"));
+    QCOMPARE(f.id->text(), QStringLiteral("100"));
+}
+
+void TestTransmitDialog::typingAnIdentifierRecognisesTheSymbol()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    QVERIFY(f.group->isVisible());
+    QCOMPARE(f.symbol->count(), 3);
+    QCOMPARE(f.symbol->itemText(1), QStringLiteral("Bremse   (18FEF100h)"));
+    QCOMPARE(f.symbol->itemText(2), QStringLiteral("Motor   (100h)"));
+
+    f.bytes[3]->selectAll();
+    QTest::keyClicks(f.bytes[3], QStringLiteral("FF"));
+    f.typeId(QStringLiteral("100"));
+    QCOMPARE(f.symbol->currentText(), QStringLiteral("Motor   (100h)"));
+    QCOMPARE(f.group->title(), QStringLiteral("Signale – Motor"));
+    QCOMPARE(f.table->rowCount(), 3);
+    QCOMPARE(f.table->item(0, 0)->text(), QStringLiteral("Drehzahl"));
+    QCOMPARE(f.table->item(0, 0)->toolTip(), QStringLiteral("16 Bit, unsigned"));
+    QCOMPARE(f.table->item(1, 0)->toolTip(), QStringLiteral("8 Bit, unsigned, Enum Modi"));
+    QCOMPARE(f.table->item(2, 0)->toolTip(), QStringLiteral("8 Bit, signed"));
+    QVERIFY(!(f.table->item(0, 0)->flags() & Qt::ItemIsEditable));
+    QVERIFY(f.table->item(0, 1)->flags() & Qt::ItemIsEditable);
+    QCOMPARE(f.table->item(0, 2)->text(), QStringLiteral("rpm"));
+    QVERIFY(!(f.table->item(0, 2)->flags() & (Qt::ItemIsEditable | Qt::ItemIsSelectable)));
+    QCOMPARE(f.table->item(2, 1)->text(), QStringLiteral("-1"));
+    QCOMPARE(f.table->item(2, 3)->text(), QStringLiteral("-1"));
+    QCOMPARE(f.byteTexts(), QStringLiteral("00 00 00 FF 00 00 00 00"));
+    QCOMPARE(f.comment->text(), QString());   // recognising is not choosing
+
+    // Raw edits of a recognised symbol refresh its values.
+    f.bytes[0]->selectAll();
+    QTest::keyClicks(f.bytes[0], QStringLiteral("10"));
+    QCOMPARE(f.table->item(0, 1)->text(), QStringLiteral("16"));
+
+    QTest::keyClicks(f.id, QStringLiteral("1"));   // 1001h: no symbol
+    QCOMPARE(f.symbol->currentIndex(), 0);
+    QCOMPARE(f.table->rowCount(), 0);
+    QCOMPARE(f.group->title(), QStringLiteral("Signale"));
+
+    // The extended flag is part of the identity.
+    f.typeId(QStringLiteral("18FEF100"));
+    QCOMPARE(f.symbol->currentIndex(), 0);
+    f.extended->click();
+    QCOMPARE(f.symbol->currentText(), QStringLiteral("Bremse   (18FEF100h)"));
+    QCOMPARE(f.table->rowCount(), 1);
+}
+
+void TestTransmitDialog::choosingASymbolWritesItsDefaultFrame()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    f.bytes[7]->selectAll();
+    QTest::keyClicks(f.bytes[7], QStringLiteral("77"));
+
+    f.chooseSymbol(QStringLiteral("Bremse"));
+    QCOMPARE(f.id->text(), QStringLiteral("18FEF100"));
+    QVERIFY(f.extended->isChecked());
+    QCOMPARE(f.dlc->value(), 2);
+    QCOMPARE(f.byteTexts(), QStringLiteral("05 00 00 00 00 00 00 00"));
+    QCOMPARE(f.comment->text(), QStringLiteral("Bremse"));
+    QCOMPARE(f.table->rowCount(), 1);
+    QCOMPARE(f.table->item(0, 1)->text(), QStringLiteral("5"));
+    QVERIFY(!f.bytes[2]->isEnabled());
+
+    f.chooseSymbol(QStringLiteral("Motor"));
+    QCOMPARE(f.id->text(), QStringLiteral("100"));
+    QVERIFY(!f.extended->isChecked());
+    QCOMPARE(f.dlc->value(), 8);
+    QVERIFY(f.bytes[2]->isEnabled());
+    QCOMPARE(f.comment->text(), QStringLiteral("Bremse"));   // typed or earlier text stays
+
+    // Back to raw data: the fields stay as they are.
+    f.symbol->setCurrentIndex(0);
+    emit f.symbol->activated(0);
+    QCOMPARE(f.id->text(), QStringLiteral("100"));
+    QCOMPARE(f.table->rowCount(), 0);
+}
+
+void TestTransmitDialog::signalValuesWriteTheBytes()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    f.chooseSymbol(QStringLiteral("Motor"));
+
+    f.table->item(0, 1)->setText(QStringLiteral("4660"));
+    QCOMPARE(f.byteTexts(), QStringLiteral("34 12 00 00 00 00 00 00"));
+    QCOMPARE(f.table->item(0, 3)->text(), QStringLiteral("4660"));
+    f.table->item(2, 1)->setText(QStringLiteral("-2"));
+    QCOMPARE(f.bytes[3]->text(), QStringLiteral("FE"));
+    QCOMPARE(dialog.message().frame.data[3], quint8(0xFE));
+
+    // A signal beyond the frame's length raises it.
+    f.dlc->setValue(2);
+    QVERIFY(!f.bytes[3]->isEnabled());
+    f.table->item(2, 1)->setText(QStringLiteral("10"));
+    QCOMPARE(f.dlc->value(), 4);
+    QCOMPARE(f.bytes[3]->text(), QStringLiteral("0A"));
+    QVERIFY(f.bytes[3]->isEnabled());
+    QVERIFY(f.error->isHidden());
+}
+
+void TestTransmitDialog::enumerationValuesAreChosenFromAList()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    f.chooseSymbol(QStringLiteral("Motor"));
+    auto *combo = qobject_cast<QComboBox *>(f.table->cellWidget(1, 1));
+    QVERIFY(combo);
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->itemText(1), QStringLiteral("Ein  (1)"));
+    QCOMPARE(combo->currentIndex(), 0);
+
+    combo->setCurrentIndex(2);
+    emit combo->activated(2);
+    QCOMPARE(f.bytes[2]->text(), QStringLiteral("02"));
+
+    f.bytes[2]->selectAll();
+    QTest::keyClicks(f.bytes[2], QStringLiteral("01"));
+    QCOMPARE(combo->currentIndex(), 1);
+    f.bytes[2]->selectAll();
+    QTest::keyClicks(f.bytes[2], QStringLiteral("09"));   // no such entry
+    QCOMPARE(combo->currentIndex(), -1);
+}
+
+void TestTransmitDialog::rejectedSignalValueChangesNothing()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    f.chooseSymbol(QStringLiteral("Motor"));
+    f.table->item(2, 1)->setText(QStringLiteral("50"));
+    QCOMPARE(f.bytes[3]->text(), QStringLiteral("32"));
+
+    f.table->item(2, 1)->setText(QStringLiteral("90 Grad"));
+    QVERIFY(f.error->isVisible());
+    QVERIFY2(f.error->text().contains(QStringLiteral("Temp")), qPrintable(f.error->text()));
+    QCOMPARE(f.bytes[3]->text(), QStringLiteral("32"));
+    QCOMPARE(f.table->item(2, 1)->text(), QStringLiteral("50"));
+
+    f.table->item(2, 1)->setText(QStringLiteral("120"));   // above the maximum of 100
+    QVERIFY(f.error->isVisible());
+    QCOMPARE(f.bytes[3]->text(), QStringLiteral("32"));
+    QCOMPARE(f.table->item(2, 1)->text(), QStringLiteral("50"));
+
+    f.table->item(2, 1)->setText(QStringLiteral("20"));
+    QVERIFY(f.error->isHidden());
+    QCOMPARE(f.bytes[3]->text(), QStringLiteral("14"));
+}
+
+void TestTransmitDialog::validationNamesTheIdentifierProblem_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("extended");
+    QTest::addColumn<QString>("error");
+    const QString invalid = QStringLiteral("Bitte eine gültige hexadezimale ID eingeben.");
+    const QString extended = QStringLiteral("Extended-IDs (29 bit) dürfen höchstens 1FFFFFFFh sein.");
+    const QString standard = QStringLiteral(
+        "Standard-IDs (11 bit) dürfen höchstens 7FFh sein. Für größere IDs \"Extended\" aktivieren.");
+    QTest::newRow("123 standard") << "123" << false << QString();
+    QTest::newRow("7FF standard") << "7ff" << false << QString();
+    QTest::newRow("800 standard") << "800" << false << standard;
+    QTest::newRow("800 extended") << "800" << true << QString();
+    QTest::newRow("1FFFFFFF extended") << "1FFFFFFF" << true << QString();
+    QTest::newRow("20000000 extended") << "20000000" << true << extended;
+    QTest::newRow("FFFFFFFF standard") << "FFFFFFFF" << false << standard;
+    QTest::newRow("empty") << "" << false << invalid;
+}
+
+void TestTransmitDialog::validationNamesTheIdentifierProblem()
+{
+    QFETCH(QString, id);
+    QFETCH(bool, extended);
+    QFETCH(QString, error);
+    TransmitDialog dialog(nullptr);
+    Fields f(dialog);
+    f.id->setText(id);
+    f.extended->setChecked(extended);
+    QString message;
+    QCOMPARE(dialog.validate(&message), error.isEmpty());
+    QCOMPARE(message, error);
+}
+
+void TestTransmitDialog::acceptStaysOpenOnInvalidIdentifier()
+{
+    TransmitDialog dialog(nullptr);
+    Fields f(dialog);
+    dialog.show();
+    f.typeId(QStringLiteral("800"));
+    dialog.accept();
+    QVERIFY(dialog.isVisible());
+    QVERIFY(f.error->isVisible());
+    QVERIFY(f.error->text().startsWith(QStringLiteral("Standard-IDs")));
+
+    f.typeId(QStringLiteral("7FF"));
+    dialog.accept();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+void TestTransmitDialog::lengthAndRemoteRequestDisableFields()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    TxMessage m;
+    m.frame.id = 0x100;
+    m.frame.dlc = 3;
+    for (int i = 0; i < 8; ++i)
+        m.frame.data[i] = quint8(0x11 * (i + 1));
+    dialog.setMessage(m);
+    QCOMPARE(f.byteTexts(), QStringLiteral("11 22 33 44 55 66 77 88"));
+    for (int i = 0; i < 8; ++i)
+        QCOMPARE(f.bytes[i]->isEnabled(), i < 3);
+    const TxMessage read = dialog.message();
+    QCOMPARE(read.frame.dlc, quint8(3));
+    QCOMPARE(read.frame.data[7], quint8(0x88));   // disabled bytes are still read
+    QCOMPARE(f.symbol->currentText(), QStringLiteral("Motor   (100h)"));
+
+    f.rtr->click();
+    for (int i = 0; i < 8; ++i)
+        QVERIFY(!f.bytes[i]->isEnabled());
+    QVERIFY(!f.table->isEnabled());
+    QVERIFY(dialog.message().frame.rtr);
+    f.rtr->click();
+    QVERIFY(f.table->isEnabled());
+    QVERIFY(f.bytes[2]->isEnabled());
+}
+
+void TestTransmitDialog::manualCycleNeverActivates()
+{
+    TransmitDialog dialog(nullptr);
+    Fields f(dialog);
+    TxMessage m;
+    m.frame.id = 0x10;
+    m.cycleMs = 100;
+    m.active = true;
+    dialog.setMessage(m);
+    QVERIFY(f.activate->isEnabled());
+    QVERIFY(f.activate->isChecked());
+    QVERIFY(dialog.message().active);
+
+    f.cycle->setValue(0);
+    QVERIFY(!f.activate->isEnabled());
+    QVERIFY(f.activate->isChecked());
+    QVERIFY(!dialog.message().active);
+    QCOMPARE(dialog.message().cycleMs, 0);
+}
+
+void TestTransmitDialog::editingKeepsCountAndDueTime()
+{
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    dialog.show();
+    TxMessage m;
+    m.frame.id = 0x18FEF100;
+    m.frame.extended = true;
+    m.frame.dlc = 2;
+    m.cycleMs = 50;
+    m.count = 1234;
+    m.nextDueMs = 987;
+    m.comment = QStringLiteral("alt");
+    dialog.setMessage(m);
+    QCOMPARE(f.symbol->currentText(), QStringLiteral("Bremse   (18FEF100h)"));
+    QCOMPARE(f.cycle->value(), 50);
+
+    f.table->item(0, 1)->setText(QStringLiteral("7"));
+    f.comment->setText(QStringLiteral("neu"));
+    const TxMessage edited = dialog.message();
+    QCOMPARE(edited.frame.data[0], quint8(7));
+    QCOMPARE(edited.comment, QStringLiteral("neu"));
+    QCOMPARE(edited.count, quint64(1234));
+    QCOMPARE(edited.nextDueMs, qint64(987));
+}
+
+QTEST_MAIN(TestTransmitDialog)
+#include "tst_transmitdialog.moc"
