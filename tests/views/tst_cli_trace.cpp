@@ -1,0 +1,142 @@
+#include "traceline.h"
+#include "tracemodel.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run cli(const QStringList &args)
+{
+    QProcess process;
+    process.start(QStringLiteral(BUSVISTA_CLI), args);
+    Run run;
+    if (!process.waitForFinished(60000))
+        return run;
+    run.exitCode = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+qint64 number(const QString &out, const QString &label)
+{
+    const QRegularExpression pattern(QRegularExpression::escape(label) + QStringLiteral(": (\\d+)"));
+    const QRegularExpressionMatch match = pattern.match(out);
+    return match.hasMatch() ? match.captured(1).toLongLong() : -1;
+}
+
+} // namespace
+
+class TestCliTrace : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void recordsTheSimulatedBusThroughTheFilter()
+    {
+        const Run run = cli({"record", "--sim", "--seconds", "0.5", "--out", path("include.trc"), "--filter", "100-1FF"});
+        QCOMPARE(run.exitCode, 0);
+        const qint64 recorded = number(run.out, QStringLiteral("Aufgezeichnet"));
+        const qint64 filtered = number(run.out, QStringLiteral("Gefiltert"));
+        QVERIFY2(recorded > 0 && filtered > 0, qPrintable(run.out));
+
+        TraceModel model;
+        QString error;
+        int count = 0;
+        QVERIFY2(model.loadTrc(path("include.trc"), &error, &count), qPrintable(error));
+        QCOMPARE(count, int(recorded));
+        for (int i = 0; i < count; ++i) {
+            const CanFrame frame = model.entryAt(i).frame;
+            QVERIFY(frame.error || frame.status || (frame.id >= 0x100 && frame.id <= 0x1FF));
+        }
+
+        const Run excluded = cli({"record", "--sim", "--seconds", "0.5", "--out", path("exclude.CSV"), "--filter",
+                                  "100-1FF", "--exclude"});
+        QCOMPARE(excluded.exitCode, 0);
+        QVERIFY(model.loadCsv(path("exclude.CSV"), &error, &count));
+        QCOMPARE(count, int(number(excluded.out, QStringLiteral("Aufgezeichnet"))));
+        for (int i = 0; i < count; ++i) {
+            const CanFrame frame = model.entryAt(i).frame;
+            QVERIFY(frame.error || frame.status || frame.id < 0x100 || frame.id > 0x1FF);
+        }
+    }
+
+    void recordKeepsAtMostMaxEntries()
+    {
+        const Run run = cli({"record", "--sim", "--seconds", "1", "--out", path("limited.trc"), "--max-entries", "100"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(number(run.out, QStringLiteral("Aufgezeichnet")) > 100, qPrintable(run.out));
+        TraceModel model;
+        int count = 0;
+        QVERIFY(model.loadTrc(path("limited.trc"), nullptr, &count));
+        QCOMPARE(count, 100);
+        // The newest frames are kept, numbered as recorded.
+        QCOMPARE(qint64(model.entryAt(99).number), number(run.out, QStringLiteral("Aufgezeichnet")));
+    }
+
+    void convertsBetweenFormats()
+    {
+        const Run record = cli({"record", "--sim", "--seconds", "0.3", "--out", path("source.trc")});
+        QCOMPARE(record.exitCode, 0);
+        const Run toCsv = cli({"convert", path("source.trc"), path("converted.csv")});
+        QCOMPARE(toCsv.exitCode, 0);
+        const Run back = cli({"convert", path("converted.csv"), path("back.trc")});
+        QCOMPARE(back.exitCode, 0);
+        QCOMPARE(back.out.trimmed(), toCsv.out.trimmed());
+
+        TraceModel source;
+        TraceModel converted;
+        int count = 0;
+        QVERIFY(source.loadTrc(path("source.trc"), nullptr, &count));
+        QCOMPARE(toCsv.out.trimmed(), QStringLiteral("%1 Nachrichten").arg(count));
+        QVERIFY(converted.loadTrc(path("back.trc"), nullptr, nullptr));
+        QCOMPARE(converted.rowCount(), count);
+        for (int i = 0; i < count; ++i)
+            QVERIFY(TraceLine::sameEntry(source.entryAt(i), converted.entryAt(i)));
+    }
+
+    void reportsFailures()
+    {
+        const Run missing = cli({"convert", path("nothing.trc"), path("out.csv")});
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY(!missing.err.trimmed().isEmpty());
+        QVERIFY(!QFile::exists(path("out.csv")));
+
+        QFile newer(path("newer.trc"));
+        QVERIFY(newer.open(QIODevice::WriteOnly));
+        newer.write(";$FILEVERSION=2.1\n");
+        newer.close();
+        const Run version = cli({"convert", path("newer.trc"), path("out.csv")});
+        QCOMPARE(version.exitCode, 1);
+        QCOMPARE(version.err.trimmed(), QStringLiteral("Dieses PCAN-Trace-Format (Version 2.1) wird nicht unterstützt."));
+
+        const Run unwritable = cli({"convert", QStringLiteral(BUSVISTA_TEST_DATA "/views/golden.trc"),
+                                    path("no/such/dir/out.trc")});
+        QCOMPARE(unwritable.exitCode, 1);
+        QVERIFY(!unwritable.err.trimmed().isEmpty());
+
+        QCOMPARE(cli({"convert", path("only-one.trc")}).exitCode, 2);
+        QCOMPARE(cli({"record", "--sim", "--seconds", "1"}).exitCode, 2);
+        const Run badFilter = cli({"record", "--sim", "--seconds", "0", "--out", path("x.trc"), "--filter", "1FF-100"});
+        QCOMPARE(badFilter.exitCode, 2);
+        QVERIFY(badFilter.err.contains(QStringLiteral("Anfang ist größer als Ende")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliTrace)
+#include "tst_cli_trace.moc"
