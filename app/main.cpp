@@ -47,6 +47,11 @@ int main(int argc, char *argv[])
     }
     if (line.trace)
         window->setTraceRunning(true);
+    if (!line.loadTrace.isEmpty()) {
+        QString error;
+        if (!window->loadTraceFile(line.loadTrace, &error))
+            qWarning("Trace nicht geladen: %s", error.toLocal8Bit().constData());
+    }
     if (line.hasTab)
         window->showTab(line.tab);
 

@@ -2,15 +2,19 @@
 #include "ui_mainwindow.h"
 
 #include "canbackend.h"
+#include "canidfilter.h"
+#include "receivemodel.h"
 #include "sdoclient.h"
 #include "settingsdialog.h"
 #include "simulationbackend.h"
 #include "symbolfile.h"
+#include "tracemodel.h"
 #include "transmitmodel.h"
 #include "txschedule.h"
 
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -21,11 +25,17 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProcess>
 #include <QScrollBar>
+#include <QSortFilterProxyModel>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
 
 namespace {
 
@@ -71,7 +81,9 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    m_receiveModel = new ReceiveModel(this);
     m_transmitModel = new TransmitModel(this);
+    m_traceModel = new TraceModel(this);
     m_sdoClient = new SdoClient(this);
     m_schedule = std::make_unique<TxSchedule>(m_transmitModel);
 
@@ -100,6 +112,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     loadSettings();
     updateConnectionState();
+    updateSymbolEditorAction();
 }
 
 MainWindow::~MainWindow()
@@ -140,6 +153,7 @@ void MainWindow::setupActions()
     connect(ui->actionDisconnect, &QAction::triggered, this, &MainWindow::disconnectBus);
     connect(ui->actionReset, &QAction::triggered, this, &MainWindow::resetHardware);
     connect(ui->actionClearRx, &QAction::triggered, this, [this] {
+        m_receiveModel->clear();
         m_transmitModel->resetCounts();
     });
     connect(ui->actionNewTx, &QAction::triggered, this, &MainWindow::newTxMessage);
@@ -155,6 +169,10 @@ void MainWindow::setupActions()
     connect(ui->actionOpenSymEditor, &QAction::triggered, this, &MainWindow::openSymbolEditor);
     connect(ui->actionSettings, &QAction::triggered, this, &MainWindow::showSettings);
     connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+    connect(ui->actionTraceRun, &QAction::toggled, this, &MainWindow::toggleTrace);
+    connect(ui->actionTraceClear, &QAction::triggered, this, &MainWindow::clearTrace);
+    connect(ui->actionLoadTrace, &QAction::triggered, this, &MainWindow::loadTrace);
+    connect(ui->actionSaveTrace, &QAction::triggered, this, &MainWindow::saveTrace);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::about);
     // The settings dialog and the about box come with a later issue.
     ui->actionSettings->setEnabled(false);
@@ -202,6 +220,13 @@ void MainWindow::setupViews()
     ui->rxTxSplitter->setStretchFactor(1, 2);
 
     configureTable(ui->rxView);
+    m_receiveProxy = new QSortFilterProxyModel(this);
+    m_receiveProxy->setSourceModel(m_receiveModel);
+    m_receiveProxy->setSortRole(Qt::UserRole + 1);
+    ui->rxView->setModel(m_receiveProxy);
+    ui->rxView->setSortingEnabled(true);
+    ui->rxView->sortByColumn(0, Qt::AscendingOrder);
+    setColumnWidths(ui->rxView, {110, 180, 70, 45, 250, 130, 90});
     ui->rxView->addAction(ui->actionClearRx);
 
     configureTable(ui->txView);
@@ -227,10 +252,23 @@ void MainWindow::setupViews()
     });
 
     configureTable(ui->traceView);
+    ui->traceView->setModel(m_traceModel);
+    setColumnWidths(ui->traceView, {80, 120, 55, 110, 180, 70, 45, 250});
 
     ui->traceFilterMode->addItem(tr("nur"), 0);
     ui->traceFilterMode->addItem(tr("außer"), 1);
     ui->traceFilterEdit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    ui->traceMaxSpin->setValue(m_traceModel->maxEntries());
+    connect(ui->traceMaxSpin, &QSpinBox::valueChanged, m_traceModel, &TraceModel::setMaxEntries);
+    connect(ui->traceFilterCheck, &QCheckBox::toggled, this, &MainWindow::applyTraceFilter);
+    connect(ui->traceFilterMode, &QComboBox::currentIndexChanged, this, &MainWindow::applyTraceFilter);
+    connect(ui->traceFilterEdit, &QLineEdit::textChanged, this, &MainWindow::applyTraceFilter);
+    m_traceModel->setRecording(ui->actionTraceRun->isChecked());
+
+    connect(ui->rxView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::updateSignalPanel);
+    connect(ui->traceView->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &MainWindow::updateSignalPanel);
 
     connect(ui->signalPanel, &SignalPanel::plotRequested, this, [this](const PlotSignalRef &ref) {
         if (!ui->plotWidget->addSignal(ref))
@@ -342,6 +380,8 @@ bool MainWindow::openBackend(const ConnectParams &params)
         connect(m_backend, &CanBackend::framesReceived, this, &MainWindow::onFramesReceived);
         ui->sdoPanel->setBackend(m_backend);
         m_sdoClient->setBackend(m_backend);
+        m_receiveModel->clear();
+        m_traceModel->clear();
         ui->plotWidget->clearData();
         m_transmitModel->resetCounts();
         m_stats.reset();
@@ -412,17 +452,37 @@ void MainWindow::updateConnectionState()
 void MainWindow::onFramesReceived(const CanFrameList &frames)
 {
     m_stats.count(frames);
+    m_receiveModel->addFrames(frames);
     m_sdoClient->handleFrames(frames);
     ui->sdoPanel->handleFrames(frames);
     ui->plotWidget->handleFrames(frames);
+    if (m_traceModel->recording()) {
+        m_traceModel->addFrames(frames);
+        if (ui->traceAutoScrollCheck->isChecked() && ui->tabs->currentWidget() == ui->tabTrace)
+            ui->traceView->scrollToBottom();
+    }
 }
 
 void MainWindow::onRefreshTick()
 {
+    m_receiveModel->refresh();
     m_transmitModel->refresh();
     updateSignalPanel();
     m_rxLabel->setText(tr("Rx: %1").arg(m_stats.rxTotal));
     m_txLabel->setText(tr("Tx: %1").arg(m_stats.txTotal));
+    updateTraceInfo();
+}
+
+void MainWindow::updateTraceInfo()
+{
+    QString text = tr("%1 Einträge").arg(m_traceModel->rowCount());
+    if (!m_traceModel->recording())
+        text += tr("  (Aufzeichnung aus)");
+    const CanIdFilter &filter = m_traceModel->filter();
+    if (filter.enabled && !filter.ranges.isEmpty())
+        text += tr("  –  %1 durch Filter verworfen").arg(m_traceModel->droppedByFilter());
+    ui->traceInfoLabel->setText(text);
+    ui->traceInfoLabel->setToolTip(text);
 }
 
 void MainWindow::onStatsTick()
@@ -445,144 +505,15 @@ void MainWindow::onStatsTick()
 
 void MainWindow::updateSignalPanel()
 {
-    if (ui->tabs->currentWidget() == ui->tabPlot)
-        return;
-    ui->signalPanel->showFrame(nullptr);
-}
-
-// --- transmit ------------------------------------------------------------
-
-bool MainWindow::sendRow(int row)
-{
-    if (!m_backend || !m_backend->isOpen()) {
-        showStatus(tr("Nicht verbunden."), 3000);
-        return false;
+    QWidget *tab = ui->tabs->currentWidget();
+    if (tab == ui->tabRxTx) {
+        const QModelIndex current = ui->rxView->currentIndex();
+        const QModelIndex source = m_receiveProxy->mapToSource(current);
+        ui->signalPanel->showFrame(source.isValid() ? m_receiveModel->frameAt(source.row()) : nullptr);
+    } else if (tab == ui->tabTrace) {
+        const QModelIndex current = ui->traceView->currentIndex();
+        ui->signalPanel->showFrame(current.isValid() ? m_traceModel->frameAt(current.row()) : nullptr);
     }
-    QString error;
-    if (m_backend->write(m_transmitModel->message(row).frame, &error)) {
-        m_transmitModel->incrementCount(row);
-        return true;
-    }
-    // A failing cyclic row would repeat the same message every few ms.
-    if (error == m_lastSendError && m_sendErrorClock.elapsed() < 1001)
-        return false;
-    showStatus(tr("Sendefehler: %1").arg(error), 3000);
-    m_lastSendError = error;
-    m_sendErrorClock.restart();
-    return false;
-}
-
-void MainWindow::sendSelectedOnce()
-{
-    const QModelIndex current = ui->txView->currentIndex();
-    if (!current.isValid()) {
-        showStatus(tr("Keine Sendenachricht ausgewählt."), 3000);
-        return;
-    }
-    sendRow(current.row());
-}
-
-void MainWindow::onTxTick()
-{
-    if (!m_backend || !m_backend->isOpen())
-        return;
-    m_schedule->tick(m_txClock.elapsed(), [this](int row) { sendRow(row); });
-}
-
-void MainWindow::newTxMessage()
-{
-}
-
-void MainWindow::editTxMessage()
-{
-}
-
-void MainWindow::deleteTxMessage()
-{
-    const QModelIndex current = ui->txView->currentIndex();
-    if (current.isValid())
-        m_transmitModel->removeMessage(current.row());
-}
-
-bool MainWindow::loadTxListFile(const QString &path, QString *error)
-{
-    return m_transmitModel->loadFile(path, error);
-}
-
-bool MainWindow::saveTxListFile(const QString &path, QString *error)
-{
-    return m_transmitModel->saveFile(path, error);
-}
-
-void MainWindow::openTxList()
-{
-}
-
-void MainWindow::saveTxList()
-{
-}
-
-// --- trace ---------------------------------------------------------------
-
-void MainWindow::setTraceRunning(bool on)
-{
-    ui->actionTraceRun->setChecked(on);
-}
-
-// --- symbols -------------------------------------------------------------
-
-bool MainWindow::loadSymbolFile(const QString &, bool)
-{
-    return false;
-}
-
-void MainWindow::chooseSymbolFile()
-{
-}
-
-void MainWindow::reloadSymbols()
-{
-}
-
-void MainWindow::unloadSymbols()
-{
-}
-
-void MainWindow::applySymbols()
-{
-}
-
-void MainWindow::onSymbolFileNotified()
-{
-}
-
-void MainWindow::onSymbolFileChanged()
-{
-}
-
-void MainWindow::openSymbolEditor()
-{
-}
-
-void MainWindow::updateSymbolEditorAction()
-{
-}
-
-// --- settings, update check, about ---------------------------------------
-
-void MainWindow::showSettings()
-{
-    // The settings dialog comes with a later issue.
-}
-
-void MainWindow::checkForUpdates()
-{
-    // The update check comes with a later issue.
-}
-
-void MainWindow::about()
-{
-    // The about box comes with a later issue.
 }
 
 ConnectParams MainWindow::loadConnectParams() const
@@ -626,6 +557,7 @@ void MainWindow::loadSettings()
     ui->traceFilterMode->setCurrentIndex(
         settings.value(QStringLiteral("trace/filterMode"), 0).toInt() > 0 ? 1 : 0);
     ui->traceFilterCheck->setChecked(settings.value(QStringLiteral("trace/filterEnabled"), false).toBool());
+    applyTraceFilter();
     ui->plotWidget->loadSettings();
 
     const QString symbolFile = settings.value(QStringLiteral("symbols/file")).toString();

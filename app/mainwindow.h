@@ -13,10 +13,14 @@
 
 class CanBackend;
 class QLabel;
+class QSortFilterProxyModel;
 class QTableView;
+class ReceiveModel;
 class SdoClient;
 class SymbolDatabase;
+class TraceModel;
 class TransmitModel;
+struct TxMessage;
 class TxSchedule;
 
 namespace Ui {
@@ -46,7 +50,10 @@ public:
     std::shared_ptr<const SymbolDatabase> symbols() const { return m_symbols; }
     bool loadSymbolFile(const QString &path, bool interactive);
 
+    ReceiveModel *receiveModel() const { return m_receiveModel; }
+    TraceModel *traceModel() const { return m_traceModel; }
     TransmitModel *transmitModel() const { return m_transmitModel; }
+    bool loadTraceFile(const QString &path, QString *error);
     // The file work behind the transmit-list actions, without the file dialogs.
     bool loadTxListFile(const QString &path, QString *error);
     bool saveTxListFile(const QString &path, QString *error);
@@ -72,7 +79,12 @@ public slots:
     void openTxList();
     void saveTxList();
 
+    void toggleTrace(bool on);
     void setTraceRunning(bool on);
+    void clearTrace();
+    void saveTrace();
+    void loadTrace();
+    void applyTraceFilter();
 
     void chooseSymbolFile();
     void reloadSymbols();
@@ -101,11 +113,16 @@ private:
     void saveSettings();
     void showStatus(const QString &text, int timeoutMs);
     void onSymbolFileNotified();
+    void updateTraceInfo();
+    bool runTransmitDialog(TxMessage *message);
 
     std::unique_ptr<Ui::MainWindow> ui;
     CanBackend *m_backend = nullptr;
     std::shared_ptr<const SymbolDatabase> m_symbols;
+    ReceiveModel *m_receiveModel = nullptr;
+    QSortFilterProxyModel *m_receiveProxy = nullptr;
     TransmitModel *m_transmitModel = nullptr;
+    TraceModel *m_traceModel = nullptr;
     std::unique_ptr<TxSchedule> m_schedule;
     SdoClient *m_sdoClient = nullptr;
 

@@ -1,0 +1,228 @@
+#include "mainwindow.h"
+#include "symbolfile.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Loading, unloading and watching the symbol file from the main window.
+class TestMainWindowSymbols : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void loadShowsSymbolsAndRemembersFile();
+    void failedLoadKeepsPreviousDatabase();
+    void unloadForgetsFileForNextStart();
+    void storedFileLoadsAtStartAndMissingFileIsIgnored();
+    void editorActionFollowsConfiguredPath();
+
+    void watcherReloadsAfterTruncateAndWrite();
+    void watcherReloadsAfterRenameOver();
+    void watcherReloadsAfterDeleteAndRecreate();
+    void emptyFileNeverReplacesGoodDatabase();
+
+private:
+    static QByteArray fileBytes(const char *name)
+    {
+        QFile file(QStringLiteral(BUSVISTA_TEST_DATA "/app/") + QLatin1String(name));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return file.readAll();
+    }
+    static bool writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return false;
+        return file.write(bytes) == bytes.size();
+    }
+    static int messageCount(const MainWindow &w)
+    {
+        return w.symbols() ? int(w.symbols()->messages.size()) : -1;
+    }
+    // A window that has loaded one.sym from a private copy.
+    QString prepareCopy(const QTemporaryDir &dir)
+    {
+        const QString path = dir.filePath(QStringLiteral("bus.sym"));
+        writeFile(path, fileBytes("one.sym"));
+        return path;
+    }
+
+    QTemporaryDir m_settingsDir;
+};
+
+void TestMainWindowSymbols::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindowsymbols"));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    QVERIFY(!fileBytes("one.sym").isEmpty());
+    QVERIFY(!fileBytes("two.sym").isEmpty());
+}
+
+void TestMainWindowSymbols::init()
+{
+    QSettings().clear();
+}
+
+void TestMainWindowSymbols::loadShowsSymbolsAndRemembersFile()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    auto *txView = w.findChild<QTableView *>("txView");
+    QVERIFY(txView->isColumnHidden(1));
+    QVERIFY(!w.findChild<QAction *>("actionUnloadSym")->isEnabled());
+    QCOMPARE(w.findChild<QLabel *>("symbolsLabel")->text(), QStringLiteral("Symbole: –"));
+
+    QVERIFY(w.loadSymbolFile(path, false));
+    QCOMPARE(messageCount(w), 1);
+    QVERIFY(!txView->isColumnHidden(1));
+    QVERIFY(w.findChild<QAction *>("actionUnloadSym")->isEnabled());
+    QVERIFY(w.findChild<QAction *>("actionReloadSym")->isEnabled());
+    QCOMPARE(w.findChild<QLabel *>("symbolsLabel")->text(), QStringLiteral("Symbole: bus.sym"));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Symboldatei geladen: 1 Nachrichten"));
+    QCOMPARE(QSettings().value(QStringLiteral("symbols/file")).toString(), path);
+    QCOMPARE(QSettings().value(QStringLiteral("symbols/lastDir")).toString(), QFileInfo(path).absolutePath());
+}
+
+void TestMainWindowSymbols::failedLoadKeepsPreviousDatabase()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    QVERIFY(w.loadSymbolFile(path, false));
+    const auto before = w.symbols();
+
+    QVERIFY(!w.loadSymbolFile(dir.filePath(QStringLiteral("missing.sym")), false));
+    QCOMPARE(w.symbols(), before);
+    QVERIFY(w.statusBar()->currentMessage().startsWith(QStringLiteral("Symboldatei nicht geladen: ")));
+    QCOMPARE(QSettings().value(QStringLiteral("symbols/file")).toString(), path);
+}
+
+void TestMainWindowSymbols::unloadForgetsFileForNextStart()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    {
+        MainWindow w;
+        QVERIFY(w.loadSymbolFile(path, false));
+        w.unloadSymbols();
+        QVERIFY(!w.symbols());
+        QVERIFY(w.findChild<QTableView *>("txView")->isColumnHidden(1));
+        QVERIFY(!QSettings().contains(QStringLiteral("symbols/file")));
+        w.close();
+    }
+    MainWindow next;
+    QVERIFY(!next.symbols());
+}
+
+void TestMainWindowSymbols::storedFileLoadsAtStartAndMissingFileIsIgnored()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    QSettings().setValue(QStringLiteral("symbols/file"), path);
+    {
+        MainWindow w;
+        QCOMPARE(messageCount(w), 1);
+    }
+    QFile::remove(path);
+    MainWindow w;
+    QVERIFY(!w.symbols());
+    QCOMPARE(w.statusBar()->currentMessage(), QString());
+    QCOMPARE(QSettings().value(QStringLiteral("symbols/file")).toString(), path);
+}
+
+void TestMainWindowSymbols::editorActionFollowsConfiguredPath()
+{
+    {
+        MainWindow w;
+        auto *action = w.findChild<QAction *>("actionOpenSymEditor");
+        QVERIFY(!action->isEnabled());
+        QCOMPARE(action->statusTip(), QStringLiteral("Zuerst den Pfad des Editors festlegen (Datei → Einstellungen)"));
+    }
+    QSettings().setValue(QStringLiteral("symbols/editorPath"), QStringLiteral("/opt/editor/PcanSEdt.exe"));
+    MainWindow w;
+    auto *action = w.findChild<QAction *>("actionOpenSymEditor");
+    QVERIFY(action->isEnabled());
+    QCOMPARE(action->statusTip(), QStringLiteral("/opt/editor/PcanSEdt.exe"));
+}
+
+void TestMainWindowSymbols::watcherReloadsAfterTruncateAndWrite()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    QVERIFY(w.loadSymbolFile(path, false));
+    const auto before = w.symbols();
+
+    QVERIFY(writeFile(path, fileBytes("two.sym")));
+    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
+    QVERIFY(w.symbols() != before);
+    // Loaded once: nothing further follows the single change.
+    const auto after = w.symbols();
+    QTest::qWait(1200);
+    QCOMPARE(w.symbols(), after);
+}
+
+void TestMainWindowSymbols::watcherReloadsAfterRenameOver()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    QVERIFY(w.loadSymbolFile(path, false));
+
+    const QString temp = dir.filePath(QStringLiteral("bus.sym.tmp"));
+    QVERIFY(writeFile(temp, fileBytes("two.sym")));
+    QVERIFY(::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0);
+    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
+
+    // The replaced file is watched again: a second change is picked up too.
+    QVERIFY(writeFile(path, fileBytes("one.sym")));
+    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 1, 10000);
+}
+
+void TestMainWindowSymbols::watcherReloadsAfterDeleteAndRecreate()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    QVERIFY(w.loadSymbolFile(path, false));
+
+    QVERIFY(QFile::remove(path));
+    QTest::qWait(800);   // the debounce fires while the file is missing
+    QCOMPARE(messageCount(w), 1);
+    QVERIFY(writeFile(path, fileBytes("two.sym")));
+    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
+}
+
+void TestMainWindowSymbols::emptyFileNeverReplacesGoodDatabase()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    QVERIFY(w.loadSymbolFile(path, false));
+    const auto before = w.symbols();
+
+    QVERIFY(writeFile(path, QByteArray()));
+    QTest::qWait(1500);
+    QCOMPARE(w.symbols(), before);
+
+    // The full file within the retry window is loaded once, silently.
+    QVERIFY(writeFile(path, fileBytes("two.sym")));
+    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
+}
+
+QTEST_MAIN(TestMainWindowSymbols)
+#include "tst_mainwindowsymbols.moc"
