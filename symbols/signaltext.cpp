@@ -260,9 +260,12 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
 
     QString entry = s;
     if (!matched && variable.type == SymType::Char) {
-        if (entry.size() == 3 && entry.front() == QLatin1Char('\'') && entry.back() == QLatin1Char('\''))
+        // A quoted character always means its code, also a quoted digit.
+        const bool quoted = entry.size() == 3 && entry.front() == QLatin1Char('\'')
+            && entry.back() == QLatin1Char('\'');
+        if (quoted)
             entry = entry.mid(1, 1);
-        if (entry.size() == 1 && !entry.front().isDigit()) {
+        if (entry.size() == 1 && (quoted || !entry.front().isDigit())) {
             const int code = entry.front().unicode();
             value = code > 255 ? 0 : code;
             matched = true;

@@ -784,6 +784,9 @@ bool SymbolDatabase::loadData(const QByteArray &content, const QString &path, QS
                               QStringList *warnings)
 {
     QStringList lines = SymbolFile::Parser::decodeText(content).split(QLatin1Char('\n'));
+    // A final line break ends the last line; it does not start another one.
+    if (lines.size() > 1 && lines.constLast().isEmpty())
+        lines.removeLast();
     for (QString &line : lines)
         line = line.trimmed();
 

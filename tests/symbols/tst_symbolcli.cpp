@@ -1,0 +1,124 @@
+// busvista-cli symcheck and decode, run as a process the way scripts use them.
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runCli(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QProcess process;
+    process.start(QStringLiteral(BUSVISTA_CLI), args);
+    if (!process.waitForStarted())
+        return Run();
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(30000);
+    Run run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+const QString symFile = QStringLiteral(BUSVISTA_TEST_DATA "/symbols/cli.sym");
+
+} // namespace
+
+class TestSymbolCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void symcheckPrintsWarningsAndSummary();
+    void symcheckFailures();
+    void decodeFramesFromArguments();
+    void decodeCandumpLinesFromInput();
+    void decodeFailures();
+};
+
+void TestSymbolCli::symcheckPrintsWarningsAndSummary()
+{
+    const Run run = runCli({QStringLiteral("symcheck"), symFile});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("Zeile 14: [Engine] Bogus: Datentyp \"word\" wird ab FormatVersion 5 nicht mehr unterstützt\n"
+                                     "OK: 2 Nachrichten, 1 Hinweise\n"));
+    QCOMPARE(run.err, QString());
+}
+
+void TestSymbolCli::symcheckFailures()
+{
+    QTemporaryDir dir;
+    Run run = runCli({QStringLiteral("symcheck"), dir.filePath(QStringLiteral("missing.sym"))});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QVERIFY(!run.err.isEmpty());
+
+    const QString empty = dir.filePath(QStringLiteral("empty.sym"));
+    QFile file(empty);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("FormatVersion=6.0\n");
+    file.close();
+    run = runCli({QStringLiteral("symcheck"), empty});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err, QStringLiteral("Die Datei enthält keine Symbole (Nachrichtendefinitionen).\n"));
+
+    run = runCli({QStringLiteral("symcheck")});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.contains(QStringLiteral("symcheck FILE.sym")));
+}
+
+void TestSymbolCli::decodeFramesFromArguments()
+{
+    const Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("123#E8030100"),
+                            QStringLiteral("18FEF100#3C"), QStringLiteral("123#R"), QStringLiteral("7FF#")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("123#E8030100\tEngine\tSpeed=1000 rpm; Run=Ein\n"
+                                     "18FEF100#3C\tPgn\tTemp=20 °C\n"
+                                     "123#R\tEngine\t\n"
+                                     "7FF#\t\t\n"));
+}
+
+void TestSymbolCli::decodeCandumpLinesFromInput()
+{
+    const QByteArray input = "(1700000000.123456) can0 123#10270000\n"
+                             "\n"
+                             "not a frame\n"
+                             "18FEF100#00\r\n"
+                             "(1700000000.2) vcan1 12#00\n";
+    const Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile}, input);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("123#10270000\tEngine\tSpeed=10000 rpm; Run=Aus\n"
+                                     "18FEF100#00\tPgn\tTemp=-40 °C\n"));
+    QCOMPARE(run.err.count(QLatin1Char('\n')), 2);
+    QVERIFY(run.err.contains(QStringLiteral("Zeile 3")));
+    QVERIFY(run.err.contains(QStringLiteral("Zeile 5")));
+}
+
+void TestSymbolCli::decodeFailures()
+{
+    QTemporaryDir dir;
+    Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), dir.filePath(QStringLiteral("none.sym")),
+                      QStringLiteral("123#00")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QVERIFY(!run.err.isEmpty());
+
+    run = runCli({QStringLiteral("decode"), QStringLiteral("123#00")});
+    QCOMPARE(run.exitCode, 2);
+    run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("1234#00")});
+    QCOMPARE(run.exitCode, 2);
+    run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("123#001")});
+    QCOMPARE(run.exitCode, 2);
+    QCOMPARE(run.out, QString());
+}
+
+QTEST_GUILESS_MAIN(TestSymbolCli)
+#include "tst_symbolcli.moc"
