@@ -4,7 +4,9 @@ namespace FrameText {
 
 QString identifier(quint32 id, bool extended)
 {
-    return QStringLiteral("%1h").arg(id, extended ? 8 : 3, 16, QLatin1Char('0')).toUpper();
+    // Upper-case digits, lower-case suffix: "18FEF100h".
+    return QStringLiteral("%1").arg(id, extended ? 8 : 3, 16, QLatin1Char('0')).toUpper()
+        + QLatin1Char('h');
 }
 
 QString identifier(const CanFrame &frame)

@@ -1,0 +1,116 @@
+// busvista-cli dump: prints the traffic of the simulated bus, received through
+// the same queue and flush as in the main window.
+#include "cli.h"
+
+#include "frametext.h"
+#include "simulationbackend.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QTimer>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+const char Usage[] = "dump --sim --seconds S [--summary]";
+
+struct IdentifierSummary
+{
+    QString text;
+    qint64 count = 0;
+    qint64 firstUs = 0;
+    qint64 lastUs = 0;
+};
+
+QString frameLine(const CanFrame &frame)
+{
+    return QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6")
+        .arg(frame.timestampUs / 1000.0, 0, 'f', 3)
+        .arg(frame.tx ? QStringLiteral("Tx") : QStringLiteral("Rx"))
+        .arg(FrameText::identifier(frame))
+        .arg(FrameText::kind(frame))
+        .arg(frame.dlc)
+        .arg(FrameText::data(frame));
+}
+
+// Mean cycle time of an identifier seen only once is undefined: "-".
+QString meanCycleText(const IdentifierSummary &entry)
+{
+    if (entry.count < 2)
+        return QStringLiteral("-");
+    const double meanMs = double(entry.lastUs - entry.firstUs) / 1000.0 / double(entry.count - 1);
+    return QString::number(meanMs, 'f', 1);
+}
+
+int runDump(const QStringList &args)
+{
+    bool sim = false;
+    bool summary = false;
+    double seconds = -1;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("--sim")) {
+            sim = true;
+        } else if (arg == QLatin1String("--summary")) {
+            summary = true;
+        } else if (arg == QLatin1String("--seconds")) {
+            if (i + 1 >= args.size())
+                return Cli::usageError("dump", QStringLiteral("--seconds braucht einen Wert."));
+            bool ok = false;
+            seconds = args.at(++i).toDouble(&ok);
+            // The upper bound keeps the duration within the timer's int milliseconds.
+            if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 1000000)
+                return Cli::usageError("dump", QStringLiteral("Ungültige Dauer: %1").arg(args.at(i)));
+        } else {
+            return Cli::usageError("dump", QStringLiteral("Unbekannte Option: %1").arg(arg));
+        }
+    }
+    if (!sim)
+        return Cli::usageError("dump", QStringLiteral("Nur --sim wird unterstützt."));
+    if (seconds < 0)
+        return Cli::usageError("dump", QStringLiteral("--seconds fehlt."));
+
+    std::vector<IdentifierSummary> identifiers;
+    QHash<quint64, std::size_t> indexOf;
+    auto onFrames = [&](const CanFrameList &frames) {
+        for (const CanFrame &frame : frames) {
+            if (!summary) {
+                Cli::out(frameLine(frame));
+                continue;
+            }
+            const quint64 key = quint64(frame.id) | (frame.extended ? Q_UINT64_C(1) << 32 : 0);
+            auto found = indexOf.constFind(key);
+            if (found == indexOf.constEnd()) {
+                found = indexOf.insert(key, identifiers.size());
+                identifiers.push_back({FrameText::identifier(frame), 0, frame.timestampUs, 0});
+            }
+            IdentifierSummary &entry = identifiers[*found];
+            ++entry.count;
+            entry.lastUs = frame.timestampUs;
+        }
+    };
+
+    SimulationBackend backend;
+    QObject::connect(&backend, &CanBackend::framesReceived, onFrames);
+    QString error;
+    if (!backend.open(ConnectParams(), &error)) {
+        Cli::err(error);
+        return Cli::Failed;
+    }
+    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),
+                       &QCoreApplication::quit);
+    QCoreApplication::exec();
+    backend.close();
+    backend.flushQueue(); // what was generated before the end still counts
+
+    for (const IdentifierSummary &entry : identifiers)
+        Cli::out(QStringLiteral("%1\t%2\t%3").arg(entry.text).arg(entry.count).arg(meanCycleText(entry)));
+    std::fflush(stdout);
+    return Cli::Ok;
+}
+
+const CliCommand command("dump", Usage, runDump);
+
+} // namespace
