@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -20,17 +21,80 @@ constexpr qsizetype WriteChunk = 1 << 20;
 // Calls line(begin, end) for each line of the file, without its line end
 // ("\n" or "\r\n") and without a leading UTF-8 byte-order mark. line()
 // returns false to stop. Reports progress once per chunk.
+// Lines of [begin, end); the last one may lack its line end.
+template <typename Line>
+bool forEachLineIn(const char *start, const char *end, bool atEnd, const char **rest, Line &line)
+{
+    while (const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(end - start)))) {
+        const char *lineEnd = newline > start && newline[-1] == '\r' ? newline - 1 : newline;
+        if (!line(start, lineEnd))
+            return false;
+        start = newline + 1;
+    }
+    if (atEnd && start < end) {
+        const char *lineEnd = end[-1] == '\r' ? end - 1 : end;
+        if (!line(start, lineEnd))
+            return false;
+        start = end;
+    }
+    *rest = start;
+    return true;
+}
+
+bool cancelled(const TraceModel::Progress &progress, qint64 done, qint64 total, QString *error)
+{
+    if (!progress || progress(done, total))
+        return false;
+    if (error)
+        *error = TraceModel::tr("Laden abgebrochen.");
+    return true;
+}
+
+// A mapped file is read in place; progress is reported per chunk.
+template <typename Line>
+bool forEachMappedLine(const char *data, qint64 size, const TraceModel::Progress &progress, QString *error,
+                       Line &line)
+{
+    const char *start = data;
+    const char *end = data + size;
+    if (size >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0)
+        start += 3;
+    while (start < end) {
+        // Chunk boundary just behind a line end, so no line is split.
+        const char *limit = end - start > ReadChunk ? start + ReadChunk : end;
+        if (limit < end) {
+            const char *newline = static_cast<const char *>(std::memchr(limit, '\n', size_t(end - limit)));
+            limit = newline ? newline + 1 : end;
+        }
+        const char *rest = nullptr;
+        if (!forEachLineIn(start, limit, limit == end, &rest, line))
+            return false;
+        start = limit;
+        if (start < end && cancelled(progress, start - data, size, error))
+            return false;
+    }
+    return true;
+}
+
 template <typename Line>
 bool forEachLine(QFile &file, const TraceModel::Progress &progress, QString *error, Line &&line)
 {
     const qint64 total = file.size();
+    if (total > 0) {
+        if (uchar *mapped = file.map(0, total)) {
+            const bool ok = forEachMappedLine(reinterpret_cast<const char *>(mapped), total, progress, error, line);
+            file.unmap(mapped);
+            return ok;
+        }
+    }
+    // Not mappable (a pipe, a special file): read it in chunks.
     qint64 done = 0;
     std::vector<char> buffer;
     size_t held = 0;
     bool first = true;
     for (;;) {
         if (buffer.size() < held + size_t(ReadChunk))
-            buffer.resize(held + size_t(ReadChunk));
+            buffer.resize(std::max(buffer.size() * 2, held + size_t(ReadChunk)));
         const qint64 got = file.read(buffer.data() + held, ReadChunk);
         if (got < 0) {
             if (error)
@@ -44,27 +108,14 @@ bool forEachLine(QFile &file, const TraceModel::Progress &progress, QString *err
         if (first && held >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0)
             start += 3;
         first = false;
-        while (const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(end - start)))) {
-            const char *lineEnd = newline > start && newline[-1] == '\r' ? newline - 1 : newline;
-            if (!line(start, lineEnd))
-                return false;
-            start = newline + 1;
-        }
-        if (got == 0) {
-            if (start < end) {
-                const char *lineEnd = end[-1] == '\r' ? end - 1 : end;
-                if (!line(start, lineEnd))
-                    return false;
-            }
+        if (!forEachLineIn(start, end, got == 0, &start, line))
+            return false;
+        if (got == 0)
             return true;
-        }
         held = size_t(end - start);
         std::memmove(buffer.data(), start, held);
-        if (progress && !progress(done, total)) {
-            if (error)
-                *error = TraceModel::tr("Laden abgebrochen.");
+        if (cancelled(progress, done, total, error))
             return false;
-        }
     }
 }
 

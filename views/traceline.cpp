@@ -94,12 +94,38 @@ bool scanTime(const char *b, const char *e, double *ms)
     }
     if (p != e)
         return false;
+    // Up to 15 significant digits and a short fraction: mantissa and power
+    // of ten are exact doubles, so their quotient is the correctly rounded
+    // value, the same one a full conversion gives.
+    quint64 mantissa = 0;
+    int digitCount = 0;
+    int fractionDigits = 0;
+    bool inFraction = false;
+    for (const char *c = digits; c < e; ++c) {
+        if (*c == '.') {
+            inFraction = true;
+            continue;
+        }
+        mantissa = mantissa * 10 + quint64(*c - '0');
+        if (mantissa)
+            ++digitCount;
+        fractionDigits += inFraction;
+        if (digitCount > 15)
+            break;
+    }
+    if (digitCount <= 15 && fractionDigits <= 22) {
+        static const double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        const double value = double(mantissa) / powers[fractionDigits];
+        *ms = digits != b ? -value : value;
+        return true;
+    }
     const auto result = std::from_chars(b, e, *ms, std::chars_format::fixed);
     return result.ec == std::errc() && result.ptr == e;
 }
 
 // Exactly 1..maxDigits hexadecimal digits in [b, e).
-bool scanHexToken(const char *b, const char *e, int maxDigits, quint32 *value)
+inline bool scanHexToken(const char *b, const char *e, int maxDigits, quint32 *value)
 {
     const auto n = e - b;
     if (n < 1 || n > maxDigits)
@@ -124,12 +150,20 @@ bool scanBytes(const char *p, const char *e, CanFrame &frame)
             ++p;
             continue;
         }
-        const char *token = p;
-        while (p < e && *p != ' ')
-            ++p;
-        quint32 value = 0;
-        if (count == 8 || !scanHexToken(token, p, 2, &value))
+        const int high = hexValue(*p);
+        if (high < 0 || count == 8)
             return false;
+        ++p;
+        int value = high;
+        if (p < e && *p != ' ') {
+            const int low = hexValue(*p);
+            if (low < 0)
+                return false;
+            value = high << 4 | low;
+            ++p;
+            if (p < e && *p != ' ')
+                return false;
+        }
         frame.data[count++] = quint8(value);
     }
     return count >= frame.dlc || frame.rtr;
