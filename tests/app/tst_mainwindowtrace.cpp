@@ -1,0 +1,208 @@
+#include "fakebackend.h"
+#include "mainwindow.h"
+#include "receivemodel.h"
+#include "tracemodel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The trace tab and the receive list as the main window drives them.
+class TestMainWindowTrace : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void recordingFollowsTheRecordAction();
+    void filterWidgetsReachTheModel();
+    void badFilterTextKeepsPreviousRanges();
+    void spinBoxLimitsTheTrace();
+    void savedTraceLoadsBackAndStopsRecording();
+    void failedLoadReportsTheReader();
+    void receiveListIsFedAndClearedByEsc();
+
+private:
+    static CanFrame frame(quint32 id, qint64 us = 0)
+    {
+        CanFrame f;
+        f.id = id;
+        f.dlc = 2;
+        f.data[0] = 0x11;
+        f.timestampUs = us;
+        return f;
+    }
+    static ConnectParams simParams()
+    {
+        ConnectParams p;
+        p.interface = 1;
+        return p;
+    }
+    static QString traceInfo(QWidget *w)
+    {
+        return w->findChild<QLabel *>("traceInfoLabel")->text();
+    }
+
+    QTemporaryDir m_settingsDir;
+};
+
+void TestMainWindowTrace::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindowtrace"));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestMainWindowTrace::init()
+{
+    QSettings().clear();
+}
+
+void TestMainWindowTrace::recordingFollowsTheRecordAction()
+{
+    TestWindow w;
+    QVERIFY(w.openBackend(simParams()));
+    auto *record = w.findChild<QAction *>("actionTraceRun");
+
+    w.onFramesReceived({frame(0x100)});
+    QCOMPARE(w.traceModel()->rowCount(), 0);   // off at start
+    w.onRefreshTick();
+    QCOMPARE(traceInfo(&w), QStringLiteral("0 Einträge  (Aufzeichnung aus)"));
+
+    w.setTraceRunning(true);
+    QVERIFY(record->isChecked());
+    QVERIFY(w.traceModel()->recording());
+    w.onFramesReceived({frame(0x100), frame(0x200)});
+    QCOMPARE(w.traceModel()->rowCount(), 2);
+    w.onRefreshTick();
+    QCOMPARE(traceInfo(&w), QStringLiteral("2 Einträge"));
+    QCOMPARE(w.findChild<QLabel *>("traceInfoLabel")->toolTip(), QStringLiteral("2 Einträge"));
+
+    record->trigger();
+    QVERIFY(!w.traceModel()->recording());
+    w.findChild<QAction *>("actionTraceClear")->trigger();
+    QCOMPARE(w.traceModel()->rowCount(), 0);
+}
+
+void TestMainWindowTrace::filterWidgetsReachTheModel()
+{
+    TestWindow w;
+    QVERIFY(w.openBackend(simParams()));
+    w.findChild<QLineEdit *>("traceFilterEdit")->setText(QStringLiteral("100"));
+    w.findChild<QComboBox *>("traceFilterMode")->setCurrentIndex(1);
+    auto *check = w.findChild<QCheckBox *>("traceFilterCheck");
+    QCOMPARE(check->toolTip(), QStringLiteral("Kein Filter aktiv – alle Nachrichten werden aufgezeichnet"));
+    check->setChecked(true);
+
+    const CanIdFilter &filter = w.traceModel()->filter();
+    QVERIFY(filter.enabled);
+    QCOMPARE(filter.mode, 1);
+    QCOMPARE(filter.ranges.size(), 1);
+    QVERIFY(check->toolTip().startsWith(QStringLiteral("Aktiv: ")));
+
+    w.setTraceRunning(true);
+    w.onFramesReceived({frame(0x100), frame(0x200), frame(0x100)});
+    QCOMPARE(w.traceModel()->rowCount(), 1);   // "außer 100"
+    w.onRefreshTick();
+    QCOMPARE(traceInfo(&w), QStringLiteral("1 Einträge  –  2 durch Filter verworfen"));
+}
+
+void TestMainWindowTrace::badFilterTextKeepsPreviousRanges()
+{
+    TestWindow w;
+    auto *edit = w.findChild<QLineEdit *>("traceFilterEdit");
+    edit->setText(QStringLiteral("180-1FF"));
+    QVERIFY(edit->styleSheet().isEmpty());
+    const auto ranges = w.traceModel()->filter().ranges;
+    QCOMPARE(ranges.size(), 1);
+
+    edit->setText(QStringLiteral("180-1FF, xyz"));
+    QCOMPARE(edit->styleSheet(), QStringLiteral("background: #ffe0e0;"));
+    QVERIFY(edit->toolTip().endsWith(QStringLiteral("\nEs gilt weiter der zuletzt gültige Filter.")));
+    QCOMPARE(w.traceModel()->filter().ranges, ranges);
+
+    edit->setText(QStringLiteral("100"));
+    QVERIFY(edit->styleSheet().isEmpty());
+    QVERIFY(edit->toolTip().startsWith(QStringLiteral("CAN-IDs hexadezimal")));
+}
+
+void TestMainWindowTrace::spinBoxLimitsTheTrace()
+{
+    QSettings().setValue(QStringLiteral("trace/maxEntries"), 500);
+    TestWindow w;
+    QCOMPARE(w.findChild<QSpinBox *>("traceMaxSpin")->value(), 1000);
+    QCOMPARE(w.traceModel()->maxEntries(), 1000);
+    w.findChild<QSpinBox *>("traceMaxSpin")->setValue(2000);
+    QCOMPARE(w.traceModel()->maxEntries(), 2000);
+}
+
+void TestMainWindowTrace::savedTraceLoadsBackAndStopsRecording()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("aufnahme.CSV"));
+    {
+        TestWindow w;
+        QVERIFY(w.openBackend(simParams()));
+        w.setTraceRunning(true);
+        w.onFramesReceived({frame(0x100, 1000), frame(0x7FF, 2000), frame(0x123, 3000)});
+        QString error;
+        QVERIFY2(w.traceModel()->saveCsv(path, &error), qPrintable(error));
+    }
+    TestWindow w;
+    QVERIFY(w.openBackend(simParams()));
+    w.setTraceRunning(true);
+    QString error;
+    QVERIFY2(w.loadTraceFile(path, &error), qPrintable(error));   // ".CSV" picks the CSV reader
+    QVERIFY(!w.findChild<QAction *>("actionTraceRun")->isChecked());
+    QVERIFY(!w.traceModel()->recording());
+    QCOMPARE(w.traceModel()->rowCount(), 3);
+    QCOMPARE(w.traceModel()->frameAt(1)->id, 0x7FFu);
+    QCOMPARE(w.findChild<QTabWidget *>("tabs")->currentIndex(), 2);
+    QVERIFY(w.statusBar()->currentMessage().startsWith(QStringLiteral("Trace geladen: 3 Nachrichten aus ")));
+
+    // Recording stays off: new batches do not reach the loaded trace.
+    w.onFramesReceived({frame(0x100)});
+    QCOMPARE(w.traceModel()->rowCount(), 3);
+}
+
+void TestMainWindowTrace::failedLoadReportsTheReader()
+{
+    QTemporaryDir dir;
+    TestWindow w;
+    w.setTraceRunning(true);
+    QString error;
+    QVERIFY(!w.loadTraceFile(dir.filePath(QStringLiteral("fehlt.trc")), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!w.findChild<QAction *>("actionTraceRun")->isChecked());
+}
+
+void TestMainWindowTrace::receiveListIsFedAndClearedByEsc()
+{
+    TestWindow w;
+    QVERIFY(w.openBackend(simParams()));
+    w.onFramesReceived({frame(0x300), frame(0x100), frame(0x300)});
+    w.onRefreshTick();
+    auto *view = w.findChild<QTableView *>("rxView");
+    QCOMPARE(view->model()->rowCount(), 2);
+    // Sorted by identifier through the proxy.
+    QCOMPARE(view->model()->index(0, 0).data().toString(), QStringLiteral("100h"));
+
+    w.findChild<QAction *>("actionClearRx")->trigger();
+    w.onRefreshTick();
+    QCOMPARE(view->model()->rowCount(), 0);
+    QCOMPARE(w.receiveModel()->rowCount(), 0);
+}
+
+QTEST_MAIN(TestMainWindowTrace)
+#include "tst_mainwindowtrace.moc"
