@@ -160,7 +160,7 @@ bool failWrite(QSaveFile &file, QString *error)
 bool flush(QSaveFile &file, QByteArray &out)
 {
     const bool ok = file.write(out) == out.size();
-    out.clear();
+    out.resize(0);  // keeps the capacity, unlike clear()
     return ok;
 }
 
