@@ -7,6 +7,8 @@ namespace {
 constexpr quint32 BootUpId = 0x705;
 constexpr quint32 SdoRequestId = 0x605;
 constexpr qint64 RemoteAnswerDelayUs = 200;
+// One-element seed sequence: every backend object repeats the same random bytes.
+constexpr quint32 RandomSeed[] = {0x00C0FFEE};
 
 void putBigEndian16(CanFrame &frame, int at, unsigned value)
 {
@@ -44,7 +46,7 @@ void rampProfile(CanFrame &frame, quint64 count, unsigned offset)
 
 SimulationBackend::SimulationBackend(QObject *parent)
     : CanBackend(parent)
-    , m_random({0x00C0FFEEu})
+    , m_random(RandomSeed)
 {
     m_tickTimer.setTimerType(Qt::PreciseTimer);
     m_tickTimer.setInterval(1);

@@ -282,7 +282,8 @@ void TestSimulationBackend::extendedMessageCountsLittleEndian()
 
 void TestSimulationBackend::randomMessageRepeatsPerObject()
 {
-    QRandomGenerator reference({0x00C0FFEEu});
+    const quint32 seed[] = {0x00C0FFEE};
+    QRandomGenerator reference(seed);
     QByteArray expected;
     for (int i = 0; i < 16; ++i)
         expected.append(char(reference.generate() >> 24));
