@@ -3,6 +3,7 @@
 
 #include "canbackend.h"
 #include "canidfilter.h"
+#include "datadelegate.h"
 #include "receivemodel.h"
 #include "sdoclient.h"
 #include "settingsdialog.h"
@@ -227,6 +228,7 @@ void MainWindow::setupViews()
     ui->rxView->setSortingEnabled(true);
     ui->rxView->sortByColumn(0, Qt::AscendingOrder);
     setColumnWidths(ui->rxView, {110, 180, 70, 45, 250, 130, 90});
+    ui->rxView->setItemDelegateForColumn(4, new DataDelegate(ui->rxView));
     ui->rxView->addAction(ui->actionClearRx);
 
     configureTable(ui->txView);

@@ -2,6 +2,8 @@
 
 #include "commandline.h"
 #include "mainwindow.h"
+#include "transmitdialog.h"
+#include "transmitmodel.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +74,17 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         settle();
         if (saveWidget(dock, dir.filePath(QStringLiteral("dock_sdo.png"))))
             written << QStringLiteral("dock_sdo.png");
+    }
+    {
+        TransmitDialog dialog(window->symbols(), window);
+        TxMessage message;
+        message.frame.dlc = 8;
+        dialog.setMessage(message);
+        dialog.show();
+        settle();
+        if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_transmit.png"))))
+            written << QStringLiteral("dialog_transmit.png");
+        dialog.hide();
     }
     return written;
 }
