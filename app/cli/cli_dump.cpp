@@ -68,7 +68,7 @@ int runDump(const QStringList &args)
         }
     }
     if (!sim)
-        return Cli::usageError("dump", QStringLiteral("Nur --sim wird unterstützt."));
+        return Cli::usageError("dump", QStringLiteral("--sim fehlt: nur der simulierte Bus wird unterstützt."));
     if (seconds < 0)
         return Cli::usageError("dump", QStringLiteral("--seconds fehlt."));
 
