@@ -7,6 +7,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <thread>
+#include <sys/stat.h>
 #include <sys/resource.h>
 
 using Entry = TraceModel::Entry;
@@ -442,6 +444,34 @@ private slots:
         QCOMPARE(count, 200000);
         QVERIFY(seen.size() >= 2);
         QVERIFY(TraceLine::sameEntry(loaded.entryAt(199999), model.entryAt(199999)));
+    }
+
+    void readsFilesThatCannotBeMapped()
+    {
+        // A pipe has no size and cannot be mapped: it is read in chunks, with
+        // lines crossing the chunk borders.
+        const QByteArray fifo = QFile::encodeName(path("pipe.trc"));
+        QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+        QByteArray content = ";$FILEVERSION=1.1\r\n";
+        constexpr int Lines = 120000;
+        for (int i = 1; i <= Lines; ++i)
+            content += QByteArray::number(i).rightJustified(6, ' ') + ")  " + QByteArray::number(i) + ".5  Rx  0123  2  01 AB\r\n";
+        content += "     0)  1.0  Rx  0456  0";  // last line without line end
+        std::thread writer([&] {
+            QFile out(QString::fromLocal8Bit(fifo));
+            if (out.open(QIODevice::WriteOnly))
+                out.write(content);
+        });
+        TraceModel model;
+        int count = 0;
+        QString error;
+        const bool ok = model.loadTrc(QString::fromLocal8Bit(fifo), &error, &count);
+        writer.join();
+        QVERIFY2(ok, qPrintable(error));
+        QCOMPARE(count, Lines + 1);
+        QCOMPARE(model.entryAt(Lines - 1).number, quint64(Lines));
+        QCOMPARE(model.entryAt(Lines - 1).frame.timestampUs, qint64(Lines) * 1000 + 500);
+        QCOMPARE(model.entryAt(Lines).frame.id, 0x456u);
     }
 
     void failedSaveKeepsTheOldFile()
