@@ -6,7 +6,9 @@
 
 #include <QLocale>
 #include <QRegularExpression>
+#include <QtAlgorithms>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -99,62 +101,215 @@ bool readNumber(QString text, double *value)
     return ok;
 }
 
-} // namespace
-
-QString SymbolDatabase::formatNumber(const SymVariable &variable, double value) const
+// Collects text in a stack buffer and makes one exactly sized QString at the
+// end: the decoded line is built for every frame, and QString::append costs a
+// capacity and sharing check per piece and leaves spare capacity behind.
+class TextWriter
 {
-    if (variable.decimals >= 0)
-        return QString::number(value, 'f', variable.decimals);
+public:
+    TextWriter() = default;
+    TextWriter(const TextWriter &) = delete;
+    TextWriter &operator=(const TextWriter &) = delete;
+
+    void append(QStringView text)
+    {
+        reserve(text.size());
+        std::memcpy(m_data + m_size, text.utf16(), size_t(text.size()) * sizeof(char16_t));
+        m_size += text.size();
+    }
+    void append(QLatin1String text)
+    {
+        reserve(text.size());
+        for (qsizetype i = 0; i < text.size(); ++i)
+            m_data[m_size + i] = char16_t(uchar(text.data()[i]));
+        m_size += text.size();
+    }
+    void append(QLatin1Char c) { append(QChar(c)); }
+    void append(QChar c)
+    {
+        reserve(1);
+        m_data[m_size++] = c.unicode();
+    }
+
+    QString take()
+    {
+        if (m_data == m_stack)
+            return QString(reinterpret_cast<const QChar *>(m_stack), m_size);
+        m_heap.resize(m_size);
+        m_heap.squeeze();
+        return std::move(m_heap);
+    }
+
+private:
+    void reserve(qsizetype more)
+    {
+        if (m_size + more <= m_capacity)
+            return;
+        const qsizetype capacity = qMax(m_capacity * 2, m_size + more);
+        if (m_data == m_stack) {
+            m_heap.resize(capacity);
+            std::memcpy(m_heap.data(), m_stack, size_t(m_size) * sizeof(char16_t));
+        } else {
+            m_heap.resize(capacity);
+        }
+        m_data = reinterpret_cast<char16_t *>(m_heap.data());
+        m_capacity = capacity;
+    }
+
+    char16_t m_stack[256];
+    char16_t *m_data = m_stack;
+    qsizetype m_size = 0;
+    qsizetype m_capacity = 256;
+    QString m_heap;
+};
+
+// Exact tie at `places` decimals: value * 10^places ends in exactly .5. With
+// value = m * 2^e and m odd that happens only for e == -(places + 1).
+bool isExactTie(double value, int places)
+{
+    quint64 bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = int((bits >> 52) & 0x7FF);
+    quint64 mantissa = bits & ((quint64(1) << 52) - 1);
+    int exponent;
+    if (biased == 0) {
+        if (mantissa == 0)
+            return false;
+        exponent = -1074;
+    } else {
+        mantissa |= quint64(1) << 52;
+        exponent = biased - 1075;
+    }
+    const int zeros = qCountTrailingZeroBits(mantissa);
+    return exponent + zeros == -(places + 1);
+}
+
+// Same text as QString::number(value, 'f', places), without its allocation in
+// the common case. std::to_chars rounds exact ties to even where Qt rounds
+// them away from zero, so ties (and odd values) go through Qt.
+void appendFixed(TextWriter &out, double value, int places)
+{
+    if (!std::isfinite(value) || places > 17 || std::fabs(value) >= 1e17 || isExactTie(value, places)) {
+        out.append(QString::number(value, 'f', places));
+        return;
+    }
+    if (value == 0.0)
+        value = 0.0;   // Qt writes no sign for a negative zero
+    char buffer[64];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, places);
+    out.append(QLatin1String(buffer, int(r.ptr - buffer)));
+}
+
+void appendInteger(TextWriter &out, qint64 value)
+{
+    char buffer[24];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(QLatin1String(buffer, int(r.ptr - buffer)));
+}
+
+// Unsigned digits in base 16 (upper case) or 2, left-padded with '0' to `width`, plus a suffix.
+void appendDigits(TextWriter &out, quint64 value, int base, int width, char suffix)
+{
+    char buffer[72];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + 64, value, base);
+    const int length = int(r.ptr - buffer);
+    for (int i = length; i < width; ++i)
+        out.append(QLatin1Char('0'));
+    for (int i = 0; i < length; ++i) {
+        const char c = buffer[i];
+        out.append(QLatin1Char(c >= 'a' && c <= 'f' ? char(c - 'a' + 'A') : c));
+    }
+    out.append(QLatin1Char(suffix));
+}
+
+void appendNumber(TextWriter &out, const SymbolDatabase &db, const SymVariable &variable, double value)
+{
+    if (variable.decimals >= 0) {
+        appendFixed(out, value, variable.decimals);
+        return;
+    }
     if (variable.type == SymType::Float || variable.type == SymType::Double) {
-        if (floatDecimalPlaces >= 0)
-            return QString::number(value, 'f', floatDecimalPlaces);
-        const int precision = floatPrecision >= 1 ? floatPrecision
-                                                  : (variable.type == SymType::Double ? 15 : 7);
-        return QString::number(value, 'g', precision);
+        if (db.floatDecimalPlaces >= 0) {
+            appendFixed(out, value, db.floatDecimalPlaces);
+            return;
+        }
+        const int precision = db.floatPrecision >= 1 ? db.floatPrecision
+                                                     : (variable.type == SymType::Double ? 15 : 7);
+        out.append(QString::number(value, 'g', precision));
+        return;
     }
     const int d = qMax(decimalsNeeded(variable.offset), decimalsNeeded(variable.factor));
     if (d == 0)
-        return QString::number(value, 'f', 0);
-    return QString::number(value, 'f', floatDecimalPlaces >= 0 ? floatDecimalPlaces : d);
+        appendFixed(out, value, 0);
+    else
+        appendFixed(out, value, db.floatDecimalPlaces >= 0 ? db.floatDecimalPlaces : d);
 }
 
-QString SymbolDatabase::formatValue(const SymVariable &variable, qint64 raw) const
+void appendFormattedValue(TextWriter &out, const SymbolDatabase &db, const SymVariable &variable, qint64 raw)
 {
-    if (const SymEnum *e = enumFor(variable)) {
-        QString text;
-        if (e->textFor(raw, &text))
-            return text;
+    if (const SymEnum *e = db.enumFor(variable)) {
+        const auto single = e->values.constFind(raw);
+        if (single != e->values.constEnd()) {
+            out.append(single.value());
+            return;
+        }
+        for (const SymEnumRange &range : e->ranges) {
+            if (range.low <= raw && raw <= range.high) {
+                out.append(range.text);
+                return;
+            }
+        }
     }
     switch (variable.type) {
     case SymType::String:
     case SymType::Raw:
-        return QString();
+        return;
     case SymType::Char: {
         const int code = int(raw & 0xFF);
-        if ((code >= 32 && code <= 126) || code >= 160)
-            return QString(QChar(code));
+        if ((code >= 32 && code <= 126) || code >= 160) {
+            out.append(QChar(code));
+            return;
+        }
         break;
     }
     case SymType::Float:
-        return formatNumber(variable, floatFromPattern(quint64(raw)) * variable.factor + variable.offset);
+        appendNumber(out, db, variable, floatFromPattern(quint64(raw)) * variable.factor + variable.offset);
+        return;
     case SymType::Double:
-        return formatNumber(variable, doubleFromPattern(quint64(raw)) * variable.factor + variable.offset);
+        appendNumber(out, db, variable, doubleFromPattern(quint64(raw)) * variable.factor + variable.offset);
+        return;
     default:
         break;
     }
 
-    const int w = valueWidth(variable);
+    const int w = qMax(valueWidth(variable), 0);
     quint64 u = quint64(raw);
     if (w < 64)
-        u &= w <= 0 ? 0 : (quint64(1) << w) - 1;
+        u &= (quint64(1) << w) - 1;
     if (variable.displayFormat == 1)
-        return QString::number(u, 16).toUpper().rightJustified((qMax(w, 0) + 3) / 4, QLatin1Char('0'))
-            + QLatin1Char('h');
-    if (variable.displayFormat == 2)
-        return QString::number(u, 2).rightJustified(qMax(w, 0), QLatin1Char('0')) + QLatin1Char('b');
-    if (variable.factor == 1.0 && variable.offset == 0.0)
-        return QString::number(raw);
-    return formatNumber(variable, double(raw) * variable.factor + variable.offset);
+        appendDigits(out, u, 16, (w + 3) / 4, 'h');
+    else if (variable.displayFormat == 2)
+        appendDigits(out, u, 2, w, 'b');
+    else if (variable.factor == 1.0 && variable.offset == 0.0)
+        appendInteger(out, raw);
+    else
+        appendNumber(out, db, variable, double(raw) * variable.factor + variable.offset);
+}
+
+} // namespace
+
+QString SymbolDatabase::formatNumber(const SymVariable &variable, double value) const
+{
+    TextWriter out;
+    appendNumber(out, *this, variable, value);
+    return out.take();
+}
+
+QString SymbolDatabase::formatValue(const SymVariable &variable, qint64 raw) const
+{
+    TextWriter out;
+    appendFormattedValue(out, *this, variable, raw);
+    return out.take();
 }
 
 QString SymbolDatabase::rawText(const SymVariable &variable, const CanFrame &frame) const
@@ -201,25 +356,33 @@ QString SymbolDatabase::decodeText(const CanFrame &frame) const
     const SymMessage *message = find(frame);
     if (!message || frame.rtr || message->decodeMode == 2)
         return QString();
-    QString line;
-    for (const SymVariable &variable : message->variables) {
-        if (variable.decodeMode == 2 || variable.bits.isEmpty())
-            continue;
-        if (largestSlot(variable.bits) / 8 >= frame.dlc)
-            continue;
-        if (!line.isEmpty())
-            line.append(QLatin1String("; "));
-        if (variable.decodeMode != 1 && message->decodeMode != 1) {
-            line.append(variable.name);
-            line.append(QLatin1Char('='));
-        }
-        line.append(valueText(variable, frame));
-        if (!variable.unit.isEmpty()) {
-            line.append(QLatin1Char(' '));
-            line.append(variable.unit);
+    // Built in place: this runs for every frame in every view.
+    TextWriter line;
+    {
+        bool first = true;
+        for (const SymVariable &variable : message->variables) {
+            if (variable.decodeMode == 2 || variable.bits.isEmpty())
+                continue;
+            if (largestSlot(variable.bits) / 8 >= frame.dlc)
+                continue;
+            if (!first)
+                line.append(QLatin1String("; "));
+            first = false;
+            if (variable.decodeMode != 1 && message->decodeMode != 1) {
+                line.append(variable.name);
+                line.append(QLatin1Char('='));
+            }
+            if (variable.isNumeric())
+                appendFormattedValue(line, *this, variable, rawValue(variable, frame));
+            else
+                line.append(valueText(variable, frame));
+            if (!variable.unit.isEmpty()) {
+                line.append(QLatin1Char(' '));
+                line.append(variable.unit);
+            }
         }
     }
-    return line;
+    return line.take();
 }
 
 bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text, qint64 *raw,

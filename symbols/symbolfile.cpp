@@ -76,10 +76,10 @@ quint64 SymbolDatabase::extract(const QList<quint8> &bits, const CanFrame &frame
     quint64 value = 0;
     const int count = int(qMin<qsizetype>(bits.size(), 64));
     const quint8 *slotList = bits.constData();
+    // Branch-free: data bits are random, a branch per bit would mispredict.
     for (int i = 0; i < count; ++i) {
         const int slot = slotList[i] & 63;
-        if (frame.data[slot >> 3] & (1u << (slot & 7)))
-            value |= quint64(1) << i;
+        value |= quint64((frame.data[slot >> 3] >> (slot & 7)) & 1u) << i;
     }
     return value;
 }
@@ -174,8 +174,55 @@ bool SymbolDatabase::coversFrame(const SymVariable &variable, const CanFrame &fr
     return largestSlot(variable.bits) / 8 < frame.dlc;
 }
 
+namespace {
+
+// FNV-1a over the upper-cased name; false for names with non-ASCII characters.
+bool asciiUpperHash(QStringView name, quint64 *hash)
+{
+    quint64 h = 0xCBF29CE484222325ULL;
+    for (QChar c : name) {
+        char16_t u = c.unicode();
+        if (u >= 0x80)
+            return false;
+        if (u >= 'a' && u <= 'z')
+            u = char16_t(u - 'a' + 'A');
+        h = (h ^ u) * 0x100000001B3ULL;
+    }
+    *hash = h;
+    return true;
+}
+
+bool equalsAsciiIgnoringCase(QStringView a, QStringView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        char16_t x = a.at(i).unicode();
+        char16_t y = b.at(i).unicode();
+        if (x >= 'a' && x <= 'z')
+            x = char16_t(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = char16_t(y - 'a' + 'A');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 const SymEnum *SymbolDatabase::enumByName(const QString &name) const
 {
+    quint64 hash = 0;
+    if (m_indexedEnums == enums.size() && !m_enumSlots.empty() && asciiUpperHash(name, &hash)) {
+        const size_t mask = m_enumSlots.size() - 1;
+        for (size_t slot = size_t(hash) & mask; m_enumSlots[slot].index >= 0; slot = (slot + 1) & mask) {
+            const EnumSlot &entry = m_enumSlots[slot];
+            if (entry.hash == hash && equalsAsciiIgnoringCase(m_enumList[size_t(entry.index)].name, name))
+                return &m_enumList[size_t(entry.index)];
+        }
+        return nullptr;
+    }
     const auto it = enums.constFind(name.toUpper());
     return it == enums.constEnd() ? nullptr : &it.value();
 }
@@ -187,38 +234,147 @@ const SymEnum *SymbolDatabase::enumFor(const SymVariable &variable) const
     return enumByName(variable.enumName);
 }
 
+namespace {
+
+// Facts of a candidate packed above its message index.
+constexpr quint64 CandidateMuxed = quint64(1) << 32;
+constexpr quint64 CandidateAnyLength = quint64(1) << 33;
+constexpr int CandidateLengthShift = 40;
+
+quint64 candidateFacts(const SymMessage &message)
+{
+    quint64 facts = 0;
+    if (message.muxMaskMode || !message.muxBits.isEmpty())
+        facts |= CandidateMuxed;
+    if (message.lengthUnspecified)
+        facts |= CandidateAnyLength;
+    facts |= quint64(quint8(qBound(0, message.length, 255))) << CandidateLengthShift;
+    return facts;
+}
+
+inline size_t slotHash(quint64 key)
+{
+    key ^= key >> 29;
+    key *= 0xBF58476D1CE4E5B9ULL;
+    key ^= key >> 32;
+    return size_t(key);
+}
+
+// Best candidate so far; ties go to the earliest definition.
+struct BestCandidate
+{
+    int score = -1;
+    int index = std::numeric_limits<int>::max();
+
+    void offer(int candidate, int candidateScore)
+    {
+        if (candidateScore > score || (candidateScore == score && candidate < index)) {
+            score = candidateScore;
+            index = candidate;
+        }
+    }
+};
+
+int scoreOf(const SymMessage &message, const CanFrame &frame)
+{
+    int score = 1;
+    if (message.muxMaskMode || !message.muxBits.isEmpty()) {
+        if (!SymbolDatabase::muxMatches(message, frame))
+            return -1;
+        score = 3;
+    }
+    if (!message.lengthUnspecified && message.length != frame.dlc)
+        score -= 1;
+    return score;
+}
+
+} // namespace
+
+void SymbolDatabase::buildMatchIndex()
+{
+    m_indexSlots.clear();
+    m_indexCandidates.clear();
+    size_t capacity = 16;
+    while (capacity < size_t(idIndex.size()) * 2)
+        capacity *= 2;
+    m_indexSlots.assign(capacity, IndexSlot());
+    for (auto it = idIndex.constBegin(); it != idIndex.constEnd(); ++it) {
+        size_t slot = slotHash(it.key()) & (capacity - 1);
+        while (m_indexSlots[slot].count != 0)
+            slot = (slot + 1) & (capacity - 1);
+        IndexSlot &entry = m_indexSlots[slot];
+        entry.key = it.key();
+        entry.first = quint32(m_indexCandidates.size());
+        entry.count = quint32(it.value().size());
+        for (int index : it.value())
+            m_indexCandidates.push_back(quint64(quint32(index)) | candidateFacts(messages.at(index)));
+    }
+    m_indexedMessages = messages.size();
+    m_indexedKeys = idIndex.size();
+
+    m_enumList.clear();
+    m_enumSlots.clear();
+    m_indexedEnums = -1;
+    size_t enumCapacity = 16;
+    while (enumCapacity < size_t(enums.size()) * 2)
+        enumCapacity *= 2;
+    std::vector<EnumSlot> enumSlots(enumCapacity);
+    for (auto it = enums.constBegin(); it != enums.constEnd(); ++it) {
+        quint64 hash = 0;
+        // Keys are the upper-case names; only ASCII ones go through the table.
+        if (it.key() != it.value().name.toUpper() || !asciiUpperHash(it.value().name, &hash))
+            return;
+        size_t slot = size_t(hash) & (enumCapacity - 1);
+        while (enumSlots[slot].index >= 0)
+            slot = (slot + 1) & (enumCapacity - 1);
+        enumSlots[slot].hash = hash;
+        enumSlots[slot].index = int(m_enumList.size());
+        m_enumList.push_back(it.value());
+    }
+    m_enumSlots = std::move(enumSlots);
+    m_indexedEnums = enums.size();
+}
+
 const SymMessage *SymbolDatabase::find(const CanFrame &frame) const
 {
     if (frame.error || frame.status)
         return nullptr;
 
-    const SymMessage *best = nullptr;
-    int bestScore = -1;
-    int bestIndex = std::numeric_limits<int>::max();
-    const auto consider = [&](int index) {
-        const SymMessage &message = messages.at(index);
-        int score = 1;
-        if (message.muxMaskMode || !message.muxBits.isEmpty()) {
-            if (!muxMatches(message, frame))
-                return;
-            score = 3;
-        }
-        if (!message.lengthUnspecified && message.length != frame.dlc)
-            score -= 1;
-        // Ties go to the earliest definition.
-        if (score > bestScore || (score == bestScore && index < bestIndex)) {
-            best = &message;
-            bestScore = score;
-            bestIndex = index;
-        }
-    };
-
+    BestCandidate best;
     const quint64 key = (quint64(frame.extended ? 1 : 0) << 32) | (frame.id & idMask);
-    const auto hit = idIndex.constFind(key);
-    if (hit != idIndex.constEnd()) {
-        for (int index : hit.value())
-            consider(index);
+    if (m_indexedMessages == messages.size() && m_indexedKeys == idIndex.size() && !m_indexSlots.empty()) {
+        const size_t mask = m_indexSlots.size() - 1;
+        for (size_t slot = slotHash(key) & mask; m_indexSlots[slot].count != 0; slot = (slot + 1) & mask) {
+            const IndexSlot &entry = m_indexSlots[slot];
+            if (entry.key != key)
+                continue;
+            for (quint32 i = entry.first; i < entry.first + entry.count; ++i) {
+                const quint64 candidate = m_indexCandidates[i];
+                const int index = int(quint32(candidate));
+                int score;
+                if (candidate & CandidateMuxed) {
+                    score = scoreOf(messages.at(index), frame);
+                } else {
+                    score = 1;
+                    if (!(candidate & CandidateAnyLength) && int(quint8(candidate >> CandidateLengthShift)) != frame.dlc)
+                        score = 0;
+                }
+                if (score >= 0)
+                    best.offer(index, score);
+            }
+            break;
+        }
+    } else {
+        const auto hit = idIndex.constFind(key);
+        if (hit != idIndex.constEnd()) {
+            for (int index : hit.value()) {
+                const int score = scoreOf(messages.at(index), frame);
+                if (score >= 0)
+                    best.offer(index, score);
+            }
+        }
     }
+
     for (int index : rangeMessages) {
         const SymMessage &message = messages.at(index);
         if (message.extended != frame.extended)
@@ -229,9 +385,11 @@ const SymMessage *SymbolDatabase::find(const CanFrame &frame) const
         } else if (((frame.id ^ message.idLow) & message.idMask) != 0) {
             continue;
         }
-        consider(index);
+        const int score = scoreOf(message, frame);
+        if (score >= 0)
+            best.offer(index, score);
     }
-    return best;
+    return best.score >= 0 ? &messages.at(best.index) : nullptr;
 }
 
 QList<SymSignalValue> SymbolDatabase::decode(const SymMessage &message, const CanFrame &frame) const

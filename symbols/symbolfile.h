@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <vector>
 
 // Data type of a variable (SymVariable::type).
 namespace SymType {
@@ -220,6 +221,34 @@ public:
     // Same as load() for file content already in memory; `path` only names it.
     bool loadData(const QByteArray &content, const QString &path, QString *error = nullptr,
                   QStringList *warnings = nullptr);
+
+private:
+    // Flat copy of idIndex with the matching facts of each candidate, built by
+    // load(): find() then reads the message of a candidate only when it is
+    // multiplexed. A database filled by hand (no load) uses idIndex directly.
+    struct IndexSlot
+    {
+        quint64 key = 0;
+        quint32 first = 0;
+        quint32 count = 0;   // 0: empty slot
+    };
+    std::vector<IndexSlot> m_indexSlots;        // open addressing, power-of-two size
+    std::vector<quint64> m_indexCandidates;     // message index | facts << 32
+    qsizetype m_indexedMessages = -1;
+    qsizetype m_indexedKeys = -1;
+
+    // Enumerations with ASCII names in a flat table, so that naming a value
+    // needs neither an upper-case copy nor a string hash.
+    struct EnumSlot
+    {
+        quint64 hash = 0;
+        int index = -1;   // into m_enumList; -1: empty slot
+    };
+    std::vector<EnumSlot> m_enumSlots;
+    std::vector<SymEnum> m_enumList;
+    qsizetype m_indexedEnums = -1;
+
+    void buildMatchIndex();
 };
 
 using SymbolDatabasePtr = std::shared_ptr<const SymbolDatabase>;

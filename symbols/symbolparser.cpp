@@ -811,6 +811,7 @@ bool SymbolDatabase::loadData(const QByteArray &content, const QString &path, QS
             result.rangeMessages.append(i);
         }
     }
+    result.buildMatchIndex();
     *this = std::move(result);
     return true;
 }

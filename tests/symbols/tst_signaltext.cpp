@@ -4,6 +4,9 @@
 
 #include <QtTest>
 
+#include <cmath>
+#include <random>
+
 namespace {
 
 // One symbol "M" (ID 1) with the variable line "Var=V <spec>" and optional header lines.
@@ -45,6 +48,8 @@ private slots:
     void rawText();
     void decodeTextJoinsEntries();
     void decodeTextLeavesOut();
+    void decodeTextLongLine();
+    void numbersMatchQtFormatting();
     void parseValue_data();
     void parseValue();
     void textToBytesForStringAndRaw_data();
@@ -152,6 +157,39 @@ void TestSignalText::decodeTextLeavesOut()
     remote.rtr = true;
     QCOMPARE(db.decodeText(remote), QString());
     QCOMPARE(db.decodeText(frameOf(99, {1, 2})), QString());
+}
+
+void TestSignalText::decodeTextLongLine()
+{
+    // Longer than the writer's stack buffer.
+    const QByteArray name(200, 'n');
+    SymbolDatabase db;
+    QVERIFY(loadText(db, "FormatVersion=6.0\n{SENDRECEIVE}\n[A]\nID=10\nVar=" + name + "1 unsigned 0,8 /u:" + name
+                         + "\nVar=" + name + "2 unsigned 8,8 /f:0.5\n"));
+    const QString expected = QString::fromLatin1(name) + QStringLiteral("1=12 ") + QString::fromLatin1(name)
+        + QStringLiteral("; ") + QString::fromLatin1(name) + QStringLiteral("2=1.5");
+    QCOMPARE(db.decodeText(frameOf(10, {12, 3})), expected);
+}
+
+void TestSignalText::numbersMatchQtFormatting()
+{
+    // The fast fixed-point path must give what QString::number gives, also on
+    // exact ties (Qt rounds them away from zero) and on negative zero.
+    SymbolDatabase db;
+    SymVariable v;
+    QList<double> values{0.125, -0.125, 2.5, -2.5, 0.5, 1.5, -0.0, 0.0, 1e16, -1e17, 123456.789, 0.35, 1e-9,
+                         std::nan(""), 1.0 / 0.0, 0.045, 1.005, 99.995};
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> spread(-1e6, 1e6);
+    for (int i = 0; i < 2000; ++i)
+        values.append(spread(random));
+    for (int i = 0; i < 200; ++i)
+        values.append(std::ldexp(double(int(random() % 20001) - 10000), -int(random() % 12)));
+    for (int places = 0; places <= 15; ++places) {
+        v.decimals = places;
+        for (double value : values)
+            QCOMPARE(db.formatNumber(v, value), QString::number(value, 'f', places));
+    }
 }
 
 void TestSignalText::parseValue_data()

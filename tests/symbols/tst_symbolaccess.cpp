@@ -28,6 +28,7 @@ private slots:
     void defaultFrameFillsMuxAndInitialValues();
     void enumLookupAndRanges();
     void decodeSkipsVariablesOutsideFrame();
+    void handBuiltDatabaseFindsLikeLoadedOne();
 };
 
 void TestSymbolAccess::bitsFromPosition_data()
@@ -353,6 +354,44 @@ void TestSymbolAccess::decodeSkipsVariablesOutsideFrame()
     QVERIFY(!values.at(2).numeric);
     QVERIFY(std::isnan(values.at(2).physical));
     QCOMPARE(values.at(2).rawText, QStringLiteral("AB 01"));
+}
+
+void TestSymbolAccess::handBuiltDatabaseFindsLikeLoadedOne()
+{
+    // A database filled by hand has no flat index; find and enumByName must
+    // give the same answers as on the loaded original.
+    SymbolDatabase loaded;
+    QVERIFY(loadText(loaded, "FormatVersion=6.0\n{ENUMS}\nenum Mode(1=\"a\")\nenum Zustände(1=\"b\")\n{RECEIVE}\n"
+                             "[A]\nID=100h\nLen=2\n[B]\nID=100h\nMux=S 0,8 7\n[C]\nID=100h\nLen=4\n"
+                             "[R]\nID=0F0h-10Fh\n[E]\nID=100h\nType=Extended\n[F]\nID=7FFh\nMuxMask=M 3,3\n"));
+    SymbolDatabase manual;
+    manual.idMask = loaded.idMask;
+    manual.messages = loaded.messages;
+    manual.idIndex = loaded.idIndex;
+    manual.rangeMessages = loaded.rangeMessages;
+    manual.enums = loaded.enums;
+    for (quint32 id : {0x0F0u, 0x100u, 0x101u, 0x7FFu}) {
+        for (int extended = 0; extended < 2; ++extended) {
+            for (int dlc = 0; dlc <= 8; ++dlc) {
+                for (int first : {0, 3, 7}) {
+                    CanFrame frame = frameOf(id, {first, 0, 0, 0, 0, 0, 0, 0}, extended != 0);
+                    frame.dlc = quint8(dlc);
+                    const SymMessage *a = loaded.find(frame);
+                    const SymMessage *b = manual.find(frame);
+                    QCOMPARE(a ? a->name : QString(), b ? b->name : QString());
+                }
+            }
+        }
+    }
+    QCOMPARE(manual.find(frameOf(0x100, {7, 0}))->name, QStringLiteral("B"));
+    QCOMPARE(manual.find(frameOf(0x100, {0, 0}))->name, QStringLiteral("A"));
+    for (const QString &name : {QStringLiteral("mode"), QStringLiteral("MODE"), QStringLiteral("zustände"),
+                                QStringLiteral("ZUSTÄNDE"), QStringLiteral("none")}) {
+        const SymEnum *a = loaded.enumByName(name);
+        const SymEnum *b = manual.enumByName(name);
+        QCOMPARE(a ? a->name : QString(), b ? b->name : QString());
+    }
+    QCOMPARE(loaded.enumByName(QStringLiteral("zustände"))->values.value(1), QStringLiteral("b"));
 }
 
 QTEST_GUILESS_MAIN(TestSymbolAccess)
