@@ -32,27 +32,26 @@ inline bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+struct HexTable
+{
+    signed char value[256];
+    constexpr HexTable() : value()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = -1;
+        for (int i = 0; i < 10; ++i)
+            value['0' + i] = char(i);
+        for (int i = 0; i < 6; ++i) {
+            value['A' + i] = char(10 + i);
+            value['a' + i] = char(10 + i);
+        }
+    }
+};
+constexpr HexTable hexTable;
+
 inline int hexValue(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-// Printable ASCII and tabs only: anything else (line-end characters inside
-// the line, other control characters, UTF-8) goes to the reference.
-bool plainAscii(const char *b, const char *e)
-{
-    for (; b < e; ++b) {
-        const unsigned char c = static_cast<unsigned char>(*b);
-        if ((c < 0x20 && c != '\t') || c > 0x7E)
-            return false;
-    }
-    return true;
+    return hexTable.value[static_cast<unsigned char>(c)];
 }
 
 // 1..maxDigits decimal digits; stops at the first non-digit.
@@ -363,8 +362,8 @@ Result readCsvReference(const QString &line, TraceModel::Entry *entry)
 
 bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceModel::Entry *entry)
 {
-    if (!plainAscii(b, e))
-        return false;
+    // Every byte is checked by the scanner of its column, so control
+    // characters and UTF-8 anywhere make it unsure.
     const char *p = b;
     while (p < e && isBlank(*p))
         ++p;
@@ -396,8 +395,11 @@ bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceModel::Ent
         if (!token(&t))
             return false;
         bool typeIsHex = true;
-        for (const char *c = t; c < p && typeIsHex; ++c)
-            typeIsHex = hexValue(*c) >= 0;
+        for (const char *c = t; c < p; ++c) {
+            if (*c < 0x21 || *c > 0x7E)
+                return false;
+            typeIsHex = typeIsHex && hexValue(*c) >= 0;
+        }
         if (typeIsHex)
             return false;
         if (p - t == 2) {
@@ -456,11 +458,6 @@ bool readCsvFast(const char *b, const char *e, TraceModel::Entry *entry)
     // Fields behind the eighth (the signal text, which may hold ";") are not read.
     if (count < 8)
         return false;
-
-    for (int i : {0, 1, 3, 6, 7}) {
-        if (!plainAscii(field[i], fieldEnd[i]))
-            return false;
-    }
 
     quint64 number = 0;
     const char *q = field[0];

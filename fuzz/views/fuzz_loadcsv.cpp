@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (count != model.rowCount() || count <= 0)
         std::abort();
-    static const QString again = QStringLiteral("fuzz_again.csv");
+    const QString again = fuzzOutputPath(".csv");
     TraceModel reloaded;
     int countAgain = 0;
     if (!model.saveCsv(again, &error) || !reloaded.loadCsv(again, &error, &countAgain) || countAgain != count)

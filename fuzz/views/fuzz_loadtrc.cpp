@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const CanFrame frame = model.entryAt(row).frame;
         representable += !(frame.rtr && (frame.status || frame.error));
     }
-    static const QString again = QStringLiteral("fuzz_again.csv");
+    const QString again = fuzzOutputPath(".csv");
     TraceModel reloaded;
     int countAgain = 0;
     if (!model.saveCsv(again, &error))

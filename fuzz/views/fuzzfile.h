@@ -19,3 +19,15 @@ inline QString writeFuzzFile(const uint8_t *data, size_t size, const char *suffi
     file->flush();
     return file->fileName();
 }
+
+// A second per-process file name, for saving what was loaded.
+inline QString fuzzOutputPath(const char *suffix)
+{
+    static const QString path = [suffix] {
+        QTemporaryFile f(QStringLiteral("fuzz_out_XXXXXX") + QLatin1String(suffix));
+        f.setAutoRemove(false);
+        f.open();
+        return f.fileName();
+    }();
+    return path;
+}
