@@ -610,9 +610,9 @@ void Parser::finishSymbol(int)
 
     // 1. Continuation of an earlier block of the same name.
     const SymMessage *earlier = nullptr;
-    const auto byName = m_messagesByName.constFind(name);
-    if (byName != m_messagesByName.constEnd() && !byName.value().isEmpty())
-        earlier = &m_db->messages.at(byName.value().constLast());
+    const auto byName = m_lastByName.constFind(name);
+    if (byName != m_lastByName.constEnd())
+        earlier = &m_db->messages.at(byName.value());
     bool j1939MaskGiven = m_j1939MaskGiven;
     quint64 j1939Mask = m_j1939Mask;
     if (earlier) {
@@ -717,22 +717,36 @@ void Parser::finishSymbol(int)
             warn(line, tr("[%1]: CAN-ID-Bereiche sind nur für Empfangssymbole erlaubt").arg(name));
     }
 
-    // 9. Multiplexer variants of one message must differ.
-    if (!symbol.muxName.isEmpty() && byName != m_messagesByName.constEnd()) {
-        for (int index : byName.value()) {
-            const SymMessage &other = m_db->messages.at(index);
-            if (other.muxName == symbol.muxName) {
-                warn(line, tr("[%1]: Multiplexername \"%2\" wird bereits verwendet").arg(name, symbol.muxName));
-            } else if (!other.muxName.isEmpty() && other.muxValue == symbol.muxValue
-                       && other.muxMaskMode == symbol.muxMaskMode && other.muxMask == symbol.muxMask
-                       && other.length == symbol.length && other.muxBits == symbol.muxBits) {
-                warn(line, tr("[%1]: Multiplexerwert wird bereits von \"%2\" verwendet").arg(name, other.muxName));
+    // 9. Multiplexer variants of one message must differ. Remembered per name
+    // and multiplexer instead of comparing with every earlier block, so that a
+    // file with very many variants stays linear; each kind of clash is
+    // reported once per block.
+    if (!symbol.muxName.isEmpty()) {
+        const QString nameKey = name + QChar(0x1F) + symbol.muxName;
+        QByteArray muxKey = name.toUtf8();
+        muxKey += '\x1F';
+        muxKey += symbol.muxMaskMode ? 'k' : 'c';
+        muxKey += QByteArray::number(symbol.muxMask) + ',' + QByteArray::number(symbol.muxValue) + ','
+            + QByteArray::number(symbol.length) + ',';
+        muxKey += QByteArray(reinterpret_cast<const char *>(symbol.muxBits.constData()), symbol.muxBits.size());
+        if (m_muxNamesSeen.contains(nameKey)) {
+            warn(line, tr("[%1]: Multiplexername \"%2\" wird bereits verwendet").arg(name, symbol.muxName));
+        }
+        QStringList &users = m_muxValueUsers[muxKey];
+        for (const QString &other : std::as_const(users)) {
+            if (other != symbol.muxName) {
+                warn(line, tr("[%1]: Multiplexerwert wird bereits von \"%2\" verwendet").arg(name, other));
+                break;
             }
         }
+        // Two distinct names are enough to find one that differs from any later one.
+        if (users.size() < 2 && !users.contains(symbol.muxName))
+            users.append(symbol.muxName);
+        m_muxNamesSeen.insert(nameKey);
     }
 
     // 10.
-    m_messagesByName[name].append(int(m_db->messages.size()));
+    m_lastByName.insert(name, int(m_db->messages.size()));
     m_db->messages.append(std::move(symbol));
 }
 

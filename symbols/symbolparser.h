@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -89,7 +90,9 @@ private:
     bool m_enumInQuotes = false;
 
     QHash<QString, int> m_signalIndex;             // lower-case name -> signalDefinitions
-    QHash<QString, QList<int>> m_messagesByName;   // name -> indices into messages
+    QHash<QString, int> m_lastByName;               // name -> latest index into messages
+    QSet<QString> m_muxNamesSeen;                   // name + multiplexer name
+    QHash<QByteArray, QStringList> m_muxValueUsers; // name + multiplexer -> up to two multiplexer names
 };
 
 } // namespace SymbolFile

@@ -208,6 +208,18 @@ void TestSymbolParser::warnings_data()
         << QStringList{QStringLiteral("Zeile 6: [V]: Multiplexername \"One\" wird bereits verwendet"),
                        QStringLiteral("Zeile 8: [V]: Multiplexerwert wird bereits von \"One\" verwendet")};
 
+    QTest::newRow("multiplexer clashes reported once per block")
+        << QByteArray("FormatVersion=6.0\n{RECEIVE}\n"
+                      "[V]\nID=10\nMux=One 0,8 1\n"   // 3
+                      "[V]\nMux=Two 0,8 1\n"          // 6
+                      "[V]\nMux=Three 0,8 1\n"        // 8
+                      "[V]\nMux=One 0,8 1\n"          // 10
+                      "[V]\nLen=4\nMux=Four 0,8 1\n") // 12: other length, no clash
+        << QStringList{QStringLiteral("Zeile 6: [V]: Multiplexerwert wird bereits von \"One\" verwendet"),
+                       QStringLiteral("Zeile 8: [V]: Multiplexerwert wird bereits von \"One\" verwendet"),
+                       QStringLiteral("Zeile 10: [V]: Multiplexername \"One\" wird bereits verwendet"),
+                       QStringLiteral("Zeile 10: [V]: Multiplexerwert wird bereits von \"Two\" verwendet")};
+
     // Variable lines.
     QTest::newRow("variable lines")
         << inSymbol("Var=OnlyName\nVar=\"\" unsigned 0,8\nVar=W word 0,16\nVar=X thing 0,8\nVar=P unsigned 0\n"
