@@ -384,7 +384,7 @@ private slots:
             "1;12.300;Rx;123h;;Std;2;01 AB;\"\"", "1;12.300;Tx;18FEF100h;Sym;Ext RTR;2;;\"x;y\"",
             "1;0.5;Rx;Status;;Status;4;00 00 00 08;", "1;1e3;Rx;1h;;Std;0;;", "1; 1;Rx;1h;;Std;0;;",
             "1;1;Rx;1;;Std;0;;", "1;1;Rx;h;;Std;0;;", "1;1;Rx;0x1h;;Std;0;;", "1;1;Rx;1h;;Std;-0;;",
-            "+1;1;Rx;1h;;Std;0;;", "1;1;Rx;1h;\xC3\xA4;Std;1;1;\"\xC2\xB0" "C\"", "1;1;Rx;1h;;Std;1; 01 ;",
+            "+1;1;Rx;1h;;Std;0;;", "1;1;Rx;1h;\xC3\xA4;Std;1;1;\"\xC2\xB0\x43\"", "1;1;Rx;1h;;Std;1; 01 ;",
             "1;1;Rx;1h;;Std;2;01;", "1;-7.25;Rx;1FFFFFFFFh;;Ext;0;;", "1;1;Rx;1h;;Error;0;;", ";;;;;;;",
         };
         for (const char *line : csv)
