@@ -53,6 +53,7 @@ private slots:
     void initialValues();
     void signalDefinitionsAndAssignments();
     void uniqueVariablesCheck();
+    void hostileInputsStayBounded();
 };
 
 void TestSymbolParser::fatalErrors_data()
@@ -640,6 +641,38 @@ void TestSymbolParser::uniqueVariablesCheck()
     QByteArray relaxed = text;
     relaxed.replace("UniqueVariables=true", "UniqueVariables=false");
     QCOMPARE(warningsOf(relaxed), QStringList());
+}
+
+void TestSymbolParser::hostileInputsStayBounded()
+{
+    // Each of these was quadratic or worse in a naive parser; the test's
+    // time-out catches a regression.
+    QByteArray unbalanced = "FormatVersion=6.0\n{ENUMS}\nenum Open(";
+    for (int i = 0; i < 50000; ++i)
+        unbalanced += "(" + QByteArray::number(i) + "=\"x\",\n";
+    QStringList warnings;
+    bool ok = true;
+    warnings = warningsOf(unbalanced, &ok);
+    QVERIFY(!ok);
+    QCOMPARE(warnings, QStringList{QStringLiteral("Zeile 50002: Ungültige Enum-Definition")});
+
+    QByteArray variants = "FormatVersion=6.0\n{RECEIVE}\n[V]\nID=1\nMux=M0 0,16 0\n";
+    for (int i = 1; i < 30000; ++i)
+        variants += "[V]\nMux=M" + QByteArray::number(i) + " 0,16 " + QByteArray::number(i) + "\n";
+    SymbolDatabase db;
+    QVERIFY(loadText(db, variants, &warnings));
+    QCOMPARE(warnings, QStringList());
+    QCOMPARE(db.messages.size(), 30000);
+    QCOMPARE(db.find(frameOf(1, {0x39, 0x30}))->muxName, QStringLiteral("M12345"));
+
+    const QByteArray longLine = "FormatVersion=6.0\n{SEND}\n[A]\nID=1\nVar=" + QByteArray(2 << 20, '"') + "\n";
+    QVERIFY(loadText(db, longLine, &warnings));
+    QCOMPARE(warnings.size(), 1);
+
+    QByteArray binary(1 << 16, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 7919) & 0xFF);
+    QVERIFY(!db.loadData(binary, QString(), nullptr, nullptr));
 }
 
 QTEST_GUILESS_MAIN(TestSymbolParser)
