@@ -1,0 +1,200 @@
+#include "fakebackend.h"
+#include "mainwindow.h"
+#include "transmitmodel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+// The transmit list as the main window edits, sends and stores it.
+class TestMainWindowTransmit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void newMessageStartsFromSelectedRowAsTemplate();
+    void editReplacesRowAndCancelKeepsIt();
+    void deleteAndSendNeedASelection();
+    void listFilesRoundTripAndBadFileKeepsList();
+    void stopAllEndsCyclicSending();
+
+private:
+    // Answers the next modal dialog once the event loop runs it.
+    static void answerDialog(bool accept)
+    {
+        QTimer::singleShot(0, [accept] {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (accept)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+    }
+    static TxMessage message(quint32 id, int cycleMs = 0)
+    {
+        TxMessage m;
+        m.frame.id = id;
+        m.frame.dlc = 4;
+        m.frame.data[0] = 0xAB;
+        m.cycleMs = cycleMs;
+        return m;
+    }
+    static ConnectParams simParams()
+    {
+        ConnectParams p;
+        p.interface = 1;
+        return p;
+    }
+
+    QTemporaryDir m_settingsDir;
+};
+
+void TestMainWindowTransmit::initTestCase()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
+    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindowtransmit"));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestMainWindowTransmit::init()
+{
+    QSettings().clear();
+}
+
+void TestMainWindowTransmit::newMessageStartsFromSelectedRowAsTemplate()
+{
+    TestWindow w;
+    w.show();
+    TransmitModel *model = w.transmitModel();
+    auto *view = w.findChild<QTableView *>("txView");
+
+    answerDialog(true);
+    w.newTxMessage();
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->message(0).frame.dlc, 8);     // blank start: eight zero bytes
+    QCOMPARE(model->message(0).frame.id, 0u);
+    QCOMPARE(view->currentIndex().row(), 0);
+
+    model->updateMessage(0, message(0x2A0, 50));
+    model->setActive(0, true);
+    model->incrementCount(0);
+    answerDialog(true);
+    w.newTxMessage();
+    QCOMPARE(model->rowCount(), 2);
+    const TxMessage &copy = model->message(1);
+    QCOMPARE(copy.frame.id, 0x2A0u);
+    QCOMPARE(copy.frame.data[0], quint8(0xAB));
+    QCOMPARE(copy.cycleMs, 50);
+    QVERIFY(!copy.active);
+    QCOMPARE(copy.count, 0u);
+    QCOMPARE(view->currentIndex().row(), 1);
+}
+
+void TestMainWindowTransmit::editReplacesRowAndCancelKeepsIt()
+{
+    TestWindow w;
+    w.show();
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111));
+    auto *view = w.findChild<QTableView *>("txView");
+
+    w.editTxMessage();                          // no current row: no dialog
+    QCOMPARE(model->message(0).frame.id, 0x111u);
+
+    view->setCurrentIndex(model->index(0, 0));
+    answerDialog(false);
+    w.editTxMessage();
+    QCOMPARE(model->message(0).frame.id, 0x111u);
+    QCOMPARE(model->rowCount(), 1);
+
+    answerDialog(true);
+    w.editTxMessage();
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->message(0).frame.id, 0x111u);
+    QCOMPARE(model->message(0).frame.data[0], quint8(0xAB));
+}
+
+void TestMainWindowTransmit::deleteAndSendNeedASelection()
+{
+    TestWindow w;
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111));
+    model->addMessage(message(0x222));
+    QVERIFY(w.openBackend(simParams()));
+
+    w.sendSelectedOnce();
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Keine Sendenachricht ausgewählt."));
+    QCOMPARE(w.lastBackend->writeCount, 0);
+    w.deleteTxMessage();
+    QCOMPARE(model->rowCount(), 2);
+
+    auto *view = w.findChild<QTableView *>("txView");
+    view->setCurrentIndex(model->index(1, 0));
+    w.findChild<QAction *>("actionSendTx")->trigger();
+    QCOMPARE(w.lastBackend->writeCount, 1);
+    QCOMPARE(w.lastBackend->written.last().id, 0x222u);
+    QCOMPARE(model->message(1).count, 1u);
+
+    w.findChild<QAction *>("actionDeleteTx")->trigger();
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->message(0).frame.id, 0x111u);
+}
+
+void TestMainWindowTransmit::listFilesRoundTripAndBadFileKeepsList()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("liste.cxt"));
+    TestWindow w;
+    w.transmitModel()->addMessage(message(0x111, 100));
+    w.transmitModel()->addMessage(message(0x18FEF100));
+    QString error;
+    QVERIFY2(w.saveTxListFile(path, &error), qPrintable(error));
+
+    TestWindow other;
+    QVERIFY2(other.loadTxListFile(path, &error), qPrintable(error));
+    QCOMPARE(other.transmitModel()->rowCount(), 2);
+    QCOMPARE(other.transmitModel()->message(0).cycleMs, 100);
+
+    const QString bad = dir.filePath(QStringLiteral("kaputt.cxt"));
+    QFile file(bad);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("{ \"format\": ");
+    file.close();
+    QVERIFY(!other.loadTxListFile(bad, &error));
+    QVERIFY2(error.startsWith(QStringLiteral("Ungültige Datei: ")), qPrintable(error));
+    QCOMPARE(other.transmitModel()->rowCount(), 2);
+
+    // Saving into a directory that does not exist fails and says so.
+    QVERIFY(!w.saveTxListFile(dir.filePath(QStringLiteral("fehlt/liste.cxt")), &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestMainWindowTransmit::stopAllEndsCyclicSending()
+{
+    TestWindow w;
+    w.transmitModel()->addMessage(message(0x100, 5));
+    w.transmitModel()->setActive(0, true);
+    QVERIFY(w.openBackend(simParams()));
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 1);
+
+    w.findChild<QAction *>("actionStopAllTx")->trigger();
+    QVERIFY(!w.transmitModel()->message(0).active);
+    const int sent = w.lastBackend->writeCount;
+    QTest::qWait(50);
+    QCOMPARE(w.lastBackend->writeCount, sent);
+}
+
+QTEST_MAIN(TestMainWindowTransmit)
+#include "tst_mainwindowtransmit.moc"
