@@ -23,13 +23,13 @@ int hexValue(QChar c)
     return -1;
 }
 
-// cansend notation: "123#11223344" (3 hex digits: standard), "18FEF100#FF00"
+// cansend notation: "123#11223344" (up to 3 hex digits: standard), "18FEF100#FF00"
 // (8 hex digits: extended), "123#R" or "123#R3" (remote request, optional length).
 // Data bytes may be separated by dots.
 bool parseFrame(QStringView text, CanFrame *frame)
 {
     const qsizetype hash = text.indexOf(QLatin1Char('#'));
-    if (hash != 3 && hash != 8)
+    if ((hash < 1 || hash > 3) && hash != 8)
         return false;
     CanFrame result;
     quint64 id = 0;

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <limits>
 #include <random>
 
 namespace {
@@ -178,7 +179,7 @@ void TestSignalText::numbersMatchQtFormatting()
     SymbolDatabase db;
     SymVariable v;
     QList<double> values{0.125, -0.125, 2.5, -2.5, 0.5, 1.5, -0.0, 0.0, 1e16, -1e17, 123456.789, 0.35, 1e-9,
-                         std::nan(""), 1.0 / 0.0, 0.045, 1.005, 99.995};
+                         std::nan(""), std::numeric_limits<double>::infinity(), 0.045, 1.005, 99.995};
     std::mt19937 random(7);
     std::uniform_real_distribution<double> spread(-1e6, 1e6);
     for (int i = 0; i < 2000; ++i)

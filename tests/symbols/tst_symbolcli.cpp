@@ -92,11 +92,13 @@ void TestSymbolCli::decodeCandumpLinesFromInput()
                              "\n"
                              "not a frame\n"
                              "18FEF100#00\r\n"
-                             "(1700000000.2) vcan1 12#00\n";
+                             "(1700000000.2) vcan1 12345#00\n"
+                             "(1700000000.3) can0 7#01\n";
     const Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile}, input);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QStringLiteral("123#10270000\tEngine\tSpeed=10000 rpm; Run=Aus\n"
-                                     "18FEF100#00\tPgn\tTemp=-40 °C\n"));
+                                     "18FEF100#00\tPgn\tTemp=-40 °C\n"
+                                     "7#01\t\t\n"));
     QCOMPARE(run.err.count(QLatin1Char('\n')), 2);
     QVERIFY(run.err.contains(QStringLiteral("Zeile 3")));
     QVERIFY(run.err.contains(QStringLiteral("Zeile 5")));
@@ -115,6 +117,8 @@ void TestSymbolCli::decodeFailures()
     QCOMPARE(run.exitCode, 2);
     run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("1234#00")});
     QCOMPARE(run.exitCode, 2);
+    run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("800#00")});
+    QCOMPARE(run.exitCode, 2);   // beyond the 11-bit range
     run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("123#001")});
     QCOMPARE(run.exitCode, 2);
     QCOMPARE(run.out, QString());
