@@ -2,8 +2,6 @@
 
 #include "symsyntax.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
@@ -775,57 +773,3 @@ void Parser::checkUniqueVariables()
 }
 
 } // namespace SymbolFile
-
-bool SymbolDatabase::load(const QString &path, QString *error, QStringList *warnings)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray content = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    file.close();
-    return loadData(content, path, error, warnings);
-}
-
-bool SymbolDatabase::loadData(const QByteArray &content, const QString &path, QString *error,
-                              QStringList *warnings)
-{
-    QStringList lines = SymbolFile::Parser::decodeText(content).split(QLatin1Char('\n'));
-    // A final line break ends the last line; it does not start another one.
-    if (lines.size() > 1 && lines.constLast().isEmpty())
-        lines.removeLast();
-    for (QString &line : lines)
-        line = line.trimmed();
-
-    SymbolDatabase result;
-    SymbolFile::Parser parser(&result, warnings);
-    if (!parser.parse(lines, error))
-        return false;
-    if (result.messages.isEmpty()) {
-        if (error)
-            *error = tr("Die Datei enthält keine Symbole (Nachrichtendefinitionen).");
-        return false;
-    }
-
-    result.filePath = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
-    result.formatVersion = QStringLiteral("%1.0").arg(parser.majorVersion());
-    for (int i = 0; i < result.messages.size(); ++i) {
-        const SymMessage &message = result.messages.at(i);
-        if (message.idLow == message.idHigh && message.idMask == result.idMask) {
-            const quint64 key = (quint64(message.extended ? 1 : 0) << 32) | (message.idLow & result.idMask);
-            result.idIndex[key].append(i);
-        } else {
-            result.rangeMessages.append(i);
-        }
-    }
-    result.buildMatchIndex();
-    *this = std::move(result);
-    return true;
-}
