@@ -24,21 +24,22 @@ PY
 
 now() { date +%s.%N; }
 start=$(now)
-"$CLI" convert "$WORK/in.trc" "$WORK/busvista.csv" > /dev/null
+/usr/bin/time -f "%U %S" -o "$WORK/ours.cpu" "$CLI" convert "$WORK/in.trc" "$WORK/busvista.csv" > /dev/null
 mid=$(now)
-"$PYTHON" - "$WORK/in.trc" "$WORK/python.csv" <<'PY'
+/usr/bin/time -f "%U %S" -o "$WORK/theirs.cpu" "$PYTHON" - "$WORK/in.trc" "$WORK/python.csv" <<'PY'
 import sys, can
 with can.TRCReader(sys.argv[1]) as reader, can.CSVWriter(sys.argv[2]) as writer:
     for message in reader:
         writer.on_message_received(message)
 PY
 end=$(now)
-"$PYTHON" - "$start" "$mid" "$end" "$LINES" <<'PY'
+"$PYTHON" - "$start" "$mid" "$end" "$LINES" "$WORK/ours.cpu" "$WORK/theirs.cpu" <<'PY'
 import sys
 start, mid, end, lines = map(float, sys.argv[1:5])
+cpu = [sum(map(float, open(path).read().split())) for path in sys.argv[5:7]]
 ours, theirs = mid - start, end - mid
-print("busvista-cli convert: %.2f s (%.2f million lines/s)" % (ours, lines / ours / 1e6))
-print("python-can TRC->CSV:  %.2f s (%.2f million lines/s)" % (theirs, lines / theirs / 1e6))
-print("ratio: %.1fx" % (theirs / ours))
+print("busvista-cli convert: %.2f s wall, %.2f s CPU (%.2f million lines/s wall)" % (ours, cpu[0], lines / ours / 1e6))
+print("python-can TRC->CSV:  %.2f s wall, %.2f s CPU (%.2f million lines/s wall)" % (theirs, cpu[1], lines / theirs / 1e6))
+print("ratio: %.1fx wall, %.1fx CPU" % (theirs / ours, cpu[1] / cpu[0]))
 PY
 wc -l "$WORK/busvista.csv" "$WORK/python.csv" | head -2
