@@ -405,6 +405,10 @@ void MainWindow::disconnectBus()
     CanBackend *backend = m_backend;
     m_backend = nullptr;
     backend->close();
+    // Deliver what arrived before the close, then stop listening: a late flush
+    // of the old backend must not count into the next connection.
+    backend->flushQueue();
+    disconnect(backend, nullptr, this, nullptr);
     backend->deleteLater();
     updateConnectionState();
 }

@@ -28,6 +28,7 @@ private slots:
     void statisticsTickShowsLoadAndStatusColour();
     void reconnectResetsCountersAndClosesOldBackend();
     void disconnectAndResetFailure();
+    void framesQueuedBeforeDisconnectArriveOnce();
     void closeSavesSettingsBeforeClosingBackend();
     void connectParamsMapping();
     void showTabIgnoresIndexOutOfRange();
@@ -185,6 +186,24 @@ void TestMainWindow::disconnectAndResetFailure()
     QVERIFY(w.findChild<QAction *>("actionConnect")->isEnabled());
     w.disconnectBus();   // a second disconnect does nothing
     QCOMPARE(bus->closeCount, 1);
+}
+
+void TestMainWindow::framesQueuedBeforeDisconnectArriveOnce()
+{
+    TestWindow w;
+    QVERIFY(w.openBackend(simParams()));
+    QPointer<FakeBackend> first = w.lastBackend;
+    first->enqueue({frame(0x100), frame(0x101)});
+    w.disconnectBus();
+    QCOMPARE(w.statistics().rxTotal, 2);       // not lost with the connection
+
+    QVERIFY(w.openBackend(simParams()));
+    // Anything the old backend still flushes stays out of the new connection.
+    QVERIFY(first);
+    first->enqueue(frame(0x102));
+    first->flushQueue();
+    QCOMPARE(w.statistics().rxTotal, 0);
+    QTRY_VERIFY(!first);
 }
 
 void TestMainWindow::closeSavesSettingsBeforeClosingBackend()
