@@ -88,6 +88,8 @@ void TestMainWindow::startsDisconnected()
     QVERIFY(!w.findChild<QAction *>("actionReset")->isEnabled());
     QVERIFY(!w.findChild<QAction *>("actionTraceRun")->isChecked());
     QCOMPARE(w.findChild<QTabWidget *>("tabs")->count(), 3);
+    // The application icon travels with the window library.
+    QCOMPARE(QImage(QStringLiteral(":/app.ico")).size(), QSize(32, 32));
 }
 
 void TestMainWindow::routerCountsRxTxAndSkipsStatus()
