@@ -10,14 +10,14 @@
 
 namespace {
 
-// One symbol "M" (ID 1) with the variable line "Var=V <spec>" and optional header lines.
-SymbolDatabase databaseWith(const QByteArray &spec, const QByteArray &header = QByteArray(),
+// One symbol "M" (ID 1) with the variable line "Var=V <definition>" and optional header lines.
+SymbolDatabase databaseWith(const QByteArray &definition, const QByteArray &header = QByteArray(),
                             const QByteArray &enums = QByteArray())
 {
     SymbolDatabase db;
     QStringList warnings;
     const QByteArray text = "FormatVersion=6.0\n" + header + "{ENUMS}\n" + enums + "\n{SENDRECEIVE}\n[M]\nID=1\nVar=V "
-        + spec + "\n";
+        + definition + "\n";
     if (!loadText(db, text, &warnings) || !warnings.isEmpty())
         qWarning("unexpected: %s", qPrintable(warnings.join(QLatin1Char('|'))));
     return db;
@@ -61,7 +61,7 @@ private slots:
 void TestSignalText::valueText_data()
 {
     QTest::addColumn<QByteArray>("header");
-    QTest::addColumn<QByteArray>("spec");
+    QTest::addColumn<QByteArray>("definition");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("expected");
 
@@ -98,10 +98,10 @@ void TestSignalText::valueText_data()
 void TestSignalText::valueText()
 {
     QFETCH(QByteArray, header);
-    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, definition);
     QFETCH(QByteArray, data);
     QFETCH(QString, expected);
-    const SymbolDatabase db = databaseWith(spec, header, enumGear);
+    const SymbolDatabase db = databaseWith(definition, header, enumGear);
     QCOMPARE(db.messages.size(), 1);
     QCOMPARE(db.messages.at(0).variables.size(), 1);
     QCOMPARE(db.valueText(db.messages.at(0).variables.at(0), frameFromHex(data)), expected);
@@ -109,7 +109,7 @@ void TestSignalText::valueText()
 
 void TestSignalText::rawText_data()
 {
-    QTest::addColumn<QByteArray>("spec");
+    QTest::addColumn<QByteArray>("definition");
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<QString>("expected");
 
@@ -125,10 +125,10 @@ void TestSignalText::rawText_data()
 
 void TestSignalText::rawText()
 {
-    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, definition);
     QFETCH(QByteArray, data);
     QFETCH(QString, expected);
-    const SymbolDatabase db = databaseWith(spec, QByteArray(), enumGear);
+    const SymbolDatabase db = databaseWith(definition, QByteArray(), enumGear);
     QCOMPARE(db.rawText(db.messages.at(0).variables.at(0), frameFromHex(data)), expected);
 }
 
@@ -195,7 +195,7 @@ void TestSignalText::numbersMatchQtFormatting()
 
 void TestSignalText::parseValue_data()
 {
-    QTest::addColumn<QByteArray>("spec");
+    QTest::addColumn<QByteArray>("definition");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<qint64>("raw");
@@ -241,12 +241,12 @@ void TestSignalText::parseValue_data()
 
 void TestSignalText::parseValue()
 {
-    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, definition);
     QFETCH(QString, text);
     QFETCH(bool, ok);
     QFETCH(qint64, raw);
     QFETCH(QString, error);
-    const SymbolDatabase db = databaseWith(spec, QByteArray(), enumGear);
+    const SymbolDatabase db = databaseWith(definition, QByteArray(), enumGear);
     const SymVariable &v = db.messages.at(0).variables.at(0);
     qint64 actual = 12345;
     QString actualError;
@@ -258,7 +258,7 @@ void TestSignalText::parseValue()
 
 void TestSignalText::textToBytesForStringAndRaw_data()
 {
-    QTest::addColumn<QByteArray>("spec");
+    QTest::addColumn<QByteArray>("definition");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QByteArray>("bytes");
@@ -282,12 +282,12 @@ void TestSignalText::textToBytesForStringAndRaw_data()
 
 void TestSignalText::textToBytesForStringAndRaw()
 {
-    QFETCH(QByteArray, spec);
+    QFETCH(QByteArray, definition);
     QFETCH(QString, text);
     QFETCH(bool, ok);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, error);
-    const SymbolDatabase db = databaseWith(spec);
+    const SymbolDatabase db = databaseWith(definition);
     QByteArray actual;
     QString actualError;
     QCOMPARE(SymbolDatabase::textToBytes(db.messages.at(0).variables.at(0), text, &actual, &actualError), ok);
