@@ -743,7 +743,8 @@ void Parser::finishSymbol(int)
         m_muxNamesSeen.insert(nameKey);
     }
 
-    // 10.
+    // 10. The list grew line by line; the database keeps it for its whole life.
+    symbol.variables.squeeze();
     m_lastByName.insert(name, int(m_db->messages.size()));
     m_db->messages.append(std::move(symbol));
 }

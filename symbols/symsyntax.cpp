@@ -99,23 +99,38 @@ QStringList splitQuoted(QStringView text)
     QString current;
     bool inQuotes = false;
     bool haveToken = false;   // a pair of quotes alone still makes an (empty) token
-    for (QChar c : text) {
+    bool quoted = false;      // the current token contains quotes
+    qsizetype start = 0;
+    const auto finish = [&](qsizetype end) {
+        // Unquoted tokens are cut out in one piece: exact size, no slack.
+        tokens.append(quoted ? current : text.mid(start, end - start).toString());
+        current.clear();
+        haveToken = false;
+        quoted = false;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
         if (c == QLatin1Char('"')) {
+            if (!haveToken)
+                start = i;
+            if (!quoted)
+                current = text.mid(start, i - start).toString();
             inQuotes = !inQuotes;
             haveToken = true;
+            quoted = true;
         } else if (!inQuotes && c.isSpace()) {
-            if (haveToken) {
-                tokens.append(current);
-                current.clear();
-                haveToken = false;
-            }
+            if (haveToken)
+                finish(i);
         } else {
-            current.append(c);
+            if (!haveToken)
+                start = i;
+            if (quoted)
+                current.append(c);
             haveToken = true;
         }
     }
     if (haveToken)
-        tokens.append(current);
+        finish(text.size());
     return tokens;
 }
 
