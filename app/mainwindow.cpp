@@ -6,16 +6,16 @@
 #include "datadelegate.h"
 #include "receivemodel.h"
 #include "sdoclient.h"
-#include "settingsdialog.h"
 #include "simulationbackend.h"
 #include "symbolfile.h"
 #include "tracemodel.h"
 #include "transmitmodel.h"
 #include "txschedule.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -23,20 +23,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
-#include <QProcess>
-#include <QScrollBar>
-#include <QSortFilterProxyModel>
 #include <QSettings>
+#include <QSortFilterProxyModel>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QSpinBox>
 
 namespace {
 

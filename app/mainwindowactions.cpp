@@ -6,24 +6,24 @@
 #include "canbackend.h"
 #include "canidfilter.h"
 #include "receivemodel.h"
-#include "tracemodel.h"
-#include "transmitdialog.h"
 #include "settingsdialog.h"
 #include "symbolfile.h"
+#include "tracemodel.h"
+#include "transmitdialog.h"
 #include "transmitmodel.h"
 #include "txschedule.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QSettings>
 #include <QStatusBar>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLineEdit>
 
 // --- transmit ------------------------------------------------------------
 
