@@ -169,14 +169,18 @@ void MainWindow::saveTrace()
                                                       tr("PCAN-Trace (*.trc);;CSV (*.csv)"), &selectedFilter);
     if (path.isEmpty())
         return;
-    const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
-        || selectedFilter.startsWith(QLatin1String("CSV"));
     QString error;
-    const bool ok = csv ? m_traceModel->saveCsv(path, &error) : m_traceModel->saveTrc(path, &error);
-    if (ok)
+    if (saveTraceFile(path, selectedFilter, &error))
         showStatus(tr("Trace gespeichert: %1").arg(path), 4000);
     else
         QMessageBox::warning(this, tr("Fehler"), tr("Trace konnte nicht gespeichert werden: %1").arg(error));
+}
+
+bool MainWindow::saveTraceFile(const QString &path, const QString &selectedFilter, QString *error)
+{
+    const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
+        || selectedFilter.startsWith(QLatin1String("CSV"));
+    return csv ? m_traceModel->saveCsv(path, error) : m_traceModel->saveTrc(path, error);
 }
 
 void MainWindow::loadTrace()

@@ -30,6 +30,7 @@ private slots:
     void spinBoxLimitsTheTrace();
     void savedTraceLoadsBackAndStopsRecording();
     void failedLoadReportsTheReader();
+    void saveChoosesWriterByEndingOrFilter();
     void receiveListIsFedAndClearedByEsc();
 
 private:
@@ -185,6 +186,33 @@ void TestMainWindowTrace::failedLoadReportsTheReader()
     QVERIFY(!w.loadTraceFile(dir.filePath(QStringLiteral("fehlt.trc")), &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(!w.findChild<QAction *>("actionTraceRun")->isChecked());
+}
+
+void TestMainWindowTrace::saveChoosesWriterByEndingOrFilter()
+{
+    QTemporaryDir dir;
+    TestWindow w;
+    QVERIFY(w.openBackend(simParams()));
+    w.setTraceRunning(true);
+    w.onFramesReceived({frame(0x100, 1000)});
+    const auto firstLine = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readLine() : QByteArray();
+    };
+    const QString trcFilter = QStringLiteral("PCAN-Trace (*.trc)");
+    QString error;
+
+    const QString upper = dir.filePath(QStringLiteral("A.CSV"));
+    QVERIFY2(w.saveTraceFile(upper, trcFilter, &error), qPrintable(error));
+    const QString plain = dir.filePath(QStringLiteral("b.trc"));
+    QVERIFY2(w.saveTraceFile(plain, trcFilter, &error), qPrintable(error));
+    const QString byFilter = dir.filePath(QStringLiteral("c.trc"));
+    QVERIFY2(w.saveTraceFile(byFilter, QStringLiteral("CSV (*.csv)"), &error), qPrintable(error));
+
+    // A PCAN trace starts with its ";$FILEVERSION" header; the CSV file does not.
+    QVERIFY(firstLine(plain).startsWith(";$FILEVERSION"));
+    QVERIFY(!firstLine(upper).startsWith(";"));
+    QCOMPARE(firstLine(byFilter), firstLine(upper));
 }
 
 void TestMainWindowTrace::receiveListIsFedAndClearedByEsc()
