@@ -3,6 +3,9 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <functional>
+
+class SimulationBackend;
 
 // The subcommands of busvista-cli register themselves with a static
 // CliCommand object in their own source file.
@@ -32,5 +35,15 @@ void err(const QString &text);
 // Reads the value after option `name` in `args`; false if absent.
 // Sets *missing when the option is present without a value.
 bool optionValue(const QStringList &args, const QString &name, QString *value, bool *missing = nullptr);
+
+// Reads a duration in seconds (decimals allowed); false for anything that is
+// not a finite number in 0..1000000, which keeps it within a timer's int ms.
+bool parseSeconds(const QString &text, double *seconds);
+
+// Opens the simulated bus, calls `started`, runs the event loop for `seconds`,
+// closes the bus and delivers what it produced up to then. Prints the error
+// and returns false when the bus does not open.
+bool runSimulation(SimulationBackend &backend, double seconds,
+                   const std::function<void()> &started = {});
 
 } // namespace Cli

@@ -9,7 +9,6 @@
 #include <QHash>
 #include <QTimer>
 
-#include <cmath>
 #include <vector>
 
 namespace {
@@ -58,10 +57,7 @@ int runDump(const QStringList &args)
         } else if (arg == QLatin1String("--seconds")) {
             if (i + 1 >= args.size())
                 return Cli::usageError("dump", QStringLiteral("--seconds braucht einen Wert."));
-            bool ok = false;
-            seconds = args.at(++i).toDouble(&ok);
-            // The upper bound keeps the duration within the timer's int milliseconds.
-            if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 1000000)
+            if (!Cli::parseSeconds(args.at(++i), &seconds))
                 return Cli::usageError("dump", QStringLiteral("Ungültige Dauer: %1").arg(args.at(i)));
         } else {
             return Cli::usageError("dump", QStringLiteral("Unbekannte Option: %1").arg(arg));
@@ -94,16 +90,8 @@ int runDump(const QStringList &args)
 
     SimulationBackend backend;
     QObject::connect(&backend, &CanBackend::framesReceived, onFrames);
-    QString error;
-    if (!backend.open(ConnectParams(), &error)) {
-        Cli::err(error);
+    if (!Cli::runSimulation(backend, seconds))
         return Cli::Failed;
-    }
-    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),
-                       &QCoreApplication::quit);
-    QCoreApplication::exec();
-    backend.close();
-    backend.flushQueue(); // what was generated before the end still counts
 
     for (const IdentifierSummary &entry : identifiers)
         Cli::out(QStringLiteral("%1\t%2\t%3").arg(entry.text).arg(entry.count).arg(meanCycleText(entry)));

@@ -1,9 +1,12 @@
 #include "cli.h"
 
 #include "canframe.h"
+#include "simulationbackend.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
+#include <QTimer>
+
+#include <cmath>
 
 #include <vector>
 
@@ -73,6 +76,35 @@ bool optionValue(const QStringList &args, const QString &name, QString *value, b
         return false;
     }
     *value = args.at(at + 1);
+    return true;
+}
+
+bool parseSeconds(const QString &text, double *seconds)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || value < 0 || value > 1000000)
+        return false;
+    *seconds = value;
+    return true;
+}
+
+bool runSimulation(SimulationBackend &backend, double seconds, const std::function<void()> &started)
+{
+    ConnectParams params;
+    params.interface = 1;
+    QString error;
+    if (!backend.open(params, &error)) {
+        err(error);
+        return false;
+    }
+    if (started)
+        started();
+    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),
+                       &QCoreApplication::quit);
+    QCoreApplication::exec();
+    backend.close();
+    backend.flushQueue(); // what was generated before the end still counts
     return true;
 }
 

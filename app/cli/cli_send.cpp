@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <cmath>
 
 namespace {
 
@@ -33,10 +32,7 @@ int runSend(const QStringList &args)
         } else if (arg == QLatin1String("--seconds")) {
             if (i + 1 >= args.size())
                 return Cli::usageError("send", QStringLiteral("--seconds braucht einen Wert."));
-            bool ok = false;
-            seconds = args.at(++i).toDouble(&ok);
-            // The upper bound keeps the duration within the timer's int milliseconds.
-            if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 1000000)
+            if (!Cli::parseSeconds(args.at(++i), &seconds))
                 return Cli::usageError("send", QStringLiteral("Ungültige Dauer: %1").arg(args.at(i)));
         } else {
             return Cli::usageError("send", QStringLiteral("Unbekannte Option: %1").arg(arg));
@@ -57,13 +53,6 @@ int runSend(const QStringList &args)
     }
 
     SimulationBackend backend;
-    ConnectParams params;
-    params.interface = 1;
-    if (!backend.open(params, &error)) {
-        Cli::err(error);
-        return Cli::Failed;
-    }
-
     auto sendRow = [&](int row) {
         if (!backend.write(model.message(row).frame, nullptr))
             return false;
@@ -71,32 +60,29 @@ int runSend(const QStringList &args)
         return true;
     };
 
-    // Rows without a cycle time go out once; the others start cyclic sending.
-    for (int row = 0; row < model.rowCount(); ++row) {
-        if (model.message(row).cycleMs > 0)
-            model.setActive(row, true);
-        else
-            sendRow(row);
-    }
-
     QElapsedTimer clock;
-    clock.start();
     TxSchedule schedule(&model);
-    schedule.makeAllDue(0);
-
     QTimer txTimer;
     txTimer.setTimerType(Qt::PreciseTimer);
     txTimer.setInterval(1);
     QObject::connect(&txTimer, &QTimer::timeout, [&] { schedule.tick(clock.elapsed(), sendRow); });
-    txTimer.start();
-    schedule.tick(clock.elapsed(), sendRow);
 
-    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, [] {
-        QCoreApplication::quit();
+    const bool ran = Cli::runSimulation(backend, seconds, [&] {
+        // Rows without a cycle time go out once; the others start cyclic sending.
+        for (int row = 0; row < model.rowCount(); ++row) {
+            if (model.message(row).cycleMs > 0)
+                model.setActive(row, true);
+            else
+                sendRow(row);
+        }
+        clock.start();
+        schedule.makeAllDue(0);
+        txTimer.start();
+        schedule.tick(clock.elapsed(), sendRow);
     });
-    QCoreApplication::exec();
     txTimer.stop();
-    backend.close();
+    if (!ran)
+        return Cli::Failed;
 
     for (int row = 0; row < model.rowCount(); ++row) {
         const TxMessage &m = model.message(row);

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <cmath>
 
 namespace {
 
@@ -105,9 +104,7 @@ int runRecord(const QStringList &args)
             const QString value = args.at(++i);
             bool ok = true;
             if (arg == QLatin1String("--seconds")) {
-                seconds = value.toDouble(&ok);
-                // The upper bound keeps the duration within the timer's int milliseconds.
-                if (!ok || !std::isfinite(seconds) || seconds < 0 || seconds > 1000000)
+                if (!Cli::parseSeconds(value, &seconds))
                     return Cli::usageError("record", QStringLiteral("Ungültige Dauer: %1").arg(value));
             } else if (arg == QLatin1String("--out")) {
                 out = value;
@@ -153,16 +150,8 @@ int runRecord(const QStringList &args)
     SimulationBackend backend;
     QObject::connect(&backend, &CanBackend::framesReceived, &model, &TraceModel::addFrames);
     model.setRecording(true);
-    QString error;
-    if (!backend.open(ConnectParams(), &error)) {
-        Cli::err(error);
+    if (!Cli::runSimulation(backend, seconds))
         return Cli::Failed;
-    }
-    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),
-                       &QCoreApplication::quit);
-    QCoreApplication::exec();
-    backend.close();
-    backend.flushQueue();  // frames generated before the end still count
     model.setRecording(false);
 
     if (!save(model, out))
