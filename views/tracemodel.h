@@ -89,6 +89,12 @@ private:
     static Stored pack(quint64 number, const CanFrame &frame);
     static CanFrame unpack(const Stored &stored);
     void replaceStored(std::deque<Stored> &&entries, const QDateTime &startTime);
+    // The frame both writers and both readers share (tracefiles.cpp).
+    template <typename WriteLine>
+    bool saveFile(const QString &path, const QByteArray &header, QString *error, WriteLine &&writeLine) const;
+    template <typename ReadLine>
+    bool loadFile(const QString &path, const char *header, const QDateTime &startTime, QString *error, int *count,
+                  const Progress &progress, ReadLine &&readLine);
 
     std::shared_ptr<const SymbolDatabase> m_symbols;
     std::deque<Stored> m_entries;
