@@ -1,7 +1,7 @@
 #include "receivemodel.h"
 
 #include "frametext.h"
-#include "symbolfile.h"
+#include "symbolcell.h"
 
 #include <QBrush>
 #include <QColor>
@@ -161,17 +161,8 @@ QVariant ReceiveModel::data(const QModelIndex &index, int role) const
         return QVariant();
     }
 
-    if (column == ColSymbol || column == ColSignals) {
-        const SymMessage *message = m_symbols ? m_symbols->find(frame) : nullptr;
-        if (!message)
-            return QVariant();
-        if (column == ColSymbol)
-            return message->displayName();
-        const QString text = m_symbols->decodeText(frame);
-        if (role == Qt::ToolTipRole)
-            return QString(text).replace(QLatin1String("; "), QLatin1String("\n"));
-        return text;
-    }
+    if (column == ColSymbol || column == ColSignals)
+        return SymbolCell::text(m_symbols.get(), frame, column == ColSignals, role == Qt::ToolTipRole);
     if (role == Qt::ToolTipRole)
         return QVariant();
 

@@ -1,7 +1,7 @@
 #include "tracemodel.h"
 
 #include "frametext.h"
-#include "symbolfile.h"
+#include "symbolcell.h"
 
 #include <QBrush>
 #include <QColor>
@@ -106,16 +106,7 @@ QVariant TraceModel::data(const QModelIndex &index, int role) const
     if (column == ColSymbol || column == ColSignals) {
         if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !m_symbols)
             return QVariant();
-        const CanFrame frame = unpack(stored);
-        const SymMessage *message = m_symbols->find(frame);
-        if (!message)
-            return QVariant();
-        if (column == ColSymbol)
-            return message->displayName();
-        QString text = m_symbols->decodeText(frame);
-        if (role == Qt::ToolTipRole)
-            text.replace(QLatin1String("; "), QLatin1String("\n"));
-        return text;
+        return SymbolCell::text(m_symbols.get(), unpack(stored), column == ColSignals, role == Qt::ToolTipRole);
     }
     if (role != Qt::DisplayRole)
         return QVariant();
