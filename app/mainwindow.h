@@ -59,7 +59,6 @@ public:
     // The file work behind the transmit-list actions, without the file dialogs.
     bool loadTxListFile(const QString &path, QString *error);
     bool saveTxListFile(const QString &path, QString *error);
-    qint64 transmitClockMs() const { return m_txClock.elapsed(); }
 
 public slots:
     void connectBus();
