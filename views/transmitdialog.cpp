@@ -34,19 +34,6 @@ private:
 
 enum SignalColumn { SigName, SigValue, SigUnit, SigRaw };
 
-// Reads a hexadecimal identifier; false when empty, unreadable or above 32 bits.
-bool readHexId(const QString &text, quint32 *id)
-{
-    if (text.isEmpty())
-        return false;
-    bool ok = false;
-    const qulonglong value = text.toULongLong(&ok, 16);
-    if (!ok || value > 0xFFFFFFFFull)
-        return false;
-    *id = quint32(value);
-    return true;
-}
-
 } // namespace
 
 TransmitDialog::TransmitDialog(std::shared_ptr<const SymbolDatabase> db, QWidget *parent)
@@ -150,7 +137,7 @@ CanFrame TransmitDialog::frameFromFields() const
 {
     CanFrame frame;
     quint32 id = 0;
-    if (readHexId(ui->idEdit->text(), &id))
+    if (TransmitModel::parseIdentifier(ui->idEdit->text(), &id))
         frame.id = id;
     frame.extended = ui->extendedCheck->isChecked();
     frame.rtr = ui->rtrCheck->isChecked();
@@ -206,7 +193,7 @@ bool TransmitDialog::validate(QString *error) const
 {
     quint32 id = 0;
     QString message;
-    if (!readHexId(ui->idEdit->text(), &id))
+    if (!TransmitModel::parseIdentifier(ui->idEdit->text(), &id))
         message = tr("Bitte eine gültige hexadezimale ID eingeben.");
     else if (ui->extendedCheck->isChecked() && id >= 0x20000000u)
         message = tr("Extended-IDs (29 bit) dürfen höchstens 1FFFFFFFh sein.");
@@ -303,7 +290,8 @@ void TransmitDialog::rebuildSignalTable()
                 if (const SymEnum *e = m_db->enumFor(v)) {
                     auto *combo = new QComboBox(table);
                     for (auto it = e->values.cbegin(); it != e->values.cend(); ++it)
-                        combo->addItem(QStringLiteral("%1  (%2)").arg(it.value()).arg(it.key()),
+                        combo->addItem(QStringLiteral("%1  (%2)").arg(it.value(),
+                                                                      QString::number(it.key())),
                                        QVariant::fromValue<qint64>(it.key()));
                     connect(combo, &QComboBox::activated, this, [this, combo, row](int item) {
                         applySignalValue(row,

@@ -275,15 +275,12 @@ void TransmitModel::fromJson(const QJsonArray &array)
     for (const QJsonValue &element : array) {
         const QJsonObject object = element.toObject();
         const QJsonValue idValue = object.value(QStringLiteral("id"));
-        if (!idValue.isString())
-            continue;
-        bool ok = false;
-        const qulonglong id = idValue.toString().toULongLong(&ok, 16);
-        if (!ok || id > 0xFFFFFFFFull)
+        quint32 id = 0;
+        if (!idValue.isString() || !parseIdentifier(idValue.toString(), &id))
             continue;
 
         TxMessage m;
-        m.frame.id = quint32(id);
+        m.frame.id = id;
         m.frame.extended = object.value(QStringLiteral("extended")).toBool(false);
         m.frame.rtr = object.value(QStringLiteral("rtr")).toBool(false);
         m.frame.dlc = quint8(qBound(0, object.value(QStringLiteral("dlc")).toInt(0), 8));
@@ -295,6 +292,16 @@ void TransmitModel::fromJson(const QJsonArray &array)
         m_rows.append(m);
     }
     endResetModel();
+}
+
+bool TransmitModel::parseIdentifier(const QString &text, quint32 *id)
+{
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok, 16);
+    if (text.isEmpty() || !ok || value > 0xFFFFFFFFull)
+        return false;
+    *id = quint32(value);
+    return true;
 }
 
 QByteArray TransmitModel::fileContents() const

@@ -68,7 +68,6 @@ public:
     void resetCounts();
 
     void setSymbols(std::shared_ptr<const SymbolDatabase> db);
-    std::shared_ptr<const SymbolDatabase> symbols() const { return m_db; }
 
     QJsonArray toJson() const;
     void fromJson(const QJsonArray &array);
@@ -81,6 +80,10 @@ public:
     bool loadFile(const QString &path, QString *error = nullptr);
     // Extracts the message array from a file's bytes (object or bare array).
     static bool parseFile(const QByteArray &bytes, QJsonArray *messages, QString *error = nullptr);
+    // Reads an identifier typed or stored as hexadecimal digits; false when
+    // empty, unreadable or wider than 32 bits. Shared by the list file and
+    // the transmit dialog so both accept the same texts.
+    static bool parseIdentifier(const QString &text, quint32 *id);
 
 public slots:
     void stopAll();

@@ -366,6 +366,7 @@ void TestTransmitModel::fromJsonSkipsAndClamps()
     const QByteArray json = R"([
         {"id": 123, "dlc": 1},
         {"id": "XYZ"},
+        {"id": ""},
         {"id": "100000000"},
         {"dlc": 2},
         "not an object",
