@@ -237,8 +237,7 @@ bool allHex(QStringView text)
     return true;
 }
 
-} // namespace
-
+// The data bytes of a line: blank-separated hexadecimal values, at most 8.
 bool parseBytes(const QString &text, CanFrame &frame)
 {
     const auto parts = QStringView(text).split(u' ', Qt::SkipEmptyParts);
@@ -257,6 +256,7 @@ bool parseBytes(const QString &text, CanFrame &frame)
     return true;
 }
 
+// Time offset in milliseconds from a file to a time stamp in microseconds.
 qint64 timestampFromMs(double ms)
 {
     if (!(ms > 0))
@@ -267,6 +267,8 @@ qint64 timestampFromMs(double ms)
         return std::numeric_limits<qint64>::max();
     return qint64(us);
 }
+
+} // namespace
 
 Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry *entry)
 {

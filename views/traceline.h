@@ -17,11 +17,6 @@ enum class TrcLayout { V10, V11 };
 
 enum class Result { Entry, Empty, Unrecognised };
 
-// The data bytes of a line: blank-separated hexadecimal values, at most 8.
-bool parseBytes(const QString &text, CanFrame &frame);
-// Time offset in milliseconds from a file to a time stamp in microseconds.
-qint64 timestampFromMs(double ms);
-
 Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry *entry);
 Result readCsvReference(const QString &line, TraceModel::Entry *entry);
 

@@ -62,7 +62,6 @@ public:
     quint64 droppedByFilter() const { return m_droppedByFilter; }
     int maxEntries() const { return m_maxEntries; }
     quint64 nextNumber() const { return m_nextNumber; }
-    qint64 startUs() const { return m_startUs; }
     QDateTime startTime() const { return m_startTime; }
 
     bool saveTrc(const QString &path, QString *error) const;
