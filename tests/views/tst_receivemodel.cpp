@@ -1,5 +1,6 @@
 #include "receivemodel.h"
 #include "symbolfile.h"
+#include "testframe.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -16,18 +17,6 @@ public:
 protected:
     qint64 nowMs() const override { return now; }
 };
-
-CanFrame frame(quint32 id, std::initializer_list<quint8> bytes, qint64 us = 0)
-{
-    CanFrame f;
-    f.id = id;
-    f.dlc = quint8(bytes.size());
-    int i = 0;
-    for (quint8 b : bytes)
-        f.data[i++] = b;
-    f.timestampUs = us;
-    return f;
-}
 
 QString text(const ReceiveModel &model, int row, int column, int role = Qt::DisplayRole)
 {

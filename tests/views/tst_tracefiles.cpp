@@ -1,6 +1,7 @@
 #include "traceline.h"
 #include "tracemodel.h"
 #include "symbolfile.h"
+#include "testframe.h"
 
 #include <QAbstractItemModelTester>
 #include <QTemporaryDir>
@@ -14,18 +15,6 @@
 using Entry = TraceModel::Entry;
 
 namespace {
-
-CanFrame frame(quint32 id, std::initializer_list<quint8> bytes, qint64 us)
-{
-    CanFrame f;
-    f.id = id;
-    f.dlc = quint8(bytes.size());
-    int i = 0;
-    for (quint8 b : bytes)
-        f.data[i++] = b;
-    f.timestampUs = us;
-    return f;
-}
 
 // The entries behind tests/data/views/golden.trc.
 std::deque<Entry> goldenEntries()
