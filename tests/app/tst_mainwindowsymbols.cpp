@@ -2,13 +2,16 @@
 #include "symbolfile.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 // Loading, unloading and watching the symbol file from the main window.
@@ -25,6 +28,7 @@ private slots:
     void unloadForgetsFileForNextStart();
     void storedFileLoadsAtStartAndMissingFileIsIgnored();
     void editorActionFollowsConfiguredPath();
+    void editorStartsDetachedWithTheSymbolFile();
 
     void watcherReloadsAfterTruncateAndWrite();
     void watcherReloadsAfterRenameOver();
@@ -81,17 +85,29 @@ void TestMainWindowSymbols::loadShowsSymbolsAndRemembersFile()
     QTemporaryDir dir;
     const QString path = prepareCopy(dir);
     MainWindow w;
-    auto *txView = w.findChild<QTableView *>("txView");
-    QVERIFY(txView->isColumnHidden(1));
+    // The symbol and signal columns of the three tables.
+    const QList<QPair<const char *, int>> symbolColumns = {
+        {"rxView", 1}, {"rxView", 7}, {"txView", 1}, {"traceView", 4}, {"traceView", 8}};
+    const auto hiddenColumns = [&] {
+        int hidden = 0;
+        for (const auto &[view, column] : symbolColumns)
+            hidden += w.findChild<QTableView *>(view)->isColumnHidden(column) ? 1 : 0;
+        return hidden;
+    };
+    auto *label = w.findChild<QLabel *>("symbolsLabel");
+    QCOMPARE(hiddenColumns(), 5);
     QVERIFY(!w.findChild<QAction *>("actionUnloadSym")->isEnabled());
-    QCOMPARE(w.findChild<QLabel *>("symbolsLabel")->text(), QStringLiteral("Symbole: –"));
+    QCOMPARE(label->text(), QStringLiteral("Symbole: –"));
+    QCOMPARE(label->toolTip(), QStringLiteral("Keine Symboldatei geladen"));
 
     QVERIFY(w.loadSymbolFile(path, false));
     QCOMPARE(messageCount(w), 1);
-    QVERIFY(!txView->isColumnHidden(1));
+    QCOMPARE(hiddenColumns(), 0);
+    QCOMPARE(label->toolTip(), QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath())
+                                   + QStringLiteral("\n1 Nachrichten"));
     QVERIFY(w.findChild<QAction *>("actionUnloadSym")->isEnabled());
     QVERIFY(w.findChild<QAction *>("actionReloadSym")->isEnabled());
-    QCOMPARE(w.findChild<QLabel *>("symbolsLabel")->text(), QStringLiteral("Symbole: bus.sym"));
+    QCOMPARE(label->text(), QStringLiteral("Symbole: bus.sym"));
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Symboldatei geladen: 1 Nachrichten"));
     QCOMPARE(QSettings().value(QStringLiteral("symbols/file")).toString(), path);
     QCOMPARE(QSettings().value(QStringLiteral("symbols/lastDir")).toString(), QFileInfo(path).absolutePath());
@@ -157,6 +173,57 @@ void TestMainWindowSymbols::editorActionFollowsConfiguredPath()
     auto *action = w.findChild<QAction *>("actionOpenSymEditor");
     QVERIFY(action->isEnabled());
     QCOMPARE(action->statusTip(), QStringLiteral("/opt/editor/PcanSEdt.exe"));
+}
+
+void TestMainWindowSymbols::editorStartsDetachedWithTheSymbolFile()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the stand-in editor is a shell script");
+#endif
+    QTemporaryDir dir;
+    const QString symbolPath = prepareCopy(dir);
+    const QString editorDir = dir.filePath(QStringLiteral("editor"));
+    QVERIFY(QDir().mkpath(editorDir));
+    // The stand-in editor records its working directory and arguments.
+    const QString editor = editorDir + QStringLiteral("/PcanSEdt.sh");
+    const QString record = dir.filePath(QStringLiteral("started.txt"));
+    QVERIFY(writeFile(editor, "#!/bin/sh\n{ pwd -P; echo \"$#\"; echo \"$1\"; } > \"" + QFile::encodeName(record)
+                                  + ".part\"\nmv \"" + QFile::encodeName(record) + ".part\" \""
+                                  + QFile::encodeName(record) + "\"\n"));
+    QVERIFY(QFile::setPermissions(editor, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QSettings().setValue(QStringLiteral("symbols/editorPath"), editor);
+    const auto startedWith = [&record] {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+    };
+    const QString workDir = QFileInfo(editorDir).canonicalFilePath();
+
+    MainWindow w;
+    w.openSymbolEditor();
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Symbol Editor gestartet."));
+    QTRY_COMPARE_WITH_TIMEOUT(startedWith(), workDir + QStringLiteral("\n0\n\n"), 5000);
+
+    QVERIFY(QFile::remove(record));
+    QVERIFY(w.loadSymbolFile(symbolPath, false));
+    w.openSymbolEditor();
+    QCOMPARE(w.statusBar()->currentMessage(),
+             QStringLiteral("Symbol Editor gestartet – gespeicherte Änderungen werden automatisch übernommen."));
+    QTRY_COMPARE_WITH_TIMEOUT(startedWith(), workDir + QStringLiteral("\n1\n") + symbolPath + QLatin1Char('\n'), 5000);
+
+    // An editor that cannot be started is reported with its path.
+    const QString missing = dir.filePath(QStringLiteral("fehlt/PcanSEdt.exe"));
+    QSettings().setValue(QStringLiteral("symbols/editorPath"), missing);
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            shown = box->windowTitle() + QLatin1Char('|') + box->text();
+            box->accept();
+        }
+    });
+    w.openSymbolEditor();
+    QCOMPARE(shown, QStringLiteral("Symbol-Editor|Der PCAN Symbol Editor konnte nicht gestartet werden:\n")
+                        + QDir::toNativeSeparators(missing)
+                        + QStringLiteral("\n\nDer Pfad lässt sich im Menü Datei → Einstellungen ändern."));
 }
 
 void TestMainWindowSymbols::watcherReloadsAfterTruncateAndWrite()
