@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -89,9 +90,12 @@ void TestMainWindowTransmit::newMessageStartsFromSelectedRowAsTemplate()
     model->updateMessage(0, message(0x2A0, 50));
     model->setActive(0, true);
     model->incrementCount(0);
+    auto *tabs = w.findChild<QTabWidget *>("tabs");
+    tabs->setCurrentIndex(2);
     answerDialog(true);
     w.newTxMessage();
     QCOMPARE(model->rowCount(), 2);
+    QCOMPARE(tabs->currentWidget()->objectName(), QStringLiteral("tabRxTx"));
     const TxMessage &copy = model->message(1);
     QCOMPARE(copy.frame.id, 0x2A0u);
     QCOMPARE(copy.frame.data[0], quint8(0xAB));
