@@ -54,6 +54,16 @@ private:
     {
         return w.symbols() ? int(w.symbols()->messages.size()) : -1;
     }
+    // Reads and closes the next message box once the event loop runs it.
+    static void answerNextBox(QString *shown)
+    {
+        QTimer::singleShot(0, [shown] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                *shown = box->windowTitle() + QLatin1Char('|') + box->text();
+                box->accept();
+            }
+        });
+    }
     // A window that has loaded one.sym from a private copy.
     QString prepareCopy(const QTemporaryDir &dir)
     {
@@ -121,9 +131,19 @@ void TestMainWindowSymbols::failedLoadKeepsPreviousDatabase()
     QVERIFY(w.loadSymbolFile(path, false));
     const auto before = w.symbols();
 
-    QVERIFY(!w.loadSymbolFile(dir.filePath(QStringLiteral("missing.sym")), false));
+    const QString missing = dir.filePath(QStringLiteral("missing.sym"));
+    QVERIFY(!w.loadSymbolFile(missing, false));
     QCOMPARE(w.symbols(), before);
     QVERIFY(w.statusBar()->currentMessage().startsWith(QStringLiteral("Symboldatei nicht geladen: ")));
+
+    // Chosen by the user: a warning box names the file, the old database stays.
+    QString shown;
+    answerNextBox(&shown);
+    QVERIFY(!w.loadSymbolFile(missing, true));
+    QVERIFY2(shown.startsWith(QStringLiteral("Symboldatei|Symboldatei konnte nicht geladen werden:\n") + missing
+                              + QStringLiteral("\n\n")),
+             qPrintable(shown));
+    QCOMPARE(w.symbols(), before);
     QCOMPARE(QSettings().value(QStringLiteral("symbols/file")).toString(), path);
 }
 
@@ -214,12 +234,7 @@ void TestMainWindowSymbols::editorStartsDetachedWithTheSymbolFile()
     const QString missing = dir.filePath(QStringLiteral("fehlt/PcanSEdt.exe"));
     QSettings().setValue(QStringLiteral("symbols/editorPath"), missing);
     QString shown;
-    QTimer::singleShot(0, [&shown] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            shown = box->windowTitle() + QLatin1Char('|') + box->text();
-            box->accept();
-        }
-    });
+    answerNextBox(&shown);
     w.openSymbolEditor();
     QCOMPARE(shown, QStringLiteral("Symbol-Editor|Der PCAN Symbol Editor konnte nicht gestartet werden:\n")
                         + QDir::toNativeSeparators(missing)
