@@ -19,10 +19,9 @@ namespace {
 constexpr qint64 ReadChunk = 4 << 20;
 constexpr qsizetype WriteChunk = 1 << 20;
 
-// Calls line(begin, end) for each line of the file, without its line end
-// ("\n" or "\r\n") and without a leading UTF-8 byte-order mark. line()
-// returns false to stop. Reports progress once per chunk.
-// Lines of [begin, end); the last one may lack its line end.
+// Calls line(begin, end) for each line of [start, end), without its line
+// end ("\n" or "\r\n"); line() returns false to stop. Only when atEnd may the
+// last line lack its line end; otherwise *rest is where the unfinished one begins.
 template <typename Line>
 bool forEachLineIn(const char *start, const char *end, bool atEnd, const char **rest, Line &line)
 {
@@ -77,6 +76,8 @@ bool forEachMappedLine(const char *data, qint64 size, const TraceModel::Progress
     return true;
 }
 
+// Each line of the file, without a leading UTF-8 byte-order mark; progress
+// is reported, and may cancel, once per chunk.
 template <typename Line>
 bool forEachLine(QFile &file, const TraceModel::Progress &progress, QString *error, Line &&line)
 {
