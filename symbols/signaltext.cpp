@@ -15,10 +15,15 @@
 
 namespace {
 
-const double powersOfTen[10] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+const double powersOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+const double twoTo52 = 4503599627370496.0;
 
 bool isIntegral(double x)
 {
+    // Whole numbers need no rounding call; this runs for every scaled value.
+    if (std::fabs(x) < twoTo52 && x == double(qint64(x)))
+        return true;
     return std::fabs(x - std::round(x)) < qMax(x, 1.0) * 1e-9;
 }
 
@@ -36,14 +41,6 @@ int decimalsNeeded(double x)
 int valueWidth(const SymVariable &variable)
 {
     return variable.bits.isEmpty() ? variable.length : int(variable.bits.size());
-}
-
-int largestSlot(const QList<quint8> &bits)
-{
-    int largest = -1;
-    for (quint8 slot : bits)
-        largest = qMax(largest, int(slot));
-    return largest;
 }
 
 double floatFromPattern(quint64 pattern)
@@ -184,17 +181,62 @@ bool isExactTie(double value, int places)
     return exponent + zeros == -(places + 1);
 }
 
+// Fixed-point digits of the usual scaled signal value without a general
+// conversion: value * 10^places, rounded once as a double below 2^52, is off
+// from the exact product by at most half its last place, which is a multiple
+// of 0.5. So unless that double lies exactly on a half, the nearest integer to
+// it is the nearest integer to the exact product: the correctly rounded text.
+// False (nothing written) for everything else.
+bool appendFixedScaled(TextWriter &out, double value, int places)
+{
+    if (places > 15)
+        return false;
+    const double scaled = value * powersOfTen[places];
+    if (!(std::fabs(scaled) < twoTo52))
+        return false;   // also NaN
+    qint64 n = qint64(scaled);
+    const double fraction = scaled - double(n);   // exact
+    if (fraction == 0.5 || fraction == -0.5)
+        return false;
+    if (fraction > 0.5)
+        ++n;
+    else if (fraction < -0.5)
+        --n;
+    if (n == 0 && value < 0.0)
+        return false;   // "-0.0": left to the general conversion
+    char buffer[40];
+    char *end = buffer + sizeof buffer;
+    char *p = end;
+    quint64 magnitude = n < 0 ? 0 - quint64(n) : quint64(n);
+    for (int i = 0; i < places; ++i) {
+        *--p = char('0' + magnitude % 10);
+        magnitude /= 10;
+    }
+    if (places > 0)
+        *--p = '.';
+    do {
+        *--p = char('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (n < 0)
+        *--p = '-';
+    out.append(QLatin1String(p, int(end - p)));
+    return true;
+}
+
 // Same text as QString::number(value, 'f', places), without its allocation in
 // the common case. std::to_chars rounds exact ties to even where Qt rounds
 // them away from zero, so ties (and odd values) go through Qt.
 void appendFixed(TextWriter &out, double value, int places)
 {
+    if (value == 0.0)
+        value = 0.0;   // Qt writes no sign for a negative zero
+    if (appendFixedScaled(out, value, places))
+        return;
     if (!std::isfinite(value) || places > 17 || std::fabs(value) >= 1e17 || isExactTie(value, places)) {
         out.append(QString::number(value, 'f', places));
         return;
     }
-    if (value == 0.0)
-        value = 0.0;   // Qt writes no sign for a negative zero
     char buffer[64];
     const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, places);
     out.append(QLatin1String(buffer, int(r.ptr - buffer)));
@@ -361,9 +403,7 @@ QString SymbolDatabase::decodeText(const CanFrame &frame) const
     {
         bool first = true;
         for (const SymVariable &variable : message->variables) {
-            if (variable.decodeMode == 2 || variable.bits.isEmpty())
-                continue;
-            if (largestSlot(variable.bits) / 8 >= frame.dlc)
+            if (variable.decodeMode == 2 || !coversFrame(variable, frame))
                 continue;
             if (!first)
                 line.append(QLatin1String("; "));
@@ -588,7 +628,7 @@ bool SymbolDatabase::applyText(const SymVariable &variable, const QString &text,
             return false;
         insert(variable.bits, quint64(raw), frame);
     }
-    const int lastByte = largestSlot(variable.bits) / 8;
+    const int lastByte = lastDataByte(variable);
     if (lastByte >= frame.dlc)
         frame.dlc = quint8(lastByte + 1);
     return true;

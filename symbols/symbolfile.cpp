@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <cmath>
 #include <cstring>
@@ -19,15 +20,37 @@ int largestSlot(const QList<quint8> &bits)
     return largest;
 }
 
+inline int motorolaSlot(int position)
+{
+    return (position & ~7) + (7 - (position & 7));
+}
+
+// A variable loaded from a file carries the slot list of its own position,
+// which is one run of bits in the data word (read little-endian for Intel,
+// big-endian for Motorola): it can be read with one shift instead of slot by
+// slot. The ends of the list and its size tell such a variable from one whose
+// list was made some other way; `shift` is the run's lowest bit in the word.
+bool positionRun(const SymVariable &variable, int *shift)
+{
+    const qsizetype width = variable.bits.size();
+    const int start = variable.startBit;
+    if (width < 1 || width != variable.length || start < 0 || start + width > 64)
+        return false;
+    const int first = variable.bits.constFirst();
+    const int last = variable.bits.constLast();
+    const int end = start + int(width) - 1;
+    if (!variable.motorola) {
+        *shift = start;
+        return first == start && last == end;
+    }
+    *shift = 63 - end;
+    return first == motorolaSlot(end) && last == motorolaSlot(start);
+}
+
 // Data bytes as one word: byte 0 low for Intel, byte 0 high for Motorola.
 quint64 dataWord(const CanFrame &frame, bool motorola)
 {
-    quint64 word = 0;
-    for (int k = 0; k < 8; ++k) {
-        const int byte = motorola ? 7 - k : k;
-        word |= quint64(frame.data[byte]) << (8 * k);
-    }
-    return word;
+    return motorola ? qFromBigEndian<quint64>(frame.data) : qFromLittleEndian<quint64>(frame.data);
 }
 
 } // namespace
@@ -69,10 +92,8 @@ QList<quint8> SymbolDatabase::bitsFromPosition(int start, int length, bool motor
         return bits;
     }
     // Motorola positions count big-endian: position p is slot (p & ~7) + (7 - (p & 7)).
-    for (int i = length - 1; i >= 0; --i) {
-        const int p = start + i;
-        bits.append(quint8((p & ~7) + (7 - (p & 7))));
-    }
+    for (int i = length - 1; i >= 0; --i)
+        bits.append(quint8(motorolaSlot(start + i)));
     return bits;
 }
 
@@ -136,11 +157,30 @@ void SymbolDatabase::insertMux(const SymMessage &message, CanFrame &frame)
     insert(message.muxBits, message.muxValue, frame);
 }
 
+quint64 SymbolDatabase::variableBits(const SymVariable &variable, const CanFrame &frame)
+{
+    int shift = 0;
+    if (!positionRun(variable, &shift))
+        return extract(variable.bits, frame);
+    const quint64 word = dataWord(frame, variable.motorola) >> shift;
+    const int width = variable.length;
+    return width < 64 ? word & ((quint64(1) << width) - 1) : word;
+}
+
+int SymbolDatabase::lastDataByte(const SymVariable &variable)
+{
+    int shift = 0;
+    // Intel and Motorola alike: position p lies in data byte p / 8.
+    if (positionRun(variable, &shift))
+        return (variable.startBit + variable.length - 1) / 8;
+    return largestSlot(variable.bits) / 8;
+}
+
 qint64 SymbolDatabase::rawValue(const SymVariable &variable, const CanFrame &frame) const
 {
     if (variable.type == SymType::String || variable.type == SymType::Raw || variable.bits.isEmpty())
         return 0;
-    quint64 v = extract(variable.bits, frame);
+    quint64 v = variableBits(variable, frame);
     const int w = int(variable.bits.size());
     if (variable.isSigned && w > 0 && w < 64 && ((v >> (w - 1)) & 1u))
         v |= ~quint64(0) << w;
@@ -176,7 +216,7 @@ bool SymbolDatabase::coversFrame(const SymVariable &variable, const CanFrame &fr
 {
     if (variable.bits.isEmpty())
         return false;
-    return largestSlot(variable.bits) / 8 < frame.dlc;
+    return lastDataByte(variable) < frame.dlc;
 }
 
 namespace {

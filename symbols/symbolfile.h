@@ -249,6 +249,12 @@ private:
     qsizetype m_indexedEnums = -1;
 
     void buildMatchIndex();
+
+    // extract() of the variable's bits; a shift and a mask for a variable
+    // whose slot list is that of its own position.
+    static quint64 variableBits(const SymVariable &variable, const CanFrame &frame);
+    // Largest slot / 8 of the variable's bits; -1 without bits.
+    static int lastDataByte(const SymVariable &variable);
 };
 
 using SymbolDatabasePtr = std::shared_ptr<const SymbolDatabase>;

@@ -179,7 +179,10 @@ void TestSignalText::numbersMatchQtFormatting()
     SymbolDatabase db;
     SymVariable v;
     QList<double> values{0.125, -0.125, 2.5, -2.5, 0.5, 1.5, -0.0, 0.0, 1e16, -1e17, 123456.789, 0.35, 1e-9,
-                         std::nan(""), std::numeric_limits<double>::infinity(), 0.045, 1.005, 99.995};
+                         std::nan(""), std::numeric_limits<double>::infinity(), 0.045, 1.005, 99.995,
+                         // rounding to a negative zero, products just off a half, near 2^52 when scaled
+                         -0.0001, -0.4, 2.675, 1.115, -28.485, 4503599627370.4, 450359962737.05,
+                         -4503599627.3704955};
     std::mt19937 random(7);
     std::uniform_real_distribution<double> spread(-1e6, 1e6);
     for (int i = 0; i < 2000; ++i)

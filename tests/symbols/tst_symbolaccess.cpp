@@ -4,6 +4,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <cmath>
 
 using Slots = QList<quint8>;
@@ -76,6 +77,9 @@ void TestSymbolAccess::extractReadsIntelAndMotorola_data()
         << 0 << 64 << false << QByteArray::fromHex("0102030405060708") << quint64(0x0807060504030201ULL);
     // Low nibble in the high nibble of byte 1, high nibble in the low nibble of byte 0.
     QTest::newRow("motorola 4,8 across bytes") << 4 << 8 << true << QByteArray::fromHex("0AB0") << quint64(0xAB);
+    QTest::newRow("motorola odd 13,12 over three bytes")
+        << 13 << 12 << true << QByteArray::fromHex("00ABCDEF") << quint64(0x79B);
+    QTest::newRow("motorola 37,9") << 37 << 9 << true << QByteArray::fromHex("0000000006C0") << quint64(0x1B0);
     QTest::newRow("intel odd 3,7") << 3 << 7 << false << QByteArray::fromHex("F803") << quint64(0x7F);
     QTest::newRow("reads past dlc") << 56 << 8 << false << QByteArray::fromHex("00000000000000EE")
                                     << quint64(0xEE);
@@ -94,6 +98,20 @@ void TestSymbolAccess::extractReadsIntelAndMotorola()
     frame.dlc = 2;   // extraction ignores the length
     const Slots bits = SymbolDatabase::bitsFromPosition(start, length, motorola);
     QCOMPARE(SymbolDatabase::extract(bits, frame), expected);
+
+    // A variable at that position is read as one run of the data word; it must
+    // give the same value and end in the same data byte as its slot list.
+    SymVariable v;
+    v.startBit = start;
+    v.length = length;
+    v.motorola = motorola;
+    v.bits = bits;
+    QCOMPARE(quint64(SymbolDatabase().rawValue(v, frame)), expected);
+    const int lastByte = *std::max_element(bits.cbegin(), bits.cend()) / 8;
+    frame.dlc = quint8(lastByte);
+    QVERIFY(!SymbolDatabase::coversFrame(v, frame));
+    frame.dlc = quint8(lastByte + 1);
+    QVERIFY(SymbolDatabase::coversFrame(v, frame));
 }
 
 void TestSymbolAccess::insertWritesOnlyItsBits()
