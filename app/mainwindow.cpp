@@ -445,6 +445,11 @@ void MainWindow::updateConnectionState()
         m_loadLabel->setText(tr("Last: –"));
         setWindowTitle(tr("Busvista"));
     }
+    updateCountLabels();
+}
+
+void MainWindow::updateCountLabels()
+{
     m_rxLabel->setText(tr("Rx: %1").arg(m_stats.rxTotal));
     m_txLabel->setText(tr("Tx: %1").arg(m_stats.txTotal));
 }
@@ -470,8 +475,7 @@ void MainWindow::onRefreshTick()
     m_receiveModel->refresh();
     m_transmitModel->refresh();
     updateSignalPanel();
-    m_rxLabel->setText(tr("Rx: %1").arg(m_stats.rxTotal));
-    m_txLabel->setText(tr("Tx: %1").arg(m_stats.txTotal));
+    updateCountLabels();
     updateTraceInfo();
 }
 

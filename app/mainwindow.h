@@ -115,6 +115,7 @@ private:
     void showStatus(const QString &text, int timeoutMs);
     void onSymbolFileNotified();
     void updateTraceInfo();
+    void updateCountLabels();
     bool runTransmitDialog(TxMessage *message);
 
     std::unique_ptr<Ui::MainWindow> ui;
