@@ -70,8 +70,9 @@ void TestStartup::oddOptionsDoNotStopTheProgram()
                           QStringLiteral("--sym")});
     QCOMPARE(code, 0);
     QVERIFY(QFile::exists(shot));
-    // "--SIM" is not "--sim": nothing was connected, so the picture exists but no
-    // connection keys were written either.
+    // "--sym" as the last argument loads nothing, so no symbol file is remembered;
+    // no option writes connection keys. (Case sensitivity of "--SIM" is checked
+    // by the option parser's own test: the picture cannot tell it.)
     QSettings ini(iniPath(dir.path()), QSettings::IniFormat);
     QVERIFY(!ini.contains(QStringLiteral("connection/interface")));
     QVERIFY(!ini.contains(QStringLiteral("symbols/file")));
