@@ -1,5 +1,6 @@
 // Hand-over speed of the receive queue and the lock time of its flush.
 #include "canbackend.h"
+#include "queuebackend.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -14,17 +15,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class BenchBackend : public CanBackend
-{
-public:
-    bool open(const ConnectParams &, QString *) override { return true; }
-    void close() override {}
-    bool isOpen() const override { return true; }
-    bool write(const CanFrame &, QString *) override { return true; }
-    unsigned busStatus() override { return 0; }
-    QString description() const override { return QString(); }
-};
 
 double seconds(Clock::duration d)
 {
@@ -59,7 +49,7 @@ void burstThroughput(int flushPauseUs)
         burst.append(frame);
     }
 
-    BenchBackend backend;
+    QueueBackend backend;
     qint64 received = 0;
     QObject::connect(&backend, &CanBackend::framesReceived,
                      [&](const CanFrameList &frames) { received += frames.size(); });
@@ -93,7 +83,7 @@ void burstThroughput(int flushPauseUs)
 void singleFrameThroughput()
 {
     constexpr qint64 Total = 4000000;
-    BenchBackend backend;
+    QueueBackend backend;
     qint64 received = 0;
     QObject::connect(&backend, &CanBackend::framesReceived,
                      [&](const CanFrameList &frames) { received += frames.size(); });
@@ -133,7 +123,7 @@ void flushLockTime(bool cold)
     const int sizes[] = {1, 64, 4096, 65536, 1048576};
     for (int size : sizes) {
         CanFrameList frames(size);
-        BenchBackend backend;
+        QueueBackend backend;
         Clock::time_point emitted;
         QObject::connect(&backend, &CanBackend::framesReceived,
                          [&](const CanFrameList &) { emitted = Clock::now(); });
