@@ -43,36 +43,6 @@ int valueWidth(const SymVariable &variable)
     return variable.bits.isEmpty() ? variable.length : int(variable.bits.size());
 }
 
-double floatFromPattern(quint64 pattern)
-{
-    const quint32 low = quint32(pattern);
-    float single;
-    std::memcpy(&single, &low, sizeof single);
-    return double(single);
-}
-
-double doubleFromPattern(quint64 pattern)
-{
-    double value;
-    std::memcpy(&value, &pattern, sizeof value);
-    return value;
-}
-
-qint64 floatPattern(double value)
-{
-    const float single = float(value);
-    quint32 pattern;
-    std::memcpy(&pattern, &single, sizeof pattern);
-    return qint64(quint64(pattern));
-}
-
-qint64 doublePattern(double value)
-{
-    quint64 pattern;
-    std::memcpy(&pattern, &value, sizeof pattern);
-    return qint64(pattern);
-}
-
 // Data bytes of a String/Raw variable: from startBit / 8 on, length / 8 of them,
 // never past the eight data bytes.
 QByteArray variableBytes(const SymVariable &variable, const CanFrame &frame)
@@ -315,10 +285,8 @@ void appendFormattedValue(TextWriter &out, const SymbolDatabase &db, const SymVa
         break;
     }
     case SymType::Float:
-        appendNumber(out, db, variable, floatFromPattern(quint64(raw)) * variable.factor + variable.offset);
-        return;
     case SymType::Double:
-        appendNumber(out, db, variable, doubleFromPattern(quint64(raw)) * variable.factor + variable.offset);
+        appendNumber(out, db, variable, SymbolDatabase::physicalFromRaw(variable, raw));
         return;
     default:
         break;
@@ -335,7 +303,7 @@ void appendFormattedValue(TextWriter &out, const SymbolDatabase &db, const SymVa
     else if (variable.factor == 1.0 && variable.offset == 0.0)
         appendInteger(out, raw);
     else
-        appendNumber(out, db, variable, double(raw) * variable.factor + variable.offset);
+        appendNumber(out, db, variable, SymbolDatabase::physicalFromRaw(variable, raw));
 }
 
 } // namespace
@@ -480,7 +448,7 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
         if (readNumber(entry, &number)) {
             physical = number;
             const double scaled = (number - variable.offset) / variable.factor;
-            value = isFloat ? floatPattern(scaled) : doublePattern(scaled);
+            value = isFloat ? SymSyntax::floatPattern(scaled) : SymSyntax::doublePattern(scaled);
             matched = true;
             physicalKnown = true;
         }
@@ -539,14 +507,8 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
         }
     }
 
-    if (!physicalKnown) {
-        if (isFloat)
-            physical = floatFromPattern(quint64(value)) * variable.factor + variable.offset;
-        else if (isDouble)
-            physical = doubleFromPattern(quint64(value)) * variable.factor + variable.offset;
-        else
-            physical = double(value) * variable.factor + variable.offset;
-    }
+    if (!physicalKnown)
+        physical = physicalFromRaw(variable, value);
 
     if (!fromEnum && ((variable.hasMin && physical < variable.minimum)
                       || (variable.hasMax && physical > variable.maximum))) {

@@ -191,7 +191,11 @@ double SymbolDatabase::physicalValue(const SymVariable &variable, const CanFrame
 {
     if (variable.type == SymType::String || variable.type == SymType::Raw)
         return std::numeric_limits<double>::quiet_NaN();
-    const qint64 raw = rawValue(variable, frame);
+    return physicalFromRaw(variable, rawValue(variable, frame));
+}
+
+double SymbolDatabase::physicalFromRaw(const SymVariable &variable, qint64 raw)
+{
     double value;
     if (variable.type == SymType::Float) {
         const quint32 pattern = quint32(quint64(raw));

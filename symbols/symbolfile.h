@@ -193,6 +193,9 @@ public:
     qint64 rawValue(const SymVariable &variable, const CanFrame &frame) const;
     double physicalValue(const SymVariable &variable, const CanFrame &frame) const;
     static void setRawValue(const SymVariable &variable, qint64 raw, CanFrame &frame);
+    // Physical value of a raw value: the bit pattern of a Float/Double, the
+    // integer otherwise, scaled with factor and offset.
+    static double physicalFromRaw(const SymVariable &variable, qint64 raw);
     static bool coversFrame(const SymVariable &variable, const CanFrame &frame);
 
     const SymEnum *enumByName(const QString &name) const;

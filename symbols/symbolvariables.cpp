@@ -5,7 +5,6 @@
 #include "symsyntax.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace SymbolFile {
 
@@ -355,14 +354,9 @@ void Parser::applyDefault(SymVariable &variable, const QString &text, int line)
     }
 
     if (variable.type == SymType::Float) {
-        const float single = float(raw);
-        quint32 pattern;
-        std::memcpy(&pattern, &single, sizeof pattern);
-        variable.defaultRaw = qint64(quint64(pattern));
+        variable.defaultRaw = SymSyntax::floatPattern(raw);
     } else if (variable.type == SymType::Double) {
-        quint64 pattern;
-        std::memcpy(&pattern, &raw, sizeof pattern);
-        variable.defaultRaw = qint64(pattern);
+        variable.defaultRaw = SymSyntax::doublePattern(raw);
     } else if (m_oldStyleDefaults && hexInteger) {
         variable.defaultRaw = integer;   // exact, also beyond 2^53
     } else {

@@ -1,11 +1,10 @@
 #include "symsyntax.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace SymSyntax {
-
-namespace {
 
 int hexDigit(QChar c)
 {
@@ -18,6 +17,8 @@ int hexDigit(QChar c)
         return u - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // Magnitude of digits in base 10 or 16; false on an empty text, a foreign
 // character or a value above `limit`.
@@ -142,6 +143,21 @@ bool parseHex(QStringView text, quint64 *value)
     if (startsWithHexPrefix(t))
         t = t.mid(2);
     return parseMagnitude(t, 16, ~quint64(0), value);
+}
+
+qint64 floatPattern(double value)
+{
+    const float single = float(value);
+    quint32 pattern;
+    std::memcpy(&pattern, &single, sizeof pattern);
+    return qint64(quint64(pattern));
+}
+
+qint64 doublePattern(double value)
+{
+    quint64 pattern;
+    std::memcpy(&pattern, &value, sizeof pattern);
+    return qint64(pattern);
 }
 
 qint64 roundToInt64(double value, bool *inRange)

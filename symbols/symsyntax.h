@@ -7,6 +7,8 @@
 // signal text functions.
 namespace SymSyntax {
 
+// Value of a hexadecimal digit (either case); -1 for any other character.
+int hexDigit(QChar c);
 // Decimal, "1Fh" or "0x1F", with an optional sign; range of a signed 64-bit integer.
 bool parseInteger(QStringView text, qint64 *value);
 // "true" (any case) or "1".
@@ -20,6 +22,9 @@ bool parseHex(QStringView text, quint64 *value);
 // "start,length" in decimal digits only; very large numbers saturate at 2^40
 // so that they fail every range check instead of overflowing.
 bool parsePosition(QStringView token, qint64 *start, qint64 *length);
+// IEEE-754 bit pattern of the value as a single (zero-extended) or a double.
+qint64 floatPattern(double value);
+qint64 doublePattern(double value);
 // Rounds half away from zero, clamped to the signed 64-bit range (NaN gives 0).
 qint64 roundToInt64(double value, bool *inRange = nullptr);
 // Text written in hexadecimal: ends in "h" or starts with "0x" (after an optional sign).

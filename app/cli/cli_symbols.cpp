@@ -3,6 +3,7 @@
 #include "cli.h"
 
 #include "symbolfile.h"
+#include "symsyntax.h"
 
 #include <QFile>
 
@@ -10,18 +11,6 @@ namespace {
 
 const char SymcheckUsage[] = "symcheck FILE.sym";
 const char DecodeUsage[] = "decode --sym FILE.sym [FRAME ...]";
-
-int hexValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
 
 // cansend notation: "123#11223344" (up to 3 hex digits: standard), "18FEF100#FF00"
 // (8 hex digits: extended), "123#R" or "123#R3" (remote request, optional length).
@@ -34,7 +23,7 @@ bool parseFrame(QStringView text, CanFrame *frame)
     CanFrame result;
     quint64 id = 0;
     for (QChar c : text.left(hash)) {
-        const int d = hexValue(c);
+        const int d = SymSyntax::hexDigit(c);
         if (d < 0)
             return false;
         id = id * 16 + quint64(d);
@@ -60,7 +49,7 @@ bool parseFrame(QStringView text, CanFrame *frame)
     for (QChar c : payload) {
         if (c == QLatin1Char('.') && nibbles == 0)
             continue;
-        const int d = hexValue(c);
+        const int d = SymSyntax::hexDigit(c);
         if (d < 0)
             return false;
         if (nibbles == 0) {
