@@ -19,12 +19,15 @@ const double powersOfTen[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 const double twoTo52 = 4503599627370496.0;
 
+// Distance to the nearest integer from the exact fraction, without a rounding
+// call: this runs for every scaled value shown.
 bool isIntegral(double x)
 {
-    // Whole numbers need no rounding call; this runs for every scaled value.
-    if (std::fabs(x) < twoTo52 && x == double(qint64(x)))
-        return true;
-    return std::fabs(x - std::round(x)) < qMax(x, 1.0) * 1e-9;
+    const double a = std::fabs(x);
+    if (!(a < twoTo52))
+        return std::isfinite(x);   // such doubles are whole numbers
+    const double fraction = a - double(qint64(a));
+    return qMin(fraction, 1.0 - fraction) < qMax(x, 1.0) * 1e-9;
 }
 
 // Smallest k in 0..9 for which |x| * 10^k is integral, 9 if none.
