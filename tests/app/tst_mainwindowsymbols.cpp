@@ -30,10 +30,8 @@ private slots:
     void editorActionFollowsConfiguredPath();
     void editorStartsDetachedWithTheSymbolFile();
 
-    void watcherReloadsAfterTruncateAndWrite();
-    void watcherReloadsAfterRenameOver();
-    void watcherReloadsAfterDeleteAndRecreate();
-    void emptyFileNeverReplacesGoodDatabase();
+    void watcherReloadsOnceAfterEditorSave_data();
+    void watcherReloadsOnceAfterEditorSave();
 
 private:
     static QByteArray fileBytes(const char *name)
@@ -241,69 +239,73 @@ void TestMainWindowSymbols::editorStartsDetachedWithTheSymbolFile()
                         + QStringLiteral("\n\nDer Pfad lässt sich im Menü Datei → Einstellungen ändern."));
 }
 
-void TestMainWindowSymbols::watcherReloadsAfterTruncateAndWrite()
+// The ways an editor saves a file: in place, through a temporary file renamed
+// over it, by deleting and recreating it, by truncating first and writing later,
+// or by renaming a half-written file over it and completing it in place.
+enum class EditorSave { TruncateAndWrite, RenameOver, DeleteAndRecreate, EmptyThenFull, HalfWrittenRenameThenFull };
+Q_DECLARE_METATYPE(EditorSave)
+
+void TestMainWindowSymbols::watcherReloadsOnceAfterEditorSave_data()
 {
+    QTest::addColumn<EditorSave>("save");
+    QTest::newRow("truncate and write") << EditorSave::TruncateAndWrite;
+    QTest::newRow("rename over") << EditorSave::RenameOver;
+    QTest::newRow("delete and recreate") << EditorSave::DeleteAndRecreate;
+    QTest::newRow("empty, then full") << EditorSave::EmptyThenFull;
+    QTest::newRow("half-written rename, then full") << EditorSave::HalfWrittenRenameThenFull;
+}
+
+void TestMainWindowSymbols::watcherReloadsOnceAfterEditorSave()
+{
+    QFETCH(EditorSave, save);
     QTemporaryDir dir;
     const QString path = prepareCopy(dir);
     MainWindow w;
     QVERIFY(w.loadSymbolFile(path, false));
     const auto before = w.symbols();
 
-    QVERIFY(writeFile(path, fileBytes("two.sym")));
+    const auto renameOver = [&](const QByteArray &bytes) {
+        const QString temp = dir.filePath(QStringLiteral("bus.sym.tmp"));
+        return writeFile(temp, bytes)
+            && ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0;
+    };
+    switch (save) {
+    case EditorSave::TruncateAndWrite:
+        QVERIFY(writeFile(path, fileBytes("two.sym")));
+        break;
+    case EditorSave::RenameOver:
+        QVERIFY(renameOver(fileBytes("two.sym")));
+        break;
+    case EditorSave::DeleteAndRecreate:
+        QVERIFY(QFile::remove(path));
+        QTest::qWait(800);   // the debounce fires while the file is missing
+        QCOMPARE(w.symbols(), before);
+        QVERIFY(writeFile(path, fileBytes("two.sym")));
+        break;
+    case EditorSave::EmptyThenFull:
+        QVERIFY(writeFile(path, QByteArray()));
+        QTest::qWait(1500);   // an empty file never replaces a good database
+        QCOMPARE(w.symbols(), before);
+        QVERIFY(writeFile(path, fileBytes("two.sym")));
+        break;
+    case EditorSave::HalfWrittenRenameThenFull:
+        QVERIFY(renameOver(QByteArrayLiteral("Format")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w.statusBar()->currentMessage().startsWith(QStringLiteral("Symboldatei nicht geladen: ")), 5000);
+        QCOMPARE(w.symbols(), before);
+        QVERIFY(writeFile(path, fileBytes("two.sym")));
+        break;
+    }
     QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
-    QVERIFY(w.symbols() != before);
-    // Loaded once: nothing further follows the single change.
+
+    // Loaded once: nothing further follows the single save.
     const auto after = w.symbols();
     QTest::qWait(1200);
     QCOMPARE(w.symbols(), after);
-}
 
-void TestMainWindowSymbols::watcherReloadsAfterRenameOver()
-{
-    QTemporaryDir dir;
-    const QString path = prepareCopy(dir);
-    MainWindow w;
-    QVERIFY(w.loadSymbolFile(path, false));
-
-    const QString temp = dir.filePath(QStringLiteral("bus.sym.tmp"));
-    QVERIFY(writeFile(temp, fileBytes("two.sym")));
-    QVERIFY(::rename(QFile::encodeName(temp).constData(), QFile::encodeName(path).constData()) == 0);
-    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
-
-    // The replaced file is watched again: a second change is picked up too.
+    // The file is watched again, whatever became of its inode.
     QVERIFY(writeFile(path, fileBytes("one.sym")));
     QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 1, 10000);
-}
-
-void TestMainWindowSymbols::watcherReloadsAfterDeleteAndRecreate()
-{
-    QTemporaryDir dir;
-    const QString path = prepareCopy(dir);
-    MainWindow w;
-    QVERIFY(w.loadSymbolFile(path, false));
-
-    QVERIFY(QFile::remove(path));
-    QTest::qWait(800);   // the debounce fires while the file is missing
-    QCOMPARE(messageCount(w), 1);
-    QVERIFY(writeFile(path, fileBytes("two.sym")));
-    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
-}
-
-void TestMainWindowSymbols::emptyFileNeverReplacesGoodDatabase()
-{
-    QTemporaryDir dir;
-    const QString path = prepareCopy(dir);
-    MainWindow w;
-    QVERIFY(w.loadSymbolFile(path, false));
-    const auto before = w.symbols();
-
-    QVERIFY(writeFile(path, QByteArray()));
-    QTest::qWait(1500);
-    QCOMPARE(w.symbols(), before);
-
-    // The full file within the retry window is loaded once, silently.
-    QVERIFY(writeFile(path, fileBytes("two.sym")));
-    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 10000);
 }
 
 QTEST_MAIN(TestMainWindowSymbols)
