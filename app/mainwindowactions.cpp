@@ -33,6 +33,9 @@ bool MainWindow::sendRow(int row)
         showStatus(tr("Nicht verbunden."), 3000);
         return false;
     }
+    // A row that does not exist must not go out as an all-zero frame 0.
+    if (row < 0 || row >= m_transmitModel->rowCount())
+        return false;
     QString error;
     if (m_backend->write(m_transmitModel->message(row).frame, &error)) {
         m_transmitModel->incrementCount(row);

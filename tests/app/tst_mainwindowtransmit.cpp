@@ -139,6 +139,8 @@ void TestMainWindowTransmit::deleteAndSendNeedASelection()
 
     w.sendSelectedOnce();
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Keine Sendenachricht ausgewählt."));
+    QVERIFY(!w.sendRow(2));
+    QVERIFY(!w.sendRow(-1));
     QCOMPARE(w.lastBackend->writeCount, 0);
     w.deleteTxMessage();
     QCOMPARE(model->rowCount(), 2);
