@@ -225,16 +225,18 @@ void appendInteger(TextWriter &out, qint64 value)
 // Unsigned digits in base 16 (upper case) or 2, left-padded with '0' to `width`, plus a suffix.
 void appendDigits(TextWriter &out, quint64 value, int base, int width, char suffix)
 {
+    const int bitsPerDigit = base == 16 ? 4 : 1;
     char buffer[72];
-    const std::to_chars_result r = std::to_chars(buffer, buffer + 64, value, base);
-    const int length = int(r.ptr - buffer);
-    for (int i = length; i < width; ++i)
-        out.append(QLatin1Char('0'));
-    for (int i = 0; i < length; ++i) {
-        const char c = buffer[i];
-        out.append(QLatin1Char(c >= 'a' && c <= 'f' ? char(c - 'a' + 'A') : c));
-    }
-    out.append(QLatin1Char(suffix));
+    char *const end = buffer + sizeof buffer;
+    char *p = end;
+    *--p = suffix;
+    do {
+        *--p = "0123456789ABCDEF"[value & quint64(base - 1)];
+        value >>= bitsPerDigit;
+    } while (value != 0);
+    while (end - 1 - p < width && p > buffer)
+        *--p = '0';
+    out.append(QLatin1String(p, int(end - p)));
 }
 
 void appendNumber(TextWriter &out, const SymbolDatabase &db, const SymVariable &variable, double value)
