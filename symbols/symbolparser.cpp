@@ -159,7 +159,7 @@ bool Parser::parse(const QStringList &lines, QString *error)
             if (!m_versionSeen)
                 return fail(tr("Zeile %1: FormatVersion fehlt (erwartet: FormatVersion=5.0 oder 6.0).")
                                 .arg(lineNo));
-            finishSymbol(lineNo);
+            finishSymbol();
             const QString name = code.mid(1, code.size() - 2).trimmed().toUpper();
             if (name == QLatin1String("ENUMS")) {
                 m_section = Section::Enums;
@@ -234,7 +234,7 @@ bool Parser::parse(const QStringList &lines, QString *error)
         }
         case Section::Symbols:
             if (code.startsWith(QLatin1Char('[')) && code.endsWith(QLatin1Char(']'))) {
-                finishSymbol(lineNo);
+                finishSymbol();
                 startSymbol(code, comment);
                 m_symbolLine = lineNo;
             } else if (m_symbolOpen) {
@@ -248,7 +248,7 @@ bool Parser::parse(const QStringList &lines, QString *error)
         }
     }
 
-    finishSymbol(int(lines.size()));
+    finishSymbol();
     if (m_enumOpen)
         finishEnum(int(lines.size()));
     if (!m_versionSeen)
@@ -595,7 +595,7 @@ void Parser::handleMuxMask(const QString &value, int line)
     }
 }
 
-void Parser::finishSymbol(int)
+void Parser::finishSymbol()
 {
     if (!m_symbolOpen)
         return;

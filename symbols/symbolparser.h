@@ -40,7 +40,7 @@ private:
     void handleMux(const QString &value, int line);
     void handleMuxMask(const QString &value, int line);
     void handleSignalAssignment(const QString &value, const QString &comment, int line);
-    void finishSymbol(int line);
+    void finishSymbol();   // warnings name the line that opened the symbol
     void checkUniqueVariables();
 
     // Variable lines.
