@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -54,5 +55,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     QByteArray bytes;
     (void)SymbolDatabase::textToBytes(variable, text, &bytes, &error);
+
+    // The shortcuts of the display path must agree with the general code:
+    // fixed-point digits with Qt's, a variable's bits with its slot list.
+    if (size >= 9) {
+        double number = 0.0;
+        std::memcpy(&number, data + 1, sizeof number);
+        SymVariable places;
+        places.decimals = data[0] % 16;
+        if (db.formatNumber(places, number) != QString::number(number, 'f', places.decimals))
+            __builtin_trap();
+        CanFrame any;
+        std::memcpy(any.data, data + 1, sizeof any.data);
+        for (const SymVariable *v : std::as_const(variables)) {
+            if (!v->isNumeric())
+                continue;
+            const int w = int(v->bits.size());
+            const quint64 mask = w < 64 ? (quint64(1) << w) - 1 : ~quint64(0);
+            if ((quint64(db.rawValue(*v, any)) & mask) != SymbolDatabase::extract(v->bits, any))
+                __builtin_trap();
+        }
+    }
     return 0;
 }
