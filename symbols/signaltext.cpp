@@ -376,7 +376,12 @@ QString SymbolDatabase::decodeText(const CanFrame &frame) const
     {
         bool first = true;
         for (const SymVariable &variable : message->variables) {
-            if (variable.decodeMode == 2 || !coversFrame(variable, frame))
+            if (variable.decodeMode == 2)
+                continue;
+            // Coverage and bits in one look at the variable's position.
+            quint64 bits = 0;
+            const int lastByte = readVariable(variable, frame, &bits);
+            if (lastByte < 0 || lastByte >= frame.dlc)
                 continue;
             if (!first)
                 line.append(QLatin1String("; "));
@@ -386,7 +391,7 @@ QString SymbolDatabase::decodeText(const CanFrame &frame) const
                 line.append(QLatin1Char('='));
             }
             if (variable.isNumeric())
-                appendFormattedValue(line, *this, variable, rawValue(variable, frame));
+                appendFormattedValue(line, *this, variable, signExtended(variable, bits));
             else
                 line.append(valueText(variable, frame));
             if (!variable.unit.isEmpty()) {
@@ -595,7 +600,7 @@ bool SymbolDatabase::applyText(const SymVariable &variable, const QString &text,
             return false;
         insert(variable.bits, quint64(raw), frame);
     }
-    const int lastByte = lastDataByte(variable);
+    const int lastByte = readVariable(variable, frame, nullptr);
     if (lastByte >= frame.dlc)
         frame.dlc = quint8(lastByte + 1);
     return true;

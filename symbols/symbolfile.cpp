@@ -157,34 +157,38 @@ void SymbolDatabase::insertMux(const SymMessage &message, CanFrame &frame)
     insert(message.muxBits, message.muxValue, frame);
 }
 
-quint64 SymbolDatabase::variableBits(const SymVariable &variable, const CanFrame &frame)
+int SymbolDatabase::readVariable(const SymVariable &variable, const CanFrame &frame, quint64 *bits)
 {
     int shift = 0;
-    if (!positionRun(variable, &shift))
-        return extract(variable.bits, frame);
-    const quint64 word = dataWord(frame, variable.motorola) >> shift;
-    const int width = variable.length;
-    return width < 64 ? word & ((quint64(1) << width) - 1) : word;
+    if (!positionRun(variable, &shift)) {
+        if (bits)
+            *bits = extract(variable.bits, frame);
+        return variable.bits.isEmpty() ? -1 : largestSlot(variable.bits) / 8;
+    }
+    if (bits) {
+        const quint64 word = dataWord(frame, variable.motorola) >> shift;
+        const int width = variable.length;
+        *bits = width < 64 ? word & ((quint64(1) << width) - 1) : word;
+    }
+    // Intel and Motorola alike: position p lies in data byte p / 8.
+    return (variable.startBit + variable.length - 1) / 8;
 }
 
-int SymbolDatabase::lastDataByte(const SymVariable &variable)
+qint64 SymbolDatabase::signExtended(const SymVariable &variable, quint64 bits)
 {
-    int shift = 0;
-    // Intel and Motorola alike: position p lies in data byte p / 8.
-    if (positionRun(variable, &shift))
-        return (variable.startBit + variable.length - 1) / 8;
-    return largestSlot(variable.bits) / 8;
+    const int w = int(variable.bits.size());
+    if (variable.isSigned && w > 0 && w < 64 && ((bits >> (w - 1)) & 1u))
+        bits |= ~quint64(0) << w;
+    return qint64(bits);
 }
 
 qint64 SymbolDatabase::rawValue(const SymVariable &variable, const CanFrame &frame) const
 {
     if (variable.type == SymType::String || variable.type == SymType::Raw || variable.bits.isEmpty())
         return 0;
-    quint64 v = variableBits(variable, frame);
-    const int w = int(variable.bits.size());
-    if (variable.isSigned && w > 0 && w < 64 && ((v >> (w - 1)) & 1u))
-        v |= ~quint64(0) << w;
-    return qint64(v);
+    quint64 bits = 0;
+    readVariable(variable, frame, &bits);
+    return signExtended(variable, bits);
 }
 
 double SymbolDatabase::physicalValue(const SymVariable &variable, const CanFrame &frame) const
@@ -218,9 +222,8 @@ void SymbolDatabase::setRawValue(const SymVariable &variable, qint64 raw, CanFra
 
 bool SymbolDatabase::coversFrame(const SymVariable &variable, const CanFrame &frame)
 {
-    if (variable.bits.isEmpty())
-        return false;
-    return lastDataByte(variable) < frame.dlc;
+    const int lastByte = readVariable(variable, frame, nullptr);
+    return lastByte >= 0 && lastByte < frame.dlc;
 }
 
 namespace {

@@ -253,11 +253,12 @@ private:
 
     void buildMatchIndex();
 
-    // extract() of the variable's bits; a shift and a mask for a variable
+    // Largest slot / 8 of the variable's bits (-1 without bits) and, when
+    // `bits` is given, extract() of them: a shift and a mask for a variable
     // whose slot list is that of its own position.
-    static quint64 variableBits(const SymVariable &variable, const CanFrame &frame);
-    // Largest slot / 8 of the variable's bits; -1 without bits.
-    static int lastDataByte(const SymVariable &variable);
+    static int readVariable(const SymVariable &variable, const CanFrame &frame, quint64 *bits);
+    // rawValue() of extracted bits.
+    static qint64 signExtended(const SymVariable &variable, quint64 bits);
 };
 
 using SymbolDatabasePtr = std::shared_ptr<const SymbolDatabase>;

@@ -319,7 +319,6 @@ void Parser::handleEnumLine(const QString &code, const QString &comment, int lin
         m_enumOpen = true;
         m_enumText = code;
         m_enumComment.clear();
-        m_enumFirstLine = line;
         m_enumDepth = 0;
         m_enumHasParen = false;
         m_enumInQuotes = false;

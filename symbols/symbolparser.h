@@ -84,7 +84,6 @@ private:
     bool m_enumOpen = false;
     QString m_enumText;
     QString m_enumComment;
-    int m_enumFirstLine = 0;
     int m_enumDepth = 0;
     bool m_enumHasParen = false;
     bool m_enumInQuotes = false;
