@@ -1,5 +1,6 @@
 #include "fakebackend.h"
 #include "mainwindow.h"
+#include "testsettings.h"
 #include "transmitmodel.h"
 
 #include <QAction>
@@ -53,22 +54,13 @@ private:
         f.status = status;
         return f;
     }
-    static ConnectParams simParams()
-    {
-        ConnectParams p;
-        p.interface = 1;
-        return p;
-    }
 
     QTemporaryDir m_settingsDir;
 };
 
 void TestMainWindow::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindow"));
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTemporarySettings(m_settingsDir, "tst_mainwindow");
 }
 
 void TestMainWindow::init()
@@ -95,7 +87,7 @@ void TestMainWindow::startsDisconnected()
 void TestMainWindow::routerCountsRxTxAndSkipsStatus()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     QCOMPARE(labelText(&w, "messageLabel"), QStringLiteral("Verbunden: Testbus"));
     QCOMPARE(w.windowTitle(), QStringLiteral("Busvista – Testbus"));
 
@@ -119,7 +111,7 @@ void TestMainWindow::routerCountsRxTxAndSkipsStatus()
 void TestMainWindow::statisticsTickShowsLoadAndStatusColour()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     FakeBackend *bus = w.lastBackend;
 
     // 2083 frames of 120 bits at 500 kbit/s are 49.992 % of a second.
@@ -153,12 +145,12 @@ void TestMainWindow::statisticsTickShowsLoadAndStatusColour()
 void TestMainWindow::reconnectResetsCountersAndClosesOldBackend()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     QPointer<FakeBackend> first = w.lastBackend;
     w.onFramesReceived({frame(0x100), frame(0x100, true)});
     QCOMPARE(w.statistics().rxTotal, 1);
 
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     QVERIFY(w.lastBackend != first);
     QCOMPARE(first->closeCount, 1);
     QCOMPARE(w.backend(), w.lastBackend);
@@ -176,7 +168,7 @@ void TestMainWindow::reconnectResetsCountersAndClosesOldBackend()
 void TestMainWindow::disconnectAndResetFailure()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     FakeBackend *bus = w.lastBackend;
     w.resetHardware();
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Hardware zurückgesetzt."));
@@ -193,13 +185,13 @@ void TestMainWindow::disconnectAndResetFailure()
 void TestMainWindow::framesQueuedBeforeDisconnectArriveOnce()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     QPointer<FakeBackend> first = w.lastBackend;
     first->enqueue({frame(0x100), frame(0x101)});
     w.disconnectBus();
     QCOMPARE(w.statistics().rxTotal, 2);       // not lost with the connection
 
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     // Anything the old backend still flushes stays out of the new connection.
     QVERIFY(first);
     first->enqueue(frame(0x102));
@@ -212,7 +204,7 @@ void TestMainWindow::closeSavesSettingsBeforeClosingBackend()
 {
     TestWindow w;
     w.findChild<QSpinBox *>("traceMaxSpin")->setValue(20000);
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     int savedWhenClosed = -1;
     w.lastBackend->onClose = [&savedWhenClosed] {
         savedWhenClosed = QSettings().value(QStringLiteral("trace/maxEntries"), -1).toInt();
@@ -281,7 +273,7 @@ void TestMainWindow::repeatedSendErrorsAreSuppressedForASecond()
     QVERIFY(!w.sendRow(0));
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Nicht verbunden."));
 
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     FakeBackend *bus = w.lastBackend;
     bus->writeError = QStringLiteral("Sendepuffer voll");
     w.statusBar()->clearMessage();
@@ -315,7 +307,7 @@ void TestMainWindow::cyclicSendingThroughTheWindow()
     w.transmitModel()->addMessage(cyclic);
     w.transmitModel()->setActive(1, true);
 
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     FakeBackend *bus = w.lastBackend;
     // Connecting makes every row due: the active row goes out at the first tick.
     w.onTxTick();
@@ -373,7 +365,7 @@ void TestMainWindow::simulatedBusShowsTraffic()
 {
     MainWindow w;   // the real simulation backend
     w.show();
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     QCOMPARE(labelText(&w, "messageLabel"), QStringLiteral("Verbunden: Simulation @ 500 kBit/s"));
     QTRY_VERIFY_WITH_TIMEOUT(labelText(&w, "busLabel") == QStringLiteral("Bus: OK"), 3000);
     QTRY_VERIFY_WITH_TIMEOUT(labelText(&w, "rxCountLabel") != QStringLiteral("Rx: 0"), 3000);

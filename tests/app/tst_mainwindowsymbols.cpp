@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "symbolfile.h"
+#include "testsettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -75,10 +76,7 @@ private:
 
 void TestMainWindowSymbols::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindowsymbols"));
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTemporarySettings(m_settingsDir, "tst_mainwindowsymbols");
     QVERIFY(!fileBytes("one.sym").isEmpty());
     QVERIFY(!fileBytes("two.sym").isEmpty());
 }

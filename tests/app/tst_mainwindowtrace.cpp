@@ -1,6 +1,7 @@
 #include "fakebackend.h"
 #include "mainwindow.h"
 #include "receivemodel.h"
+#include "testsettings.h"
 #include "tracemodel.h"
 
 #include <QAction>
@@ -43,12 +44,6 @@ private:
         f.timestampUs = us;
         return f;
     }
-    static ConnectParams simParams()
-    {
-        ConnectParams p;
-        p.interface = 1;
-        return p;
-    }
     static QString traceInfo(QWidget *w)
     {
         return w->findChild<QLabel *>("traceInfoLabel")->text();
@@ -59,10 +54,7 @@ private:
 
 void TestMainWindowTrace::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindowtrace"));
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTemporarySettings(m_settingsDir, "tst_mainwindowtrace");
 }
 
 void TestMainWindowTrace::init()
@@ -73,7 +65,7 @@ void TestMainWindowTrace::init()
 void TestMainWindowTrace::recordingFollowsTheRecordAction()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     auto *record = w.findChild<QAction *>("actionTraceRun");
 
     w.onFramesReceived({frame(0x100)});
@@ -99,7 +91,7 @@ void TestMainWindowTrace::recordingFollowsTheRecordAction()
 void TestMainWindowTrace::filterWidgetsReachTheModel()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     w.findChild<QLineEdit *>("traceFilterEdit")->setText(QStringLiteral("100"));
     w.findChild<QComboBox *>("traceFilterMode")->setCurrentIndex(1);
     auto *check = w.findChild<QCheckBox *>("traceFilterCheck");
@@ -154,14 +146,14 @@ void TestMainWindowTrace::savedTraceLoadsBackAndStopsRecording()
     const QString path = dir.filePath(QStringLiteral("aufnahme.CSV"));
     {
         TestWindow w;
-        QVERIFY(w.openBackend(simParams()));
+        QVERIFY(w.openBackend(simulationParams()));
         w.setTraceRunning(true);
         w.onFramesReceived({frame(0x100, 1000), frame(0x7FF, 2000), frame(0x123, 3000)});
         QString error;
         QVERIFY2(w.traceModel()->saveCsv(path, &error), qPrintable(error));
     }
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     w.setTraceRunning(true);
     QString error;
     QVERIFY2(w.loadTraceFile(path, &error), qPrintable(error));   // ".CSV" picks the CSV reader
@@ -192,7 +184,7 @@ void TestMainWindowTrace::saveChoosesWriterByEndingOrFilter()
 {
     QTemporaryDir dir;
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     w.setTraceRunning(true);
     w.onFramesReceived({frame(0x100, 1000)});
     const auto firstLine = [](const QString &path) {
@@ -218,7 +210,7 @@ void TestMainWindowTrace::saveChoosesWriterByEndingOrFilter()
 void TestMainWindowTrace::receiveListIsFedAndClearedByEsc()
 {
     TestWindow w;
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     w.onFramesReceived({frame(0x300), frame(0x100), frame(0x300)});
     w.onRefreshTick();
     auto *view = w.findChild<QTableView *>("rxView");

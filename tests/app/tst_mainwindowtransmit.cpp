@@ -1,5 +1,6 @@
 #include "fakebackend.h"
 #include "mainwindow.h"
+#include "testsettings.h"
 #include "transmitmodel.h"
 
 #include <QAction>
@@ -50,22 +51,13 @@ private:
         m.cycleMs = cycleMs;
         return m;
     }
-    static ConnectParams simParams()
-    {
-        ConnectParams p;
-        p.interface = 1;
-        return p;
-    }
 
     QTemporaryDir m_settingsDir;
 };
 
 void TestMainWindowTransmit::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_mainwindowtransmit"));
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settingsDir.path());
+    useTemporarySettings(m_settingsDir, "tst_mainwindowtransmit");
 }
 
 void TestMainWindowTransmit::init()
@@ -135,7 +127,7 @@ void TestMainWindowTransmit::deleteAndSendNeedASelection()
     TransmitModel *model = w.transmitModel();
     model->addMessage(message(0x111));
     model->addMessage(message(0x222));
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
 
     w.sendSelectedOnce();
     QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Keine Sendenachricht ausgewählt."));
@@ -191,7 +183,7 @@ void TestMainWindowTransmit::stopAllEndsCyclicSending()
     TestWindow w;
     w.transmitModel()->addMessage(message(0x100, 5));
     w.transmitModel()->setActive(0, true);
-    QVERIFY(w.openBackend(simParams()));
+    QVERIFY(w.openBackend(simulationParams()));
     w.onTxTick();
     QCOMPARE(w.lastBackend->writeCount, 1);
 

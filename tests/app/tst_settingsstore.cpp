@@ -1,4 +1,5 @@
 #include "settingsdialog.h"
+#include "testsettings.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -22,10 +23,7 @@ private:
 
 void TestSettingsStore::initTestCase()
 {
-    QCoreApplication::setOrganizationName(QStringLiteral("busvista-test"));
-    QCoreApplication::setApplicationName(QStringLiteral("tst_settingsstore"));
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    useTemporarySettings(m_dir, "tst_settingsstore");
 }
 
 void TestSettingsStore::defaultsWhenAbsent()
