@@ -1,32 +1,10 @@
 // busvista-cli symcheck and decode, run as a process the way scripts use them.
-#include <QProcess>
+#include "clirun.h"
+
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &args, const QByteArray &input = QByteArray())
-{
-    QProcess process;
-    process.start(QStringLiteral(BUSVISTA_CLI), args);
-    if (!process.waitForStarted())
-        return Run();
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(30000);
-    Run run;
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 const QString symFile = QStringLiteral(BUSVISTA_TEST_DATA "/symbols/cli.sym");
 
@@ -46,7 +24,7 @@ private slots:
 
 void TestSymbolCli::symcheckPrintsWarningsAndSummary()
 {
-    const Run run = runCli({QStringLiteral("symcheck"), symFile});
+    const CliRun run = runCli({QStringLiteral("symcheck"), symFile});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QStringLiteral("Zeile 14: [Engine] Bogus: Datentyp \"word\" wird ab FormatVersion 5 nicht mehr unterstützt\n"
                                      "OK: 2 Nachrichten, 1 Hinweise\n"));
@@ -56,7 +34,7 @@ void TestSymbolCli::symcheckPrintsWarningsAndSummary()
 void TestSymbolCli::symcheckFailures()
 {
     QTemporaryDir dir;
-    Run run = runCli({QStringLiteral("symcheck"), dir.filePath(QStringLiteral("missing.sym"))});
+    CliRun run = runCli({QStringLiteral("symcheck"), dir.filePath(QStringLiteral("missing.sym"))});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());
     QVERIFY(!run.err.isEmpty());
@@ -77,7 +55,7 @@ void TestSymbolCli::symcheckFailures()
 
 void TestSymbolCli::decodeFramesFromArguments()
 {
-    const Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("123#E8030100"),
+    const CliRun run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile, QStringLiteral("123#E8030100"),
                             QStringLiteral("18FEF100#3C"), QStringLiteral("123#R"), QStringLiteral("7FF#")});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QStringLiteral("123#E8030100\tEngine\tSpeed=1000 rpm; Run=Ein\n"
@@ -94,7 +72,7 @@ void TestSymbolCli::decodeCandumpLinesFromInput()
                              "18FEF100#00\r\n"
                              "(1700000000.2) vcan1 12345#00\n"
                              "(1700000000.3) can0 7#01\n";
-    const Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile}, input);
+    const CliRun run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), symFile}, input);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, QStringLiteral("123#10270000\tEngine\tSpeed=10000 rpm; Run=Aus\n"
                                      "18FEF100#00\tPgn\tTemp=-40 °C\n"
@@ -107,7 +85,7 @@ void TestSymbolCli::decodeCandumpLinesFromInput()
 void TestSymbolCli::decodeFailures()
 {
     QTemporaryDir dir;
-    Run run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), dir.filePath(QStringLiteral("none.sym")),
+    CliRun run = runCli({QStringLiteral("decode"), QStringLiteral("--sym"), dir.filePath(QStringLiteral("none.sym")),
                       QStringLiteral("123#00")});
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.out, QString());

@@ -1,32 +1,10 @@
+#include "clirun.h"
+
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run runCli(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(BUSVISTA_CLI), args);
-    Run run;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -58,7 +36,7 @@ void TestCliSend::sendsCyclicRowsRepeatedlyAndOthersOnce()
         {"id": "7", "rtr": true, "cycleMs": 0},
         {"id": "200", "dlc": 1, "cycleMs": 1000}
     ])"));
-    const Run run = runCli({QStringLiteral("send"), QStringLiteral("--sim"), QStringLiteral("--list"),
+    const CliRun run = runCli({QStringLiteral("send"), QStringLiteral("--sim"), QStringLiteral("--list"),
                             path, QStringLiteral("--seconds"), QStringLiteral("0.5")});
     QCOMPARE(run.exitCode, 0);
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -80,7 +58,7 @@ void TestCliSend::unparsableListFails()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bad.cxt"));
     QVERIFY(writeFile(path, R"({"messages": [{"id": "1"})"));
-    Run run = runCli({QStringLiteral("send"), QStringLiteral("--sim"), QStringLiteral("--list"),
+    CliRun run = runCli({QStringLiteral("send"), QStringLiteral("--sim"), QStringLiteral("--list"),
                       path, QStringLiteral("--seconds"), QStringLiteral("1")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.startsWith(QStringLiteral("Ungültige Datei: ")), qPrintable(run.err));
@@ -107,7 +85,7 @@ void TestCliSend::usageErrors_data()
 void TestCliSend::usageErrors()
 {
     QFETCH(QStringList, args);
-    const Run run = runCli(QStringList{QStringLiteral("send")} + args);
+    const CliRun run = runCli(QStringList{QStringLiteral("send")} + args);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(QStringLiteral("Aufruf: busvista-cli send --sim")), qPrintable(run.err));
 }

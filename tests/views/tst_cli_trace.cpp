@@ -1,31 +1,11 @@
+#include "clirun.h"
 #include "traceline.h"
 #include "tracemodel.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
-
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList &args)
-{
-    QProcess process;
-    process.start(QStringLiteral(BUSVISTA_CLI), args);
-    Run run;
-    if (!process.waitForFinished(60000))
-        return run;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
 
 qint64 number(const QString &out, const QString &label)
 {
@@ -49,7 +29,7 @@ private slots:
 
     void recordsTheSimulatedBusThroughTheFilter()
     {
-        const Run run = cli({"record", "--sim", "--seconds", "0.5", "--out", path("include.trc"), "--filter", "100-1FF"});
+        const CliRun run = runCli({"record", "--sim", "--seconds", "0.5", "--out", path("include.trc"), "--filter", "100-1FF"});
         QCOMPARE(run.exitCode, 0);
         const qint64 recorded = number(run.out, QStringLiteral("Aufgezeichnet"));
         const qint64 filtered = number(run.out, QStringLiteral("Gefiltert"));
@@ -65,7 +45,7 @@ private slots:
             QVERIFY(frame.error || frame.status || (frame.id >= 0x100 && frame.id <= 0x1FF));
         }
 
-        const Run excluded = cli({"record", "--sim", "--seconds", "0.5", "--out", path("exclude.CSV"), "--filter",
+        const CliRun excluded = runCli({"record", "--sim", "--seconds", "0.5", "--out", path("exclude.CSV"), "--filter",
                                   "100-1FF", "--exclude"});
         QCOMPARE(excluded.exitCode, 0);
         QVERIFY(model.loadCsv(path("exclude.CSV"), &error, &count));
@@ -78,7 +58,7 @@ private slots:
 
     void recordKeepsAtMostMaxEntries()
     {
-        const Run run = cli({"record", "--sim", "--seconds", "1", "--out", path("limited.trc"), "--max-entries", "100"});
+        const CliRun run = runCli({"record", "--sim", "--seconds", "1", "--out", path("limited.trc"), "--max-entries", "100"});
         QCOMPARE(run.exitCode, 0);
         QVERIFY2(number(run.out, QStringLiteral("Aufgezeichnet")) > 100, qPrintable(run.out));
         TraceModel model;
@@ -91,11 +71,11 @@ private slots:
 
     void convertsBetweenFormats()
     {
-        const Run record = cli({"record", "--sim", "--seconds", "0.3", "--out", path("source.trc")});
+        const CliRun record = runCli({"record", "--sim", "--seconds", "0.3", "--out", path("source.trc")});
         QCOMPARE(record.exitCode, 0);
-        const Run toCsv = cli({"convert", path("source.trc"), path("converted.csv")});
+        const CliRun toCsv = runCli({"convert", path("source.trc"), path("converted.csv")});
         QCOMPARE(toCsv.exitCode, 0);
-        const Run back = cli({"convert", path("converted.csv"), path("back.trc")});
+        const CliRun back = runCli({"convert", path("converted.csv"), path("back.trc")});
         QCOMPARE(back.exitCode, 0);
         QCOMPARE(back.out.trimmed(), toCsv.out.trimmed());
 
@@ -112,7 +92,7 @@ private slots:
 
     void reportsFailures()
     {
-        const Run missing = cli({"convert", path("nothing.trc"), path("out.csv")});
+        const CliRun missing = runCli({"convert", path("nothing.trc"), path("out.csv")});
         QCOMPARE(missing.exitCode, 1);
         QVERIFY(!missing.err.trimmed().isEmpty());
         QVERIFY(!QFile::exists(path("out.csv")));
@@ -121,18 +101,18 @@ private slots:
         QVERIFY(newer.open(QIODevice::WriteOnly));
         newer.write(";$FILEVERSION=2.1\n");
         newer.close();
-        const Run version = cli({"convert", path("newer.trc"), path("out.csv")});
+        const CliRun version = runCli({"convert", path("newer.trc"), path("out.csv")});
         QCOMPARE(version.exitCode, 1);
         QCOMPARE(version.err.trimmed(), QStringLiteral("Dieses PCAN-Trace-Format (Version 2.1) wird nicht unterstützt."));
 
-        const Run unwritable = cli({"convert", QStringLiteral(BUSVISTA_TEST_DATA "/views/golden.trc"),
+        const CliRun unwritable = runCli({"convert", QStringLiteral(BUSVISTA_TEST_DATA "/views/golden.trc"),
                                     path("no/such/dir/out.trc")});
         QCOMPARE(unwritable.exitCode, 1);
         QVERIFY(!unwritable.err.trimmed().isEmpty());
 
-        QCOMPARE(cli({"convert", path("only-one.trc")}).exitCode, 2);
-        QCOMPARE(cli({"record", "--sim", "--seconds", "1"}).exitCode, 2);
-        const Run badFilter = cli({"record", "--sim", "--seconds", "0", "--out", path("x.trc"), "--filter", "1FF-100"});
+        QCOMPARE(runCli({"convert", path("only-one.trc")}).exitCode, 2);
+        QCOMPARE(runCli({"record", "--sim", "--seconds", "1"}).exitCode, 2);
+        const CliRun badFilter = runCli({"record", "--sim", "--seconds", "0", "--out", path("x.trc"), "--filter", "1FF-100"});
         QCOMPARE(badFilter.exitCode, 2);
         QVERIFY(badFilter.err.contains(QStringLiteral("Anfang ist größer als Ende")));
     }
