@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
-cmake -S . -B build -G Ninja -DBUSVISTA_BENCH=OFF >/dev/null
+cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target busvista
 
 exe=build/app/busvista
