@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QCommandLineParser>
 #include <QStringList>
 
 #include <cstdio>
-#include <functional>
 
-class SimulationBackend;
+namespace CliBus {
+struct Choice;
+}
 
 // The subcommands of busvista-cli register themselves with a static
 // CliCommand object in their own source file.
@@ -25,25 +27,43 @@ namespace Cli {
 // Exit codes shared by all subcommands.
 enum ExitCode { Ok = 0, Failed = 1, Usage = 2 };
 
-// Prints the usage line of the command to stderr and returns Usage.
-int usageError(const char *command, const QString &message = QString());
-
 // Writes UTF-8 text to stdout / stderr.
 void out(const QString &text);
 void err(const QString &text);
-
-// Reads the value after option `name` in `args`; false if absent.
-// Sets *missing when the option is present without a value.
-bool optionValue(const QStringList &args, const QString &name, QString *value, bool *missing = nullptr);
 
 // Reads a duration in seconds (decimals allowed); false for anything that is
 // not a finite number in 0..1000000, which keeps it within a timer's int ms.
 bool parseSeconds(const QString &text, double *seconds);
 
-// Opens the simulated bus, calls `started`, runs the event loop for `seconds`,
-// closes the bus and delivers what it produced up to then. Prints the error
-// and returns false when the bus does not open.
-bool runSimulation(SimulationBackend &backend, double seconds,
-                   const std::function<void()> &started = {});
-
 } // namespace Cli
+
+// The options of one subcommand, parsed with QCommandLineParser. Every
+// subcommand answers "--help" with its usage and option list on stdout.
+class CliOptions
+{
+public:
+    explicit CliOptions(const char *command);
+
+    void add(const QString &name, const QString &description, const QString &valueName = QString());
+
+    // Parses `args`. With `bus` the bus selection (CliBus) is taken out first
+    // and must name a bus. Returns -1 to go on, otherwise the exit code to
+    // return at once: Ok after "--help", Usage after an error, which was
+    // printed together with the usage.
+    int parse(const QStringList &args, CliBus::Choice *bus = nullptr);
+
+    bool isSet(const QString &name) const;
+    QString value(const QString &name) const;
+    QStringList positional() const;
+
+    // Prints the message and the usage on stderr; returns Usage.
+    int fail(const QString &message = QString()) const;
+
+private:
+    QString helpText() const;
+
+    const char *m_command;
+    bool m_withBus = false;
+    QCommandLineParser m_parser;
+    QList<QCommandLineOption> m_options;
+};

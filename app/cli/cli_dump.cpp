@@ -1,9 +1,9 @@
-// busvista-cli dump: prints the traffic of the simulated bus, received through
-// the same queue and flush as in the main window.
+// busvista-cli dump: prints the traffic of a bus, received through the same
+// queue and flush as in the main window.
 #include "cli.h"
 
 #include "frametext.h"
-#include "simulationbackend.h"
+#include "clibus.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -13,7 +13,7 @@
 
 namespace {
 
-const char Usage[] = "dump --sim --seconds S [--summary]";
+const char Usage[] = "dump BUS --seconds S [--summary]";
 
 struct IdentifierSummary
 {
@@ -45,28 +45,20 @@ QString meanCycleText(const IdentifierSummary &entry)
 
 int runDump(const QStringList &args)
 {
-    bool sim = false;
-    bool summary = false;
+    CliOptions options("dump");
+    options.add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    options.add(QStringLiteral("summary"), QStringLiteral("je Identifier Anzahl und mittlere Zykluszeit statt jeder Nachricht"));
+    CliBus::Choice bus;
+    if (const int exit = options.parse(args, &bus); exit >= 0)
+        return exit;
+    if (!options.positional().isEmpty())
+        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
     double seconds = -1;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--sim")) {
-            sim = true;
-        } else if (arg == QLatin1String("--summary")) {
-            summary = true;
-        } else if (arg == QLatin1String("--seconds")) {
-            if (i + 1 >= args.size())
-                return Cli::usageError("dump", QStringLiteral("--seconds braucht einen Wert."));
-            if (!Cli::parseSeconds(args.at(++i), &seconds))
-                return Cli::usageError("dump", QStringLiteral("Ungültige Dauer: %1").arg(args.at(i)));
-        } else {
-            return Cli::usageError("dump", QStringLiteral("Unbekannte Option: %1").arg(arg));
-        }
-    }
-    if (!sim)
-        return Cli::usageError("dump", QStringLiteral("--sim fehlt: nur der simulierte Bus wird unterstützt."));
-    if (seconds < 0)
-        return Cli::usageError("dump", QStringLiteral("--seconds fehlt."));
+    if (!options.isSet(QStringLiteral("seconds")))
+        return options.fail(QStringLiteral("--seconds fehlt."));
+    if (!Cli::parseSeconds(options.value(QStringLiteral("seconds")), &seconds))
+        return options.fail(QStringLiteral("Ungültige Dauer: %1").arg(options.value(QStringLiteral("seconds"))));
+    const bool summary = options.isSet(QStringLiteral("summary"));
 
     std::vector<IdentifierSummary> identifiers;
     QHash<quint64, std::size_t> indexOf;
@@ -88,9 +80,9 @@ int runDump(const QStringList &args)
         }
     };
 
-    SimulationBackend backend;
-    QObject::connect(&backend, &CanBackend::framesReceived, onFrames);
-    if (!Cli::runSimulation(backend, seconds))
+    const std::unique_ptr<CanBackend> backend = CliBus::createBackend(bus);
+    QObject::connect(backend.get(), &CanBackend::framesReceived, onFrames);
+    if (!CliBus::run(*backend, bus, seconds))
         return Cli::Failed;
 
     for (const IdentifierSummary &entry : identifiers)

@@ -1,10 +1,9 @@
 #include "cli.h"
 
 #include "canframe.h"
-#include "simulationbackend.h"
+#include "clibus.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 #include <cmath>
 
@@ -18,11 +17,31 @@ std::vector<const CliCommand *> &registry()
     return commands;
 }
 
+QString usageText()
+{
+    QString text = QStringLiteral("Aufruf: busvista-cli BEFEHL [OPTIONEN]  (BEFEHL --help zeigt die Optionen)");
+    for (const CliCommand *command : registry())
+        text += QStringLiteral("\n  busvista-cli %1").arg(QString::fromUtf8(command->usage));
+    return text;
+}
+
 void printUsage()
 {
-    Cli::err(QStringLiteral("Aufruf: busvista-cli BEFEHL [OPTIONEN]"));
-    for (const CliCommand *command : registry())
-        Cli::err(QStringLiteral("  busvista-cli %1").arg(QString::fromUtf8(command->usage)));
+    Cli::err(usageText());
+}
+
+const CliCommand *findCommand(const char *name)
+{
+    for (const CliCommand *command : registry()) {
+        if (qstrcmp(command->name, name) == 0)
+            return command;
+    }
+    return nullptr;
+}
+
+bool isHelp(const QString &arg)
+{
+    return arg == QLatin1String("--help") || arg == QLatin1String("-h");
 }
 
 } // namespace
@@ -49,36 +68,6 @@ void err(const QString &text)
     std::fputc('\n', stderr);
 }
 
-int usageError(const char *command, const QString &message)
-{
-    if (!message.isEmpty())
-        err(message);
-    for (const CliCommand *c : registry()) {
-        if (qstrcmp(c->name, command) == 0) {
-            err(QStringLiteral("Aufruf: busvista-cli %1").arg(QString::fromUtf8(c->usage)));
-            return Usage;
-        }
-    }
-    printUsage();
-    return Usage;
-}
-
-bool optionValue(const QStringList &args, const QString &name, QString *value, bool *missing)
-{
-    const int at = args.indexOf(name);
-    if (missing)
-        *missing = false;
-    if (at < 0)
-        return false;
-    if (at + 1 >= args.size()) {
-        if (missing)
-            *missing = true;
-        return false;
-    }
-    *value = args.at(at + 1);
-    return true;
-}
-
 bool parseSeconds(const QString &text, double *seconds)
 {
     bool ok = false;
@@ -89,26 +78,93 @@ bool parseSeconds(const QString &text, double *seconds)
     return true;
 }
 
-bool runSimulation(SimulationBackend &backend, double seconds, const std::function<void()> &started)
+} // namespace Cli
+
+CliOptions::CliOptions(const char *command)
+    : m_command(command)
 {
-    ConnectParams params;
-    params.interface = 1;
-    QString error;
-    if (!backend.open(params, &error)) {
-        err(error);
-        return false;
-    }
-    if (started)
-        started();
-    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),
-                       &QCoreApplication::quit);
-    QCoreApplication::exec();
-    backend.close();
-    backend.flushQueue(); // what was generated before the end still counts
-    return true;
 }
 
-} // namespace Cli
+void CliOptions::add(const QString &name, const QString &description, const QString &valueName)
+{
+    QCommandLineOption option(name, description, valueName);
+    m_parser.addOption(option);
+    m_options.append(option);
+}
+
+int CliOptions::parse(const QStringList &args, CliBus::Choice *bus)
+{
+    m_withBus = bus != nullptr;
+    for (const QString &arg : args) {
+        if (isHelp(arg)) {
+            Cli::out(helpText());
+            return Cli::Ok;
+        }
+        if (arg == QLatin1String("--"))
+            break;
+    }
+    QStringList rest = args;
+    QString error;
+    if (bus && !CliBus::take(&rest, bus, &error))
+        return fail(error);
+    if (!m_parser.parse(QStringList {QStringLiteral("busvista-cli")} + rest)) {
+        const QStringList unknown = m_parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            return fail(QStringLiteral("Unbekannte Option: %1%2")
+                            .arg(unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"),
+                                 unknown.first()));
+        for (const QCommandLineOption &option : std::as_const(m_options)) {
+            const QString name = QStringLiteral("--") + option.names().first();
+            if (!option.valueName().isEmpty() && !rest.isEmpty() && rest.last() == name)
+                return fail(QStringLiteral("%1 braucht einen Wert.").arg(name));
+        }
+        return fail(m_parser.errorText());
+    }
+    return -1;
+}
+
+bool CliOptions::isSet(const QString &name) const
+{
+    return m_parser.isSet(name);
+}
+
+QString CliOptions::value(const QString &name) const
+{
+    return m_parser.value(name);
+}
+
+QStringList CliOptions::positional() const
+{
+    return m_parser.positionalArguments();
+}
+
+int CliOptions::fail(const QString &message) const
+{
+    if (!message.isEmpty())
+        Cli::err(message);
+    const CliCommand *command = findCommand(m_command);
+    Cli::err(QStringLiteral("Aufruf: busvista-cli %1").arg(command ? QString::fromUtf8(command->usage) : QString()));
+    if (m_withBus)
+        Cli::err(QStringLiteral("  %1").arg(CliBus::usageLine()));
+    return Cli::Usage;
+}
+
+QString CliOptions::helpText() const
+{
+    const CliCommand *command = findCommand(m_command);
+    QString text = QStringLiteral("Aufruf: busvista-cli %1\n").arg(command ? QString::fromUtf8(command->usage) : QString());
+    text += QStringLiteral("\nOptionen:\n");
+    for (const QCommandLineOption &option : m_options) {
+        QString names = QStringLiteral("--") + option.names().first();
+        if (!option.valueName().isEmpty())
+            names += QLatin1Char(' ') + option.valueName();
+        text += QStringLiteral("  %1  %2\n").arg(names, -22).arg(option.description());
+    }
+    text += QStringLiteral("  %1  %2\n").arg(QStringLiteral("-h, --help"), -22).arg(QStringLiteral("diese Hilfe"));
+    if (m_withBus)
+        text += QLatin1Char('\n') + CliBus::helpText();
+    return text.trimmed();
+}
 
 int main(int argc, char **argv)
 {
@@ -125,6 +181,10 @@ int main(int argc, char **argv)
     if (args.isEmpty()) {
         printUsage();
         return Cli::Usage;
+    }
+    if (isHelp(args.first())) {
+        Cli::out(usageText());
+        return Cli::Ok;
     }
     const QString name = args.takeFirst();
     for (const CliCommand *command : registry()) {

@@ -1,9 +1,9 @@
-// busvista-cli send: sends a transmit list on the simulated bus, the cyclic
+// busvista-cli send: sends a transmit list on a bus, the cyclic
 // rows through the same schedule as the main window's transmit timer.
 #include "cli.h"
+#include "clibus.h"
 
 #include "frametext.h"
-#include "simulationbackend.h"
 #include "transmitmodel.h"
 #include "txschedule.h"
 
@@ -14,36 +14,26 @@
 
 namespace {
 
-const char Usage[] = "send --sim --list DATEI.cxt --seconds S";
+const char Usage[] = "send BUS --list DATEI.cxt --seconds S";
 
 int runSend(const QStringList &args)
 {
-    bool sim = false;
-    QString listPath;
-    double seconds = -1;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--sim")) {
-            sim = true;
-        } else if (arg == QLatin1String("--list")) {
-            if (i + 1 >= args.size())
-                return Cli::usageError("send", QStringLiteral("--list braucht einen Wert."));
-            listPath = args.at(++i);
-        } else if (arg == QLatin1String("--seconds")) {
-            if (i + 1 >= args.size())
-                return Cli::usageError("send", QStringLiteral("--seconds braucht einen Wert."));
-            if (!Cli::parseSeconds(args.at(++i), &seconds))
-                return Cli::usageError("send", QStringLiteral("Ungültige Dauer: %1").arg(args.at(i)));
-        } else {
-            return Cli::usageError("send", QStringLiteral("Unbekannte Option: %1").arg(arg));
-        }
-    }
-    if (!sim)
-        return Cli::usageError("send", QStringLiteral("Nur --sim wird unterstützt."));
+    CliOptions options("send");
+    options.add(QStringLiteral("list"), QStringLiteral("Sendeliste (.cxt)"), QStringLiteral("DATEI"));
+    options.add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    CliBus::Choice bus;
+    if (const int exit = options.parse(args, &bus); exit >= 0)
+        return exit;
+    if (!options.positional().isEmpty())
+        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
+    const QString listPath = options.value(QStringLiteral("list"));
     if (listPath.isEmpty())
-        return Cli::usageError("send", QStringLiteral("--list fehlt."));
-    if (seconds < 0)
-        return Cli::usageError("send", QStringLiteral("--seconds fehlt."));
+        return options.fail(QStringLiteral("--list fehlt."));
+    double seconds = -1;
+    if (!options.isSet(QStringLiteral("seconds")))
+        return options.fail(QStringLiteral("--seconds fehlt."));
+    if (!Cli::parseSeconds(options.value(QStringLiteral("seconds")), &seconds))
+        return options.fail(QStringLiteral("Ungültige Dauer: %1").arg(options.value(QStringLiteral("seconds"))));
 
     TransmitModel model;
     QString error;
@@ -52,9 +42,9 @@ int runSend(const QStringList &args)
         return Cli::Failed;
     }
 
-    SimulationBackend backend;
+    const std::unique_ptr<CanBackend> backend = CliBus::createBackend(bus);
     auto sendRow = [&](int row) {
-        if (!backend.write(model.message(row).frame, nullptr))
+        if (!backend->write(model.message(row).frame, nullptr))
             return false;
         model.incrementCount(row);
         return true;
@@ -67,7 +57,7 @@ int runSend(const QStringList &args)
     txTimer.setInterval(1);
     QObject::connect(&txTimer, &QTimer::timeout, [&] { schedule.tick(clock.elapsed(), sendRow); });
 
-    const bool ran = Cli::runSimulation(backend, seconds, [&] {
+    const bool ran = CliBus::run(*backend, bus, seconds, [&] {
         // Rows without a cycle time go out once; the others start cyclic sending.
         for (int row = 0; row < model.rowCount(); ++row) {
             if (model.message(row).cycleMs > 0)

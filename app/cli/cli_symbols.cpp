@@ -106,11 +106,14 @@ void printDecoded(const SymbolDatabase &db, const QString &frameText, const CanF
 
 int runSymcheck(const QStringList &args)
 {
-    if (args.size() != 1 || args.at(0).startsWith(QLatin1String("--")))
-        return Cli::usageError("symcheck");
+    CliOptions options("symcheck");
+    if (const int exit = options.parse(args); exit >= 0)
+        return exit;
+    if (options.positional().size() != 1)
+        return options.fail();
     SymbolDatabase db;
     QStringList warnings;
-    if (!loadSymbols(args.at(0), &db, &warnings))
+    if (!loadSymbols(options.positional().at(0), &db, &warnings))
         return Cli::Failed;
     for (const QString &warning : std::as_const(warnings))
         Cli::out(warning);
@@ -120,28 +123,20 @@ int runSymcheck(const QStringList &args)
 
 int runDecode(const QStringList &args)
 {
-    QString symPath;
-    QStringList frames;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--sym")) {
-            if (i + 1 >= args.size())
-                return Cli::usageError("decode", QStringLiteral("--sym braucht einen Wert."));
-            symPath = args.at(++i);
-        } else if (arg.startsWith(QLatin1String("--"))) {
-            return Cli::usageError("decode", QStringLiteral("Unbekannte Option: %1").arg(arg));
-        } else {
-            frames.append(arg);
-        }
-    }
+    CliOptions options("decode");
+    options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei"), QStringLiteral("FILE.sym"));
+    if (const int exit = options.parse(args); exit >= 0)
+        return exit;
+    const QString symPath = options.value(QStringLiteral("sym"));
+    const QStringList frames = options.positional();
     if (symPath.isEmpty())
-        return Cli::usageError("decode", QStringLiteral("--sym fehlt."));
+        return options.fail(QStringLiteral("--sym fehlt."));
 
     QList<CanFrame> parsed;
     for (const QString &text : std::as_const(frames)) {
         CanFrame frame;
         if (!parseFrame(text, &frame))
-            return Cli::usageError("decode", QStringLiteral("Ungültiger Frame: %1").arg(text));
+            return options.fail(QStringLiteral("Ungültiger Frame: %1").arg(text));
         parsed.append(frame);
     }
 

@@ -1,8 +1,8 @@
-// busvista-cli record / convert: trace recording of the simulated bus and
+// busvista-cli record / convert: trace recording of a bus and
 // conversion between the trace file formats, through TraceModel.
 #include "cli.h"
+#include "clibus.h"
 
-#include "simulationbackend.h"
 #include "symbolfile.h"
 #include "tracemodel.h"
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-const char RecordUsage[] = "record --sim --seconds S --out DATEI [--sym DATEI] [--filter TEXT] [--exclude] [--max-entries N]";
+const char RecordUsage[] = "record BUS --seconds S --out DATEI [--sym DATEI] [--filter TEXT] [--exclude] [--max-entries N]";
 const char ConvertUsage[] = "convert EINGABE AUSGABE [--sym DATEI]";
 
 bool isCsv(const QString &path)
@@ -43,22 +43,14 @@ bool save(const TraceModel &model, const QString &path)
 
 int runConvert(const QStringList &args)
 {
-    QStringList files;
-    QString symPath;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--sym")) {
-            if (i + 1 >= args.size())
-                return Cli::usageError("convert", QStringLiteral("--sym braucht einen Wert."));
-            symPath = args.at(++i);
-        } else if (arg.startsWith(QLatin1String("--"))) {
-            return Cli::usageError("convert", QStringLiteral("Unbekannte Option: %1").arg(arg));
-        } else {
-            files.append(arg);
-        }
-    }
+    CliOptions options("convert");
+    options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei für die Symbolspalte"), QStringLiteral("DATEI"));
+    if (const int exit = options.parse(args); exit >= 0)
+        return exit;
+    const QStringList files = options.positional();
     if (files.size() != 2)
-        return Cli::usageError("convert");
+        return options.fail();
+    const QString symPath = options.value(QStringLiteral("sym"));
 
     TraceModel model;
     if (!symPath.isEmpty()) {
@@ -82,52 +74,37 @@ int runConvert(const QStringList &args)
 
 int runRecord(const QStringList &args)
 {
-    bool sim = false;
+    CliOptions options("record");
+    options.add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    options.add(QStringLiteral("out"), QStringLiteral("Trace-Datei (.trc oder .csv)"), QStringLiteral("DATEI"));
+    options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei für die Symbolspalte"), QStringLiteral("DATEI"));
+    options.add(QStringLiteral("filter"), QStringLiteral("CAN-ID-Filter, z. B. 100, 180-1FF"), QStringLiteral("TEXT"));
+    options.add(QStringLiteral("exclude"), QStringLiteral("Filter schließt die IDs aus statt ein"));
+    options.add(QStringLiteral("max-entries"), QStringLiteral("Höchstzahl der Einträge"), QStringLiteral("N"));
+    CliBus::Choice bus;
+    if (const int exit = options.parse(args, &bus); exit >= 0)
+        return exit;
+    if (!options.positional().isEmpty())
+        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
     double seconds = -1;
-    QString out;
-    QString symPath;
-    QString filterText;
-    bool filterGiven = false;
-    bool exclude = false;
-    int maxEntries = TraceModel::DefaultMaxEntries;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        const bool hasValue = i + 1 < args.size();
-        if (arg == QLatin1String("--sim")) {
-            sim = true;
-        } else if (arg == QLatin1String("--exclude")) {
-            exclude = true;
-        } else if (arg == QLatin1String("--seconds") || arg == QLatin1String("--out") || arg == QLatin1String("--sym")
-                   || arg == QLatin1String("--filter") || arg == QLatin1String("--max-entries")) {
-            if (!hasValue)
-                return Cli::usageError("record", QStringLiteral("%1 braucht einen Wert.").arg(arg));
-            const QString value = args.at(++i);
-            bool ok = true;
-            if (arg == QLatin1String("--seconds")) {
-                if (!Cli::parseSeconds(value, &seconds))
-                    return Cli::usageError("record", QStringLiteral("Ungültige Dauer: %1").arg(value));
-            } else if (arg == QLatin1String("--out")) {
-                out = value;
-            } else if (arg == QLatin1String("--sym")) {
-                symPath = value;
-            } else if (arg == QLatin1String("--filter")) {
-                filterText = value;
-                filterGiven = true;
-            } else {
-                maxEntries = value.toInt(&ok);
-                if (!ok || maxEntries < 1)
-                    return Cli::usageError("record", QStringLiteral("Ungültige Anzahl: %1").arg(value));
-            }
-        } else {
-            return Cli::usageError("record", QStringLiteral("Unbekannte Option: %1").arg(arg));
-        }
-    }
-    if (!sim)
-        return Cli::usageError("record", QStringLiteral("Nur --sim wird unterstützt."));
-    if (seconds < 0)
-        return Cli::usageError("record", QStringLiteral("--seconds fehlt."));
+    if (!options.isSet(QStringLiteral("seconds")))
+        return options.fail(QStringLiteral("--seconds fehlt."));
+    if (!Cli::parseSeconds(options.value(QStringLiteral("seconds")), &seconds))
+        return options.fail(QStringLiteral("Ungültige Dauer: %1").arg(options.value(QStringLiteral("seconds"))));
+    const QString out = options.value(QStringLiteral("out"));
     if (out.isEmpty())
-        return Cli::usageError("record", QStringLiteral("--out fehlt."));
+        return options.fail(QStringLiteral("--out fehlt."));
+    const QString symPath = options.value(QStringLiteral("sym"));
+    const bool filterGiven = options.isSet(QStringLiteral("filter"));
+    const QString filterText = options.value(QStringLiteral("filter"));
+    const bool exclude = options.isSet(QStringLiteral("exclude"));
+    int maxEntries = TraceModel::DefaultMaxEntries;
+    if (options.isSet(QStringLiteral("max-entries"))) {
+        bool ok = false;
+        maxEntries = options.value(QStringLiteral("max-entries")).toInt(&ok);
+        if (!ok || maxEntries < 1)
+            return options.fail(QStringLiteral("Ungültige Anzahl: %1").arg(options.value(QStringLiteral("max-entries"))));
+    }
 
     TraceModel model;
     model.setMaxEntries(maxEntries);
@@ -135,7 +112,7 @@ int runRecord(const QStringList &args)
         CanIdFilter filter;
         QString error;
         if (!filter.parse(filterText, &error))
-            return Cli::usageError("record", error);
+            return options.fail(error);
         filter.mode = exclude ? CanIdFilter::Exclude : CanIdFilter::Include;
         filter.enabled = true;
         model.setFilter(filter);
@@ -147,10 +124,10 @@ int runRecord(const QStringList &args)
         model.setSymbols(db);
     }
 
-    SimulationBackend backend;
-    QObject::connect(&backend, &CanBackend::framesReceived, &model, &TraceModel::addFrames);
+    const std::unique_ptr<CanBackend> backend = CliBus::createBackend(bus);
+    QObject::connect(backend.get(), &CanBackend::framesReceived, &model, &TraceModel::addFrames);
     model.setRecording(true);
-    if (!Cli::runSimulation(backend, seconds))
+    if (!CliBus::run(*backend, bus, seconds))
         return Cli::Failed;
     model.setRecording(false);
 

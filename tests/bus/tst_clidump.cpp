@@ -119,7 +119,7 @@ void TestCliDump::badArgumentsExitWithTwo()
     QVERIFY(run(args, &out, &err, &exitCode));
     QCOMPARE(exitCode, 2);
     QVERIFY(out.isEmpty());
-    QVERIFY(err.contains("dump --sim --seconds S [--summary]"));
+    QVERIFY(err.contains("Aufruf: busvista-cli dump BUS --seconds S [--summary]"));
 }
 
 QTEST_GUILESS_MAIN(TestCliDump)

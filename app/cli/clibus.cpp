@@ -1,0 +1,169 @@
+#include "clibus.h"
+
+#include "cli.h"
+#include "simulationbackend.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cmath>
+
+namespace CliBus {
+namespace {
+
+struct OptionRow
+{
+    const char *name;
+    const char *valueName;   // null: the option takes no value
+    const char *help;
+    bool (*apply)(Choice *choice, const QString &value, QString *error);
+};
+
+bool selectKind(Choice *choice, Kind kind, int interface, QString *error)
+{
+    if (choice->kind != NoBus && choice->kind != kind) {
+        *error = QStringLiteral("Nur ein Bus kann gewählt werden.");
+        return false;
+    }
+    choice->kind = kind;
+    choice->params.interface = interface;
+    return true;
+}
+
+bool applySim(Choice *choice, const QString &, QString *error)
+{
+    return selectKind(choice, Simulation, 1, error);
+}
+
+bool applyDll(Choice *choice, const QString &value, QString *)
+{
+    choice->dllPath = value;
+    choice->dllGiven = true;
+    return true;
+}
+
+bool applyBtr(Choice *choice, const QString &value, QString *error)
+{
+    QString digits = value;
+    if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        digits = digits.mid(2);
+    bool ok = false;
+    const uint btr = digits.toUInt(&ok, 16);
+    if (!ok || digits.size() > 4 || btr < 1 || btr > 0xFFFF) {
+        *error = QStringLiteral("Ungültiger BTR0/BTR1-Wert: %1 (1 bis FFFF hexadezimal)").arg(value);
+        return false;
+    }
+    choice->params.btr = int(btr);
+    choice->btrGiven = true;
+    return true;
+}
+
+bool applyListenOnly(Choice *choice, const QString &, QString *)
+{
+    choice->params.listenOnly = true;
+    return true;
+}
+
+const OptionRow options[] = {
+    {"--sim", nullptr, "simulierter Bus", applySim},
+    {"--dll", "PFAD", "Treiber-DLL statt der Standardsuche", applyDll},
+    {"--btr", "HEX", "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
+    {"--listen-only", nullptr, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
+};
+
+// Whether the options given fit the chosen bus; fills the kind's fields.
+bool check(Choice *choice, QString *error)
+{
+    switch (choice->kind) {
+    case NoBus:
+        *error = QStringLiteral("Kein Bus gewählt.");
+        return false;
+    case Simulation:
+        if (choice->dllGiven || choice->btrGiven || choice->params.listenOnly) {
+            *error = QStringLiteral("--dll, --btr und --listen-only gelten nicht für --sim.");
+            return false;
+        }
+        return true;
+    }
+    return true;
+}
+
+} // namespace
+
+bool take(QStringList *args, Choice *choice, QString *error)
+{
+    QStringList rest;
+    for (int i = 0; i < args->size(); ++i) {
+        const QString &arg = args->at(i);
+        const OptionRow *row = nullptr;
+        for (const OptionRow &candidate : options) {
+            if (arg == QLatin1String(candidate.name))
+                row = &candidate;
+        }
+        if (!row) {
+            rest.append(arg);
+            continue;
+        }
+        QString value;
+        if (row->valueName) {
+            if (i + 1 >= args->size()) {
+                *error = QStringLiteral("%1 braucht einen Wert.").arg(arg);
+                return false;
+            }
+            value = args->at(++i);
+        }
+        if (!row->apply(choice, value, error))
+            return false;
+    }
+    if (!check(choice, error))
+        return false;
+    *args = rest;
+    return true;
+}
+
+QString usageLine()
+{
+    return QStringLiteral("BUS = --sim");
+}
+
+QString helpText()
+{
+    QString text = QStringLiteral("Bus (BUS):\n");
+    for (const OptionRow &row : options) {
+        QString names = QString::fromLatin1(row.name);
+        if (row.valueName)
+            names += QLatin1Char(' ') + QString::fromLatin1(row.valueName);
+        text += QStringLiteral("  %1  %2\n").arg(names, -22).arg(QString::fromUtf8(row.help));
+    }
+    return text;
+}
+
+std::unique_ptr<CanBackend> createBackend(const Choice &choice)
+{
+    switch (choice.kind) {
+    case Simulation:
+        return std::make_unique<SimulationBackend>();
+    case NoBus:
+        break;
+    }
+    return nullptr;
+}
+
+bool run(CanBackend &backend, const Choice &choice, double seconds, const std::function<void()> &started)
+{
+    QString error;
+    if (!backend.open(choice.params, &error)) {
+        Cli::err(error);
+        return false;
+    }
+    if (started)
+        started();
+    QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),
+                       &QCoreApplication::quit);
+    QCoreApplication::exec();
+    backend.close();
+    backend.flushQueue(); // what was received before the end still counts
+    return true;
+}
+
+} // namespace CliBus
