@@ -2,6 +2,7 @@
 
 #include "canframe.h"
 #include "canidfilter.h"
+#include "tracefile.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>
@@ -22,15 +23,11 @@ class TraceModel : public QAbstractTableModel
 public:
     enum Column { ColNumber, ColTime, ColDirection, ColId, ColSymbol, ColType, ColDlc, ColData, ColSignals, ColumnCount };
 
-    struct Entry
-    {
-        quint64 number = 0;
-        CanFrame frame;
-    };
+    using Entry = TraceEntry;
 
     // Progress of a file load: bytes read so far and the file size.
     // Returning false cancels the load, which then fails and leaves the trace as it was.
-    using Progress = std::function<bool(qint64 done, qint64 total)>;
+    using Progress = TraceFile::Progress;
 
     static constexpr int DefaultMaxEntries = 100000;
     static constexpr int MinMaxEntries = 100;
@@ -68,6 +65,10 @@ public:
     bool loadTrc(const QString &path, QString *error, int *count, const Progress &progress = Progress());
     bool saveCsv(const QString &path, QString *error) const;
     bool loadCsv(const QString &path, QString *error, int *count, const Progress &progress = Progress());
+    // Any trace format (tracefiles/); a failed load leaves the trace as it was.
+    bool save(const QString &path, TraceFile::Format format, QString *error) const;
+    bool load(const QString &path, TraceFile::Format format, QString *error, int *count,
+              const Progress &progress = Progress());
 
 public slots:
     void setMaxEntries(int n);
@@ -88,12 +89,6 @@ private:
     static Stored pack(quint64 number, const CanFrame &frame);
     static CanFrame unpack(const Stored &stored);
     void replaceStored(std::deque<Stored> &&entries, const QDateTime &startTime);
-    // The frame both writers and both readers share (tracefiles.cpp).
-    template <typename WriteLine>
-    bool saveFile(const QString &path, const QByteArray &header, QString *error, WriteLine &&writeLine) const;
-    template <typename ReadLine>
-    bool loadFile(const QString &path, const char *header, const QDateTime &startTime, QString *error, int *count,
-                  const Progress &progress, ReadLine &&readLine);
 
     std::shared_ptr<const SymbolDatabase> m_symbols;
     std::deque<Stored> m_entries;

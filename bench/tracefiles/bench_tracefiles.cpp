@@ -1,5 +1,5 @@
 // Lines per second of saveTrc, loadTrc, saveCsv and loadCsv at 1,000,000 entries.
-#include "benchutil.h"
+#include "../views/benchutil.h"
 #include "tracemodel.h"
 
 #include <QCoreApplication>

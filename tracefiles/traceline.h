@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tracemodel.h"
+#include "tracefile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,16 +17,16 @@ enum class TrcLayout { V10, V11 };
 
 enum class Result { Entry, Empty, Unrecognised };
 
-Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry *entry);
-Result readCsvReference(const QString &line, TraceModel::Entry *entry);
+Result readTrcReference(const QString &line, TrcLayout layout, TraceEntry *entry);
+Result readCsvReference(const QString &line, TraceEntry *entry);
 
 // True when the line was read; false means "not sure", never "bad".
-bool readTrcFast(const char *begin, const char *end, TrcLayout layout, TraceModel::Entry *entry);
-bool readCsvFast(const char *begin, const char *end, TraceModel::Entry *entry);
+bool readTrcFast(const char *begin, const char *end, TrcLayout layout, TraceEntry *entry);
+bool readCsvFast(const char *begin, const char *end, TraceEntry *entry);
 
 // A line without its line end.
-Result readTrc(const char *begin, const char *end, TrcLayout layout, TraceModel::Entry *entry);
-Result readCsv(const char *begin, const char *end, TraceModel::Entry *entry);
+Result readTrc(const char *begin, const char *end, TrcLayout layout, TraceEntry *entry);
+Result readCsv(const char *begin, const char *end, TraceEntry *entry);
 
 // Append one line including "\n". offsetUs is timestampUs - startUs.
 void appendTrc(QByteArray &out, quint64 number, const CanFrame &frame, qint64 offsetUs);
@@ -37,6 +37,6 @@ void appendCsv(QByteArray &out, quint64 number, const CanFrame &frame, qint64 of
 // exactly as QString::number(offsetUs / 1000.0, 'f', digits) gives them.
 void appendOffset(QByteArray &out, qint64 offsetUs, int digits);
 
-bool sameEntry(const TraceModel::Entry &a, const TraceModel::Entry &b);
+bool sameEntry(const TraceEntry &a, const TraceEntry &b);
 
 } // namespace TraceLine

@@ -1,7 +1,7 @@
 #include "traceline.h"
 #include "tracemodel.h"
 #include "symbolfile.h"
-#include "testframe.h"
+#include "../views/testframe.h"
 
 #include <QAbstractItemModelTester>
 #include <QTemporaryDir>

@@ -270,7 +270,7 @@ qint64 timestampFromMs(double ms)
 
 } // namespace
 
-Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry *entry)
+Result readTrcReference(const QString &line, TrcLayout layout, TraceEntry *entry)
 {
     if (line.trimmed().isEmpty())
         return Result::Empty;
@@ -317,7 +317,7 @@ Result readTrcReference(const QString &line, TrcLayout layout, TraceModel::Entry
     return Result::Entry;
 }
 
-Result readCsvReference(const QString &line, TraceModel::Entry *entry)
+Result readCsvReference(const QString &line, TraceEntry *entry)
 {
     if (line.trimmed().isEmpty())
         return Result::Empty;
@@ -362,7 +362,7 @@ Result readCsvReference(const QString &line, TraceModel::Entry *entry)
     return Result::Entry;
 }
 
-bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceModel::Entry *entry)
+bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceEntry *entry)
 {
     // Every byte is checked by the scanner of its column, so control
     // characters and UTF-8 anywhere make it unsure.
@@ -442,7 +442,7 @@ bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceModel::Ent
     return true;
 }
 
-bool readCsvFast(const char *b, const char *e, TraceModel::Entry *entry)
+bool readCsvFast(const char *b, const char *e, TraceEntry *entry)
 {
     const char *field[9];
     const char *fieldEnd[9];
@@ -502,14 +502,14 @@ bool readCsvFast(const char *b, const char *e, TraceModel::Entry *entry)
     return true;
 }
 
-Result readTrc(const char *begin, const char *end, TrcLayout layout, TraceModel::Entry *entry)
+Result readTrc(const char *begin, const char *end, TrcLayout layout, TraceEntry *entry)
 {
     if (readTrcFast(begin, end, layout, entry))
         return Result::Entry;
     return readTrcReference(QString::fromUtf8(begin, end - begin), layout, entry);
 }
 
-Result readCsv(const char *begin, const char *end, TraceModel::Entry *entry)
+Result readCsv(const char *begin, const char *end, TraceEntry *entry)
 {
     if (readCsvFast(begin, end, entry))
         return Result::Entry;
@@ -642,7 +642,7 @@ void appendCsv(QByteArray &out, quint64 number, const CanFrame &frame, qint64 of
     out.append("\"\n", 2);
 }
 
-bool sameEntry(const TraceModel::Entry &a, const TraceModel::Entry &b)
+bool sameEntry(const TraceEntry &a, const TraceEntry &b)
 {
     const CanFrame &x = a.frame;
     const CanFrame &y = b.frame;

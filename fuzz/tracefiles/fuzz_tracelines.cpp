@@ -15,9 +15,9 @@ void check(const char *b, const char *e)
     const QString line = QString::fromUtf8(b, e - b);
     using TraceLine::Result;
     for (auto layout : {TraceLine::TrcLayout::V10, TraceLine::TrcLayout::V11}) {
-        TraceModel::Entry reference;
-        TraceModel::Entry fast;
-        TraceModel::Entry combined;
+        TraceEntry reference;
+        TraceEntry fast;
+        TraceEntry combined;
         const Result want = TraceLine::readTrcReference(line, layout, &reference);
         if (TraceLine::readTrcFast(b, e, layout, &fast)
             && (want != Result::Entry || !TraceLine::sameEntry(fast, reference)))
@@ -26,9 +26,9 @@ void check(const char *b, const char *e)
         if (got != want || (want == Result::Entry && !TraceLine::sameEntry(combined, reference)))
             std::abort();
     }
-    TraceModel::Entry reference;
-    TraceModel::Entry fast;
-    TraceModel::Entry combined;
+    TraceEntry reference;
+    TraceEntry fast;
+    TraceEntry combined;
     const Result want = TraceLine::readCsvReference(line, &reference);
     if (TraceLine::readCsvFast(b, e, &fast) && (want != Result::Entry || !TraceLine::sameEntry(fast, reference)))
         std::abort();

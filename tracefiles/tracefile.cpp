@@ -1,0 +1,325 @@
+// The load and save frame every trace format shares, and the choice of the
+// format by ending or content.
+#include "traceformat.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace TraceFile {
+
+namespace {
+
+constexpr qint64 ReadChunk = 4 << 20;
+constexpr qsizetype WriteChunk = 1 << 20;
+
+// Calls line(begin, end) for each line of [start, end), without its line
+// end ("\n" or "\r\n"); line() returns false to stop. Only when atEnd may the
+// last line lack its line end; otherwise *rest is where the unfinished one begins.
+template <typename Line>
+bool forEachLineIn(const char *start, const char *end, bool atEnd, const char **rest, Line &line)
+{
+    while (const char *newline = static_cast<const char *>(std::memchr(start, '\n', size_t(end - start)))) {
+        const char *lineEnd = newline > start && newline[-1] == '\r' ? newline - 1 : newline;
+        if (!line(start, lineEnd))
+            return false;
+        start = newline + 1;
+    }
+    if (atEnd && start < end) {
+        const char *lineEnd = end[-1] == '\r' ? end - 1 : end;
+        if (!line(start, lineEnd))
+            return false;
+        start = end;
+    }
+    *rest = start;
+    return true;
+}
+
+bool cancelled(const Progress &progress, qint64 done, qint64 total, QString *error)
+{
+    if (!progress || progress(done, total))
+        return false;
+    if (error)
+        *error = tr("Laden abgebrochen.");
+    return true;
+}
+
+// A mapped file is read in place; progress is reported per chunk.
+template <typename Line>
+bool forEachMappedLine(const char *data, qint64 size, const Progress &progress, QString *error, Line &line)
+{
+    const char *start = data;
+    const char *end = data + size;
+    if (size >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0)
+        start += 3;
+    while (start < end) {
+        // Chunk boundary just behind a line end, so no line is split.
+        const char *limit = end - start > ReadChunk ? start + ReadChunk : end;
+        if (limit < end) {
+            const char *newline = static_cast<const char *>(std::memchr(limit, '\n', size_t(end - limit)));
+            limit = newline ? newline + 1 : end;
+        }
+        const char *rest = nullptr;
+        if (!forEachLineIn(start, limit, limit == end, &rest, line))
+            return false;
+        start = limit;
+        if (start < end && cancelled(progress, start - data, size, error))
+            return false;
+    }
+    return true;
+}
+
+// Each line of the file, without a leading UTF-8 byte-order mark; progress
+// is reported, and may cancel, once per chunk.
+template <typename Line>
+bool forEachLine(QFile &file, const Progress &progress, QString *error, Line &&line)
+{
+    const qint64 total = file.size();
+    if (total > 0) {
+        if (uchar *mapped = file.map(0, total)) {
+            const bool ok = forEachMappedLine(reinterpret_cast<const char *>(mapped), total, progress, error, line);
+            file.unmap(mapped);
+            return ok;
+        }
+    }
+    // Not mappable (a pipe, a special file): read it in chunks.
+    qint64 done = 0;
+    std::vector<char> buffer;
+    size_t held = 0;
+    bool first = true;
+    for (;;) {
+        if (buffer.size() < held + size_t(ReadChunk))
+            buffer.resize(std::max(buffer.size() * 2, held + size_t(ReadChunk)));
+        const qint64 got = file.read(buffer.data() + held, ReadChunk);
+        if (got < 0) {
+            if (error)
+                *error = file.errorString();
+            return false;
+        }
+        done += got;
+        held += size_t(got);
+        const char *start = buffer.data();
+        const char *end = start + held;
+        if (first && held >= 3 && std::memcmp(start, "\xEF\xBB\xBF", 3) == 0)
+            start += 3;
+        first = false;
+        if (!forEachLineIn(start, end, got == 0, &start, line))
+            return false;
+        if (got == 0)
+            return true;
+        held = size_t(end - start);
+        std::memmove(buffer.data(), start, held);
+        if (cancelled(progress, done, total, error))
+            return false;
+    }
+}
+
+// timestampUs - startUs, held at the ends of the range instead of wrapping.
+qint64 offsetUs(qint64 timestampUs, qint64 startUs)
+{
+    qint64 offset = 0;
+    if (__builtin_sub_overflow(timestampUs, startUs, &offset))
+        return timestampUs < startUs ? std::numeric_limits<qint64>::min() : std::numeric_limits<qint64>::max();
+    return offset;
+}
+
+bool flush(QIODevice &file, QByteArray &out)
+{
+    const bool ok = file.write(out) == out.size();
+    out.resize(0);  // keeps the capacity, unlike clear()
+    return ok;
+}
+
+class CountingSink : public Sink
+{
+public:
+    explicit CountingSink(Sink &sink) : m_sink(sink) {}
+    void add(const TraceEntry &entry) override
+    {
+        ++count;
+        m_sink.add(entry);
+    }
+    qint64 count = 0;
+
+private:
+    Sink &m_sink;
+};
+
+std::unique_ptr<Reader> makeReader(Format format)
+{
+    switch (format) {
+    case Format::Trc: return makeTrcReader();
+    case Format::Csv: return makeCsvReader();
+    }
+    return nullptr;
+}
+
+std::unique_ptr<Writer> makeWriter(Format format)
+{
+    switch (format) {
+    case Format::Trc: return makeTrcWriter();
+    case Format::Csv: return makeCsvWriter();
+    }
+    return nullptr;
+}
+
+struct Known
+{
+    Format format;
+    const char *ending;
+};
+constexpr Known known[] = {{Format::Trc, "trc"}, {Format::Csv, "csv"}};
+
+} // namespace
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("TraceFile", text);
+}
+
+bool startsWith(const char *b, const char *e, const char *literal)
+{
+    const size_t n = std::strlen(literal);
+    return size_t(e - b) >= n && std::memcmp(b, literal, n) == 0;
+}
+
+bool LineReader::read(QFile &file, Sink &sink, LoadResult *result, const Progress &progress, QString *error)
+{
+    return forEachLine(file, progress, error,
+                       [&](const char *b, const char *e) { return line(b, e, sink, result, error); })
+        && finish(result, error);
+}
+
+bool LineWriter::write(QIODevice &file, const Source &source)
+{
+    QByteArray out;
+    out.reserve(WriteChunk + 4096);
+    header(out, source);
+    bool ok = true;
+    source.forEach([&](const TraceEntry &e) {
+        if (!ok)
+            return;
+        entry(out, e, offsetUs(e.frame.timestampUs, source.startUs));
+        if (out.size() >= WriteChunk)
+            ok = flush(file, out);
+    });
+    return ok && flush(file, out);
+}
+
+bool load(const QString &path, Format format, Sink &sink, LoadResult *result, QString *error,
+          const Progress &progress)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    LoadResult local;
+    CountingSink counting(sink);
+    QString failure;
+    if (!makeReader(format)->read(file, counting, &local, progress, &failure)) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    local.count = counting.count;
+    if (local.count == 0) {
+        if (error)
+            *error = local.unrecognised > 0
+                ? tr("Die Datei enthält keine lesbaren Nachrichten (%1 Zeilen nicht erkannt).").arg(local.unrecognised)
+                : tr("Die Datei enthält keine Nachrichten.");
+        return false;
+    }
+    if (result)
+        *result = local;
+    return true;
+}
+
+bool save(const QString &path, Format format, const Source &source, QString *error)
+{
+    // QSaveFile: the file being replaced survives any failure.
+    const std::unique_ptr<Writer> writer = makeWriter(format);
+    QSaveFile file(path);
+    if (!file.open(writer->text() ? QIODevice::WriteOnly | QIODevice::Text : QIODevice::WriteOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    if (!writer->write(file, source) || !file.commit()) {
+        file.cancelWriting();
+        if (error)
+            *error = tr("Schreibfehler");
+        return false;
+    }
+    return true;
+}
+
+bool formatOfPath(const QString &path, Format *format)
+{
+    const QString suffix = QFileInfo(path).suffix();
+    for (const Known &k : known) {
+        if (suffix.compare(QLatin1String(k.ending), Qt::CaseInsensitive) == 0) {
+            *format = k.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool formatOfContent(const QByteArray &head, Format *format)
+{
+    QByteArrayView text(head);
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    if (text.startsWith("Nr;Zeit_ms;")) {
+        *format = Format::Csv;
+        return true;
+    }
+    // A PCAN trace opens with its comment header or, without one, with a
+    // numbered line "   1)  ...".
+    const qsizetype newline = text.indexOf('\n');
+    const QByteArrayView first = (newline < 0 ? text : text.first(newline)).trimmed();
+    qsizetype digits = 0;
+    while (digits < first.size() && first[digits] >= '0' && first[digits] <= '9')
+        ++digits;
+    if (first.startsWith(';') || (digits > 0 && digits < first.size() && first[digits] == ')')) {
+        *format = Format::Trc;
+        return true;
+    }
+    return false;
+}
+
+bool formatOfFile(const QString &path, Format *format, QString *error)
+{
+    if (formatOfPath(path, format))
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    if (formatOfContent(file.read(4096), format))
+        return true;
+    if (error)
+        *error = tr("Das Format der Datei ist nicht bekannt.");
+    return false;
+}
+
+QString ending(Format format)
+{
+    for (const Known &k : known) {
+        if (k.format == format)
+            return QLatin1String(k.ending);
+    }
+    return QString();
+}
+
+} // namespace TraceFile
