@@ -238,9 +238,8 @@ bool allHex(QStringView text)
 }
 
 // The data bytes of a line: blank-separated hexadecimal values, at most 8.
-bool parseBytes(const QString &text, CanFrame &frame)
+bool parseByteParts(const QList<QStringView> &parts, CanFrame &frame)
 {
-    const auto parts = QStringView(text).split(u' ', Qt::SkipEmptyParts);
     if (parts.size() > 8)
         return false;
     int count = 0;
@@ -254,6 +253,24 @@ bool parseBytes(const QString &text, CanFrame &frame)
     if (count < frame.dlc)
         return frame.rtr;
     return true;
+}
+
+bool parseBytes(const QString &text, CanFrame &frame)
+{
+    return parseByteParts(QStringView(text).split(u' ', Qt::SkipEmptyParts), frame);
+}
+
+// The data of a bus-state line as the vendor's viewer writes it: the bytes,
+// "--" for the bytes it does not show, then a state word ("BUSHEAVY"), which
+// the entry does not keep.
+bool parseStatusBytes(const QString &text, CanFrame &frame)
+{
+    auto parts = QStringView(text).split(u' ', Qt::SkipEmptyParts);
+    if (!parts.isEmpty() && parts.last().size() > 2 && parts.last() != u"--")
+        parts.removeLast();
+    while (!parts.isEmpty() && parts.last() == u"--")
+        parts.removeLast();
+    return parseByteParts(parts, frame);
 }
 
 // Time offset in milliseconds from a file to a time stamp in microseconds.
@@ -306,10 +323,16 @@ Result readTrcReference(const QString &line, TrcLayout layout, TraceEntry *entry
     }
 
     const QString data = match.captured(6 + shift);
-    if (data == QLatin1String("RTR"))
+    // Version 1.0 has no type; its bus-state lines carry the identifier
+    // FFFFFFFF, which no CAN frame can have.
+    const bool stateLine = frame.status || (layout == TrcLayout::V10 && idText.compare(u"FFFFFFFF", Qt::CaseInsensitive) == 0);
+    if (data == QLatin1String("RTR")) {
         frame.rtr = true;
-    else if (!parseBytes(data, frame))
-        return Result::Unrecognised;
+    } else if (!parseBytes(data, frame)) {
+        if (!stateLine || !parseStatusBytes(data, frame))
+            return Result::Unrecognised;
+        frame.status = true;
+    }
 
     const quint64 number = match.capturedView(1).toULongLong(&ok);
     entry->number = ok ? number : 0;

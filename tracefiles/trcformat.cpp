@@ -26,7 +26,14 @@ QDateTime startTimeFromOle(double days, bool *ok)
     if (!*ok)
         return QDateTime();
     const QDateTime wall = oleEpoch().addMSecs(qint64(ms));
-    return QDateTime(wall.date(), wall.time(), Qt::LocalTime);
+    const QDateTime local(wall.date(), wall.time(), Qt::LocalTime);
+    if (local.isValid())
+        return local;
+    // A wall time in a daylight-saving gap names no local instant; it keeps
+    // its date and time with the offset of the day before, so that saving
+    // writes the same value again.
+    const int offset = QDateTime(wall.date().addDays(-1), wall.time(), Qt::LocalTime).offsetFromUtc();
+    return QDateTime(wall.date(), wall.time(), Qt::OffsetFromUTC, offset);
 }
 
 double oleFromStartTime(const QDateTime &time)
@@ -41,7 +48,7 @@ protected:
     bool line(const char *b, const char *e, Sink &sink, LoadResult *result, QString *error) override
     {
         if (b == e || *b != ';') {
-            switch (TraceLine::readTrc(b, e, m_layout, &m_entry)) {
+            switch (readLine(b, e)) {
             case TraceLine::Result::Entry: sink.add(m_entry); break;
             case TraceLine::Result::Unrecognised: ++result->unrecognised; break;
             case TraceLine::Result::Empty: break;
@@ -57,7 +64,8 @@ protected:
             }
             const QString minor = version.section(QLatin1Char('.'), 1, 1);
             const bool zero = minor.isEmpty() || (minor.toInt(&ok) == 0 && ok);
-            m_layout = zero ? TraceLine::TrcLayout::V10 : TraceLine::TrcLayout::V11;
+            if (!m_decided)
+                m_layout = zero ? TraceLine::TrcLayout::V10 : TraceLine::TrcLayout::V11;
         } else if (startsWith(b, e, ";$STARTTIME=")) {
             bool ok = false;
             const double days = QString::fromUtf8(b + 12, e - b - 12).trimmed().toDouble(&ok);
@@ -71,8 +79,29 @@ protected:
     }
 
 private:
-    // A file without a version line is read as version 1.0.
+    // The layout follows the lines, not the version line: the first line
+    // that one layout reads decides for the whole file (no line reads in
+    // both, since no type word is made of hexadecimal digits). Until then
+    // the version line's layout is tried first.
+    TraceLine::Result readLine(const char *b, const char *e)
+    {
+        TraceLine::Result result = TraceLine::readTrc(b, e, m_layout, &m_entry);
+        if (m_decided || result != TraceLine::Result::Unrecognised) {
+            m_decided = m_decided || result == TraceLine::Result::Entry;
+            return result;
+        }
+        const TraceLine::TrcLayout other =
+            m_layout == TraceLine::TrcLayout::V10 ? TraceLine::TrcLayout::V11 : TraceLine::TrcLayout::V10;
+        if (TraceLine::readTrc(b, e, other, &m_entry) != TraceLine::Result::Entry)
+            return result;
+        m_layout = other;
+        m_decided = true;
+        return TraceLine::Result::Entry;
+    }
+
+    // A file without a version line is tried as version 1.0 first.
     TraceLine::TrcLayout m_layout = TraceLine::TrcLayout::V10;
+    bool m_decided = false;
     TraceEntry m_entry;
 };
 

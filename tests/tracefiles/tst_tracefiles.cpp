@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <ctime>
 #include <thread>
 #include <sys/stat.h>
 #include <sys/resource.h>
@@ -60,9 +61,10 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-void trcRow(const char *name, const QByteArray &content, const QString &error, qint64 timestampUs, int dlc)
+void trcRow(const char *name, const QByteArray &content, const QString &error, qint64 timestampUs, int dlc,
+            bool status = false)
 {
-    QTest::newRow(name) << content << error << timestampUs << dlc;
+    QTest::newRow(name) << content << error << timestampUs << dlc << status;
 }
 
 void csvRow(const char *name, const QByteArray &content, const QString &error)
@@ -175,6 +177,7 @@ private slots:
         QTest::addColumn<QString>("error");  // empty: load succeeds
         QTest::addColumn<qint64>("timestampUs");
         QTest::addColumn<int>("dlc");
+        QTest::addColumn<bool>("status");
         const QByteArray v11 = ";$FILEVERSION=1.1\n";
         trcRow("bytes missing", v11 + "     7)       100.5  Rx        0123  8  01 02\n", "Die Datei enthält keine lesbaren Nachrichten (1 Zeilen nicht erkannt).", 0, 0);
         trcRow("bytes complete", v11 + "     7)       100.5  Rx        0123  2  01 02\n", "", 100500, 2);
@@ -192,9 +195,16 @@ private slots:
         // Version 1.0: no type column, whole milliseconds.
         trcRow("1.0 line", ";$FILEVERSION=1.0\n     1)      1841  0001  8  00 11 22 33 44 55 66 77\n", "", 1841000, 8);
         trcRow("no version: 1.0 layout", "     1)      1841  0001  8  00 11 22 33 44 55 66 77\n", "", 1841000, 8);
-        // A 1.0 line in a 1.1 file must not be misread as type "1841".
-        trcRow("1.0 line in 1.1 file", v11 + "     1)      1841  0001  8  00 11 22 33 44 55 66 77\n", "Die Datei enthält keine lesbaren Nachrichten (1 Zeilen nicht erkannt).", 0, 0);
-        trcRow("1.1 line in 1.0 file", ";$FILEVERSION=1.0\n  1)  1.0  Rx  0123  0\n",
+        // The layout follows the lines, whatever the version line says; a
+        // 1.0 line is never misread as type "1841".
+        trcRow("1.0 line in 1.1 file", v11 + "     1)      1841  0001  8  00 11 22 33 44 55 66 77\n", "", 1841000, 8);
+        trcRow("1.1 line in 1.0 file", ";$FILEVERSION=1.0\n  1)  1.0  Rx  0123  0\n", "", 1000, 0);
+        trcRow("no version: 1.1 layout", "  1)  1.0  Rx  0123  2  01 02\n", "", 1000, 2);
+        trcRow("the first line decides the layout", "  1)  1.0  Rx  0123  0\n     2)      1841  0001  0\n", "", 1000, 0);
+        // Bus-state lines with a trailing state word, as the vendor's viewer writes them.
+        trcRow("1.1 state word", v11 + "     2)     17540.3  Warng  FFFFFFFF  4  00 00 00 08  BUSHEAVY \n", "", 17540300, 4, true);
+        trcRow("1.0 state word", "     2)     17540  FFFFFFFF  4  00 00 00 08 -- -- -- -- BUSHEAVY\n", "", 17540000, 4, true);
+        trcRow("state word on a frame", v11 + "  1)  1.0  Rx  0123  1  01 BUSHEAVY\n",
                "Die Datei enthält keine lesbaren Nachrichten (1 Zeilen nicht erkannt).", 0, 0);
     }
     void readsTrcLines()
@@ -203,6 +213,7 @@ private slots:
         QFETCH(QString, error);
         QFETCH(qint64, timestampUs);
         QFETCH(int, dlc);
+        QFETCH(bool, status);
         QVERIFY(writeFile(path("lines.trc"), content));
         TraceModel model;
         model.replaceEntries({{99, CanFrame()}}, QDateTime());
@@ -220,7 +231,33 @@ private slots:
         QCOMPARE(count, 1);
         QCOMPARE(model.entryAt(0).frame.timestampUs, timestampUs);
         QCOMPARE(int(model.entryAt(0).frame.dlc), dlc);
-        QVERIFY(!model.entryAt(0).frame.extended);
+        QCOMPARE(model.entryAt(0).frame.status, status);
+        QCOMPARE(model.entryAt(0).frame.extended, status);
+        if (status)
+            QCOMPARE(model.entryAt(0).frame.data[3], quint8(8));
+    }
+
+    void startTimeInADaylightSavingGapIsKept()
+    {
+        // 29 March 2026, 02:30 does not exist in Berlin: the clocks jump from 02:00 to 03:00.
+        const QByteArray savedTz = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        const QByteArray line = ";$STARTTIME=46110.1041666667";
+        QVERIFY(writeFile(path("gap.trc"), ";$FILEVERSION=1.1\n" + line + "\n  1)  1.0  Rx  0123  0\n"));
+        TraceModel model;
+        QString error;
+        const bool loaded = model.loadTrc(path("gap.trc"), &error, nullptr);
+        const bool saved = model.saveTrc(path("gap-again.trc"), &error);
+        const QString shown = model.startTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+        if (savedTz.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", savedTz);
+        tzset();
+        QVERIFY2(loaded && saved, qPrintable(error));
+        QCOMPARE(readAll(path("gap-again.trc")).split('\n').at(1), line);
+        QCOMPARE(shown, QStringLiteral("29.03.2026 02:30"));
     }
 
     void readsOtherToolsTraces_data()
@@ -249,8 +286,8 @@ private slots:
             return;
         }
         QVERIFY2(ok, qPrintable(message));
-        // The bus-status line (BUSHEAVY) is not a frame; the other eleven are.
-        QCOMPARE(count, 11);
+        // Eleven frames and a bus-state line (BUSHEAVY).
+        QCOMPARE(count, 12);
         const bool v11 = QTest::currentDataTag() == QByteArray("1.1");
         const Entry first = model.entryAt(0);
         QCOMPARE(first.number, 1u);
@@ -259,11 +296,17 @@ private slots:
         QCOMPARE(int(first.frame.dlc), 8);
         QCOMPARE(first.frame.tx, v11);
         QCOMPARE(first.frame.timestampUs, v11 ? 17535400ll : 17535000ll);
-        const Entry standard = model.entryAt(3);
+        const Entry state = model.entryAt(1);
+        QCOMPARE(state.number, 2u);
+        QVERIFY(state.frame.status);
+        QCOMPARE(int(state.frame.dlc), 4);
+        QCOMPARE(state.frame.data[3], quint8(8));
+        QCOMPARE(state.frame.timestampUs, v11 ? 17540300ll : 17540000ll);
+        const Entry standard = model.entryAt(4);
         QCOMPARE(standard.number, 5u);
         QCOMPARE(standard.frame.id, 0u);
         QVERIFY(!standard.frame.extended);
-        const Entry remote = model.entryAt(10);
+        const Entry remote = model.entryAt(11);
         QCOMPARE(remote.number, 12u);
         QCOMPARE(remote.frame.id, 0x704u);
         QVERIFY(remote.frame.rtr);
@@ -395,6 +438,52 @@ private slots:
         QCOMPARE(int(got), int(want));
         if (want == TraceLine::Result::Entry)
             QVERIFY(TraceLine::sameEntry(combined, reference));
+    }
+
+    void formatIsKnownByContent_data()
+    {
+        QTest::addColumn<QByteArray>("head");
+        QTest::addColumn<int>("format");  // -1: none
+        QTest::newRow("csv") << QByteArray("Nr;Zeit_ms;Richtung;ID\n1;") << int(TraceFile::Format::Csv);
+        QTest::newRow("csv with bom") << QByteArray("\xEF\xBB\xBFNr;Zeit_ms;") << int(TraceFile::Format::Csv);
+        QTest::newRow("trc header") << QByteArray(";$FILEVERSION=1.1\n") << int(TraceFile::Format::Trc);
+        QTest::newRow("trc lines only") << QByteArray("     1)      1841  0001  0\n") << int(TraceFile::Format::Trc);
+        QTest::newRow("other text") << QByteArray("Hallo\n") << -1;
+        QTest::newRow("empty") << QByteArray() << -1;
+    }
+    void formatIsKnownByContent()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(int, format);
+        TraceFile::Format found = TraceFile::Format::Trc;
+        const bool known = TraceFile::formatOfContent(head, &found);
+        QCOMPARE(known ? int(found) : -1, format);
+    }
+
+    void savingAddsTheEndingOfTheFilter_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("savedAs");
+        QTest::addColumn<int>("format");
+        const QString trc = TraceFile::filter(TraceFile::Format::Trc);
+        const QString csv = TraceFile::filter(TraceFile::Format::Csv);
+        QTest::newRow("ending under the default filter") << "A.CSV" << trc << "A.CSV" << int(TraceFile::Format::Csv);
+        QTest::newRow("filter over the ending") << "b.trc" << csv << "b.trc" << int(TraceFile::Format::Csv);
+        QTest::newRow("no ending, csv") << "ohne" << csv << "ohne.csv" << int(TraceFile::Format::Csv);
+        QTest::newRow("no ending, trc") << "ohne" << trc << "ohne.trc" << int(TraceFile::Format::Trc);
+        QTest::newRow("unknown ending kept") << "x.dat" << csv << "x.dat" << int(TraceFile::Format::Csv);
+        QTest::newRow("dot in the folder") << "ordner.v2/ohne" << csv << "ordner.v2/ohne.csv" << int(TraceFile::Format::Csv);
+    }
+    void savingAddsTheEndingOfTheFilter()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(QString, savedAs);
+        QFETCH(int, format);
+        QString path = name;
+        QCOMPARE(int(TraceFile::formatForSaving(&path, filter)), format);
+        QCOMPARE(path, savedAs);
     }
 
     void progressIsReportedAndCanCancel()
