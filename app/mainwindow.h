@@ -54,8 +54,10 @@ public:
     TraceModel *traceModel() const { return m_traceModel; }
     TransmitModel *transmitModel() const { return m_transmitModel; }
     bool loadTraceFile(const QString &path, QString *error);
-    // The writer follows the name's ending (".csv" in any case) or the chosen filter.
-    bool saveTraceFile(const QString &path, const QString &selectedFilter, QString *error);
+    // The writer follows the chosen filter, or the name's ending (any case)
+    // under the default filter; a name without ending gets the format's
+    // ending, and *savedAs is the name written.
+    bool saveTraceFile(const QString &path, const QString &selectedFilter, QString *error, QString *savedAs = nullptr);
     // The file work behind the transmit-list actions, without the file dialogs.
     bool loadTxListFile(const QString &path, QString *error);
     bool saveTxListFile(const QString &path, QString *error);

@@ -169,21 +169,24 @@ void MainWindow::saveTrace()
 {
     QString selectedFilter;
     const QString path = QFileDialog::getSaveFileName(this, tr("Trace speichern"), QString(),
-                                                      tr("PCAN-Trace (*.trc);;CSV (*.csv)"), &selectedFilter);
+                                                      TraceFile::saveFilters(), &selectedFilter);
     if (path.isEmpty())
         return;
     QString error;
-    if (saveTraceFile(path, selectedFilter, &error))
-        showStatus(tr("Trace gespeichert: %1").arg(path), 4000);
+    QString savedAs;
+    if (saveTraceFile(path, selectedFilter, &error, &savedAs))
+        showStatus(tr("Trace gespeichert: %1").arg(savedAs), 4000);
     else
         QMessageBox::warning(this, tr("Fehler"), tr("Trace konnte nicht gespeichert werden: %1").arg(error));
 }
 
-bool MainWindow::saveTraceFile(const QString &path, const QString &selectedFilter, QString *error)
+bool MainWindow::saveTraceFile(const QString &path, const QString &selectedFilter, QString *error, QString *savedAs)
 {
-    const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
-        || selectedFilter.startsWith(QLatin1String("CSV"));
-    return csv ? m_traceModel->saveCsv(path, error) : m_traceModel->saveTrc(path, error);
+    QString target = path;
+    const TraceFile::Format format = TraceFile::formatForSaving(&target, selectedFilter);
+    if (savedAs)
+        *savedAs = target;
+    return m_traceModel->save(target, format, error);
 }
 
 void MainWindow::loadTrace()
@@ -191,7 +194,7 @@ void MainWindow::loadTrace()
     const QString startDir = QSettings().value(QStringLiteral("trace/lastDir")).toString();
     const QString path = QFileDialog::getOpenFileName(
         this, tr("Trace laden"), startDir,
-        tr("Gespeicherte Traces (*.trc *.csv);;PCAN-Trace (*.trc);;CSV (*.csv)"));
+        TraceFile::loadFilters());
     if (path.isEmpty())
         return;
     const int rows = m_traceModel->rowCount();
@@ -235,9 +238,10 @@ bool MainWindow::loadTraceFile(const QString &path, QString *error)
     };
 
     int count = 0;
-    const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
-    const bool ok = csv ? m_traceModel->loadCsv(path, error, &count, progress)
-                        : m_traceModel->loadTrc(path, error, &count, progress);
+    // By the ending; a file without a known ending by its content.
+    TraceFile::Format format = TraceFile::Format::Trc;
+    const bool ok = TraceFile::formatOfFile(path, &format, error)
+        && m_traceModel->load(path, format, error, &count, progress);
     progressDialog.reset();
     if (ok) {
         showTab(ui->tabs->indexOf(ui->tabTrace));

@@ -173,8 +173,11 @@ struct Known
 {
     Format format;
     const char *ending;
+    const char *name;  // of the dialog filter
 };
-constexpr Known known[] = {{Format::Trc, "trc"}, {Format::Csv, "csv"}};
+// In the order of the dialogs' filters.
+constexpr Known known[] = {{Format::Trc, "trc", QT_TRANSLATE_NOOP("TraceFile", "PCAN-Trace")},
+                           {Format::Csv, "csv", QT_TRANSLATE_NOOP("TraceFile", "CSV")}};
 
 } // namespace
 
@@ -320,6 +323,54 @@ QString ending(Format format)
             return QLatin1String(k.ending);
     }
     return QString();
+}
+
+QString filter(Format format)
+{
+    for (const Known &k : known) {
+        if (k.format == format)
+            return QStringLiteral("%1 (*.%2)").arg(tr(k.name), QLatin1String(k.ending));
+    }
+    return QString();
+}
+
+QString saveFilters()
+{
+    QStringList filters;
+    for (const Known &k : known)
+        filters.append(filter(k.format));
+    return filters.join(QStringLiteral(";;"));
+}
+
+QString loadFilters()
+{
+    QStringList patterns;
+    for (const Known &k : known)
+        patterns.append(QStringLiteral("*.") + QLatin1String(k.ending));
+    return tr("Alle Trace-Dateien (%1)").arg(patterns.join(QLatin1Char(' '))) + QStringLiteral(";;") + saveFilters();
+}
+
+bool formatOfFilter(const QString &text, Format *format)
+{
+    for (const Known &k : known) {
+        if (text == filter(k.format)) {
+            *format = k.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+Format formatForSaving(QString *path, const QString &selectedFilter)
+{
+    Format format = known[0].format;
+    const bool byFilter = formatOfFilter(selectedFilter, &format) && format != known[0].format;
+    if (!byFilter)
+        formatOfPath(*path, &format);
+    // A name without ending would later be read by its content alone.
+    if (QFileInfo(*path).suffix().isEmpty())
+        *path += QLatin1Char('.') + ending(format);
+    return format;
 }
 
 } // namespace TraceFile

@@ -68,4 +68,16 @@ bool formatOfFile(const QString &path, Format *format, QString *error);
 
 QString ending(Format format);  // without the dot: "trc"
 
+// File dialog filters: one per format ("PCAN-Trace (*.trc)"); for loading
+// "Alle Trace-Dateien" in front.
+QString filter(Format format);
+QString saveFilters();
+QString loadFilters();
+// The format a dialog's filter names; false for "Alle Trace-Dateien".
+bool formatOfFilter(const QString &filter, Format *format);
+// The format to save *path in, chosen with the dialog's filter: the filter's
+// format, or the name's known ending while the first (default) filter is
+// selected. A name without ending gets the ending of that format.
+Format formatForSaving(QString *path, const QString &selectedFilter);
+
 } // namespace TraceFile

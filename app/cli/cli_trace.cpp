@@ -15,10 +15,6 @@ namespace {
 const char RecordUsage[] = "record BUS --seconds S --out DATEI [--sym DATEI] [--filter TEXT] [--exclude] [--max-entries N]";
 const char ConvertUsage[] = "convert EINGABE AUSGABE [--sym DATEI]";
 
-bool isCsv(const QString &path)
-{
-    return path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
-}
 
 bool loadSymbols(const QString &path, std::shared_ptr<const SymbolDatabase> *db)
 {
@@ -34,8 +30,11 @@ bool loadSymbols(const QString &path, std::shared_ptr<const SymbolDatabase> *db)
 
 bool save(const TraceModel &model, const QString &path)
 {
+    // By the ending (any case); another ending is written as PCAN trace.
+    TraceFile::Format format = TraceFile::Format::Trc;
+    TraceFile::formatOfPath(path, &format);
     QString error;
-    if (isCsv(path) ? model.saveCsv(path, &error) : model.saveTrc(path, &error))
+    if (model.save(path, format, &error))
         return true;
     Cli::err(error);
     return false;
@@ -62,7 +61,8 @@ int runConvert(const QStringList &args)
     QString error;
     int count = 0;
     const QString &in = files.at(0);
-    if (!(isCsv(in) ? model.loadCsv(in, &error, &count) : model.loadTrc(in, &error, &count))) {
+    TraceFile::Format format = TraceFile::Format::Trc;
+    if (!TraceFile::formatOfFile(in, &format, &error) || !model.load(in, format, &error, &count)) {
         Cli::err(error);
         return Cli::Failed;
     }

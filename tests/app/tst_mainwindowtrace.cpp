@@ -32,6 +32,7 @@ private slots:
     void savedTraceLoadsBackAndStopsRecording();
     void failedLoadReportsTheReader();
     void saveChoosesWriterByEndingOrFilter();
+    void nameWithoutEndingGetsTheFiltersAndLoadsByContent();
     void receiveListIsFedAndClearedByEsc();
 
 private:
@@ -205,6 +206,32 @@ void TestMainWindowTrace::saveChoosesWriterByEndingOrFilter()
     QVERIFY(firstLine(plain).startsWith(";$FILEVERSION"));
     QVERIFY(!firstLine(upper).startsWith(";"));
     QCOMPARE(firstLine(byFilter), firstLine(upper));
+}
+
+void TestMainWindowTrace::nameWithoutEndingGetsTheFiltersAndLoadsByContent()
+{
+    QTemporaryDir dir;
+    TestWindow w;
+    QVERIFY(w.openBackend(simulationParams()));
+    w.setTraceRunning(true);
+    w.onFramesReceived({frame(0x100, 1000), frame(0x200, 2000)});
+    QString error;
+    QString savedAs;
+    QVERIFY2(w.saveTraceFile(dir.filePath(QStringLiteral("ohne")), QStringLiteral("CSV (*.csv)"), &error, &savedAs),
+             qPrintable(error));
+    QCOMPARE(savedAs, dir.filePath(QStringLiteral("ohne.csv")));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("ohne"))));
+
+    // Files whose name says nothing are read by their content.
+    QVERIFY(QFile::copy(savedAs, dir.filePath(QStringLiteral("inhalt"))));
+    QVERIFY2(w.saveTraceFile(dir.filePath(QStringLiteral("pcan.dat")), QStringLiteral("PCAN-Trace (*.trc)"), &error),
+             qPrintable(error));
+    for (const char *name : {"inhalt", "pcan.dat"}) {
+        w.traceModel()->clear();
+        QVERIFY2(w.loadTraceFile(dir.filePath(QLatin1String(name)), &error), qPrintable(error));
+        QCOMPARE(w.traceModel()->rowCount(), 2);
+        QCOMPARE(w.traceModel()->frameAt(1)->id, 0x200u);
+    }
 }
 
 void TestMainWindowTrace::receiveListIsFedAndClearedByEsc()
