@@ -240,14 +240,17 @@ bool MainWindow::loadTraceFile(const QString &path, QString *error)
     int count = 0;
     // By the ending; a file without a known ending by its content.
     TraceFile::Format format = TraceFile::Format::Trc;
+    TraceFile::LoadResult result;
     const bool ok = TraceFile::formatOfFile(path, &format, error)
-        && m_traceModel->load(path, format, error, &count, progress);
+        && m_traceModel->load(path, format, error, &count, progress, &result);
     progressDialog.reset();
     if (ok) {
         showTab(ui->tabs->indexOf(ui->tabTrace));
         ui->traceView->scrollToTop();
-        showStatus(tr("Trace geladen: %1 Nachrichten aus %2").arg(count).arg(QDir::toNativeSeparators(path)),
-                   5000);
+        QString text = tr("Trace geladen: %1 Nachrichten aus %2").arg(count).arg(QDir::toNativeSeparators(path));
+        if (!result.notice().isEmpty())
+            text += QStringLiteral(" – ") + result.notice();
+        showStatus(text, 5000);
     }
     updateTraceInfo();
     return ok;

@@ -10,7 +10,8 @@ packages=(
     qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
     qml6-module-qtqml-workerscript qml6-module-qtcharts libqt6charts6-dev
     qt6-translations-l10n
-    libbenchmark-dev
+    libbenchmark-dev zlib1g-dev
+    python3-can
 )
 
 missing=()

@@ -156,6 +156,9 @@ std::unique_ptr<Reader> makeReader(Format format)
     switch (format) {
     case Format::Trc: return makeTrcReader();
     case Format::Csv: return makeCsvReader();
+    case Format::Asc: return makeAscReader();
+    case Format::Blf: return makeBlfReader();
+    case Format::Log: return makeLogReader();
     }
     return nullptr;
 }
@@ -165,6 +168,9 @@ std::unique_ptr<Writer> makeWriter(Format format)
     switch (format) {
     case Format::Trc: return makeTrcWriter();
     case Format::Csv: return makeCsvWriter();
+    case Format::Asc: return makeAscWriter();
+    case Format::Blf: return makeBlfWriter();
+    case Format::Log: return makeLogWriter();
     }
     return nullptr;
 }
@@ -177,7 +183,10 @@ struct Known
 };
 // In the order of the dialogs' filters.
 constexpr Known known[] = {{Format::Trc, "trc", QT_TRANSLATE_NOOP("TraceFile", "PCAN-Trace")},
-                           {Format::Csv, "csv", QT_TRANSLATE_NOOP("TraceFile", "CSV")}};
+                           {Format::Csv, "csv", QT_TRANSLATE_NOOP("TraceFile", "CSV")},
+                           {Format::Asc, "asc", QT_TRANSLATE_NOOP("TraceFile", "Vector ASC")},
+                           {Format::Blf, "blf", QT_TRANSLATE_NOOP("TraceFile", "Vector BLF")},
+                           {Format::Log, "log", QT_TRANSLATE_NOOP("TraceFile", "candump-Log")}};
 
 } // namespace
 
@@ -212,7 +221,56 @@ bool LineWriter::write(QIODevice &file, const Source &source)
         if (out.size() >= WriteChunk)
             ok = flush(file, out);
     });
+    footer(out);
     return ok && flush(file, out);
+}
+
+WholeFile::~WholeFile()
+{
+    if (m_mapped)
+        m_file->unmap(m_mapped);
+}
+
+bool WholeFile::open(QFile &file, QString *error)
+{
+    m_file = &file;
+    const qint64 total = file.size();
+    if (total > 0 && (m_mapped = file.map(0, total))) {
+        m_data = m_mapped;
+        m_size = total;
+        return true;
+    }
+    // Not mappable (a pipe, a special file): read it whole.
+    m_read = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    m_data = reinterpret_cast<const uchar *>(m_read.constData());
+    m_size = m_read.size();
+    return true;
+}
+
+QDateTime wallClockTime(const QDate &date, const QTime &time)
+{
+    const QDateTime local(date, time, Qt::LocalTime);
+    if (local.isValid())
+        return local;
+    const int offset = QDateTime(date.addDays(-1), time, Qt::LocalTime).offsetFromUtc();
+    return QDateTime(date, time, Qt::OffsetFromUTC, offset);
+}
+
+QString LoadResult::notice() const
+{
+    QStringList parts;
+    if (skippedFd > 0)
+        parts.append(tr("%1 CAN-FD-Nachrichten übersprungen").arg(skippedFd));
+    if (skippedOther > 0)
+        parts.append(tr("%1 andere Einträge übersprungen").arg(skippedOther));
+    if (damagedAt >= 0)
+        parts.append(tr("Datei ab Byte %1 beschädigt, der Rest wurde nicht gelesen").arg(damagedAt));
+    return parts.join(QStringLiteral(", "));
 }
 
 bool load(const QString &path, Format format, Sink &sink, LoadResult *result, QString *error,
@@ -234,10 +292,14 @@ bool load(const QString &path, Format format, Sink &sink, LoadResult *result, QS
     }
     local.count = counting.count;
     if (local.count == 0) {
-        if (error)
+        if (error) {
             *error = local.unrecognised > 0
                 ? tr("Die Datei enthält keine lesbaren Nachrichten (%1 Zeilen nicht erkannt).").arg(local.unrecognised)
                 : tr("Die Datei enthält keine Nachrichten.");
+            const QString notice = local.notice();
+            if (!notice.isEmpty())
+                *error += QLatin1Char(' ') + notice + QLatin1Char('.');
+        }
         return false;
     }
     if (result)
@@ -285,6 +347,10 @@ bool formatOfContent(const QByteArray &head, Format *format)
         *format = Format::Csv;
         return true;
     }
+    if (text.startsWith("LOGG")) {
+        *format = Format::Blf;
+        return true;
+    }
     // A PCAN trace opens with its comment header or, without one, with a
     // numbered line "   1)  ...".
     const qsizetype newline = text.indexOf('\n');
@@ -294,6 +360,15 @@ bool formatOfContent(const QByteArray &head, Format *format)
         ++digits;
     if (first.startsWith(';') || (digits > 0 && digits < first.size() && first[digits] == ')')) {
         *format = Format::Trc;
+        return true;
+    }
+    const auto lower = QByteArray(first.data(), first.size()).toLower();
+    if (lower.startsWith("date ") || lower.startsWith("base ") || lower.startsWith("begin triggerblock")) {
+        *format = Format::Asc;
+        return true;
+    }
+    if (first.startsWith('(') && first.indexOf(')') > 1 && first.indexOf('#') > 0) {
+        *format = Format::Log;
         return true;
     }
     return false;

@@ -24,7 +24,7 @@ struct TraceEntry
 // (any case) and, for a file without a known ending, by its content.
 namespace TraceFile {
 
-enum class Format { Trc, Csv };
+enum class Format { Trc, Csv, Asc, Blf, Log };
 
 // Bytes read so far and the file size; returning false cancels the load.
 using Progress = std::function<bool(qint64 done, qint64 total)>;
@@ -52,7 +52,13 @@ struct LoadResult
 {
     qint64 count = 0;
     qint64 unrecognised = 0;
-    QDateTime startTime;  // invalid when the file names none
+    qint64 skippedFd = 0;     // CAN FD frames with more than 8 bytes
+    qint64 skippedOther = 0;  // objects and events that are no CAN frame
+    qint64 damagedAt = -1;    // byte offset where a binary file stopped being readable
+    QDateTime startTime;      // invalid when the file names none
+
+    // What the load message adds: "3 CAN-FD-Nachrichten übersprungen"; empty when nothing was left out.
+    QString notice() const;
 };
 
 bool load(const QString &path, Format format, Sink &sink, LoadResult *result, QString *error,

@@ -3,10 +3,10 @@
 #include "tracefile.h"
 
 #include <QByteArray>
+#include <QFile>
 
 #include <memory>
 
-class QFile;
 class QIODevice;
 
 // The one small interface behind TraceFile::load and save: each format is a
@@ -56,7 +56,33 @@ protected:
     virtual void header(QByteArray &, const Source &) {}
     // offsetUs is timestampUs - startUs, held at the ends of the range.
     virtual void entry(QByteArray &out, const TraceEntry &entry, qint64 offsetUs) = 0;
+    virtual void footer(QByteArray &) {}
 };
+
+// The whole file in memory: mapped where the file allows it, else read.
+class WholeFile
+{
+public:
+    WholeFile() = default;
+    WholeFile(const WholeFile &) = delete;
+    WholeFile &operator=(const WholeFile &) = delete;
+    ~WholeFile();
+    bool open(QFile &file, QString *error);
+    const uchar *data() const { return m_data; }
+    qint64 size() const { return m_size; }
+
+private:
+    QFile *m_file = nullptr;
+    uchar *m_mapped = nullptr;
+    QByteArray m_read;
+    const uchar *m_data = nullptr;
+    qint64 m_size = 0;
+};
+
+// A wall-clock time of the local zone. One inside a daylight-saving gap
+// names no instant; it keeps its date and time with the offset in force the
+// day before, so that it is written back as it was read.
+QDateTime wallClockTime(const QDate &date, const QTime &time);
 
 // The message of a reader, in the context of the trace files.
 QString tr(const char *text);
@@ -65,6 +91,12 @@ std::unique_ptr<Reader> makeTrcReader();
 std::unique_ptr<Writer> makeTrcWriter();
 std::unique_ptr<Reader> makeCsvReader();
 std::unique_ptr<Writer> makeCsvWriter();
+std::unique_ptr<Reader> makeAscReader();
+std::unique_ptr<Writer> makeAscWriter();
+std::unique_ptr<Reader> makeBlfReader();
+std::unique_ptr<Writer> makeBlfWriter();
+std::unique_ptr<Reader> makeLogReader();
+std::unique_ptr<Writer> makeLogWriter();
 
 bool startsWith(const char *begin, const char *end, const char *literal);
 

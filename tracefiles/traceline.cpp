@@ -1,4 +1,5 @@
 #include "traceline.h"
+#include "tracescan.h"
 
 #include <QRegularExpression>
 
@@ -22,37 +23,11 @@ const QRegularExpression &trcPattern(TrcLayout layout)
     return layout == TrcLayout::V10 ? v10 : v11;
 }
 
-inline bool isBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-inline bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-struct HexTable
-{
-    signed char value[256];
-    constexpr HexTable() : value()
-    {
-        for (int i = 0; i < 256; ++i)
-            value[i] = -1;
-        for (int i = 0; i < 10; ++i)
-            value['0' + i] = char(i);
-        for (int i = 0; i < 6; ++i) {
-            value['A' + i] = char(10 + i);
-            value['a' + i] = char(10 + i);
-        }
-    }
-};
-constexpr HexTable hexTable;
-
-inline int hexValue(char c)
-{
-    return hexTable.value[static_cast<unsigned char>(c)];
-}
+using TraceScan::hexValue;
+using TraceScan::isBlank;
+using TraceScan::isDigit;
+using TraceScan::writeDecimal;
+using TraceScan::writeHex;
 
 // 1..maxDigits decimal digits; stops at the first non-digit.
 bool scanDecimal(const char *&p, const char *e, int maxDigits, quint64 *value)
@@ -168,52 +143,11 @@ bool scanBytes(const char *p, const char *e, CanFrame &frame)
     return count >= frame.dlc || frame.rtr;
 }
 
-inline bool equals(const char *b, const char *e, const char *literal)
-{
-    const size_t n = std::strlen(literal);
-    return size_t(e - b) == n && std::memcmp(b, literal, n) == 0;
-}
-
-char *writeDecimal(char *p, quint64 value)
-{
-    char tmp[24];
-    int n = 0;
-    do {
-        tmp[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    while (n)
-        *p++ = tmp[--n];
-    return p;
-}
-
-char *writeHex(char *p, quint32 value, int width)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    char tmp[8];
-    int n = 0;
-    do {
-        tmp[n++] = digits[value & 0xF];
-        value >>= 4;
-    } while (value);
-    for (int i = n; i < width; ++i)
-        *p++ = '0';
-    while (n)
-        *p++ = tmp[--n];
-    return p;
-}
+using TraceScan::equals;
 
 char *writeBytes(char *p, const CanFrame &frame)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    const int n = frame.dlc > 8 ? 8 : frame.dlc;
-    for (int i = 0; i < n; ++i) {
-        if (i)
-            *p++ = ' ';
-        *p++ = digits[frame.data[i] >> 4];
-        *p++ = digits[frame.data[i] & 0xF];
-    }
-    return p;
+    return TraceScan::writeHexBytes(p, frame.data, frame.dlc > 8 ? 8 : frame.dlc, ' ');
 }
 
 // Right-aligns [text, end) in a field of `width` blanks at p.

@@ -2,6 +2,7 @@
 // versions 1.0 and 1.1.
 #include "traceformat.h"
 #include "traceline.h"
+#include "trccolumns.h"
 
 #include <QDateTime>
 
@@ -26,14 +27,7 @@ QDateTime startTimeFromOle(double days, bool *ok)
     if (!*ok)
         return QDateTime();
     const QDateTime wall = oleEpoch().addMSecs(qint64(ms));
-    const QDateTime local(wall.date(), wall.time(), Qt::LocalTime);
-    if (local.isValid())
-        return local;
-    // A wall time in a daylight-saving gap names no local instant; it keeps
-    // its date and time with the offset of the day before, so that saving
-    // writes the same value again.
-    const int offset = QDateTime(wall.date().addDays(-1), wall.time(), Qt::LocalTime).offsetFromUtc();
-    return QDateTime(wall.date(), wall.time(), Qt::OffsetFromUTC, offset);
+    return wallClockTime(wall.date(), wall.time());
 }
 
 double oleFromStartTime(const QDateTime &time)
@@ -47,6 +41,24 @@ class TrcReader : public LineReader
 protected:
     bool line(const char *b, const char *e, Sink &sink, LoadResult *result, QString *error) override
     {
+        if ((b == e || *b != ';') && !m_columns.isEmpty()) {
+            const TrcColumns::Kind kind = TrcColumns::readLine(b, e, m_columns, &m_entry);
+            // A line of the 1.0 or 1.1 layout under a later version line:
+            // the layout follows the lines here too (no line reads in both).
+            if ((kind == TrcColumns::Kind::Bad || kind == TrcColumns::Kind::Other)
+                && readLine(b, e) == TraceLine::Result::Entry) {
+                sink.add(m_entry);
+                return true;
+            }
+            switch (kind) {
+            case TrcColumns::Kind::Entry: sink.add(m_entry); break;
+            case TrcColumns::Kind::Fd: ++result->skippedFd; break;
+            case TrcColumns::Kind::Other: ++result->skippedOther; break;
+            case TrcColumns::Kind::Bad: ++result->unrecognised; break;
+            case TrcColumns::Kind::Empty: break;
+            }
+            return true;
+        }
         if (b == e || *b != ';') {
             switch (readLine(b, e)) {
             case TraceLine::Result::Entry: sink.add(m_entry); break;
@@ -58,14 +70,26 @@ protected:
         if (startsWith(b, e, ";$FILEVERSION=")) {
             const QString version = QString::fromUtf8(b + 14, e - b - 14).trimmed();
             bool ok = false;
-            if (version.section(QLatin1Char('.'), 0, 0).toInt(&ok) != 1 || !ok) {
+            const int major = version.section(QLatin1Char('.'), 0, 0).toInt(&ok);
+            const QString minorText = version.section(QLatin1Char('.'), 1, 1);
+            bool minorOk = false;
+            const int minor = minorText.isEmpty() ? 0 : minorText.toInt(&minorOk);
+            if (!ok || (major != 1 && major != 2) || (!minorText.isEmpty() && !minorOk) || (major == 2 && minor > 1)) {
                 *error = tr("Dieses PCAN-Trace-Format (Version %1) wird nicht unterstützt.").arg(version);
                 return false;
             }
-            const QString minor = version.section(QLatin1Char('.'), 1, 1);
-            const bool zero = minor.isEmpty() || (minor.toInt(&ok) == 0 && ok);
-            if (!m_decided)
-                m_layout = zero ? TraceLine::TrcLayout::V10 : TraceLine::TrcLayout::V11;
+            // From 1.2 on the columns are named; 1.0 and 1.1 keep the line layouts.
+            if (major == 2 || minor >= 2)
+                m_columns = TrcColumns::columnsOf(major, minor);
+            else if (!m_decided)
+                m_layout = minor == 0 ? TraceLine::TrcLayout::V10 : TraceLine::TrcLayout::V11;
+        } else if (startsWith(b, e, ";$COLUMNS=") && !m_columns.isEmpty()) {
+            const QByteArray columns = TrcColumns::parseColumns(b + 10, e);
+            if (columns.isEmpty()) {
+                *error = tr("Die Spaltenangabe der PCAN-Trace-Datei ist nicht lesbar: %1").arg(QString::fromUtf8(b, e - b));
+                return false;
+            }
+            m_columns = columns;
         } else if (startsWith(b, e, ";$STARTTIME=")) {
             bool ok = false;
             const double days = QString::fromUtf8(b + 12, e - b - 12).trimmed().toDouble(&ok);
@@ -99,6 +123,7 @@ private:
         return TraceLine::Result::Entry;
     }
 
+    QByteArray m_columns;  // versions from 1.2 on
     // A file without a version line is tried as version 1.0 first.
     TraceLine::TrcLayout m_layout = TraceLine::TrcLayout::V10;
     bool m_decided = false;

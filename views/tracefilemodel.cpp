@@ -24,7 +24,7 @@ bool TraceModel::save(const QString &path, TraceFile::Format format, QString *er
 }
 
 bool TraceModel::load(const QString &path, TraceFile::Format format, QString *error, int *count,
-                      const Progress &progress)
+                      const Progress &progress, TraceFile::LoadResult *loaded)
 {
     class Collect : public TraceFile::Sink
     {
@@ -38,6 +38,8 @@ bool TraceModel::load(const QString &path, TraceFile::Format format, QString *er
         return false;
     if (count)
         *count = int(result.count);
+    if (loaded)
+        *loaded = result;
     replaceStored(std::move(collect.entries), result.startTime);
     return true;
 }

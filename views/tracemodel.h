@@ -67,8 +67,9 @@ public:
     bool loadCsv(const QString &path, QString *error, int *count, const Progress &progress = Progress());
     // Any trace format (tracefiles/); a failed load leaves the trace as it was.
     bool save(const QString &path, TraceFile::Format format, QString *error) const;
+    // *result (may be null) says what the file held besides the entries.
     bool load(const QString &path, TraceFile::Format format, QString *error, int *count,
-              const Progress &progress = Progress());
+              const Progress &progress = Progress(), TraceFile::LoadResult *result = nullptr);
 
 public slots:
     void setMaxEntries(int n);

@@ -62,13 +62,16 @@ int runConvert(const QStringList &args)
     int count = 0;
     const QString &in = files.at(0);
     TraceFile::Format format = TraceFile::Format::Trc;
-    if (!TraceFile::formatOfFile(in, &format, &error) || !model.load(in, format, &error, &count)) {
+    TraceFile::LoadResult result;
+    if (!TraceFile::formatOfFile(in, &format, &error) || !model.load(in, format, &error, &count, {}, &result)) {
         Cli::err(error);
         return Cli::Failed;
     }
     if (!save(model, files.at(1)))
         return Cli::Failed;
     Cli::out(QStringLiteral("%1 Nachrichten").arg(count));
+    if (!result.notice().isEmpty())
+        Cli::out(result.notice());
     return Cli::Ok;
 }
 

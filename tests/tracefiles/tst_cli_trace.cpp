@@ -90,6 +90,47 @@ private slots:
             QVERIFY(TraceLine::sameEntry(source.entryAt(i), converted.entryAt(i)));
     }
 
+    void convertChoosesByEndingOrContent_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("format");  // of the output, by its content
+        QTest::newRow("asc in capitals to blf") << "log.ASC" << "log.Blf" << "blf";
+        QTest::newRow("blf to candump log") << "log.Blf" << "log.log" << "log";
+        QTest::newRow("log without ending to asc") << "candump" << "back.asc" << "asc";
+        QTest::newRow("output without ending is trc") << "back.asc" << "plain" << "trc";
+    }
+    void convertChoosesByEndingOrContent()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QFETCH(QString, format);
+        if (QTest::currentDataTag() == QByteArray("asc in capitals to blf")) {
+            QFile asc(m_dir.filePath(in));
+            QVERIFY(asc.open(QIODevice::WriteOnly));
+            asc.write("date Sam Sep 30 15:06:13.191 2017\nbase hex  timestamps absolute\n"
+                      "  1.000000 1  123x Rx d 2 01 02\n  1.500000 CANFD 1 Rx 124 1 0 f 64 " + QByteArray("00 ").repeated(64) + "\n"
+                      "  2.000000 1  7FF Tx d 0\n");
+        }
+        if (QTest::currentDataTag() == QByteArray("log without ending to asc"))
+            QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("log.log")), m_dir.filePath(in)));
+        const CliRun run = runCli({"convert", m_dir.filePath(in), m_dir.filePath(out)});
+        QCOMPARE(run.exitCode, 0);
+        QStringList expected{QStringLiteral("2 Nachrichten")};
+        if (in.endsWith(QLatin1String(".ASC")))
+            expected.append(QStringLiteral("1 CAN-FD-Nachrichten übersprungen"));
+        QCOMPARE(run.out.trimmed().split(QLatin1Char('\n')), expected);
+        TraceFile::Format written = TraceFile::Format::Csv;
+        QFile file(m_dir.filePath(out));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(TraceFile::formatOfContent(file.read(4096), &written));
+        QCOMPARE(TraceFile::ending(written), format);
+        TraceModel model;
+        QVERIFY(model.load(m_dir.filePath(out), written, nullptr, nullptr));
+        QCOMPARE(model.entryAt(1).frame.id, 0x7FFu);
+        QVERIFY(model.entryAt(1).frame.tx);
+    }
+
     void reportsFailures()
     {
         const CliRun missing = runCli({"convert", path("nothing.trc"), path("out.csv")});
@@ -99,11 +140,11 @@ private slots:
 
         QFile newer(path("newer.trc"));
         QVERIFY(newer.open(QIODevice::WriteOnly));
-        newer.write(";$FILEVERSION=2.1\n");
+        newer.write(";$FILEVERSION=3.0\n");
         newer.close();
         const CliRun version = runCli({"convert", path("newer.trc"), path("out.csv")});
         QCOMPARE(version.exitCode, 1);
-        QCOMPARE(version.err.trimmed(), QStringLiteral("Dieses PCAN-Trace-Format (Version 2.1) wird nicht unterstützt."));
+        QCOMPARE(version.err.trimmed(), QStringLiteral("Dieses PCAN-Trace-Format (Version 3.0) wird nicht unterstützt."));
 
         const CliRun unwritable = runCli({"convert", QStringLiteral(BUSVISTA_TEST_DATA "/views/golden.trc"),
                                     path("no/such/dir/out.trc")});

@@ -1,0 +1,53 @@
+// Entries per second of saving and loading 1,000,000 entries as Vector ASC,
+// Vector BLF and candump log.
+#include "../views/benchutil.h"
+#include "tracemodel.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    constexpr int Entries = 1000000;
+    QTemporaryDir dir;
+    TraceModel model;
+    model.setMaxEntries(Entries);
+    model.setRecording(true);
+    QList<CanFrame> batch = BenchUtil::traffic(1000, 200);
+    for (int i = 0; i < Entries / 1000; ++i) {
+        for (CanFrame &frame : batch) {
+            frame.timestampUs += 10317;
+            frame.extended = frame.id % 7 == 0;
+            frame.dlc = quint8(frame.id % 9);
+        }
+        model.addFrames(batch);
+    }
+
+    for (TraceFile::Format format : {TraceFile::Format::Asc, TraceFile::Format::Blf, TraceFile::Format::Log}) {
+        const QString path = dir.filePath(QStringLiteral("bench.") + TraceFile::ending(format));
+        const QByteArray name = TraceFile::ending(format).toLatin1();
+        QString error;
+        int count = 0;
+        auto report = [&](const char *what, std::chrono::steady_clock::time_point start, double cpuStart, bool ok) {
+            const double s = BenchUtil::seconds(start);
+            const double cpu = BenchUtil::cpuSeconds() - cpuStart;
+            std::printf("%s %s: %.2f million entries/s wall (%.0f ms), %.2f million entries/s CPU (%.0f ms)%s\n", what,
+                        name.constData(), Entries / s / 1e6, s * 1000, Entries / cpu / 1e6, cpu * 1000,
+                        ok ? "" : qPrintable(QStringLiteral(" FAILED: ") + error));
+        };
+        double cpuStart = BenchUtil::cpuSeconds();
+        auto start = std::chrono::steady_clock::now();
+        report("save", start, cpuStart, model.save(path, format, &error));
+        std::printf("  file size %.1f MB\n", QFileInfo(path).size() / 1e6);
+        TraceModel loaded;
+        loaded.setMaxEntries(Entries);
+        cpuStart = BenchUtil::cpuSeconds();
+        start = std::chrono::steady_clock::now();
+        report("load", start, cpuStart, loaded.load(path, format, &error, &count) && count == Entries);
+    }
+    return 0;
+}
