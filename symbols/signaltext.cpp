@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QtAlgorithms>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -58,6 +59,15 @@ QByteArray variableBytes(const SymVariable &variable, const CanFrame &frame)
     for (int i = 0; i < count && first + i < 8; ++i)
         bytes.append(char(frame.data[first + i]));
     return bytes;
+}
+
+// Digits with an optional sign: a whole number typed in decimal.
+bool isDecimalInteger(QStringView text)
+{
+    if (!text.isEmpty() && (text.front() == QLatin1Char('-') || text.front() == QLatin1Char('+')))
+        text = text.mid(1);
+    return !text.isEmpty()
+        && std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
 // Reads a C-locale number after replacing every ',' by '.'.
@@ -222,6 +232,13 @@ void appendInteger(TextWriter &out, qint64 value)
     out.append(QLatin1String(buffer, int(r.ptr - buffer)));
 }
 
+void appendUnsigned(TextWriter &out, quint64 value)
+{
+    char buffer[24];
+    const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
+    out.append(QLatin1String(buffer, int(r.ptr - buffer)));
+}
+
 // Unsigned digits in base 16 (upper case) or 2, left-padded with '0' to `width`, plus a suffix.
 void appendDigits(TextWriter &out, quint64 value, int base, int width, char suffix)
 {
@@ -305,10 +322,41 @@ void appendFormattedValue(TextWriter &out, const SymbolDatabase &db, const SymVa
         appendDigits(out, u, 16, (w + 3) / 4, 'h');
     else if (variable.displayFormat == 2)
         appendDigits(out, u, 2, w, 'b');
+    else if (variable.factor == 1.0 && variable.offset == 0.0 && !variable.isSigned)
+        appendUnsigned(out, quint64(raw));   // 64-bit patterns at 2^63 and above stay positive
     else if (variable.factor == 1.0 && variable.offset == 0.0)
         appendInteger(out, raw);
     else
         appendNumber(out, db, variable, SymbolDatabase::physicalFromRaw(variable, raw));
+}
+
+// Control characters of a string value as escapes ("\n", "\x07"): the value
+// lands in one-line texts (table cells, CSV cells, the CLI's line per frame)
+// that a raw line break or bell would break.
+QString visibleControls(const QString &text)
+{
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F); };
+    if (std::none_of(text.cbegin(), text.cend(), isControl))
+        return text;
+    QString result;
+    result.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (!isControl(c)) {
+            result.append(c);
+            continue;
+        }
+        switch (c.unicode()) {
+        case '\n': result.append(QLatin1String("\\n")); break;
+        case '\r': result.append(QLatin1String("\\r")); break;
+        case '\t': result.append(QLatin1String("\\t")); break;
+        default:
+            result.append(QLatin1String("\\x"));
+            result.append(QLatin1Char("0123456789ABCDEF"[c.unicode() >> 4]));
+            result.append(QLatin1Char("0123456789ABCDEF"[c.unicode() & 15]));
+            break;
+        }
+    }
+    return result;
 }
 
 } // namespace
@@ -337,7 +385,7 @@ QString SymbolDatabase::rawText(const SymVariable &variable, const CanFrame &fra
         if (variable.type == SymType::Double)
             return QString::number(quint64(r), 16).toUpper().rightJustified(16, QLatin1Char('0'))
                 + QLatin1Char('h');
-        return QString::number(r);
+        return variable.isSigned ? QString::number(r) : QString::number(quint64(r));
     }
     const QByteArray bytes = variableBytes(variable, frame);
     QString text;
@@ -359,7 +407,7 @@ QString SymbolDatabase::valueText(const SymVariable &variable, const CanFrame &f
         const int zero = int(bytes.indexOf('\0'));
         if (zero >= 0)
             bytes.truncate(zero);
-        return QString::fromLatin1(bytes);
+        return visibleControls(QString::fromLatin1(bytes));
     }
     if (variable.type == SymType::Raw)
         return rawText(variable, frame);
@@ -456,6 +504,12 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
     if (!matched && (isFloat || isDouble)) {
         double number = 0.0;
         if (readNumber(entry, &number)) {
+            // "nan" and "inf" would slip past every limit check.
+            if (!std::isfinite(number)) {
+                if (error)
+                    *error = tr("Ungültiger Wert für %1: \"%2\"").arg(variable.name, s);
+                return false;
+            }
             physical = number;
             const double scaled = (number - variable.offset) / variable.factor;
             value = isFloat ? SymSyntax::floatPattern(scaled) : SymSyntax::doublePattern(scaled);
@@ -464,10 +518,25 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
         }
     }
 
+    const int w = valueWidth(variable);
+    // An unsigned 64-bit variable takes raw values up to 2^64 - 1, kept as the bit pattern.
+    const bool unsigned64 = !isFloat && !isDouble && !variable.isSigned && w >= 64;
+    const auto outOfRange = [&](const QString &rawText) {
+        if (error) {
+            *error = tr("%1: Rohwert %2 außerhalb des Bereichs %3…%4")
+                         .arg(variable.name, rawText,
+                              unsigned64 ? QStringLiteral("0") : QString::number(std::numeric_limits<qint64>::min()),
+                              unsigned64 ? QString::number(std::numeric_limits<quint64>::max())
+                                         : QString::number(std::numeric_limits<qint64>::max()));
+        }
+        return false;
+    };
+
     if (!matched && variable.displayFormat == 2
         && (entry.endsWith(QLatin1Char('b')) || entry.endsWith(QLatin1Char('B')))) {
         bool ok = false;
-        const qint64 v = QStringView(entry).chopped(1).toLongLong(&ok, 2);
+        const QStringView digits = QStringView(entry).chopped(1);
+        const qint64 v = unsigned64 ? qint64(digits.toULongLong(&ok, 2)) : digits.toLongLong(&ok, 2);
         if (ok) {
             value = v;
             matched = true;
@@ -477,31 +546,50 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
     if (!matched
         && (entry.endsWith(QLatin1Char('h'), Qt::CaseInsensitive)
             || entry.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))) {
-        matched = SymSyntax::parseInteger(entry, &value);
+        if (unsigned64) {
+            quint64 u = 0;
+            matched = SymSyntax::parseUnsigned(entry, &u);
+            value = qint64(u);
+        } else {
+            matched = SymSyntax::parseInteger(entry, &value);
+        }
     }
 
-    const int w = valueWidth(variable);
+    // A whole number without scaling is the raw value itself: read exactly,
+    // since a double keeps only 53 bits of it.
+    if (!matched && variable.factor == 1.0 && variable.offset == 0.0 && isDecimalInteger(entry)) {
+        const bool negative = entry.startsWith(QLatin1Char('-'));
+        if (unsigned64 && !negative) {
+            quint64 u = 0;
+            if (!SymSyntax::parseUnsigned(entry, &u))
+                return outOfRange(entry);
+            value = qint64(u);
+        } else if (!SymSyntax::parseInteger(entry, &value)) {
+            return outOfRange(entry);
+        }
+        matched = true;
+    }
+
     if (!matched) {
         double number = 0.0;
-        if (!readNumber(entry, &number)) {
+        if (!readNumber(entry, &number) || !std::isfinite(number)) {
             if (error)
                 *error = tr("Ungültiger Wert für %1: \"%2\"").arg(variable.name, s);
             return false;
         }
-        bool inRange = true;
-        value = SymSyntax::roundToInt64((number - variable.offset) / variable.factor, &inRange);
-        // Beyond the 64-bit range no bit pattern holds the value.
-        if (!inRange) {
-            if (error) {
-                const bool unsignedWide = !variable.isSigned && w >= 64;
-                *error = tr("%1: Rohwert %2 außerhalb des Bereichs %3…%4")
-                             .arg(variable.name,
-                                  QString::number((number - variable.offset) / variable.factor, 'g', 17),
-                                  unsignedWide ? QStringLiteral("0") : QString::number(std::numeric_limits<qint64>::min()),
-                                  unsignedWide ? QString::number(std::numeric_limits<quint64>::max())
-                                               : QString::number(std::numeric_limits<qint64>::max()));
-            }
-            return false;
+        const double scaled = (number - variable.offset) / variable.factor;
+        const auto scaledText = [scaled] {
+            return std::fabs(scaled) < 1e21 ? QString::number(scaled, 'f', 0) : QString::number(scaled, 'g', 17);
+        };
+        const double r = std::round(scaled);
+        if (unsigned64 && r >= 9223372036854775808.0 && r < 18446744073709551616.0) {
+            value = qint64(quint64(r));
+        } else {
+            bool inRange = true;
+            value = SymSyntax::roundToInt64(scaled, &inRange);
+            // Beyond the 64-bit range no bit pattern holds the value.
+            if (!inRange)
+                return outOfRange(scaledText());
         }
     }
 

@@ -210,7 +210,8 @@ double SymbolDatabase::physicalFromRaw(const SymVariable &variable, qint64 raw)
         const quint64 pattern = quint64(raw);
         std::memcpy(&value, &pattern, sizeof value);
     } else {
-        value = double(raw);
+        // An unsigned 64-bit pattern at 2^63 and above is a large positive number.
+        value = variable.isSigned ? double(raw) : double(quint64(raw));
     }
     return value * variable.factor + variable.offset;
 }

@@ -128,14 +128,22 @@ bool Parser::parseVariable(const QString &text, const QString &comment, int line
     // Position.
     qint64 start = -1;
     qint64 length = defaultLength(variable.type);
+    // Warnings name the position as the file writes it; the numbers
+    // themselves saturate far beyond any bit position.
+    QString startText;
+    QString lengthText = QString::number(length);
     if (kind == SymbolVariable) {
         if (next >= tokens.size() || !SymSyntax::parsePosition(tokens.at(next), &start, &length)) {
             warn(line, tr("[%1] %2: Startbit,Länge fehlt oder ist ungültig").arg(owner, variable.name));
             return false;
         }
+        const QString &position = tokens.at(next);
+        startText = position.section(QLatin1Char(','), 0, 0);
+        lengthText = position.section(QLatin1Char(','), 1);
         ++next;
     } else if (kind == SignalDefinition && next < tokens.size() && isDigits(tokens.at(next))) {
         length = digitsValue(tokens.at(next));
+        lengthText = tokens.at(next);
         ++next;
     }
     variable.startBit = int(start);
@@ -158,7 +166,7 @@ bool Parser::parseVariable(const QString &text, const QString &comment, int line
         }
         if (length > 64) {
             warn(line, tr("Signal %1: %2 Bit reichen über die 64 Datenbits (8 Byte) hinaus – übersprungen")
-                           .arg(variable.name).arg(length));
+                           .arg(variable.name, lengthText));
             return false;
         }
         if (!checkTypeLength(variable, line))
@@ -170,14 +178,14 @@ bool Parser::parseVariable(const QString &text, const QString &comment, int line
         }
         if (start + length > 64) {
             warn(line, tr("[%1] %2: Position %3,%4 reicht über die 64 Datenbits (8 Byte) hinaus – übersprungen")
-                           .arg(owner, variable.name).arg(start).arg(length));
+                           .arg(owner, variable.name, startText, lengthText));
             return false;
         }
         if (!checkTypeLength(variable, line))
             return false;
         variable.bits = SymbolDatabase::bitsFromPosition(variable.startBit, variable.length, variable.motorola);
         if (variable.bits.isEmpty()) {
-            warn(line, tr("[%1] %2: ungültige Position %3,%4").arg(owner, variable.name).arg(start).arg(length));
+            warn(line, tr("[%1] %2: ungültige Position %3,%4").arg(owner, variable.name, startText, lengthText));
             return false;
         }
     }
@@ -221,12 +229,13 @@ void Parser::parseOptions(SymVariable &variable, const QStringList &tokens, int 
         if (name == QLatin1String("u")) {
             variable.unit = value;
         } else if (name == QLatin1String("f")) {
-            if (parseDouble(value, &number))
+            // "nan" and "inf" read as numbers but scale nothing sensibly.
+            if (parseDouble(value, &number) && std::isfinite(number))
                 variable.factor = number;
             else
                 warn(line, tr("[%1] %2: ungültiger Faktor \"%3\"").arg(owner, variable.name, value));
         } else if (name == QLatin1String("o")) {
-            if (parseDouble(value, &number))
+            if (parseDouble(value, &number) && std::isfinite(number))
                 variable.offset = number;
             else
                 warn(line, tr("[%1] %2: ungültiger Offset \"%3\"").arg(owner, variable.name, value));
@@ -390,9 +399,11 @@ void Parser::handleSignalAssignment(const QString &value, const QString &comment
     parseOptions(variable, tokens, 2, line, &hasDefault, &defaultText);
 
     const QString &owner = m_symbol.name;
-    if (start + variable.length > 64) {
+    const QString &startText = tokens.at(1);
+    // Compared without adding: a start bit near 2^63 must not overflow.
+    if (start > 64 - qint64(variable.length)) {
         warn(line, tr("[%1] %2: Position %3,%4 reicht über die 64 Datenbits (8 Byte) hinaus – übersprungen")
-                       .arg(owner, variable.name).arg(start).arg(variable.length));
+                       .arg(owner, variable.name, startText).arg(variable.length));
         return;
     }
     // The start bit is set before the type check so that a String/Raw signal
@@ -402,7 +413,7 @@ void Parser::handleSignalAssignment(const QString &value, const QString &comment
         return;
     variable.bits = SymbolDatabase::bitsFromPosition(variable.startBit, variable.length, variable.motorola);
     if (variable.bits.isEmpty()) {
-        warn(line, tr("[%1] %2: ungültige Position %3,%4").arg(owner, variable.name).arg(start).arg(variable.length));
+        warn(line, tr("[%1] %2: ungültige Position %3,%4").arg(owner, variable.name, startText).arg(variable.length));
         return;
     }
     if (variable.length == 1)

@@ -80,6 +80,27 @@ bool parseInteger(QStringView text, qint64 *value)
     return true;
 }
 
+bool parseUnsigned(QStringView text, quint64 *value)
+{
+    QStringView rest = text.trimmed();
+    if (!rest.isEmpty() && rest.front() == QLatin1Char('+'))
+        rest = rest.mid(1);
+    int base = 10;
+    if (endsWithH(rest)) {
+        rest.chop(1);
+        base = 16;
+    } else if (startsWithHexPrefix(rest)) {
+        rest = rest.mid(2);
+        base = 16;
+    }
+    quint64 magnitude = 0;
+    if (!parseMagnitude(rest, base, ~quint64(0), &magnitude))
+        return false;
+    if (value)
+        *value = magnitude;
+    return true;
+}
+
 bool parseBool(QStringView text)
 {
     const QStringView t = text.trimmed();

@@ -11,6 +11,8 @@ namespace SymSyntax {
 int hexDigit(QChar c);
 // Decimal, "1Fh" or "0x1F", with an optional sign; range of a signed 64-bit integer.
 bool parseInteger(QStringView text, qint64 *value);
+// As parseInteger without "-": the whole unsigned 64-bit range.
+bool parseUnsigned(QStringView text, quint64 *value);
 // "true" (any case) or "1".
 bool parseBool(QStringView text);
 // Trimmed, one pair of enclosing double quotes removed.

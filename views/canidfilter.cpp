@@ -15,6 +15,12 @@ bool parseHex(QString text, unsigned int *out)
         text.chop(1);
     if (text.isEmpty() || text.size() > 8)
         return false;
+    // Digits only: toUInt would also take a sign, blanks and a second "0x".
+    const auto isHexDigit = [](QChar c) {
+        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    };
+    if (!std::all_of(text.cbegin(), text.cend(), isHexDigit))
+        return false;
     bool ok = false;
     const uint value = text.toUInt(&ok, 16);
     if (!ok || value > 0x1FFFFFFFu)

@@ -87,13 +87,20 @@ bool parseInputLine(const QString &line, QString *frameText, CanFrame *frame)
     return true;
 }
 
+// A failed load prints the warnings collected up to the failure first: they
+// usually name the cause (an unclosed enumeration swallowing the rest).
 bool loadSymbols(const QString &path, SymbolDatabase *db, QStringList *warnings)
 {
     QString error;
-    if (!db->load(path, &error, warnings)) {
+    QStringList collected;
+    if (!db->load(path, &error, &collected)) {
+        for (const QString &warning : std::as_const(collected))
+            Cli::err(warning);
         Cli::err(error);
         return false;
     }
+    if (warnings)
+        *warnings = collected;
     return true;
 }
 

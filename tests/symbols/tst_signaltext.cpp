@@ -93,6 +93,14 @@ void TestSignalText::valueText_data()
     QTest::newRow("raw bytes") << none << QByteArray("raw 0,24") << QByteArray("01020A") << QStringLiteral("01 02 0A");
     QTest::newRow("64 bit unsigned hex") << none << QByteArray("unsigned 0,64 -h") << QByteArray("FFFFFFFFFFFFFFFF")
                                          << QStringLiteral("FFFFFFFFFFFFFFFFh");
+    QTest::newRow("64 bit unsigned decimal") << none << QByteArray("unsigned 0,64") << QByteArray("FFFFFFFFFFFFFFFF")
+                                             << QStringLiteral("18446744073709551615");
+    QTest::newRow("64 bit unsigned scaled") << none << QByteArray("unsigned 0,64 /f:0.5") << QByteArray("0000000000000080")
+                                            << QStringLiteral("4611686018427387904.0");
+    QTest::newRow("64 bit signed stays signed") << none << QByteArray("signed 0,64") << QByteArray("FFFFFFFFFFFFFFFF")
+                                                << QStringLiteral("-1");
+    QTest::newRow("string control bytes escaped") << none << QByteArray("string 0,64") << QByteArray("410A0D07095C8142")
+                                                  << QStringLiteral("A\\n\\r\\x07\\t\\\\x81B");
 }
 
 void TestSignalText::valueText()
@@ -119,6 +127,9 @@ void TestSignalText::rawText_data()
                                            << QStringLiteral("4000000000000000h");
     QTest::newRow("signed decimal") << QByteArray("signed 0,12 /f:10") << QByteArray("0008") << QStringLiteral("-2048");
     QTest::newRow("enum raw number") << QByteArray("Gear 0,8") << QByteArray("01") << QStringLiteral("1");
+    QTest::newRow("unsigned 64 bit") << QByteArray("unsigned 0,64") << QByteArray("FEFFFFFFFFFFFFFF")
+                                     << QStringLiteral("18446744073709551614");
+    QTest::newRow("signed 64 bit") << QByteArray("signed 0,64") << QByteArray("FEFFFFFFFFFFFFFF") << QStringLiteral("-2");
     QTest::newRow("raw groups") << QByteArray("raw 8,24") << QByteArray("FF01020A") << QStringLiteral("01 02 0A");
     QTest::newRow("string bytes") << QByteArray("string 0,16") << QByteArray("4869") << QStringLiteral("48 69");
 }
@@ -138,12 +149,19 @@ void TestSignalText::decodeTextJoinsEntries()
     QVERIFY(loadText(db, "FormatVersion=6.0\n{SENDRECEIVE}\n"
                          "[A]\nID=10\nVar=a unsigned 0,8 /u:V\nVar=b unsigned 8,8\n"
                          "[B]\nID=11\nVar=a unsigned 0,8 /u:V -v\nVar=b unsigned 8,8\n"
-                         "[C]\nID=12\nMux=Sel 16,8 1 -v\nVar=a unsigned 0,8\nVar=b unsigned 8,8\n"));
+                         "[C]\nID=12\nMux=Sel 16,8 1 -v\nVar=a unsigned 0,8\nVar=b unsigned 8,8\n"
+                         "[D]\nID=13\nVar=s string 0,24\nVar=u unsigned 24,32\n"
+                         "[E]\nID=14\nVar=u unsigned 0,64\n"));
     QCOMPARE(db.decodeText(frameOf(10, {12, 3})), QStringLiteral("a=12 V; b=3"));
     QCOMPARE(db.decodeText(frameOf(11, {12, 3})), QStringLiteral("12 V; b=3"));
     QCOMPARE(db.decodeText(frameOf(12, {12, 3, 1})), QStringLiteral("12; 3"));
     // b lies outside a one-byte frame.
     QCOMPARE(db.decodeText(frameOf(10, {12})), QStringLiteral("a=12 V"));
+    // One line, whatever the string holds; 64-bit unsigned values stay positive.
+    QCOMPARE(db.decodeText(frameOf(13, {'H', '\r', '\n', 0xFF, 0xFF, 0xFF, 0xFF})),
+             QStringLiteral("s=H\\r\\n; u=4294967295"));
+    QCOMPARE(db.decodeText(frameOf(14, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE})),
+             QStringLiteral("u=18374686479671623679"));
 }
 
 void TestSignalText::decodeTextLeavesOut()
@@ -240,6 +258,37 @@ void TestSignalText::parseValue_data()
     QTest::newRow("64 bit overflow refused") << QByteArray("unsigned 0,64") << QStringLiteral("1e30") << false << qint64(0)
                                              << QStringLiteral("V: Rohwert 1e+30 außerhalb des Bereichs 0…18446744073709551615");
     QTest::newRow("64 bit no range check") << QByteArray("unsigned 0,64") << QStringLiteral("-1") << true << qint64(-1) << noError;
+    QTest::newRow("64 bit unsigned highest") << QByteArray("unsigned 0,64") << QStringLiteral("18446744073709551615") << true
+                                             << qint64(-1) << noError;
+    QTest::newRow("64 bit unsigned exact digits") << QByteArray("unsigned 0,64") << QStringLiteral("9007199254740993") << true
+                                                  << qint64(9007199254740993) << noError;
+    QTest::newRow("64 bit unsigned above 2^63") << QByteArray("unsigned 0,64") << QStringLiteral("+9223372036854775809")
+                                                << true << qint64(quint64(9223372036854775809ull)) << noError;
+    QTest::newRow("64 bit unsigned hex high") << QByteArray("unsigned 0,64") << QStringLiteral("FFFFFFFFFFFFFFFEh") << true
+                                              << qint64(-2) << noError;
+    QTest::newRow("64 bit unsigned 0x high") << QByteArray("unsigned 0,64") << QStringLiteral("0x8000000000000000") << true
+                                             << std::numeric_limits<qint64>::min() << noError;
+    QTest::newRow("64 bit unsigned binary high") << QByteArray("unsigned 0,64 -b")
+                                                 << QStringLiteral("1000000000000000000000000000000000000000000000000000000000000001b")
+                                                 << true << qint64(quint64(0x8000000000000001ull)) << noError;
+    QTest::newRow("64 bit unsigned scaled high") << QByteArray("unsigned 0,64 /f:2") << QStringLiteral("18446744073709551614")
+                                                 << true << qint64(quint64(9223372036854775808ull)) << noError;
+    QTest::newRow("64 bit unsigned beyond") << QByteArray("unsigned 0,64") << QStringLiteral("18446744073709551616") << false
+                                            << qint64(0)
+                                            << QStringLiteral("V: Rohwert 18446744073709551616 außerhalb des Bereichs 0…18446744073709551615");
+    QTest::newRow("64 bit signed exact digits") << QByteArray("signed 0,64") << QStringLiteral("-9007199254740993") << true
+                                                << qint64(-9007199254740993) << noError;
+    QTest::newRow("64 bit signed beyond") << QByteArray("signed 0,64") << QStringLiteral("9223372036854775808") << false
+                                          << qint64(0)
+                                          << QStringLiteral("V: Rohwert 9223372036854775808 außerhalb des Bereichs -9223372036854775808…9223372036854775807");
+    QTest::newRow("nan for float") << QByteArray("float 0,32 /min:0 /max:10") << QStringLiteral("nan") << false << qint64(0)
+                                   << QStringLiteral("Ungültiger Wert für V: \"nan\"");
+    QTest::newRow("inf for double") << QByteArray("double 0,64") << QStringLiteral("-inf") << false << qint64(0)
+                                    << QStringLiteral("Ungültiger Wert für V: \"-inf\"");
+    QTest::newRow("nan for integer") << QByteArray("unsigned 0,8 /f:0.5") << QStringLiteral("NaN") << false << qint64(0)
+                                     << QStringLiteral("Ungültiger Wert für V: \"NaN\"");
+    QTest::newRow("inf for integer") << QByteArray("signed 0,16") << QStringLiteral("inf") << false << qint64(0)
+                                     << QStringLiteral("Ungültiger Wert für V: \"inf\"");
 }
 
 void TestSignalText::parseValue()

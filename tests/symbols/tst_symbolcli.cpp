@@ -48,6 +48,19 @@ void TestSymbolCli::symcheckFailures()
     QCOMPARE(run.exitCode, 1);
     QCOMPARE(run.err, QStringLiteral("Die Datei enthält keine Symbole (Nachrichtendefinitionen).\n"));
 
+    // An enumeration that never closes swallows the symbols: the warning
+    // that names it comes before the failure.
+    const QString unclosed = dir.filePath(QStringLiteral("unclosed.sym"));
+    QFile broken(unclosed);
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("FormatVersion=6.0\n{ENUMS}\nenum OnOff(0=\"Aus\", 1=\"Ein\"\n{SEND}\n[A]\nID=100h\nDLC=1\n");
+    broken.close();
+    run = runCli({QStringLiteral("symcheck"), unclosed});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.out, QString());
+    QCOMPARE(run.err, QStringLiteral("Zeile 7: Ungültige Enum-Definition\n"
+                                     "Die Datei enthält keine Symbole (Nachrichtendefinitionen).\n"));
+
     run = runCli({QStringLiteral("symcheck")});
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.err.contains(QStringLiteral("symcheck FILE.sym")));

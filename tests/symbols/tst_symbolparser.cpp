@@ -259,6 +259,23 @@ void TestSymbolParser::warnings_data()
                        QStringLiteral("Zeile 13: Ungültige Sig-Zeile (erwartet: Name Startbit): D"),
                        QStringLiteral("Zeile 14: Ungültige Sig-Zeile (erwartet: Name Startbit): D -1"),
                        QStringLiteral("Zeile 15: [A] R: String/Raw muss an Byte-Grenzen ausgerichtet sein – übersprungen")};
+    // Positions far beyond the data are named as written, without overflow.
+    QTest::newRow("huge positions")
+        << QByteArray("FormatVersion=6.0\n{SIGNALS}\nSig=B unsigned 99999999999999999999\nSig=D double\n"
+                      "{SEND}\n[A]\nID=1\nSig=D 9223372036854775807\nSig=D 9223372036854775744\n"
+                      "Var=V unsigned 12345678901234567890,8\nVar=W unsigned 0,0099999999999\n")
+        << QStringList{QStringLiteral("Zeile 3: Signal B: 99999999999999999999 Bit reichen über die 64 Datenbits (8 Byte) hinaus – übersprungen"),
+                       QStringLiteral("Zeile 8: [A] D: Position 9223372036854775807,64 reicht über die 64 Datenbits (8 Byte) hinaus – übersprungen"),
+                       QStringLiteral("Zeile 9: [A] D: Position 9223372036854775744,64 reicht über die 64 Datenbits (8 Byte) hinaus – übersprungen"),
+                       QStringLiteral("Zeile 10: [A] V: Position 12345678901234567890,8 reicht über die 64 Datenbits (8 Byte) hinaus – übersprungen"),
+                       QStringLiteral("Zeile 11: [A] W: Position 0,0099999999999 reicht über die 64 Datenbits (8 Byte) hinaus – übersprungen")};
+    // Non-finite factors and offsets would turn every value into nan or inf.
+    QTest::newRow("non-finite factor and offset")
+        << inSymbol("Var=K unsigned 0,8 /f:nan /o:inf\nVar=L unsigned 8,8 /f:-inf /o:NaN\n")
+        << QStringList{QStringLiteral("Zeile 5: [M] K: ungültiger Faktor \"nan\""),
+                       QStringLiteral("Zeile 5: [M] K: ungültiger Offset \"inf\""),
+                       QStringLiteral("Zeile 6: [M] L: ungültiger Faktor \"-inf\""),
+                       QStringLiteral("Zeile 6: [M] L: ungültiger Offset \"NaN\"")};
 }
 
 void TestSymbolParser::warnings()

@@ -156,6 +156,9 @@ private slots:
         const CliRun badFilter = runCli({"record", "--sim", "--seconds", "0", "--out", path("x.trc"), "--filter", "1FF-100"});
         QCOMPARE(badFilter.exitCode, 2);
         QVERIFY(badFilter.err.contains(QStringLiteral("Anfang ist größer als Ende")));
+        const CliRun signedFilter = runCli({"record", "--sim", "--seconds", "0", "--out", path("x.trc"), "--filter", "+100"});
+        QCOMPARE(signedFilter.exitCode, 2);
+        QVERIFY(signedFilter.err.contains(QStringLiteral("Ungültige ID \"+100\"")));
     }
 };
 

@@ -56,6 +56,11 @@ private slots:
         QTest::newRow("nine digits") << "123456789" << "Ungültige ID \"123456789\" (hexadezimal, max. 1FFFFFFF)";
         QTest::newRow("suffix only") << "h" << "Ungültige ID \"h\" (hexadezimal, max. 1FFFFFFF)";
         QTest::newRow("stops at first bad part") << "100 zz 1FF-100" << "Ungültige ID \"zz\" (hexadezimal, max. 1FFFFFFF)";
+        QTest::newRow("sign") << "+100" << "Ungültige ID \"+100\" (hexadezimal, max. 1FFFFFFF)";
+        QTest::newRow("second prefix") << "0x0x100" << "Ungültige ID \"0x0x100\" (hexadezimal, max. 1FFFFFFF)";
+        QTest::newRow("sign after prefix") << "0x+1A0" << "Ungültige ID \"0x+1A0\" (hexadezimal, max. 1FFFFFFF)";
+        QTest::newRow("sign before suffix") << "+1Ah" << "Ungültige ID \"+1Ah\" (hexadezimal, max. 1FFFFFFF)";
+        QTest::newRow("sign in range") << "100-+1FF" << "Ungültiger Bereich \"100-+1FF\" (Form: von-bis, hexadezimal)";
         QTest::newRow("normalised text in message") << "1FF - 180" << "Bereich \"1FF-180\": Anfang ist größer als Ende";
     }
     void rejectsBadPartsAndKeepsRanges()
