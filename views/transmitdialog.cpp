@@ -106,6 +106,8 @@ TransmitDialog::TransmitDialog(std::shared_ptr<const SymbolDatabase> db, QWidget
     connect(ui->rtrCheck, &QCheckBox::toggled, this, &TransmitDialog::updateEnabled);
     connect(ui->rtrCheck, &QCheckBox::toggled, this, &TransmitDialog::onRawFieldsEdited);
     connect(ui->extendedCheck, &QCheckBox::toggled, this, &TransmitDialog::onRawFieldsEdited);
+    connect(ui->idEdit, &QLineEdit::textChanged, this, &TransmitDialog::revalidate);
+    connect(ui->extendedCheck, &QCheckBox::toggled, this, &TransmitDialog::revalidate);
     connect(ui->cycleSpin, &QSpinBox::valueChanged, this, &TransmitDialog::updateEnabled);
     connect(ui->symbolCombo, &QComboBox::activated, this, &TransmitDialog::onSymbolChosen);
     connect(ui->signalTable, &QTableWidget::itemChanged, this,
@@ -169,6 +171,8 @@ void TransmitDialog::setMessage(const TxMessage &message)
     writeFrameToFields(message.frame);
     {
         UpdatingGuard guard(m_updating);
+        // A longer cycle from a list file stays as it is unless the user changes it.
+        ui->cycleSpin->setMaximum(qMax(ui->cycleSpin->maximum(), message.cycleMs));
         ui->cycleSpin->setValue(message.cycleMs);
         ui->activateCheck->setChecked(message.active);
         ui->commentEdit->setText(message.comment);
@@ -212,6 +216,7 @@ void TransmitDialog::accept()
     QString error;
     if (!validate(&error)) {
         showError(error);
+        m_validationShown = true;
         return;
     }
     QDialog::accept();
@@ -293,9 +298,9 @@ void TransmitDialog::rebuildSignalTable()
                         combo->addItem(QStringLiteral("%1  (%2)").arg(it.value(),
                                                                       QString::number(it.key())),
                                        QVariant::fromValue<qint64>(it.key()));
+                    // An entry of the list is a raw value, not a physical one.
                     connect(combo, &QComboBox::activated, this, [this, combo, row](int item) {
-                        applySignalValue(row,
-                                         QString::number(combo->itemData(item).value<qint64>()));
+                        applySignalRaw(row, combo->itemData(item).value<qint64>());
                     });
                     table->setCellWidget(row, SigValue, combo);
                 } else {
@@ -359,8 +364,40 @@ void TransmitDialog::applySignalValue(int row, const QString &text)
     refreshSignalValues();
 }
 
+void TransmitDialog::applySignalRaw(int row, qint64 raw)
+{
+    if (!m_currentSymbol || !m_db || row < 0 || row >= m_currentSymbol->variables.size())
+        return;
+    const SymVariable &variable = m_currentSymbol->variables.at(row);
+    if (variable.bits.isEmpty())
+        return;
+    CanFrame frame = frameFromFields();
+    SymbolDatabase::setRawValue(variable, raw, frame);
+    const int lastByte = *std::max_element(variable.bits.cbegin(), variable.bits.cend()) / 8;
+    if (lastByte >= frame.dlc)
+        frame.dlc = quint8(lastByte + 1);
+    ui->errorLabel->hide();
+    writeFrameToFields(frame);
+    refreshSignalValues();
+}
+
 void TransmitDialog::showError(const QString &text)
 {
+    m_validationShown = false;
     ui->errorLabel->setText(text);
     ui->errorLabel->show();
+}
+
+// A validation message follows the corrected input instead of staying red.
+void TransmitDialog::revalidate()
+{
+    if (!m_validationShown || ui->errorLabel->isHidden())
+        return;
+    QString error;
+    if (validate(&error)) {
+        ui->errorLabel->hide();
+        m_validationShown = false;
+    } else {
+        ui->errorLabel->setText(error);
+    }
 }

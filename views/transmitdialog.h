@@ -37,6 +37,7 @@ private slots:
     void onRawFieldsEdited();
     void onSymbolChosen(int index);
     void onSignalItemChanged(QTableWidgetItem *item);
+    void revalidate();
 
 private:
     CanFrame frameFromFields() const;
@@ -44,6 +45,7 @@ private:
     void rebuildSignalTable();
     void refreshSignalValues();
     void applySignalValue(int row, const QString &text);
+    void applySignalRaw(int row, qint64 raw);
     void showError(const QString &text);
     void selectSymbolItem(const SymMessage *symbol);
     int symbolIndex(const SymMessage *symbol) const;
@@ -52,6 +54,7 @@ private:
     std::shared_ptr<const SymbolDatabase> m_db;
     const SymMessage *m_currentSymbol = nullptr;
     bool m_updating = false;
+    bool m_validationShown = false;   // the error label holds a validate() message
     TxMessage m_givenEntry;
     QLineEdit *m_byteEdits[8] = {};
 };

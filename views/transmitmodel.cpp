@@ -2,6 +2,7 @@
 
 #include "frametext.h"
 #include "symbolfile.h"
+#include "symsyntax.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -9,7 +10,50 @@
 #include <QJsonValue>
 #include <QSaveFile>
 
+#include <cmath>
+#include <limits>
+
 namespace {
+
+// A JSON number cut to a whole number and clamped into [low, high]; anything
+// else counts as 0. QJsonValue::toInt would give 0 for 1e10 or 2.5.
+int clampedInt(const QJsonValue &value, int low, int high)
+{
+    const double number = value.isDouble() ? value.toDouble() : 0.0;
+    if (std::isnan(number))
+        return qBound(low, 0, high);
+    return int(qBound(double(low), std::trunc(number), double(high)));
+}
+
+// "Ungültige Datei: …" names the kind of fault and where it is, in German:
+// Qt's own parser texts are English.
+QString jsonErrorText(const QJsonParseError &error, const QByteArray &bytes)
+{
+    QString what;
+    switch (error.error) {
+    case QJsonParseError::UnterminatedObject: what = TransmitModel::tr("Objekt nicht abgeschlossen"); break;
+    case QJsonParseError::MissingNameSeparator: what = TransmitModel::tr("Doppelpunkt fehlt"); break;
+    case QJsonParseError::UnterminatedArray: what = TransmitModel::tr("Liste nicht abgeschlossen"); break;
+    case QJsonParseError::MissingValueSeparator: what = TransmitModel::tr("Komma fehlt"); break;
+    case QJsonParseError::IllegalValue: what = TransmitModel::tr("ungültiger Wert"); break;
+    case QJsonParseError::TerminationByNumber: what = TransmitModel::tr("Datei endet mitten in einer Zahl"); break;
+    case QJsonParseError::IllegalNumber: what = TransmitModel::tr("ungültige Zahl"); break;
+    case QJsonParseError::IllegalEscapeSequence: what = TransmitModel::tr("ungültige Escape-Sequenz"); break;
+    case QJsonParseError::IllegalUTF8String: what = TransmitModel::tr("ungültiges UTF-8"); break;
+    case QJsonParseError::UnterminatedString: what = TransmitModel::tr("Zeichenkette nicht abgeschlossen"); break;
+    case QJsonParseError::MissingObject: what = TransmitModel::tr("Objekt oder Liste erwartet"); break;
+    case QJsonParseError::DeepNesting: what = TransmitModel::tr("zu tief verschachtelt"); break;
+    case QJsonParseError::DocumentTooLarge: what = TransmitModel::tr("Datei zu groß"); break;
+    case QJsonParseError::GarbageAtEnd: what = TransmitModel::tr("unerwartete Zeichen nach dem Ende"); break;
+    default: what = TransmitModel::tr("Formatfehler"); break;
+    }
+    // Line and column (in bytes) of the offset where the parser stopped.
+    const qsizetype offset = qBound(qsizetype(0), qsizetype(error.offset), bytes.size());
+    const QByteArrayView before(bytes.constData(), offset);
+    const qsizetype line = before.count('\n') + 1;
+    const qsizetype column = offset - (before.lastIndexOf('\n') + 1) + 1;
+    return TransmitModel::tr("%1 in Zeile %2, Spalte %3").arg(what).arg(line).arg(column);
+}
 
 const TxMessage &emptyMessage()
 {
@@ -283,11 +327,11 @@ void TransmitModel::fromJson(const QJsonArray &array)
         m.frame.id = id;
         m.frame.extended = object.value(QStringLiteral("extended")).toBool(false);
         m.frame.rtr = object.value(QStringLiteral("rtr")).toBool(false);
-        m.frame.dlc = quint8(qBound(0, object.value(QStringLiteral("dlc")).toInt(0), 8));
+        m.frame.dlc = quint8(clampedInt(object.value(QStringLiteral("dlc")), 0, 8));
         const QJsonArray bytes = object.value(QStringLiteral("data")).toArray();
         for (int i = 0; i < bytes.size() && i < 8; ++i)
             m.frame.data[i] = quint8(bytes.at(i).toInt(0) & 0xFF);
-        m.cycleMs = qMax(0, object.value(QStringLiteral("cycleMs")).toInt(0));
+        m.cycleMs = clampedInt(object.value(QStringLiteral("cycleMs")), 0, std::numeric_limits<int>::max());
         m.comment = object.value(QStringLiteral("comment")).toString();
         m_rows.append(m);
     }
@@ -296,10 +340,18 @@ void TransmitModel::fromJson(const QJsonArray &array)
 
 bool TransmitModel::parseIdentifier(const QString &text, quint32 *id)
 {
-    bool ok = false;
-    const qulonglong value = text.toULongLong(&ok, 16);
-    if (text.isEmpty() || !ok || value > 0xFFFFFFFFull)
+    // Hexadecimal digits only: no sign, blanks or "0x", which toULongLong takes.
+    if (text.isEmpty())
         return false;
+    quint64 value = 0;
+    for (const QChar c : text) {
+        const int digit = SymSyntax::hexDigit(c);
+        if (digit < 0)
+            return false;
+        value = value * 16 + quint64(digit);
+        if (value > 0xFFFFFFFFull)
+            return false;
+    }
     *id = quint32(value);
     return true;
 }
@@ -339,7 +391,7 @@ bool TransmitModel::parseFile(const QByteArray &bytes, QJsonArray *messages, QSt
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         if (error)
-            *error = tr("Ungültige Datei: %1").arg(parseError.errorString());
+            *error = tr("Ungültige Datei: %1").arg(jsonErrorText(parseError, bytes));
         return false;
     }
     if (document.isArray())

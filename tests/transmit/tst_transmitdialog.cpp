@@ -90,6 +90,8 @@ private slots:
     void choosingASymbolWritesItsDefaultFrame();
     void signalValuesWriteTheBytes();
     void enumerationValuesAreChosenFromAList();
+    void enumerationEntryWritesItsRawValue();
+    void longCycleSurvivesAnEdit();
     void rejectedSignalValueChangesNothing();
     void validationNamesTheIdentifierProblem_data();
     void validationNamesTheIdentifierProblem();
@@ -257,6 +259,47 @@ void TestTransmitDialog::enumerationValuesAreChosenFromAList()
     QCOMPARE(combo->currentIndex(), -1);
 }
 
+void TestTransmitDialog::enumerationEntryWritesItsRawValue()
+{
+    // Scaled and limited: the entry's number is a raw value, never a physical one.
+    auto db = std::make_shared<SymbolDatabase>(*TestSymbols::database());
+    SymVariable &mode = db->messages[0].variables[1];
+    mode.factor = 0.5;
+    mode.offset = 3;
+    mode.hasMax = true;
+    mode.maximum = 1;
+    TransmitDialog dialog(db);
+    Fields f(dialog);
+    dialog.show();
+    TxMessage m;
+    m.frame.id = 0x100;
+    m.frame.dlc = 2;   // the enumeration lies in byte 2: choosing it lengthens the frame
+    dialog.setMessage(m);
+    auto *combo = qobject_cast<QComboBox *>(f.table->cellWidget(1, 1));
+    QVERIFY(combo);
+    combo->setCurrentIndex(2);
+    emit combo->activated(2);
+    QVERIFY(!f.error->isVisible());
+    QCOMPARE(f.bytes[2]->text(), QStringLiteral("02"));
+    QCOMPARE(f.dlc->value(), 3);
+    QCOMPARE(combo->currentIndex(), 2);
+    QCOMPARE(f.table->item(1, 3)->text(), QStringLiteral("2"));
+}
+
+void TestTransmitDialog::longCycleSurvivesAnEdit()
+{
+    TransmitDialog dialog(nullptr);
+    Fields f(dialog);
+    TxMessage m;
+    m.frame.id = 0x123;
+    m.cycleMs = 2147483647;
+    m.active = true;
+    dialog.setMessage(m);
+    f.comment->setText(QStringLiteral("nur der Kommentar"));
+    QCOMPARE(dialog.message().cycleMs, 2147483647);
+    QVERIFY(dialog.message().active);
+}
+
 void TestTransmitDialog::rejectedSignalValueChangesNothing()
 {
     TransmitDialog dialog(TestSymbols::database());
@@ -326,6 +369,20 @@ void TestTransmitDialog::acceptStaysOpenOnInvalidIdentifier()
     QVERIFY(f.error->isVisible());
     QVERIFY(f.error->text().startsWith(QStringLiteral("Standard-IDs")));
 
+    // The message follows the input: another fault replaces it, a valid
+    // identifier (typed, or made valid by "Extended") removes it.
+    f.id->selectAll();
+    QTest::keyClick(f.id, Qt::Key_Backspace);
+    QCOMPARE(f.error->text(), QStringLiteral("Bitte eine gültige hexadezimale ID eingeben."));
+    f.typeId(QStringLiteral("7FF"));
+    QVERIFY(!f.error->isVisible());
+    f.typeId(QStringLiteral("800"));
+    QVERIFY(!f.error->isVisible());   // nothing shown until the next accept
+    dialog.accept();
+    QVERIFY(f.error->isVisible());
+    f.extended->setChecked(true);
+    QVERIFY(!f.error->isVisible());
+    f.extended->setChecked(false);
     f.typeId(QStringLiteral("7FF"));
     dialog.accept();
     QVERIFY(!dialog.isVisible());

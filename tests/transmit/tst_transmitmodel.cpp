@@ -11,6 +11,7 @@
 
 #ifdef Q_OS_LINUX
 #include <csignal>
+#include <limits>
 #include <sys/resource.h>
 #endif
 
@@ -374,12 +375,16 @@ void TestTransmitModel::fromJsonSkipsAndClamps()
          "data": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]},
         {"id": "18FEF100", "extended": true, "rtr": "yes", "dlc": -3,
          "data": [256, -1, "a", 17], "cycleMs": 20, "comment": "Bremse"},
-        {"id": "FFFFFFFF", "extended": 1}
+        {"id": "FFFFFFFF", "extended": 1},
+        {"id": "+12"}, {"id": " 7E0 "}, {"id": "0x7E0"}, {"id": "-1"},
+        {"id": "12", "dlc": 1e10, "cycleMs": 3e9},
+        {"id": "13", "dlc": 2.7, "cycleMs": 99.9},
+        {"id": "14", "dlc": -1e300, "cycleMs": "100"}
     ])";
     TransmitModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     model.fromJson(QJsonDocument::fromJson(json).array());
-    QCOMPARE(model.rowCount(), 3);
+    QCOMPARE(model.rowCount(), 6);
 
     const TxMessage &a = model.message(0);
     QCOMPARE(a.frame.id, quint32(0x7FF));
@@ -403,6 +408,18 @@ void TestTransmitModel::fromJsonSkipsAndClamps()
     const TxMessage &c = model.message(2);
     QCOMPARE(c.frame.id, quint32(0xFFFFFFFF));
     QVERIFY(!c.frame.extended);
+
+    // Numbers beyond the range or with a fraction are clamped, not zeroed.
+    const TxMessage &huge = model.message(3);
+    QCOMPARE(huge.frame.id, quint32(0x12));
+    QCOMPARE(huge.frame.dlc, quint8(8));
+    QCOMPARE(huge.cycleMs, std::numeric_limits<int>::max());
+    const TxMessage &fraction = model.message(4);
+    QCOMPARE(fraction.frame.dlc, quint8(2));
+    QCOMPARE(fraction.cycleMs, 99);
+    const TxMessage &low = model.message(5);
+    QCOMPARE(low.frame.dlc, quint8(0));
+    QCOMPARE(low.cycleMs, 0);
 }
 
 void TestTransmitModel::fromJsonNeverStartsSending()
@@ -478,8 +495,13 @@ void TestTransmitModel::unparsableListFileKeepsTheList()
     model.addMessage(makeMessage(0x99, false, 8, {}));
     QString error;
     QVERIFY(!model.loadFile(path, &error));
-    QVERIFY2(error.startsWith(QStringLiteral("Ungültige Datei: ")), qPrintable(error));
-    QVERIFY(error.size() > QStringLiteral("Ungültige Datei: ").size());
+    QCOMPARE(error, QStringLiteral("Ungültige Datei: Liste nicht abgeschlossen in Zeile 1, Spalte 26"));
+    QCOMPARE(model.rowCount(), 1);
+
+    // German words and the place of the fault, not the JSON parser's English text.
+    QVERIFY(writeFile(path, "{\n  \"messages\": [\n    {\"id\": 12x}\n  ]\n}\n"));
+    QVERIFY(!model.loadFile(path, &error));
+    QCOMPARE(error, QStringLiteral("Ungültige Datei: Objekt nicht abgeschlossen in Zeile 3, Spalte 15"));
     QCOMPARE(model.rowCount(), 1);
 
     error.clear();
