@@ -101,13 +101,24 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&m_txTimer, &QTimer::timeout, this, &MainWindow::onTxTick);
     m_refreshTimer.setInterval(100);
     connect(&m_refreshTimer, &QTimer::timeout, this, &MainWindow::onRefreshTick);
+    // Precise: a coarse timer may fire 5 % early or late, and the per-second
+    // figures are counted over whatever time passed.
+    m_statsTimer.setTimerType(Qt::PreciseTimer);
     m_statsTimer.setInterval(1000);
     connect(&m_statsTimer, &QTimer::timeout, this, &MainWindow::onStatsTick);
     m_txTimer.start();
     m_refreshTimer.start();
     m_statsTimer.start();
+    // Children by name, so that tests can reach them like the widgets.
+    for (QObject *member : {static_cast<QObject *>(&m_statsTimer), static_cast<QObject *>(&m_reloadTimer),
+                            static_cast<QObject *>(&m_symbolWatcher)})
+        member->setParent(this);
+    m_statsTimer.setObjectName(QStringLiteral("statsTimer"));
+    m_reloadTimer.setObjectName(QStringLiteral("symbolReloadTimer"));
+    m_symbolWatcher.setObjectName(QStringLiteral("symbolWatcher"));
 
     loadSettings();
+    restoreLayout();
     updateConnectionState();
     updateSymbolEditorAction();
 }
@@ -180,6 +191,7 @@ void MainWindow::setupActions()
     m_reloadTimer.setInterval(500);
     connect(&m_reloadTimer, &QTimer::timeout, this, &MainWindow::onSymbolFileChanged);
     connect(&m_symbolWatcher, &QFileSystemWatcher::fileChanged, this, &MainWindow::onSymbolFileNotified);
+    connect(&m_symbolWatcher, &QFileSystemWatcher::directoryChanged, this, &MainWindow::onSymbolFolderChanged);
 
     ui->rxClearButton->setDefaultAction(ui->actionClearRx);
     ui->traceRunButton->setDefaultAction(ui->actionTraceRun);
@@ -232,6 +244,10 @@ void MainWindow::setupViews()
     setColumnWidths(ui->txView, {130, 180, 70, 45, 250, 100, 100});
     ui->txView->addAction(ui->actionSendTx);
     ui->txView->addAction(ui->actionDeleteTx);
+    // Space and Del act on the transmit list only: elsewhere they belong to
+    // the focused widget (a check box, a line edit) and must never send or delete.
+    ui->actionSendTx->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ui->actionDeleteTx->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(ui->txView, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             editTxMessage();
@@ -305,6 +321,11 @@ void MainWindow::createStatusBar()
     m_messageLabel = new QLabel(this);
     m_messageLabel->setObjectName(QStringLiteral("messageLabel"));
     statusBar()->addWidget(m_messageLabel, 1);
+    // One text at a time: the status bar hides its widgets for a temporary
+    // message only when they are already visible, so a message shown before
+    // the window appears would be drawn over the connection text.
+    connect(statusBar(), &QStatusBar::messageChanged, m_messageLabel,
+            [this](const QString &message) { m_messageLabel->setVisible(message.isEmpty()); });
 
     const auto permanent = [this](const char *name) {
         auto *label = new QLabel(this);
@@ -586,6 +607,7 @@ void MainWindow::saveSettings()
     }
     ui->sdoPanel->saveSettings();
     ui->plotWidget->saveSettings();
+    saveLayout();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

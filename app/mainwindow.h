@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QMainWindow>
+#include <QSet>
 #include <QTimer>
 
 #include <memory>
@@ -103,6 +104,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     // Creates the backend for an interface kind; null with a message when
     // this build cannot serve it. Tests substitute their own backends here.
     virtual CanBackend *createBackend(int interface, QString *error);
@@ -116,9 +118,16 @@ private:
     void saveSettings();
     void showStatus(const QString &text, int timeoutMs);
     void onSymbolFileNotified();
+    void onSymbolFolderChanged();
     void updateTraceInfo();
     void updateCountLabels();
     bool runTransmitDialog(TxMessage *message);
+    // Window layout (mainwindowlayout.cpp).
+    QList<QTableView *> layoutTables() const;
+    void fitColumns(QTableView *view, const QStringList &samples);
+    void fitAllColumns();
+    void saveLayout() const;
+    void restoreLayout();
 
     std::unique_ptr<Ui::MainWindow> ui;
     CanBackend *m_backend = nullptr;
@@ -144,6 +153,8 @@ private:
     QString m_lastSendError;
     QElapsedTimer m_sendErrorClock;
     bool m_markerRaised = false;
+    bool m_layoutFitted = false;
+    QSet<const QTableView *> m_restoredColumns;   // widths came from the settings
 
     QLabel *m_messageLabel = nullptr;
     QLabel *m_symbolsLabel = nullptr;

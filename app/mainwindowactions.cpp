@@ -102,8 +102,15 @@ void MainWindow::editTxMessage()
         return;
     const int row = current.row();
     TxMessage message = m_transmitModel->message(row);
-    if (runTransmitDialog(&message))
-        m_transmitModel->updateMessage(row, message);
+    const int cycleBefore = message.cycleMs;
+    const bool activeBefore = message.active;
+    if (!runTransmitDialog(&message))
+        return;
+    m_transmitModel->updateMessage(row, message);
+    // A changed cycle counts from now: the old due time may lie an hour ahead.
+    const TxMessage &updated = m_transmitModel->message(row);
+    if (activeBefore && updated.active && updated.cycleMs != cycleBefore)
+        m_schedule->makeDue(row, m_txClock.elapsed());
 }
 
 void MainWindow::deleteTxMessage()
@@ -130,19 +137,27 @@ void MainWindow::openTxList()
     if (path.isEmpty())
         return;
     QString error;
-    if (!loadTxListFile(path, &error))
+    if (loadTxListFile(path, &error))
+        QSettings().setValue(QStringLiteral("transmit/lastDir"), QFileInfo(path).absolutePath());
+    else
         QMessageBox::warning(this, tr("Fehler"), error);
 }
 
 void MainWindow::saveTxList()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Sendeliste speichern"), QString(),
-                                                      tr("Sendeliste (*.cxt)"));
+    QString path = QFileDialog::getSaveFileName(this, tr("Sendeliste speichern"),
+                                                QSettings().value(QStringLiteral("transmit/lastDir")).toString(),
+                                                tr("Sendeliste (*.cxt)"));
     if (path.isEmpty())
         return;
+    // Without an ending the open dialog's filter would hide the file.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1String(".cxt");
     // Written atomically: a failed save leaves the previous file intact.
     QString error;
-    if (!saveTxListFile(path, &error))
+    if (saveTxListFile(path, &error))
+        QSettings().setValue(QStringLiteral("transmit/lastDir"), QFileInfo(path).absolutePath());
+    else
         QMessageBox::warning(this, tr("Fehler"), error);
 }
 
@@ -168,16 +183,19 @@ void MainWindow::clearTrace()
 void MainWindow::saveTrace()
 {
     QString selectedFilter;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Trace speichern"), QString(),
+    const QString path = QFileDialog::getSaveFileName(this, tr("Trace speichern"),
+                                                      QSettings().value(QStringLiteral("trace/lastDir")).toString(),
                                                       TraceFile::saveFilters(), &selectedFilter);
     if (path.isEmpty())
         return;
     QString error;
     QString savedAs;
-    if (saveTraceFile(path, selectedFilter, &error, &savedAs))
+    if (saveTraceFile(path, selectedFilter, &error, &savedAs)) {
+        QSettings().setValue(QStringLiteral("trace/lastDir"), QFileInfo(savedAs).absolutePath());
         showStatus(tr("Trace gespeichert: %1").arg(savedAs), 4000);
-    else
+    } else {
         QMessageBox::warning(this, tr("Fehler"), tr("Trace konnte nicht gespeichert werden: %1").arg(error));
+    }
 }
 
 bool MainWindow::saveTraceFile(const QString &path, const QString &selectedFilter, QString *error, QString *savedAs)
@@ -290,8 +308,13 @@ bool MainWindow::loadSymbolFile(const QString &path, bool interactive)
     QStringList warnings;
     if (!database->load(path, &error, &warnings)) {
         if (interactive) {
-            QMessageBox::warning(this, tr("Symboldatei"),
-                                 tr("Symboldatei konnte nicht geladen werden:\n%1\n\n%2").arg(path, error));
+            QMessageBox box(QMessageBox::Warning, tr("Symboldatei"),
+                            tr("Symboldatei konnte nicht geladen werden:\n%1\n\n%2").arg(path, error),
+                            QMessageBox::Ok, this);
+            // What the parser noticed before it gave up usually names the cause.
+            if (!warnings.isEmpty())
+                box.setDetailedText(warnings.join(QLatin1Char('\n')));
+            box.exec();
         } else {
             showStatus(tr("Symboldatei nicht geladen: %1").arg(error), 5000);
         }
@@ -305,7 +328,7 @@ bool MainWindow::loadSymbolFile(const QString &path, bool interactive)
         settings.setValue(QStringLiteral("symbols/file"), database->filePath);
         settings.setValue(QStringLiteral("symbols/lastDir"), QFileInfo(database->filePath).absolutePath());
     }
-    const QStringList watched = m_symbolWatcher.files();
+    const QStringList watched = m_symbolWatcher.files() + m_symbolWatcher.directories();
     if (!watched.isEmpty())
         m_symbolWatcher.removePaths(watched);
     m_symbolWatcher.addPath(database->filePath);
@@ -343,7 +366,7 @@ void MainWindow::unloadSymbols()
 {
     m_symbols.reset();
     m_reloadTimer.stop();
-    const QStringList watched = m_symbolWatcher.files();
+    const QStringList watched = m_symbolWatcher.files() + m_symbolWatcher.directories();
     if (!watched.isEmpty())
         m_symbolWatcher.removePaths(watched);
     QSettings().remove(QStringLiteral("symbols/file"));
@@ -401,8 +424,22 @@ void MainWindow::onSymbolFileChanged()
     }
     // Missing or still empty: the editor is probably in the middle of saving.
     ++m_reloadAttempts;
-    if (m_reloadAttempts <= 10)
+    if (m_reloadAttempts <= 10) {
         m_reloadTimer.start();
+        return;
+    }
+    // Still gone after the quick retries: watch the folder, so that a file
+    // restored later (from a backup, a checkout) is loaded again.
+    const QString folder = info.absolutePath();
+    if (!m_symbolWatcher.directories().contains(folder))
+        m_symbolWatcher.addPath(folder);
+}
+
+void MainWindow::onSymbolFolderChanged()
+{
+    // The file is back (maybe still empty): the usual retries take it from here.
+    if (m_symbols && QFileInfo::exists(m_symbols->filePath))
+        onSymbolFileNotified();
 }
 
 void MainWindow::openSymbolEditor()

@@ -3,6 +3,7 @@
 #include "canbackend.h"
 #include "mainwindow.h"
 
+#include <QPointer>
 #include <QSettings>
 #include <functional>
 
@@ -40,6 +41,16 @@ public:
         }
         return true;
     }
+    bool resetHardware(QString *error) override
+    {
+        ++resetCount;
+        if (resetError.isEmpty())
+            return true;
+        if (error)
+            *error = resetError;
+        m_open = m_open && !resetLosesConnection;
+        return false;
+    }
     unsigned busStatus() override { return status; }
     QString description() const override { return QStringLiteral("Testbus"); }
     int bitrate() const override { return rate; }
@@ -48,6 +59,9 @@ public:
     unsigned status = 0;
     int rate = 500000;
     QString writeError;
+    QString resetError;
+    bool resetLosesConnection = false;
+    int resetCount = 0;
     int writeCount = 0;
     int closeCount = 0;
     QList<CanFrame> written;
@@ -62,11 +76,15 @@ class TestWindow : public MainWindow
 {
 public:
     FakeBackend *lastBackend = nullptr;
+    QPointer<FakeBackend> lastAlive;   // null once the window deleted it
+    bool openSucceeds = true;          // for the next backend created
 
 protected:
     CanBackend *createBackend(int, QString *) override
     {
         lastBackend = new FakeBackend(this);
+        lastBackend->openResult = openSucceeds;
+        lastAlive = lastBackend;
         return lastBackend;
     }
 };

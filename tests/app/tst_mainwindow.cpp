@@ -1,19 +1,25 @@
 #include "fakebackend.h"
 #include "mainwindow.h"
+#include "receivemodel.h"
 #include "testsettings.h"
+#include "tracemodel.h"
 #include "transmitmodel.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QJsonArray>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -29,6 +35,12 @@ private slots:
     void statisticsTickShowsLoadAndStatusColour();
     void reconnectResetsCountersAndClosesOldBackend();
     void disconnectAndResetFailure();
+    void failedConnectLeavesWindowDisconnected();
+    void failedResetWarnsAndMayDisconnect();
+    void activatingARowMakesItDueAtOnce();
+    void statisticsTimerIsPrecise();
+    void keyColumnsFitAtDefaultSize();
+    void layoutSurvivesRestart();
     void framesQueuedBeforeDisconnectArriveOnce();
     void closeSavesSettingsBeforeClosingBackend();
     void connectParamsMapping();
@@ -44,6 +56,16 @@ private:
     {
         auto *label = window->findChild<QLabel *>(QLatin1String(name));
         return label ? label->text() : QStringLiteral("<no label %1>").arg(QLatin1String(name));
+    }
+    // Reads and closes the next message box once the event loop shows it.
+    static void answerNextBox(QString *shown)
+    {
+        QTimer::singleShot(0, [shown] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                *shown = box->windowTitle() + QLatin1Char('|') + box->text();
+                box->accept();
+            }
+        });
     }
     static CanFrame frame(quint32 id, bool tx = false, bool status = false)
     {
@@ -145,12 +167,26 @@ void TestMainWindow::statisticsTickShowsLoadAndStatusColour()
 void TestMainWindow::reconnectResetsCountersAndClosesOldBackend()
 {
     TestWindow w;
+    TxMessage row;
+    row.frame.id = 0x321;
+    w.transmitModel()->addMessage(row);
+    w.setTraceRunning(true);
     QVERIFY(w.openBackend(simulationParams()));
     QPointer<FakeBackend> first = w.lastBackend;
     w.onFramesReceived({frame(0x100), frame(0x100, true)});
+    QVERIFY(w.sendRow(0));
+    w.onRefreshTick();
     QCOMPARE(w.statistics().rxTotal, 1);
+    QCOMPARE(w.receiveModel()->rowCount(), 1);
+    QCOMPARE(w.traceModel()->rowCount(), 2);
+    QCOMPARE(w.transmitModel()->message(0).count, 1u);
 
     QVERIFY(w.openBackend(simulationParams()));
+    // The new connection starts with empty lists and zero send counts.
+    QCOMPARE(w.receiveModel()->rowCount(), 0);
+    QCOMPARE(w.traceModel()->rowCount(), 0);
+    QCOMPARE(w.transmitModel()->message(0).count, 0u);
+    QCOMPARE(w.transmitModel()->rowCount(), 1);
     QVERIFY(w.lastBackend != first);
     QCOMPARE(first->closeCount, 1);
     QCOMPARE(w.backend(), w.lastBackend);
@@ -180,6 +216,156 @@ void TestMainWindow::disconnectAndResetFailure()
     QVERIFY(w.findChild<QAction *>("actionConnect")->isEnabled());
     w.disconnectBus();   // a second disconnect does nothing
     QCOMPARE(bus->closeCount, 1);
+}
+
+void TestMainWindow::failedConnectLeavesWindowDisconnected()
+{
+    TestWindow w;
+    w.openSucceeds = false;
+    QString shown;
+    answerNextBox(&shown);
+    QVERIFY(!w.openBackend(simulationParams()));
+    QCOMPARE(shown, QStringLiteral("Verbindungsfehler|Gerät fehlt"));
+    QVERIFY(!w.lastAlive);   // deleted at once, not later
+    QCOMPARE(w.backend(), nullptr);
+    QCOMPARE(labelText(&w, "messageLabel"), QStringLiteral("Nicht verbunden"));
+    QVERIFY(w.findChild<QAction *>("actionConnect")->isEnabled());
+    QVERIFY(!w.findChild<QAction *>("actionDisconnect")->isEnabled());
+
+    // A failed attempt while connected has closed the old connection first.
+    w.openSucceeds = true;
+    QVERIFY(w.openBackend(simulationParams()));
+    int closed = 0;
+    w.lastBackend->onClose = [&closed] { ++closed; };
+    w.openSucceeds = false;
+    answerNextBox(&shown);
+    QVERIFY(!w.openBackend(simulationParams()));
+    QCOMPARE(closed, 1);
+    QCOMPARE(w.backend(), nullptr);
+    QVERIFY(!w.findChild<QAction *>("actionReset")->isEnabled());
+}
+
+void TestMainWindow::failedResetWarnsAndMayDisconnect()
+{
+    TestWindow w;
+    QVERIFY(w.openBackend(simulationParams()));
+    FakeBackend *bus = w.lastBackend;
+    bus->resetError = QStringLiteral("Treiber antwortet nicht");
+    QString shown;
+    answerNextBox(&shown);
+    w.resetHardware();
+    QCOMPARE(shown, QStringLiteral("Hardware zurücksetzen|Treiber antwortet nicht"));
+    QCOMPARE(w.backend(), bus);
+    QCOMPARE(labelText(&w, "messageLabel"), QStringLiteral("Verbunden: Testbus"));
+
+    // A reset that lost the connection ends it and says so.
+    QPointer<FakeBackend> lost = bus;
+    bus->resetLosesConnection = true;
+    answerNextBox(&shown);
+    w.resetHardware();
+    QCOMPARE(shown, QStringLiteral("Hardware zurücksetzen|Treiber antwortet nicht\n\nDie Verbindung wurde getrennt."));
+    QCOMPARE(w.backend(), nullptr);
+    QCOMPARE(labelText(&w, "messageLabel"), QStringLiteral("Nicht verbunden"));
+    QVERIFY(w.findChild<QAction *>("actionConnect")->isEnabled());
+    QTRY_VERIFY(!lost);
+
+    w.resetHardware();   // without a connection nothing happens
+    QCOMPARE(w.backend(), nullptr);
+}
+
+void TestMainWindow::activatingARowMakesItDueAtOnce()
+{
+    TestWindow w;
+    TxMessage hourly;
+    hourly.frame.id = 0x77;
+    hourly.cycleMs = 3600000;
+    w.transmitModel()->addMessage(hourly);
+    QVERIFY(w.openBackend(simulationParams()));
+    w.transmitModel()->setActive(0, true);
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 1);   // the next one would be due in an hour
+
+    // Switched off and on again: due at the next tick, not an hour later.
+    w.transmitModel()->setActive(0, false);
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 1);
+    w.transmitModel()->setActive(0, true);
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 2);
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 2);
+}
+
+void TestMainWindow::statisticsTimerIsPrecise()
+{
+    // A coarse timer fires up to 5 % off, and the per-second figures with it.
+    TestWindow w;
+    auto *timer = w.findChild<QTimer *>("statsTimer");
+    QVERIFY(timer);
+    QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+    QCOMPARE(timer->interval(), 1000);
+    QVERIFY(timer->isActive());
+}
+
+void TestMainWindow::keyColumnsFitAtDefaultSize()
+{
+    // Without and with symbols: every column but the stretched last one is
+    // inside the table, and the trace information is not cut.
+    for (const bool withSymbols : {false, true}) {
+        TestWindow w;
+        if (withSymbols)
+            QVERIFY(w.loadSymbolFile(QStringLiteral(BUSVISTA_TEST_DATA "/app/one.sym"), false));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QList<QPair<const char *, int>> tables = {{"rxView", 8}, {"txView", 8}, {"traceView", 9}};
+        for (int tab : {0, 2}) {
+            w.showTab(tab);
+            QCoreApplication::processEvents();
+            for (const auto &[name, columns] : tables) {
+                auto *view = w.findChild<QTableView *>(name);
+                if (!view->isVisible())
+                    continue;
+                const int lastKey = columns - 2;
+                QVERIFY2(view->columnViewportPosition(lastKey) + view->columnWidth(lastKey) <= view->viewport()->width(),
+                         qPrintable(QStringLiteral("%1 with%2 symbols: column %3 ends at %4 of %5")
+                                        .arg(QLatin1String(name), withSymbols ? QString() : QStringLiteral("out"))
+                                        .arg(lastKey)
+                                        .arg(view->columnViewportPosition(lastKey) + view->columnWidth(lastKey))
+                                        .arg(view->viewport()->width())));
+                // The signals (hidden without symbols) or the comment keep room.
+                QVERIFY(view->isColumnHidden(columns - 1) || view->columnWidth(columns - 1) > 50);
+            }
+        }
+        w.findChild<QCheckBox *>("traceFilterCheck")->setChecked(true);
+        w.findChild<QLineEdit *>("traceFilterEdit")->setText(QStringLiteral("100"));
+        w.onRefreshTick();
+        QCoreApplication::processEvents();
+        auto *info = w.findChild<QLabel *>("traceInfoLabel");
+        QVERIFY2(info->width() >= info->sizeHint().width(),
+                 qPrintable(QStringLiteral("%1 < %2").arg(info->width()).arg(info->sizeHint().width())));
+    }
+}
+
+void TestMainWindow::layoutSurvivesRestart()
+{
+    {
+        TestWindow w;
+        w.resize(900, 640);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.findChild<QTableView *>("rxView")->setColumnWidth(2, 77);
+        w.findChild<QTableView *>("traceView")->setColumnWidth(0, 33);
+        w.findChild<QDockWidget *>("sdoDock")->close();
+        QVERIFY(w.close());
+    }
+    TestWindow again;
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(again.size(), QSize(900, 640));
+    QCOMPARE(again.findChild<QTableView *>("rxView")->columnWidth(2), 77);
+    QCOMPARE(again.findChild<QTableView *>("traceView")->columnWidth(0), 33);
+    QVERIFY(again.findChild<QDockWidget *>("sdoDock")->isHidden());
+    QVERIFY(!again.findChild<QDockWidget *>("signalDock")->isHidden());
 }
 
 void TestMainWindow::framesQueuedBeforeDisconnectArriveOnce()

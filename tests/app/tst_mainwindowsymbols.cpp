@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -31,6 +33,8 @@ private slots:
     void editorActionFollowsConfiguredPath();
     void editorStartsDetachedWithTheSymbolFile();
 
+    void watcherFindsAFileRestoredLater();
+    void startMessageDoesNotCoverConnectionText();
     void watcherReloadsOnceAfterEditorSave_data();
     void watcherReloadsOnceAfterEditorSave();
 
@@ -141,6 +145,20 @@ void TestMainWindowSymbols::failedLoadKeepsPreviousDatabase()
              qPrintable(shown));
     QCOMPARE(w.symbols(), before);
     QCOMPARE(QSettings().value(QStringLiteral("symbols/file")).toString(), path);
+
+    // A file that fails after warnings: the box's details name the cause.
+    const QString unclosed = dir.filePath(QStringLiteral("unclosed.sym"));
+    QVERIFY(writeFile(unclosed, "FormatVersion=6.0\n{ENUMS}\nenum OnOff(0=\"Aus\"\n{SEND}\n[A]\nID=100h\n"));
+    QString details;
+    QTimer::singleShot(0, [&details] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            details = box->detailedText();
+            box->accept();
+        }
+    });
+    QVERIFY(!w.loadSymbolFile(unclosed, true));
+    QCOMPARE(details, QStringLiteral("Zeile 6: Ungültige Enum-Definition"));
+    QCOMPARE(w.symbols(), before);
 }
 
 void TestMainWindowSymbols::unloadForgetsFileForNextStart()
@@ -304,6 +322,47 @@ void TestMainWindowSymbols::watcherReloadsOnceAfterEditorSave()
     // The file is watched again, whatever became of its inode.
     QVERIFY(writeFile(path, fileBytes("one.sym")));
     QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 1, 10000);
+}
+
+void TestMainWindowSymbols::watcherFindsAFileRestoredLater()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    MainWindow w;
+    QVERIFY(w.loadSymbolFile(path, false));
+    auto *watcher = w.findChild<QFileSystemWatcher *>("symbolWatcher");
+    auto *reloadTimer = w.findChild<QTimer *>("symbolReloadTimer");
+    QVERIFY(watcher && reloadTimer);
+
+    QSignalSpy notified(watcher, &QFileSystemWatcher::fileChanged);
+    QVERIFY(QFile::remove(path));
+    QTRY_VERIFY(notified.count() > 0);
+    // The quick retries run out while the file stays away.
+    for (int attempt = 0; attempt <= 10; ++attempt)
+        w.onSymbolFileChanged();
+    QTRY_VERIFY(!reloadTimer->isActive());
+    QCOMPARE(messageCount(w), 1);
+
+    QVERIFY(writeFile(path, fileBytes("two.sym")));
+    QTRY_COMPARE_WITH_TIMEOUT(messageCount(w), 2, 5000);
+    QCOMPARE(watcher->files(), QStringList{path});
+    QCOMPARE(watcher->directories(), QStringList());
+}
+
+void TestMainWindowSymbols::startMessageDoesNotCoverConnectionText()
+{
+    QTemporaryDir dir;
+    const QString path = prepareCopy(dir);
+    QSettings().setValue(QStringLiteral("symbols/file"), path);
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *connection = w.findChild<QLabel *>("messageLabel");
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Symboldatei geladen: 1 Nachrichten"));
+    QVERIFY(!connection->isVisible());
+    w.statusBar()->clearMessage();
+    QVERIFY(connection->isVisible());
+    QCOMPARE(connection->text(), QStringLiteral("Nicht verbunden"));
 }
 
 QTEST_MAIN(TestMainWindowSymbols)

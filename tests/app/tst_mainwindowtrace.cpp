@@ -5,6 +5,8 @@
 #include "tracemodel.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFileDialog>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 // The trace tab and the receive list as the main window drives them.
@@ -34,6 +37,7 @@ private slots:
     void saveChoosesWriterByEndingOrFilter();
     void nameWithoutEndingGetsTheFiltersAndLoadsByContent();
     void receiveListIsFedAndClearedByEsc();
+    void saveDialogStartsInLastTraceFolder();
 
 private:
     static CanFrame frame(quint32 id, qint64 us = 0)
@@ -249,6 +253,44 @@ void TestMainWindowTrace::receiveListIsFedAndClearedByEsc()
     w.onRefreshTick();
     QCOMPARE(view->model()->rowCount(), 0);
     QCOMPARE(w.receiveModel()->rowCount(), 0);
+}
+
+void TestMainWindowTrace::saveDialogStartsInLastTraceFolder()
+{
+    QTemporaryDir saved;
+    QTemporaryDir elsewhere;
+    const QString folder = QFileInfo(saved.path()).canonicalFilePath();
+    TestWindow w;
+    w.show();
+    w.setTraceRunning(true);
+    w.onFramesReceived({frame(0x100)});
+
+    QString startedIn;
+    const auto saveAs = [&](const QString &path) {
+        QTimer::singleShot(0, [&startedIn, path] {
+            auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!files)
+                return;
+            startedIn = QFileInfo(files->directory().absolutePath()).canonicalFilePath();
+            files->selectFile(path);
+            static_cast<QDialog *>(files)->accept();   // public in QDialog
+        });
+        w.saveTrace();
+    };
+    saveAs(saved.filePath(QStringLiteral("eins.trc")));
+    QVERIFY(QFileInfo::exists(saved.filePath(QStringLiteral("eins.trc"))));
+    // A file of another kind opened in between does not move the start.
+    const QString list = elsewhere.filePath(QStringLiteral("liste.cxt"));
+    QVERIFY(w.saveTxListFile(list, nullptr));
+    QTimer::singleShot(0, [list] {
+        if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            files->selectFile(list);
+            static_cast<QDialog *>(files)->accept();   // public in QDialog
+        }
+    });
+    w.openTxList();
+    saveAs(saved.filePath(QStringLiteral("zwei.trc")));
+    QCOMPARE(startedIn, folder);
 }
 
 QTEST_MAIN(TestMainWindowTrace)

@@ -5,13 +5,19 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+#include <functional>
 
 // The transmit list as the main window edits, sends and stores it.
 class TestMainWindowTransmit : public QObject
@@ -27,6 +33,9 @@ private slots:
     void deleteAndSendNeedASelection();
     void listFilesRoundTripAndBadFileKeepsList();
     void stopAllEndsCyclicSending();
+    void spaceAndDelActOnlyInTheTransmitList();
+    void changedCycleCountsFromNow();
+    void savedListGetsItsEndingAndFolder();
 
 private:
     // Answers the next modal dialog once the event loop runs it.
@@ -40,6 +49,14 @@ private:
                 dialog->accept();
             else
                 dialog->reject();
+        });
+    }
+    // Runs `work` on the next modal dialog once the event loop shows it.
+    static void onNextDialog(std::function<void(QDialog *)> work)
+    {
+        QTimer::singleShot(0, [work] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                work(dialog);
         });
     }
     static TxMessage message(quint32 id, int cycleMs = 0)
@@ -192,6 +209,108 @@ void TestMainWindowTransmit::stopAllEndsCyclicSending()
     const int sent = w.lastBackend->writeCount;
     QTest::qWait(50);
     QCOMPARE(w.lastBackend->writeCount, sent);
+}
+
+void TestMainWindowTransmit::spaceAndDelActOnlyInTheTransmitList()
+{
+    TestWindow w;
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111));
+    model->addMessage(message(0x222));
+    QVERIFY(w.openBackend(simulationParams()));
+    auto *view = w.findChild<QTableView *>("txView");
+    view->setCurrentIndex(model->index(0, 0));
+
+    // On the trace tab the keys belong to the focused check box.
+    w.showTab(2);
+    auto *check = w.findChild<QCheckBox *>("traceAutoScrollCheck");
+    check->setFocus();
+    QVERIFY(check->hasFocus());
+    QTest::keyClick(check, Qt::Key_Space);
+    QTest::keyClick(check, Qt::Key_Delete);
+    QCOMPARE(w.lastBackend->writeCount, 0);
+    QCOMPARE(model->rowCount(), 2);
+    QVERIFY(!check->isChecked());   // Space toggled the box instead
+
+    // In the transmit list they send and delete.
+    w.showTab(0);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(w.lastBackend->writeCount, 1);
+    QCOMPARE(w.lastBackend->written.last().id, 0x111u);
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(model->rowCount(), 1);
+}
+
+void TestMainWindowTransmit::changedCycleCountsFromNow()
+{
+    TestWindow w;
+    w.show();
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x100, 3600000));
+    model->setActive(0, true);
+    QVERIFY(w.openBackend(simulationParams()));
+    w.onTxTick();
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 1);   // next one due in an hour
+
+    w.findChild<QTableView *>("txView")->setCurrentIndex(model->index(0, 0));
+    onNextDialog([](QDialog *dialog) {
+        dialog->findChild<QSpinBox *>("cycleSpin")->setValue(100);
+        dialog->accept();
+    });
+    w.editTxMessage();
+    QCOMPARE(model->message(0).cycleMs, 100);
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 2);
+
+    // An edit that keeps the cycle keeps the due time.
+    onNextDialog([](QDialog *dialog) {
+        dialog->findChild<QLineEdit *>("commentEdit")->setText(QStringLiteral("neu"));
+        dialog->accept();
+    });
+    w.editTxMessage();
+    w.onTxTick();
+    QCOMPARE(w.lastBackend->writeCount, 2);
+}
+
+void TestMainWindowTransmit::savedListGetsItsEndingAndFolder()
+{
+    QTemporaryDir dir;
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    TestWindow w;
+    w.show();
+    w.transmitModel()->addMessage(message(0x123, 10));
+
+    QString startedIn;
+    const auto saveAs = [&](const QString &name) {
+        onNextDialog([&startedIn, name](QDialog *dialog) {
+            auto *files = qobject_cast<QFileDialog *>(dialog);
+            if (!files)
+                return dialog->reject();
+            startedIn = QFileInfo(files->directory().absolutePath()).canonicalFilePath();
+            files->selectFile(name);
+            static_cast<QDialog *>(files)->accept();   // public in QDialog
+        });
+        w.saveTxList();
+    };
+    saveAs(dir.filePath(QStringLiteral("liste")));
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("liste.cxt"))));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("liste"))));
+    QCOMPARE(QFileInfo(QSettings().value(QStringLiteral("transmit/lastDir")).toString()).canonicalFilePath(), folder);
+
+    // The next save starts where the last one went; a given ending stays.
+    saveAs(dir.filePath(QStringLiteral("zwei.json")));
+    QCOMPARE(startedIn, folder);
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("zwei.json"))));
+
+    TestWindow other;
+    QString error;
+    QVERIFY2(other.loadTxListFile(dir.filePath(QStringLiteral("liste.cxt")), &error), qPrintable(error));
+    QCOMPARE(other.transmitModel()->rowCount(), 1);
 }
 
 QTEST_MAIN(TestMainWindowTransmit)

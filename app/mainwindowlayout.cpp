@@ -1,0 +1,116 @@
+// Window layout: table columns sized to their content on the first show, and
+// window geometry, dock state and column widths kept across restarts.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "symbolfile.h"
+
+#include <QHeaderView>
+#include <QSettings>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTableView>
+
+namespace {
+
+// The widest usual content of a data byte column and an identifier.
+const QString dataSample = QStringLiteral("00 00 00 00 00 00 00 00");
+const QString idSample = QStringLiteral("18FEF100h");
+const QString kindSample = QStringLiteral("Ext RTR");
+
+QString columnsKey(const QTableView *view)
+{
+    return QStringLiteral("window/columns/") + view->objectName();
+}
+
+} // namespace
+
+QList<QTableView *> MainWindow::layoutTables() const
+{
+    return {ui->rxView, ui->txView, ui->traceView};
+}
+
+// Widest of header, current rows and a typical value. The last column is
+// stretched and takes the rest (the signals, the comment).
+void MainWindow::fitColumns(QTableView *view, const QStringList &samples)
+{
+    QHeaderView *header = view->horizontalHeader();
+    const QFontMetrics metrics(view->font());
+    // The item delegate's text margin on both sides, and a little air.
+    const int padding = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 2;
+    for (int column = 0; column + 1 < header->count(); ++column) {
+        // Public in the base class, protected in QTableView.
+        const int rows = static_cast<const QAbstractItemView *>(view)->sizeHintForColumn(column);
+        int width = qMax(header->sectionSizeHint(column), rows);
+        if (column < samples.size() && !samples.at(column).isEmpty())
+            width = qMax(width, metrics.horizontalAdvance(samples.at(column)) + padding);
+        view->setColumnWidth(column, width);
+    }
+}
+
+void MainWindow::fitAllColumns()
+{
+    // The symbol column gets the longest symbol name, within reason.
+    QString symbol;
+    if (m_symbols) {
+        for (const SymMessage &message : m_symbols->messages) {
+            const QString name = message.displayName().left(20);
+            if (name.size() > symbol.size())
+                symbol = name;
+        }
+    }
+    if (!m_restoredColumns.contains(ui->rxView))
+        fitColumns(ui->rxView, {idSample, symbol, kindSample, QStringLiteral("8"), dataSample,
+                                QStringLiteral("99999.9"), QStringLiteral("9999999")});
+    if (!m_restoredColumns.contains(ui->txView))
+        fitColumns(ui->txView, {idSample, symbol, kindSample, QStringLiteral("8"), dataSample,
+                                QStringLiteral("3600000"), QStringLiteral("9999999")});
+    if (!m_restoredColumns.contains(ui->traceView))
+        fitColumns(ui->traceView, {QStringLiteral("999999"), QStringLiteral("99999.999"), QStringLiteral("Rx"),
+                                   idSample, symbol, kindSample, QStringLiteral("8"), dataSample});
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_layoutFitted && !event->spontaneous()) {
+        m_layoutFitted = true;
+        fitAllColumns();
+    }
+}
+
+void MainWindow::saveLayout() const
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("window/state"), saveState());
+    for (const QTableView *view : layoutTables()) {
+        // Hidden columns (the symbol columns without symbols) report no width.
+        QVariantList widths;
+        for (int column = 0; column < view->model()->columnCount(); ++column)
+            widths.append(view->isColumnHidden(column) ? -1 : view->columnWidth(column));
+        settings.setValue(columnsKey(view), widths);
+    }
+}
+
+void MainWindow::restoreLayout()
+{
+    QSettings settings;
+    const QByteArray geometry = settings.value(QStringLiteral("window/geometry")).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    const QByteArray state = settings.value(QStringLiteral("window/state")).toByteArray();
+    if (!state.isEmpty())
+        restoreState(state);
+    for (QTableView *view : layoutTables()) {
+        const QVariantList widths = settings.value(columnsKey(view)).toList();
+        if (widths.isEmpty())
+            continue;
+        for (int column = 0; column < widths.size() && column < view->model()->columnCount(); ++column) {
+            const int width = widths.at(column).toInt();
+            if (width > 0)
+                view->setColumnWidth(column, width);
+        }
+        m_restoredColumns.insert(view);
+    }
+}
