@@ -10,7 +10,7 @@ packages=(
     qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
     qml6-module-qtqml-workerscript qml6-module-qtcharts libqt6charts6-dev
     qt6-translations-l10n
-    libbenchmark-dev zlib1g-dev
+    libbenchmark-dev zlib1g-dev libdeflate-dev
     python3-can
 )
 

@@ -6,6 +6,7 @@
 
 #include <QIODevice>
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -105,9 +106,16 @@ void writeSystemTime(char *p, const QDateTime &t)
 class BlfReader : public Reader
 {
 public:
+    BlfReader() : m_decompressor(libdeflate_alloc_decompressor()) {}
+    ~BlfReader() override { libdeflate_free_decompressor(m_decompressor); }
+
     bool read(QFile &file, Sink &sink, LoadResult *result, const Progress &progress, QString *error) override
     {
         WholeFile whole;
+        if (!m_decompressor) {
+            *error = tr("Kein Speicher für das Entpacken.");
+            return false;
+        }
         if (!whole.open(file, error))
             return false;
         const uchar *d = whole.data();
@@ -180,19 +188,22 @@ private:
                 return false;
             }
             m_stream.resize(held + uncompressed);
-            z_stream z {};
-            if (inflateInit(&z) != Z_OK)
-                return false;
-            z.next_in = const_cast<Bytef *>(payload);
-            z.avail_in = payloadSize;
-            z.next_out = reinterpret_cast<Bytef *>(m_stream.data() + held);
-            z.avail_out = uncompressed;
-            const int status = inflate(&z, Z_FINISH);
-            const size_t produced = uncompressed - z.avail_out;
-            inflateEnd(&z);
-            m_stream.resize(held + produced);
-            if (status != Z_STREAM_END) {
-                // Only what inflated cleanly is read; the rest is reported.
+            size_t produced = 0;
+            // The whole-buffer decompressor is about three times as fast as
+            // zlib's; a container it refuses goes through zlib, which gives
+            // back what inflates cleanly before the damage.
+            if (libdeflate_zlib_decompress(m_decompressor, payload, payloadSize, m_stream.data() + held, uncompressed,
+                                           &produced) != LIBDEFLATE_SUCCESS || produced != uncompressed) {
+                z_stream z {};
+                if (inflateInit(&z) != Z_OK)
+                    return false;
+                z.next_in = const_cast<Bytef *>(payload);
+                z.avail_in = payloadSize;
+                z.next_out = reinterpret_cast<Bytef *>(m_stream.data() + held);
+                z.avail_out = uncompressed;
+                inflate(&z, Z_FINISH);
+                m_stream.resize(held + (uncompressed - z.avail_out));
+                inflateEnd(&z);
                 damaged(pos);
                 objects();
                 return false;
@@ -340,6 +351,7 @@ private:
     void bad() { ++m_result->unrecognised; }
     void skippedFd() { ++m_result->skippedFd; }
 
+    libdeflate_decompressor *m_decompressor;
     qint64 m_containerAt = 0;
     Sink *m_sink = nullptr;
     LoadResult *m_result = nullptr;
@@ -351,8 +363,14 @@ private:
 class BlfWriter : public Writer
 {
 public:
+    // zlib streams, written by the faster whole-buffer compressor at its fastest level.
+    BlfWriter() : m_compressor(libdeflate_alloc_compressor(1)) {}
+    ~BlfWriter() override { libdeflate_free_compressor(m_compressor); }
+
     bool write(QIODevice &out, const Source &source) override
     {
+        if (!m_compressor)
+            return false;
         const QDateTime start = source.startTime.isValid() ? source.startTime : QDateTime::currentDateTime();
         char header[FileHeaderSize] = {};
         if (out.write(header, FileHeaderSize) != FileHeaderSize)
@@ -426,10 +444,10 @@ private:
     // Compresses the first `n` pending bytes into one container.
     void flushContainer(size_t n)
     {
-        uLongf packedSize = compressBound(uLong(n));
-        m_packed.resize(ContainerHeader + packedSize + 4);
-        if (compress2(reinterpret_cast<Bytef *>(m_packed.data() + ContainerHeader), &packedSize,
-                      reinterpret_cast<const Bytef *>(m_pending.data()), uLong(n), Z_BEST_SPEED) != Z_OK) {
+        const size_t bound = libdeflate_zlib_compress_bound(m_compressor, n);
+        m_packed.resize(ContainerHeader + bound + 4);
+        const size_t packedSize = libdeflate_zlib_compress(m_compressor, m_pending.data(), n, m_packed.data() + ContainerHeader, bound);
+        if (packedSize == 0) {
             m_failed = true;
             return;
         }
@@ -451,6 +469,7 @@ private:
         m_pending.erase(m_pending.begin(), m_pending.begin() + qsizetype(n));
     }
 
+    libdeflate_compressor *m_compressor;
     QIODevice *m_out = nullptr;
     std::vector<char> m_pending;
     std::vector<char> m_packed;
