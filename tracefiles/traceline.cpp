@@ -98,22 +98,6 @@ bool scanTime(const char *b, const char *e, double *ms)
     return result.ec == std::errc() && result.ptr == e;
 }
 
-// Exactly 1..maxDigits hexadecimal digits in [b, e).
-inline bool scanHexToken(const char *b, const char *e, int maxDigits, quint32 *value)
-{
-    const auto n = e - b;
-    if (n < 1 || n > maxDigits)
-        return false;
-    quint32 v = 0;
-    for (; b < e; ++b) {
-        const int h = hexValue(*b);
-        if (h < 0)
-            return false;
-        v = (v << 4) | quint32(h);
-    }
-    *value = v;
-    return true;
-}
 
 // Data bytes split at blanks, one or two hexadecimal digits each.
 bool scanBytes(const char *p, const char *e, CanFrame &frame)
@@ -370,7 +354,7 @@ bool readTrcFast(const char *b, const char *e, TrcLayout layout, TraceEntry *ent
     }
 
     quint32 id = 0;
-    if (!token(&t) || !scanHexToken(t, p, 8, &id))
+    if (!token(&t) || !TraceScan::parseHex(t, p, &id))
         return false;
     frame.id = id;
     frame.extended = p - t > 4;
@@ -446,7 +430,7 @@ bool readCsvFast(const char *b, const char *e, TraceEntry *entry)
         if (idEnd > field[3] && idEnd[-1] == 'h')
             --idEnd;
         quint32 id = 0;
-        if (!scanHexToken(field[3], idEnd, 8, &id))
+        if (!TraceScan::parseHex(field[3], idEnd, &id))
             return false;
         frame.id = id;
     }

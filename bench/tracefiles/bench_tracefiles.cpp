@@ -1,6 +1,5 @@
 // Lines per second of saveTrc, loadTrc, saveCsv and loadCsv at 1,000,000 entries.
-#include "../views/benchutil.h"
-#include "tracemodel.h"
+#include "benchtrace.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -13,17 +12,7 @@ int main(int argc, char **argv)
     constexpr int Entries = 1000000;
     QTemporaryDir dir;
     TraceModel model;
-    model.setMaxEntries(Entries);
-    model.setRecording(true);
-    QList<CanFrame> batch = BenchUtil::traffic(1000, 200);
-    for (int i = 0; i < Entries / 1000; ++i) {
-        for (CanFrame &frame : batch) {
-            frame.timestampUs += 10317;  // fractional milliseconds in the time column
-            frame.extended = frame.id % 7 == 0;
-            frame.dlc = quint8(frame.id % 9);
-        }
-        model.addFrames(batch);
-    }
+    recordBenchTrace(model, Entries);
 
     const QString trc = dir.filePath(QStringLiteral("bench.trc"));
     const QString csv = dir.filePath(QStringLiteral("bench.csv"));

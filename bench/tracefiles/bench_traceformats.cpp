@@ -1,7 +1,6 @@
 // Entries per second of saving and loading 1,000,000 entries as Vector ASC,
 // Vector BLF and candump log.
-#include "../views/benchutil.h"
-#include "tracemodel.h"
+#include "benchtrace.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,17 +14,7 @@ int main(int argc, char **argv)
     constexpr int Entries = 1000000;
     QTemporaryDir dir;
     TraceModel model;
-    model.setMaxEntries(Entries);
-    model.setRecording(true);
-    QList<CanFrame> batch = BenchUtil::traffic(1000, 200);
-    for (int i = 0; i < Entries / 1000; ++i) {
-        for (CanFrame &frame : batch) {
-            frame.timestampUs += 10317;
-            frame.extended = frame.id % 7 == 0;
-            frame.dlc = quint8(frame.id % 9);
-        }
-        model.addFrames(batch);
-    }
+    recordBenchTrace(model, Entries);
 
     for (TraceFile::Format format : {TraceFile::Format::Asc, TraceFile::Format::Blf, TraceFile::Format::Log}) {
         const QString path = dir.filePath(QStringLiteral("bench.") + TraceFile::ending(format));

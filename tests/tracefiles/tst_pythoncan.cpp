@@ -2,6 +2,7 @@
 // python3-can) writes ASC, BLF, candump logs and TRC 2.1 that must load
 // with every entry equal, and reads the ASC, BLF and candump logs written
 // here with every entry equal. Skips when python-can is not installed.
+#include "logframe.h"
 #include "tracefile.h"
 #include "tracemodel.h"
 
@@ -175,17 +176,7 @@ private slots:
         QFETCH(QString, kind);
         std::deque<TraceEntry> entries;
         auto add = [&](quint32 id, bool ext, bool rtr, bool error, bool tx, int dlc, qint64 us) {
-            CanFrame f;
-            f.id = id;
-            f.extended = ext;
-            f.rtr = rtr;
-            f.error = error;
-            f.tx = tx;
-            f.dlc = quint8(dlc);
-            for (int i = 0; i < dlc && !rtr; ++i)
-                f.data[i] = quint8(0x21 * (i + 1));
-            f.timestampUs = us;
-            entries.push_back({quint64(entries.size() + 1), f});
+            entries.push_back({quint64(entries.size() + 1), logFrame(id, ext, rtr, error, tx, dlc, us, 0x21)});
         };
         add(0x123, false, false, false, false, 2, 0);
         add(0x18FEF100, true, false, false, true, 8, 12345);

@@ -1,5 +1,6 @@
 // The trace formats of other tools: one table of cases per format, the
 // files of the shared corpus, and each writer read back by its reader.
+#include "logframe.h"
 #include "tracefile.h"
 #include "tracemodel.h"
 
@@ -378,17 +379,7 @@ private slots:
         TraceModel model;
         std::deque<TraceEntry> entries;
         auto add = [&](quint32 id, bool ext, bool rtr, bool error, bool tx, int dlc, qint64 us) {
-            CanFrame f;
-            f.id = id;
-            f.extended = ext;
-            f.rtr = rtr;
-            f.error = error;
-            f.tx = tx;
-            f.dlc = quint8(dlc);
-            for (int i = 0; i < 8; ++i)
-                f.data[i] = rtr ? 0 : quint8(0x11 * (i + 1));
-            f.timestampUs = us;
-            entries.push_back({quint64(entries.size() + 1), f});
+            entries.push_back({quint64(entries.size() + 1), logFrame(id, ext, rtr, error, tx, dlc, us, 0x11)});
         };
         add(0x123, false, false, false, false, 2, 1000123);
         add(0x18FEF100, true, false, false, true, 8, 1000124);
