@@ -124,7 +124,7 @@ private:
     bool runTransmitDialog(TxMessage *message);
     // Window layout (mainwindowlayout.cpp).
     QList<QTableView *> layoutTables() const;
-    void fitColumns(QTableView *view, const QStringList &samples);
+    void fitColumns(QTableView *view, const QStringList &samples, int boldColumn = -1);
     void fitAllColumns();
     void saveLayout() const;
     void restoreLayout();

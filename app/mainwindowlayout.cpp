@@ -32,26 +32,42 @@ QList<QTableView *> MainWindow::layoutTables() const
 
 // Widest of header, current rows and a typical value. The last column is
 // stretched and takes the rest (the signals, the comment).
-void MainWindow::fitColumns(QTableView *view, const QStringList &samples)
+void MainWindow::fitColumns(QTableView *view, const QStringList &samples, int boldColumn)
 {
     QHeaderView *header = view->horizontalHeader();
     const QFontMetrics metrics(view->font());
+    QFont bold = view->font();
+    bold.setWeight(QFont::Bold);
+    const QFontMetrics boldMetrics(bold);
     // The item delegate's text margin on both sides, and a little air.
     const int padding = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) + 2;
     for (int column = 0; column + 1 < header->count(); ++column) {
         // Public in the base class, protected in QTableView.
         const int rows = static_cast<const QAbstractItemView *>(view)->sizeHintForColumn(column);
         int width = qMax(header->sectionSizeHint(column), rows);
-        if (column < samples.size() && !samples.at(column).isEmpty())
-            width = qMax(width, metrics.horizontalAdvance(samples.at(column)) + padding);
+        if (column < samples.size() && !samples.at(column).isEmpty()) {
+            const QString &sample = samples.at(column);
+            int text = metrics.horizontalAdvance(sample);
+            if (column == boldColumn) {
+                // Measured as the data delegate paints: group by group, each
+                // rounded on its own, the last one possibly bold.
+                const QStringList groups = sample.split(QLatin1Char(' '));
+                text = 1 + boldMetrics.horizontalAdvance(groups.last());
+                for (int i = 0; i + 1 < groups.size(); ++i)
+                    text += metrics.horizontalAdvance(groups.at(i) + QLatin1Char(' '));
+            }
+            width = qMax(width, text + padding);
+        }
         view->setColumnWidth(column, width);
     }
 }
 
 void MainWindow::fitAllColumns()
 {
-    // The symbol column gets the longest symbol name, within reason.
-    QString symbol;
+    // The symbol column gets the longest symbol name, within reason; without
+    // symbols it is hidden now but may be shown later (a file given on the
+    // command line is loaded after the first show).
+    QString symbol = QStringLiteral("Symbolname");
     if (m_symbols) {
         for (const SymMessage &message : m_symbols->messages) {
             const QString name = message.displayName().left(20);
@@ -59,9 +75,10 @@ void MainWindow::fitAllColumns()
                 symbol = name;
         }
     }
+    // Changed bytes of the receive list are painted bold, so wider.
     if (!m_restoredColumns.contains(ui->rxView))
         fitColumns(ui->rxView, {idSample, symbol, kindSample, QStringLiteral("8"), dataSample,
-                                QStringLiteral("99999.9"), QStringLiteral("9999999")});
+                                QStringLiteral("99999.9"), QStringLiteral("9999999")}, 4);
     if (!m_restoredColumns.contains(ui->txView))
         fitColumns(ui->txView, {idSample, symbol, kindSample, QStringLiteral("8"), dataSample,
                                 QStringLiteral("3600000"), QStringLiteral("9999999")});
