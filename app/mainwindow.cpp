@@ -3,7 +3,9 @@
 
 #include "canbackend.h"
 #include "canidfilter.h"
+#include "connectiondialog.h"
 #include "datadelegate.h"
+#include "pcanbasicbackend.h"
 #include "receivemodel.h"
 #include "sdoclient.h"
 #include "simulationbackend.h"
@@ -365,19 +367,22 @@ CanBackend *MainWindow::createBackend(int interface, QString *error)
 {
     if (interface == 1)
         return new SimulationBackend(this);
-    if (error) {
-        *error = interface == 3
-            ? tr("Die isCAN-Schnittstelle ist in dieser Version noch nicht verfügbar.")
-            : tr("Die PCAN-Basic-Schnittstelle ist in dieser Version noch nicht verfügbar.");
+    if (interface == 3) {
+        if (error)
+            *error = tr("Die isCAN-Schnittstelle ist in dieser Version noch nicht verfügbar.");
+        return nullptr;
     }
-    return nullptr;
+    return new PcanBasicBackend(this);
 }
 
 void MainWindow::connectBus()
 {
-    // Until the connection dialog exists, connecting opens the simulated bus.
-    ConnectParams params;
-    params.interface = 1;
+    ConnectionDialog dialog(this);
+    dialog.setParams(loadConnectParams());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const ConnectParams params = dialog.params();
+    saveConnectParams(params);
     openBackend(params);
 }
 

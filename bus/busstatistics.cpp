@@ -1,5 +1,7 @@
 #include "busstatistics.h"
 
+#include "canbackend.h"
+
 int BusStatistics::frameBits(const CanFrame &frame)
 {
     const int d = frame.rtr ? 0 : 8 * frame.dlc;
@@ -50,7 +52,7 @@ QString BusStatistics::percentText(double percent)
 
 QString BusStatistics::statusStyle(unsigned flags)
 {
-    if (flags & 0x10)
+    if (flags & (CanBackend::BusOff | CanBackend::DeviceLost))
         return QStringLiteral("background:#e04040; color:white;");
     if (flags & 0x4E)
         return QStringLiteral("background:#f0b030;");

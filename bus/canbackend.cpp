@@ -62,6 +62,8 @@ QString CanBackend::statusText(unsigned flags)
     if (flags == 0)
         return tr("OK");
     QStringList texts;
+    if (flags & DeviceLost)
+        texts << tr("Adapter getrennt");
     if (flags & BusOff)
         texts << tr("Bus-Off");
     else if (flags & BusHeavy)

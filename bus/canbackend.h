@@ -24,6 +24,8 @@ public:
         RxQueueOverrun = 0x40,
         TxQueueFull = 0x80,
         DriverNotLoaded = 0x200,
+        // The adapter stopped answering (unplugged); stays set until close.
+        DeviceLost = 0x400,
     };
 
     explicit CanBackend(QObject *parent = nullptr);

@@ -37,7 +37,7 @@ DllLoader::~DllLoader() = default;
 
 bool DllLoader::isLoaded() const
 {
-    return library.isLoaded();
+    return loaded;
 }
 
 QString DllLoader::loadedPath() const
@@ -48,7 +48,7 @@ QString DllLoader::loadedPath() const
 int DllLoader::loadFile(const QString &path, const Spec &spec, QString *error)
 {
     const QString p = path.trimmed();
-    if (library.isLoaded()) {
+    if (loaded) {
         if (p == loadedPathValue)
             return AlreadyLoaded;
         if (users > 0) {
@@ -56,6 +56,7 @@ int DllLoader::loadFile(const QString &path, const Spec &spec, QString *error)
             return LoadFailed;
         }
         library.unload();
+        loaded = false;
         resetFunctions();
         loadedPathValue.clear();
     }
@@ -66,16 +67,16 @@ int DllLoader::loadFile(const QString &path, const Spec &spec, QString *error)
     }
 
     library.setFileName(p.isEmpty() ? spec.libraryName : p);
-    bool loaded = library.load();
+    bool done = library.load();
     const QString loadError = library.errorString();
-    if (!loaded && p.isEmpty()) {
+    if (!done && p.isEmpty()) {
         for (const QString &name : spec.alternativeNames) {
             library.setFileName(name);
-            if ((loaded = library.load()))
+            if ((done = library.load()))
                 break;
         }
     }
-    if (loaded) {
+    if (done) {
         requestedPath = p;
         return LoadedNow;
     }
@@ -100,6 +101,7 @@ int DllLoader::loadFile(const QString &path, const Spec &spec, QString *error)
 bool DllLoader::finishLoad(const QList<QString> &missing, const Spec &spec, QString *error)
 {
     if (missing.isEmpty()) {
+        loaded = true;
         loadedPathValue = requestedPath;
         return true;
     }

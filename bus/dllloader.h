@@ -69,6 +69,9 @@ protected:
     }
 
     QLibrary library;
+    // Own flag: QLibrary shares its state with other QLibrary objects of the
+    // same file, so its isLoaded() may outlive our unload().
+    bool loaded = false;
     QString loadedPathValue;
     QString requestedPath;
 };

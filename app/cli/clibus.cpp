@@ -1,6 +1,7 @@
 #include "clibus.h"
 
 #include "cli.h"
+#include "pcanbasicbackend.h"
 #include "simulationbackend.h"
 
 #include <QCoreApplication>
@@ -35,6 +36,21 @@ bool applySim(Choice *choice, const QString &, QString *error)
     return selectKind(choice, Simulation, 1, error);
 }
 
+bool applyPcan(Choice *choice, const QString &value, QString *error)
+{
+    if (!selectKind(choice, Pcan, 2, error))
+        return false;
+    bool ok = false;
+    const uint channel = value.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? value.mid(2).toUInt(&ok, 16)
+                                                                                     : value.toUInt(&ok, 10);
+    if (!ok || channel < 1 || channel > 0xFFFF) {
+        *error = QStringLiteral("Ungültiger PCAN-Kanal: %1 (Handle, z. B. 0x51)").arg(value);
+        return false;
+    }
+    choice->params.channel = int(channel);
+    return true;
+}
+
 bool applyDll(Choice *choice, const QString &value, QString *)
 {
     choice->dllPath = value;
@@ -66,6 +82,7 @@ bool applyListenOnly(Choice *choice, const QString &, QString *)
 
 const OptionRow options[] = {
     {"--sim", nullptr, "simulierter Bus", applySim},
+    {"--pcan", "KANAL", "PCAN-Basic-Kanal als Handle, z. B. 0x51 (PCAN-USB 1)", applyPcan},
     {"--dll", "PFAD", "Treiber-DLL statt der Standardsuche", applyDll},
     {"--btr", "HEX", "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
     {"--listen-only", nullptr, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
@@ -83,6 +100,9 @@ bool check(Choice *choice, QString *error)
             *error = QStringLiteral("--dll, --btr und --listen-only gelten nicht für --sim.");
             return false;
         }
+        return true;
+    case Pcan:
+        choice->params.basicDllPath = choice->dllPath;
         return true;
     }
     return true;
@@ -123,7 +143,7 @@ bool take(QStringList *args, Choice *choice, QString *error)
 
 QString usageLine()
 {
-    return QStringLiteral("BUS = --sim");
+    return QStringLiteral("BUS = --sim | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only]");
 }
 
 QString helpText()
@@ -143,6 +163,8 @@ std::unique_ptr<CanBackend> createBackend(const Choice &choice)
     switch (choice.kind) {
     case Simulation:
         return std::make_unique<SimulationBackend>();
+    case Pcan:
+        return std::make_unique<PcanBasicBackend>();
     case NoBus:
         break;
     }

@@ -95,6 +95,7 @@ void TestBusStatistics::statusStyle_data()
     QTest::newRow("warning") << 0x04u << amber;
     QTest::newRow("tx buffer full alone") << 0x01u << green;
     QTest::newRow("tx queue and driver bits alone") << 0x280u << green;
+    QTest::newRow("unplugged adapter") << 0x400u << red;
 }
 
 void TestBusStatistics::statusStyle()

@@ -39,6 +39,7 @@ void TestCanBackend::statusText_data()
     QTest::newRow("unknown bit only") << 0x20u << QStringLiteral("Fehler 0x20");
     QTest::newRow("unknown bits only, hex lower case") << 0x120u << QStringLiteral("Fehler 0x120");
     QTest::newRow("unknown bit next to known one") << 0x21u << QStringLiteral("Sendepuffer voll");
+    QTest::newRow("unplugged adapter first") << 0x410u << QStringLiteral("Adapter getrennt, Bus-Off");
     QTest::newRow("all known bits in order") << 0x2DFu
         << QStringLiteral("Bus-Off, Controller-Überlauf, Empfangsqueue-Überlauf, Sendepuffer voll, "
                           "Sendequeue voll, Treiber nicht geladen");

@@ -1,0 +1,235 @@
+#include "connectiondialog.h"
+#include "ui_connectiondialog.h"
+
+#include "bitrates.h"
+#include "pcanbasic.h"
+#include "pcanbasicbackend.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+
+namespace {
+
+constexpr int CustomBitrate = -2;
+constexpr int Simulation = 1;
+constexpr int PcanBasicInterface = 2;
+constexpr int IsCanInterface = 3;
+
+} // namespace
+
+ConnectionDialog::ConnectionDialog(QWidget *parent)
+    : QDialog(parent)
+    , ui(std::make_unique<Ui::ConnectionDialog>())
+{
+    ui->setupUi(this);
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setText(tr("Verbinden"));
+    ui->customBtrEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,4}")), ui->customBtrEdit));
+
+    ui->ifaceCombo->addItem(tr("PEAK PCAN-Basic (PCAN-USB / -PCI / -LAN)"), PcanBasicInterface);
+    ui->ifaceCombo->addItem(tr("isCAN (Thorsis / ifak)"), IsCanInterface);
+    ui->ifaceCombo->addItem(tr("Simulation (virtueller Bus)"), Simulation);
+    for (const StandardBitrate &row : standardBitrates)
+        ui->baudCombo->addItem(QString::fromLatin1(row.text), int(row.btr));
+    ui->baudCombo->addItem(tr("Benutzerdefiniert (BTR0/BTR1)"), CustomBitrate);
+    ui->baudCombo->setCurrentIndex(ui->baudCombo->findData(0x001C));
+
+    connect(ui->ifaceCombo, &QComboBox::currentIndexChanged, this, &ConnectionDialog::onInterfaceChanged);
+    connect(ui->baudCombo, &QComboBox::currentIndexChanged, this, &ConnectionDialog::updateUi);
+    connect(ui->channelCombo, &QComboBox::currentIndexChanged, this, &ConnectionDialog::updateUi);
+    connect(ui->customBtrEdit, &QLineEdit::textChanged, this, &ConnectionDialog::updateUi);
+    connect(ui->browseButton, &QPushButton::clicked, this, &ConnectionDialog::browseDll);
+    connect(ui->refreshButton, &QPushButton::clicked, this, &ConnectionDialog::loadChannels);
+    updateUi();
+}
+
+ConnectionDialog::~ConnectionDialog() = default;
+
+int ConnectionDialog::iface() const
+{
+    return ui->ifaceCombo->currentData().toInt();
+}
+
+int ConnectionDialog::customIndex() const
+{
+    return ui->baudCombo->findData(CustomBitrate);
+}
+
+void ConnectionDialog::setParams(const ConnectParams &p)
+{
+    basicDllPath = p.basicDllPath;
+    isCanDllPath = p.isCanDllPath;
+    channel = p.channel;
+    isCanDevice = p.isCanDevice;
+
+    const int baud = ui->baudCombo->findData(p.btr);
+    if (baud >= 0 && baud != customIndex()) {
+        ui->baudCombo->setCurrentIndex(baud);
+    } else {
+        ui->baudCombo->setCurrentIndex(customIndex());
+        ui->customBtrEdit->setText(QString::number(quint16(p.btr), 16).rightJustified(4, QLatin1Char('0')).toUpper());
+    }
+    ui->listenOnlyCheck->setChecked(p.listenOnly);
+    ui->errorFramesCheck->setChecked(p.errorFrames);
+
+    shownInterface = Simulation;
+    const int found = ui->ifaceCombo->findData(p.interface);
+    const int index = found >= 0 ? found : 0;
+    if (index == ui->ifaceCombo->currentIndex())
+        onInterfaceChanged();
+    else
+        ui->ifaceCombo->setCurrentIndex(index);
+}
+
+void ConnectionDialog::onInterfaceChanged()
+{
+    const bool channelSelected = ui->channelCombo->currentIndex() >= 0;
+    if (shownInterface == PcanBasicInterface) {
+        basicDllPath = ui->dllPathEdit->text().trimmed();
+        if (channelSelected)
+            channel = ui->channelCombo->currentData().toInt();
+    } else if (shownInterface == IsCanInterface) {
+        isCanDllPath = ui->dllPathEdit->text().trimmed();
+        if (channelSelected)
+            isCanDevice = ui->channelCombo->currentData().toInt();
+    }
+
+    shownInterface = iface();
+    ui->channelCombo->clear();
+    setInfo(QString(), false);
+    if (shownInterface == PcanBasicInterface) {
+        ui->hwBox->setTitle(tr("PCAN-Basic"));
+        ui->channelLabel->setText(tr("Kanal:"));
+        ui->refreshButton->setText(tr("Kanäle suchen"));
+        ui->dllPathEdit->setText(basicDllPath);
+        loadChannels();
+    } else if (shownInterface == IsCanInterface) {
+        ui->hwBox->setTitle(tr("isCAN"));
+        ui->channelLabel->setText(tr("Gerät:"));
+        ui->refreshButton->setText(tr("Geräte suchen"));
+        ui->dllPathEdit->setText(isCanDllPath);
+        ui->listenOnlyCheck->setChecked(false);
+        ui->errorFramesCheck->setChecked(false);
+        loadChannels();
+    } else {
+        ui->hwBox->setTitle(tr("Hardware"));
+        ui->dllPathEdit->clear();
+    }
+    updateUi();
+}
+
+void ConnectionDialog::updateUi()
+{
+    const int i = iface();
+    const bool custom = ui->baudCombo->currentIndex() == customIndex();
+    ui->hwBox->setEnabled(i != Simulation);
+    ui->customBtrEdit->setEnabled(custom && i != Simulation);
+    ui->listenOnlyCheck->setEnabled(i == PcanBasicInterface);
+    ui->errorFramesCheck->setEnabled(i == PcanBasicInterface);
+    const QString tip = i == IsCanInterface ? tr("Wird vom isCAN-Treiber nicht unterstützt") : QString();
+    ui->listenOnlyCheck->setToolTip(tip);
+    ui->errorFramesCheck->setToolTip(tip);
+    const bool ready = i == Simulation
+        || (ui->channelCombo->currentIndex() >= 0 && (!custom || !ui->customBtrEdit->text().isEmpty()));
+    ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(ready);
+}
+
+void ConnectionDialog::loadChannels()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (iface() == PcanBasicInterface)
+        loadPcanChannels();
+    else if (iface() == IsCanInterface)
+        loadIsCanDevices();
+    QGuiApplication::restoreOverrideCursor();
+    updateUi();
+}
+
+void ConnectionDialog::loadPcanChannels()
+{
+    const int keep = ui->channelCombo->count() > 0 && ui->channelCombo->currentIndex() >= 0
+        ? ui->channelCombo->currentData().toInt()
+        : channel;
+    QString message;
+    const QList<PcanBasicChannelInfo> channels =
+        PcanBasicBackend::enumerateChannels(ui->dllPathEdit->text(), &message);
+    ui->channelCombo->clear();
+    for (const PcanBasicChannelInfo &info : channels)
+        ui->channelCombo->addItem(PcanBasicBackend::channelText(info), int(info.handle));
+    if (channels.isEmpty()) {
+        const struct { quint16 first, last; } ranges[] = {{0x51, 0x58}, {0x41, 0x44}, {0x801, 0x804}};
+        for (const auto &range : ranges) {
+            for (quint16 handle = range.first; handle <= range.last; ++handle)
+                ui->channelCombo->addItem(tr("%1  (nicht erkannt)").arg(PcanBasic::channelName(handle)), int(handle));
+        }
+    }
+    const int index = ui->channelCombo->findData(keep);
+    ui->channelCombo->setCurrentIndex(index >= 0 ? index : 0);
+
+    if (!channels.isEmpty()) {
+        QString text = tr("%1 Kanal/Kanäle gefunden.").arg(channels.size());
+        const QString version = PcanBasic::Library::instance()->apiVersion();
+        if (!version.isEmpty())
+            text += tr("\nPCAN-Basic API %1").arg(version);
+        setInfo(text, false);
+    } else {
+        setInfo(message.isEmpty() ? tr("Keine PCAN-Hardware gefunden.") : message, true);
+    }
+}
+
+void ConnectionDialog::loadIsCanDevices()
+{
+    // The isCAN backend is not part of this build yet.
+    ui->channelCombo->clear();
+    setInfo(tr("Die isCAN-Schnittstelle ist in dieser Version noch nicht verfügbar."), true);
+}
+
+void ConnectionDialog::browseDll()
+{
+    const QString name = iface() == IsCanInterface ? QStringLiteral("isCANdrv.dll") : QStringLiteral("PCANBasic.dll");
+    const QString file = QFileDialog::getOpenFileName(this, tr("%1 auswählen").arg(name), ui->dllPathEdit->text(),
+                                                      tr("%1 (%1);;DLL (*.dll)").arg(name));
+    if (file.isEmpty())
+        return;
+    ui->dllPathEdit->setText(QDir::toNativeSeparators(file));
+    loadChannels();
+}
+
+void ConnectionDialog::setInfo(const QString &text, bool error)
+{
+    ui->infoLabel->setText(text);
+    ui->infoLabel->setStyleSheet(error ? QStringLiteral("color: #c02020;") : QString());
+}
+
+ConnectParams ConnectionDialog::params() const
+{
+    ConnectParams p;
+    p.interface = iface();
+    p.basicDllPath = basicDllPath;
+    p.channel = channel;
+    p.isCanDllPath = isCanDllPath;
+    p.isCanDevice = isCanDevice;
+    const bool channelSelected = ui->channelCombo->currentIndex() >= 0;
+    if (p.interface == PcanBasicInterface) {
+        p.basicDllPath = ui->dllPathEdit->text().trimmed();
+        if (channelSelected)
+            p.channel = ui->channelCombo->currentData().toInt();
+    } else if (p.interface == IsCanInterface) {
+        p.isCanDllPath = ui->dllPathEdit->text().trimmed();
+        if (channelSelected)
+            p.isCanDevice = ui->channelCombo->currentData().toInt();
+    }
+    if (ui->baudCombo->currentIndex() == customIndex()) {
+        bool ok = false;
+        const int btr = ui->customBtrEdit->text().toInt(&ok, 16);
+        p.btr = ok ? btr : 0;
+    } else {
+        p.btr = ui->baudCombo->currentData().toInt();
+    }
+    p.listenOnly = ui->listenOnlyCheck->isEnabled() && ui->listenOnlyCheck->isChecked();
+    p.errorFrames = ui->errorFramesCheck->isEnabled() && ui->errorFramesCheck->isChecked();
+    return p;
+}

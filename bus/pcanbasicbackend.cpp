@@ -1,0 +1,376 @@
+#include "pcanbasicbackend.h"
+
+#include "bitrates.h"
+#include "pcanbasic.h"
+#include "platform/monotonicclock.h"
+#include "platform/receiveevent.h"
+
+#include <QThread>
+
+#include <cstring>
+
+namespace {
+
+constexpr int MaxReadsPerBurst = 4096;
+constexpr int EventWaitMs = 50;
+constexpr int PollSleepMs = 2;
+
+// Statuses with which a write still went out: controller overrun, the bus
+// warning levels, receive queue overrun, error passive.
+constexpr quint32 HarmlessWriteStatus = 0x2 | 0x4 | 0x8 | 0x40 | 0x40000;
+
+PcanBasic::Library *library()
+{
+    return PcanBasic::Library::instance();
+}
+
+quint32 valueOf(quint16 channel, quint8 parameter, bool *ok)
+{
+    quint32 value = 0;
+    *ok = library()->getValue(channel, parameter, &value, sizeof value) == PcanBasic::StatusOk;
+    return value;
+}
+
+QString hardwareNameOf(quint16 channel)
+{
+    char buffer[34] = {};
+    if (library()->getValue(channel, PcanBasic::ParamHardwareName, buffer, sizeof buffer) != PcanBasic::StatusOk)
+        return QString();
+    return QString::fromLocal8Bit(buffer, int(qstrnlen(buffer, sizeof buffer)));
+}
+
+} // namespace
+
+PcanBasicBackend::PcanBasicBackend(QObject *parent)
+    : CanBackend(parent)
+{
+}
+
+PcanBasicBackend::~PcanBasicBackend()
+{
+    close();
+}
+
+bool PcanBasicBackend::open(const ConnectParams &params, QString *error)
+{
+    if (isOpen())
+        close();
+    PcanBasic::Library *lib = library();
+    if (!lib->load(params.basicDllPath, error))
+        return false;
+    const quint16 candidate = quint16(params.channel);
+    if (params.channel <= 0 || params.channel > 0xFFFF) {
+        if (error)
+            *error = tr("Kein PCAN-Kanal ausgewählt.");
+        return false;
+    }
+    const quint16 btr = params.btr > 0 && params.btr <= 0xFFFF ? quint16(params.btr) : quint16(0x001C);
+
+    quint32 listenOnly = params.listenOnly ? 1 : 0;
+    const quint32 listenStatus = lib->setValue(candidate, PcanBasic::ParamListenOnly, &listenOnly, sizeof listenOnly);
+    if (listenStatus != PcanBasic::StatusOk && params.listenOnly) {
+        if (error)
+            *error = tr("Listen-Only-Modus konnte nicht aktiviert werden:\n%1").arg(lib->errorText(listenStatus));
+        return false;
+    }
+    const quint32 initStatus = lib->initialize(candidate, btr, 0, 0, 0);
+    if (initStatus != PcanBasic::StatusOk) {
+        if (error)
+            *error = tr("%1 konnte nicht initialisiert werden:\n%2")
+                         .arg(PcanBasic::channelName(candidate), lib->errorText(initStatus));
+        return false;
+    }
+    channel = candidate;
+    ++lib->users;
+
+    quint32 on = 1;
+    if (params.errorFrames)
+        lib->setValue(channel, PcanBasic::ParamErrorFrames, &on, sizeof on);
+    driverEchoes = lib->setValue(channel, PcanBasic::ParamEchoFrames, &on, sizeof on) == PcanBasic::StatusOk;
+
+    receiveEvent = std::make_unique<ReceiveEvent>();
+    if (receiveEvent->isValid()) {
+        quint64 handle = quint64(receiveEvent->nativeHandle());
+        if (lib->setValue(channel, PcanBasic::ParamReceiveEvent, &handle, sizeof handle) != PcanBasic::StatusOk)
+            receiveEvent.reset();
+    } else {
+        receiveEvent.reset();
+    }
+
+    startMicros = MonotonicClock::nowUs();
+    timeBaseSet = false;
+    driverOffset = 0;
+
+    const QString hardwareName = hardwareNameOf(channel);
+    bool deviceIdRead = false;
+    const quint32 deviceId = valueOf(channel, PcanBasic::ParamDeviceId, &deviceIdRead);
+
+    bitrateBps = bitrateOfBtr(btr);
+    descriptionText = QStringLiteral("%1 @ %2").arg(PcanBasic::channelName(channel), bitrateText(btr));
+    QString hardwareText = hardwareName.trimmed();
+    if (deviceIdRead)
+        hardwareText += tr(", Geräte-ID %1").arg(deviceId);
+    if (!hardwareText.isEmpty())
+        descriptionText += QStringLiteral(" [%1]").arg(hardwareText);
+    if (params.listenOnly)
+        descriptionText += tr(" (Listen-Only)");
+
+    clearQueue();
+    stopRequested = false;
+    latchedStatus = 0;
+    hardwareGone = false;
+
+    reader = QThread::create([this] { readLoop(); });
+    reader->setObjectName(QStringLiteral("PcanBasicReader"));
+    reader->start(QThread::TimeCriticalPriority);
+    return true;
+}
+
+void PcanBasicBackend::stopReader()
+{
+    if (!reader)
+        return;
+    stopRequested = true;
+    if (receiveEvent)
+        receiveEvent->set();
+    reader->wait();
+    delete reader;
+    reader = nullptr;
+}
+
+void PcanBasicBackend::close()
+{
+    if (channel == 0)
+        return;
+    stopReader();
+    PcanBasic::Library *lib = library();
+    if (receiveEvent) {
+        quint64 none = 0;
+        lib->setValue(channel, PcanBasic::ParamReceiveEvent, &none, sizeof none);
+    }
+    lib->uninitialize(channel);
+    --lib->users;
+    receiveEvent.reset();
+    bitrateBps = 0;
+    channel = 0;
+    descriptionText.clear();
+    hardwareGone = false;
+}
+
+bool PcanBasicBackend::isOpen() const
+{
+    return channel != 0;
+}
+
+void PcanBasicBackend::readLoop()
+{
+    const PcanBasic::ReadFunction read = library()->read;
+    QList<CanFrame> batch;
+    bool cutOff = false;
+    while (!stopRequested) {
+        // A burst cut off at its limit goes on at once: more is waiting, and
+        // the driver signals only new arrivals.
+        if (receiveEvent)
+            receiveEvent->wait(cutOff ? 0 : EventWaitMs);
+        else if (!cutOff)
+            QThread::msleep(PollSleepMs);
+        if (stopRequested)
+            break;
+
+        int reads = 0;
+        cutOff = false;
+        for (; reads < MaxReadsPerBurst; ++reads) {
+            PcanBasic::Message message {};
+            PcanBasic::Timestamp stamp {};
+            const quint32 status = read(channel, &message, &stamp);
+            if (status & PcanBasic::StatusReceiveQueueEmpty)
+                break;
+            if (PcanBasic::isHardwareGone(status)) {
+                hardwareGone = true;
+                break;
+            }
+            const quint32 mapped = PcanBasic::busStatusBits(status);
+            if (status != PcanBasic::StatusOk && !(message.type & PcanBasic::TypeStatus)) {
+                latchedStatus.fetch_or(mapped);
+                break;
+            }
+
+            CanFrame frame;
+            frame.id = message.id;
+            frame.dlc = quint8(qMin<int>(message.length, 8));
+            std::memcpy(frame.data, message.data, 8);
+            frame.extended = message.type & PcanBasic::TypeExtended;
+            frame.rtr = message.type & PcanBasic::TypeRemote;
+            frame.error = message.type & PcanBasic::TypeErrorFrame;
+            frame.status = message.type & PcanBasic::TypeStatus;
+            frame.tx = message.type & PcanBasic::TypeEcho;
+
+            const qint64 driverUs = qint64((quint64(stamp.millisOverflow) << 32) + stamp.millis) * 1000 + stamp.micros;
+            if (!timeBaseSet.load(std::memory_order_relaxed)) {
+                driverOffset.store(driverUs - MonotonicClock::nowUs(), std::memory_order_relaxed);
+                timeBaseSet.store(true, std::memory_order_relaxed);
+            }
+            const qint64 stampUs = driverUs - driverOffset.load(std::memory_order_relaxed) - startMicros;
+            frame.timestampUs = stampUs < 0 ? 0 : stampUs;
+
+            if (frame.status)
+                latchedStatus.fetch_or(mapped);
+            batch.append(frame);
+        }
+        cutOff = reads == MaxReadsPerBurst;
+        if (!batch.isEmpty()) {
+            enqueue(batch);
+            batch.clear();
+        }
+        // Nothing more will come from a vanished adapter.
+        if (hardwareGone)
+            break;
+    }
+}
+
+bool PcanBasicBackend::write(const CanFrame &frame, QString *error)
+{
+    if (!isOpen()) {
+        if (error)
+            *error = notConnectedText();
+        return false;
+    }
+    PcanBasic::Message message {};
+    message.id = frame.id;
+    message.type = quint8((frame.extended ? PcanBasic::TypeExtended : 0) | (frame.rtr ? PcanBasic::TypeRemote : 0));
+    message.length = quint8(qMin<int>(frame.dlc, 8));
+    std::memcpy(message.data, frame.data, 8);
+    const quint32 status = library()->write(channel, &message);
+    if (status & ~HarmlessWriteStatus) {
+        if (PcanBasic::isHardwareGone(status))
+            hardwareGone = true;
+        if (error)
+            *error = library()->errorText(status);
+        return false;
+    }
+    if (!driverEchoes) {
+        CanFrame echo = frame;
+        echo.tx = true;
+        const qint64 now = MonotonicClock::nowUs() - startMicros;
+        echo.timestampUs = now < 0 ? 0 : now;
+        enqueue(echo);
+    }
+    return true;
+}
+
+unsigned PcanBasicBackend::busStatus()
+{
+    if (!isOpen())
+        return 0;
+    const quint32 taken = latchedStatus.exchange(0);
+    const quint32 status = library()->getStatus(channel);
+    if (PcanBasic::isHardwareGone(status))
+        hardwareGone = true;
+    return PcanBasic::busStatusBits(status) | taken | (hardwareGone ? DeviceLost : 0u);
+}
+
+bool PcanBasicBackend::resetHardware(QString *error)
+{
+    if (!isOpen()) {
+        if (error)
+            *error = notConnectedText();
+        return false;
+    }
+    const quint32 status = library()->reset(channel);
+    if (status != PcanBasic::StatusOk) {
+        if (error)
+            *error = library()->errorText(status);
+        return false;
+    }
+    latchedStatus = 0;
+    return true;
+}
+
+QString PcanBasicBackend::description() const
+{
+    return descriptionText;
+}
+
+int PcanBasicBackend::bitrate() const
+{
+    return int(bitrateBps);
+}
+
+QList<PcanBasicChannelInfo> PcanBasicBackend::enumerateChannels(const QString &dllPath, QString *error)
+{
+    QList<PcanBasicChannelInfo> channels;
+    PcanBasic::Library *lib = library();
+    if (!lib->load(dllPath, error))
+        return channels;
+    const QString noneFound =
+        tr("Keine PCAN-Hardware gefunden (PCAN-USB/-PCI/-LAN angeschlossen und PEAK-Gerätetreiber installiert?).");
+
+    bool counted = false;
+    const quint32 count = valueOf(0, PcanBasic::ParamAttachedChannelCount, &counted);
+    if (counted && count == 0) {
+        if (error)
+            *error = noneFound;
+        return channels;
+    }
+    // A count beyond any real installation is a confused driver, not a
+    // reason to allocate its product: fall back to probing.
+    if (counted && count <= 4096) {
+        QByteArray buffer(int(count) * int(sizeof(PcanBasic::ChannelInformation)), '\0');
+        if (lib->getValue(0, PcanBasic::ParamAttachedChannels, buffer.data(), quint32(buffer.size()))
+            == PcanBasic::StatusOk) {
+            for (quint32 i = 0; i < count; ++i) {
+                PcanBasic::ChannelInformation record;
+                std::memcpy(&record, buffer.constData() + i * sizeof record, sizeof record);
+                PcanBasicChannelInfo info;
+                info.handle = record.handle;
+                info.name = PcanBasic::channelName(record.handle);
+                info.hardwareName = QString::fromLocal8Bit(record.deviceName,
+                                                           int(qstrnlen(record.deviceName, sizeof record.deviceName)));
+                info.deviceId = int(record.deviceId);
+                info.controllerNumber = record.controllerNumber;
+                info.fdCapable = record.deviceFeatures & 1;
+                info.condition = record.condition;
+                channels.append(info);
+            }
+            return channels;
+        }
+    }
+
+    // Older libraries: probe the fixed handles.
+    const struct { quint16 first, last; } ranges[] = {
+        {0x51, 0x58}, {0x509, 0x510}, {0x41, 0x48}, {0x409, 0x410}, {0x801, 0x810},
+    };
+    for (const auto &range : ranges) {
+        for (quint16 handle = range.first; handle <= range.last; ++handle) {
+            bool ok = false;
+            const quint32 condition = valueOf(handle, PcanBasic::ParamChannelCondition, &ok);
+            if (!ok || !(condition & 0x3))
+                continue;
+            PcanBasicChannelInfo info;
+            info.handle = handle;
+            info.name = PcanBasic::channelName(handle);
+            info.hardwareName = hardwareNameOf(handle);
+            info.condition = condition;
+            channels.append(info);
+        }
+    }
+    if (channels.isEmpty() && error)
+        *error = noneFound;
+    return channels;
+}
+
+QString PcanBasicBackend::channelText(const PcanBasicChannelInfo &info)
+{
+    QStringList details;
+    if (!info.hardwareName.isEmpty())
+        details << info.hardwareName;
+    if (info.deviceId >= 0)
+        details << tr("Geräte-ID %1").arg(info.deviceId);
+    if (info.fdCapable)
+        details << QStringLiteral("FD");
+    if (info.condition & 0x2)
+        details << tr("belegt");
+    if (details.isEmpty())
+        return info.name;
+    return info.name + QStringLiteral("   \u2014   ") + details.join(QStringLiteral(", "));
+}

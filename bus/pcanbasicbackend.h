@@ -1,0 +1,72 @@
+#pragma once
+
+#include "canbackend.h"
+
+#include <QList>
+
+#include <atomic>
+#include <memory>
+
+class QThread;
+class ReceiveEvent;
+
+// One row of the PCAN channel list.
+struct PcanBasicChannelInfo
+{
+    quint16 handle = 0;
+    QString name;             // PcanBasic::channelName(handle)
+    QString hardwareName;     // may be empty
+    int deviceId = -1;        // -1: unknown
+    quint8 controllerNumber = 0;
+    bool fdCapable = false;
+    quint32 condition = 0;    // bit 0 available, bit 1 occupied by another application
+};
+
+// Backend for PEAK-System adapters through the PCAN-Basic library.
+//
+// Threads: every virtual operation runs in the GUI thread. The reader thread
+// "PcanBasicReader" calls only CAN_Read, touches the time-base atomics and
+// latchedStatus, and hands each burst to enqueue(). close() joins it before
+// the channel is released, so it never reads from a closed channel.
+class PcanBasicBackend : public CanBackend
+{
+    Q_OBJECT
+
+public:
+    explicit PcanBasicBackend(QObject *parent = nullptr);
+    ~PcanBasicBackend() override;
+
+    bool open(const ConnectParams &params, QString *error) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const CanFrame &frame, QString *error) override;
+    unsigned busStatus() override;
+    bool resetHardware(QString *error) override;
+    QString description() const override;
+    int bitrate() const override;
+
+    // The channels present, in driver order; empty with a message when none is
+    // found or the library does not load.
+    static QList<PcanBasicChannelInfo> enumerateChannels(const QString &dllPath, QString *error);
+    // A row of the list as the connection dialog shows it:
+    // "PCAN-USB 1   —   PCAN-USB FD, Geräte-ID 5, FD".
+    static QString channelText(const PcanBasicChannelInfo &info);
+
+private:
+    void readLoop();
+    void stopReader();
+
+    quint16 channel = 0;                       // 0: closed
+    std::unique_ptr<ReceiveEvent> receiveEvent; // null: the reader polls
+    qint64 startMicros = 0;
+    std::atomic<bool> timeBaseSet {false};
+    std::atomic<qint64> driverOffset {0};
+    bool driverEchoes = false;
+    quint32 bitrateBps = 0;
+    QString descriptionText;
+    QThread *reader = nullptr;
+    std::atomic<bool> stopRequested {false};
+    std::atomic<quint32> latchedStatus {0};
+    // The adapter stopped answering (unplugged); stays set until close.
+    std::atomic<bool> hardwareGone {false};
+};
