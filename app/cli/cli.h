@@ -45,6 +45,10 @@ public:
     explicit CliOptions(const char *command);
 
     void add(const QString &name, const QString &description, const QString &valueName = QString());
+    // "--seconds S", required; parse() checks it.
+    void addSeconds();
+    // Free arguments besides the options; without this they are an error.
+    void allowPositional();
 
     // Parses `args`. With `bus` the bus selection (CliBus) is taken out first
     // and must name a bus. Returns -1 to go on, otherwise the exit code to
@@ -55,6 +59,7 @@ public:
     bool isSet(const QString &name) const;
     QString value(const QString &name) const;
     QStringList positional() const;
+    double seconds() const { return m_seconds; }
 
     // Prints the message and the usage on stderr; returns Usage.
     int fail(const QString &message = QString()) const;
@@ -64,6 +69,9 @@ private:
 
     const char *m_command;
     bool m_withBus = false;
+    bool m_withSeconds = false;
+    bool m_positionalAllowed = false;
+    double m_seconds = -1;
     QCommandLineParser m_parser;
     QList<QCommandLineOption> m_options;
 };

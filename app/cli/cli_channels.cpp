@@ -15,8 +15,6 @@ int runChannels(const QStringList &args)
                 QStringLiteral("PFAD"));
     if (const int exit = options.parse(args); exit >= 0)
         return exit;
-    if (!options.positional().isEmpty())
-        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
 
     QString error;
     const QList<PcanBasicChannelInfo> channels =

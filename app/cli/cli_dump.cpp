@@ -46,18 +46,12 @@ QString meanCycleText(const IdentifierSummary &entry)
 int runDump(const QStringList &args)
 {
     CliOptions options("dump");
-    options.add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    options.addSeconds();
     options.add(QStringLiteral("summary"), QStringLiteral("je Identifier Anzahl und mittlere Zykluszeit statt jeder Nachricht"));
     CliBus::Choice bus;
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
-    if (!options.positional().isEmpty())
-        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
-    double seconds = -1;
-    if (!options.isSet(QStringLiteral("seconds")))
-        return options.fail(QStringLiteral("--seconds fehlt."));
-    if (!Cli::parseSeconds(options.value(QStringLiteral("seconds")), &seconds))
-        return options.fail(QStringLiteral("Ungültige Dauer: %1").arg(options.value(QStringLiteral("seconds"))));
+    const double seconds = options.seconds();
     const bool summary = options.isSet(QStringLiteral("summary"));
 
     std::vector<IdentifierSummary> identifiers;

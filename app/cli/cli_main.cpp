@@ -92,6 +92,17 @@ void CliOptions::add(const QString &name, const QString &description, const QStr
     m_options.append(option);
 }
 
+void CliOptions::addSeconds()
+{
+    add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    m_withSeconds = true;
+}
+
+void CliOptions::allowPositional()
+{
+    m_positionalAllowed = true;
+}
+
 int CliOptions::parse(const QStringList &args, CliBus::Choice *bus)
 {
     m_withBus = bus != nullptr;
@@ -119,6 +130,14 @@ int CliOptions::parse(const QStringList &args, CliBus::Choice *bus)
                 return fail(QStringLiteral("%1 braucht einen Wert.").arg(name));
         }
         return fail(m_parser.errorText());
+    }
+    if (!m_positionalAllowed && !positional().isEmpty())
+        return fail(QStringLiteral("Unerwartetes Argument: %1").arg(positional().first()));
+    if (m_withSeconds) {
+        if (!isSet(QStringLiteral("seconds")))
+            return fail(QStringLiteral("--seconds fehlt."));
+        if (!Cli::parseSeconds(value(QStringLiteral("seconds")), &m_seconds))
+            return fail(QStringLiteral("Ungültige Dauer: %1").arg(value(QStringLiteral("seconds"))));
     }
     return -1;
 }

@@ -20,20 +20,14 @@ int runSend(const QStringList &args)
 {
     CliOptions options("send");
     options.add(QStringLiteral("list"), QStringLiteral("Sendeliste (.cxt)"), QStringLiteral("DATEI"));
-    options.add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    options.addSeconds();
     CliBus::Choice bus;
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
-    if (!options.positional().isEmpty())
-        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
     const QString listPath = options.value(QStringLiteral("list"));
     if (listPath.isEmpty())
         return options.fail(QStringLiteral("--list fehlt."));
-    double seconds = -1;
-    if (!options.isSet(QStringLiteral("seconds")))
-        return options.fail(QStringLiteral("--seconds fehlt."));
-    if (!Cli::parseSeconds(options.value(QStringLiteral("seconds")), &seconds))
-        return options.fail(QStringLiteral("Ungültige Dauer: %1").arg(options.value(QStringLiteral("seconds"))));
+    const double seconds = options.seconds();
 
     TransmitModel model;
     QString error;

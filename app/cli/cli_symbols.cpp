@@ -114,6 +114,7 @@ void printDecoded(const SymbolDatabase &db, const QString &frameText, const CanF
 int runSymcheck(const QStringList &args)
 {
     CliOptions options("symcheck");
+    options.allowPositional();
     if (const int exit = options.parse(args); exit >= 0)
         return exit;
     if (options.positional().size() != 1)
@@ -132,6 +133,7 @@ int runDecode(const QStringList &args)
 {
     CliOptions options("decode");
     options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei"), QStringLiteral("FILE.sym"));
+    options.allowPositional();
     if (const int exit = options.parse(args); exit >= 0)
         return exit;
     const QString symPath = options.value(QStringLiteral("sym"));

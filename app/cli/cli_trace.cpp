@@ -44,6 +44,7 @@ int runConvert(const QStringList &args)
 {
     CliOptions options("convert");
     options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei für die Symbolspalte"), QStringLiteral("DATEI"));
+    options.allowPositional();
     if (const int exit = options.parse(args); exit >= 0)
         return exit;
     const QStringList files = options.positional();
@@ -78,7 +79,7 @@ int runConvert(const QStringList &args)
 int runRecord(const QStringList &args)
 {
     CliOptions options("record");
-    options.add(QStringLiteral("seconds"), QStringLiteral("Dauer in Sekunden"), QStringLiteral("S"));
+    options.addSeconds();
     options.add(QStringLiteral("out"), QStringLiteral("Trace-Datei (.trc oder .csv)"), QStringLiteral("DATEI"));
     options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei für die Symbolspalte"), QStringLiteral("DATEI"));
     options.add(QStringLiteral("filter"), QStringLiteral("CAN-ID-Filter, z. B. 100, 180-1FF"), QStringLiteral("TEXT"));
@@ -87,13 +88,7 @@ int runRecord(const QStringList &args)
     CliBus::Choice bus;
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
-    if (!options.positional().isEmpty())
-        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
-    double seconds = -1;
-    if (!options.isSet(QStringLiteral("seconds")))
-        return options.fail(QStringLiteral("--seconds fehlt."));
-    if (!Cli::parseSeconds(options.value(QStringLiteral("seconds")), &seconds))
-        return options.fail(QStringLiteral("Ungültige Dauer: %1").arg(options.value(QStringLiteral("seconds"))));
+    const double seconds = options.seconds();
     const QString out = options.value(QStringLiteral("out"));
     if (out.isEmpty())
         return options.fail(QStringLiteral("--out fehlt."));
