@@ -1,0 +1,412 @@
+#include "iscanbackend.h"
+
+#include "platform/monotonicclock.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr int DrainLimit = 4096;
+constexpr quint16 DefaultBtr = 0x001C;
+constexpr uint8_t Baud500k = 7;
+
+quint32 maskedIdentifier(const IsCan::Message &message)
+{
+    return message.identifier & (message.extended ? 0x1FFFFFFFu : 0x7FFu);
+}
+
+// PROVISIONAL until the shared bit-rate table lands.
+quint32 bitrateOfBtr(quint16 btr)
+{
+    const unsigned brp = (btr >> 8) & 0x3F;
+    const unsigned tseg1 = btr & 0x0F;
+    const unsigned tseg2 = (btr >> 4) & 0x07;
+    return 16000000u / (2u * (brp + 1) * (tseg1 + tseg2 + 3));
+}
+
+QString bitrateText(quint16 btr)
+{
+    return QStringLiteral("%1 Bit/s (BTR 0x%2)").arg(bitrateOfBtr(btr)).arg(btr, 4, 16, QLatin1Char('0'));
+}
+
+} // namespace
+
+IsCanBackend::IsCanBackend(QObject *parent)
+    : CanBackend(parent)
+{
+}
+
+IsCanBackend::~IsCanBackend()
+{
+    close();
+}
+
+bool IsCanBackend::isOpen() const
+{
+    return m_opened;
+}
+
+QString IsCanBackend::description() const
+{
+    return m_descriptionText;
+}
+
+int IsCanBackend::bitrate() const
+{
+    return int(m_bitrateBps);
+}
+
+bool IsCanBackend::usesCallback() const
+{
+    return m_handlerActive;
+}
+
+qint64 IsCanBackend::nowMicros() const
+{
+    return std::max<qint64>(0, MonotonicClock::nowUs() - m_startMicros);
+}
+
+bool IsCanBackend::open(const ConnectParams &params, QString *error)
+{
+    close();
+    IsCan::Library *library = IsCan::Library::instance();
+    if (!library->load(params.isCanDllPath, error))
+        return false;
+    if (params.listenOnly) {
+        if (error)
+            *error = tr("isCAN unterstützt keinen Listen-Only-Modus.");
+        return false;
+    }
+    m_device = quint8(std::clamp(params.isCanDevice, 0, 15));
+    m_btr = params.btr > 0 ? quint16(params.btr) : DefaultBtr;
+    {
+        std::lock_guard<std::mutex> lock(m_driverLock);
+        if (!initDevice(error))
+            return false;
+    }
+
+    m_opened = true;
+    ++library->users;
+    m_startMicros = MonotonicClock::nowUs();
+    m_busState = 0;
+    m_latchedStatus = 0;
+    m_deviceLost = false;
+    m_bitrateBps = bitrateOfBtr(m_btr);
+
+    QString deviceText = tr("isCAN %1").arg(m_device);
+    IsCan::Configuration configuration {};
+    uint8_t code;
+    {
+        std::lock_guard<std::mutex> lock(m_driverLock);
+        code = library->getDriverConfiguration(m_device, &configuration);
+    }
+    if (code == IsCan::NoError && configuration.type != 0) {
+        deviceText = tr("%1 (Nr. %2, Seriennr. %3)")
+                         .arg(IsCan::deviceTypeName(configuration.type))
+                         .arg(m_device)
+                         .arg(QString::number(configuration.serial, 16).toUpper());
+    }
+    m_descriptionText = tr("%1 @ %2").arg(deviceText, bitrateText(m_btr));
+
+    clearQueue();
+    startReceiving();
+    return true;
+}
+
+// Called with m_driverLock held.
+bool IsCanBackend::initDevice(QString *error)
+{
+    IsCan::Library *library = IsCan::Library::instance();
+    const int constant = IsCan::baudConstant(m_btr);
+    uint8_t code;
+    if (constant != 0) {
+        code = library->deviceInitEx(m_device, uint8_t(constant));
+    } else {
+        // No driver constant for this timing: open at 500 kBit/s, then set
+        // the registers directly.
+        code = library->deviceInitEx(m_device, Baud500k);
+        if (code == IsCan::NoError) {
+            const uint8_t baudCode = library->setBaudRegister(m_device, uint8_t(m_btr >> 8),
+                                                              uint8_t(m_btr & 0xFF));
+            if (baudCode != IsCan::NoError) {
+                library->closeDevice(m_device);
+                if (error) {
+                    *error = tr("Baudrate (BTR0/BTR1 = %1) konnte nicht gesetzt werden:\n%2")
+                                 .arg(QStringLiteral("%1").arg(m_btr, 4, 16, QLatin1Char('0')).toUpper(),
+                                      IsCan::errorText(baudCode));
+                }
+                return false;
+            }
+        }
+    }
+    if (code != IsCan::NoError) {
+        if (error) {
+            *error = tr("isCAN-Gerät %1 konnte nicht initialisiert werden:\n%2")
+                         .arg(m_device)
+                         .arg(IsCan::errorText(code));
+        }
+        return false;
+    }
+    library->setMessageExId(m_device, 0xFFFFFFFFu);
+    library->setupDevice(m_device, 3, 1, 0);
+    return true;
+}
+
+void IsCanBackend::startReceiving()
+{
+    m_stopRequested = false;
+    IsCan::Library *library = IsCan::Library::instance();
+    // Not under m_driverLock: the driver may call onMessage before this returns.
+    m_handlerActive = library->startMessageHandler(m_device, &IsCanBackend::onMessage, this)
+        == IsCan::NoError;
+    if (m_handlerActive) {
+        drainReceiveQueue(); // what arrived before the callback was installed
+        return;
+    }
+    m_poller = QThread::create([this] { pollLoop(); });
+    m_poller->setObjectName(QStringLiteral("IsCanReader"));
+    m_poller->start(QThread::TimeCriticalPriority);
+}
+
+void IsCanBackend::stopReceiving()
+{
+    // First the flag, so that a late callback does nothing.
+    m_stopRequested = true;
+    if (m_handlerActive) {
+        // Not under m_driverLock: the driver may wait for a running callback,
+        // which needs the lock to finish its drain.
+        IsCan::Library::instance()->stopMessageHandler(m_device);
+        m_handlerActive = false;
+        // A driver that does not wait for its callback to return must not
+        // leave one running into a closed device.
+        while (m_callbacksRunning.load() > 0)
+            std::this_thread::yield();
+    }
+    if (m_poller) {
+        m_poller->wait();
+        delete m_poller;
+        m_poller = nullptr;
+    }
+}
+
+void ISCAN_CALL IsCanBackend::onMessage(quint8, void *user)
+{
+    auto *backend = static_cast<IsCanBackend *>(user);
+    if (!backend)
+        return;
+    ++backend->m_callbacksRunning;
+    if (!backend->m_stopRequested.load())
+        backend->drainReceiveQueue();
+    --backend->m_callbacksRunning;
+}
+
+void IsCanBackend::pollLoop()
+{
+    while (!m_stopRequested.load() && !m_deviceLost.load()) {
+        drainReceiveQueue();
+        QThread::msleep(1);
+    }
+}
+
+void IsCanBackend::drainReceiveQueue()
+{
+    std::lock_guard<std::mutex> drain(m_drainLock);
+    IsCan::Library *library = IsCan::Library::instance();
+    QList<CanFrame> batch;
+    for (int i = 0; i < DrainLimit; ++i) {
+        IsCan::Message message {};
+        uint8_t code;
+        {
+            std::lock_guard<std::mutex> lock(m_driverLock);
+            code = library->receiveMessageEx(m_device, &message);
+        }
+        bool stop = false;
+        switch (code) {
+        case IsCan::NoError: {
+            CanFrame frame;
+            frame.id = maskedIdentifier(message);
+            frame.extended = message.extended != 0;
+            frame.rtr = message.remote != 0;
+            frame.dlc = std::min<quint8>(message.length, 8);
+            std::memcpy(frame.data, message.data, 8);
+            frame.timestampUs = nowMicros();
+            batch.append(frame);
+            m_busState = 0;
+            break;
+        }
+        case IsCan::NoMessage:
+            stop = true;
+            break;
+        case IsCan::BufferOverrun:
+            m_latchedStatus |= RxQueueOverrun;
+            break;
+        case IsCan::BusError:
+        case IsCan::ErrorWarning:
+            m_busState = BusLight;
+            m_latchedStatus |= BusLight;
+            break;
+        case IsCan::BusOff:
+            m_busState = BusOff;
+            m_latchedStatus |= BusOff;
+            break;
+        case IsCan::ErrorPassive:
+            m_busState = BusHeavy;
+            m_latchedStatus |= BusHeavy;
+            break;
+        case IsCan::ControllerOverrun:
+            m_latchedStatus |= ControllerOverrun;
+            break;
+        case IsCan::BusReset:
+            m_busState = 0;
+            break;
+        case IsCan::DeviceUnplugged:
+            m_deviceLost = true;
+            m_latchedStatus |= DriverNotLoaded;
+            stop = true;
+            break;
+        default:
+            m_latchedStatus |= DriverNotLoaded;
+            stop = true;
+            break;
+        }
+        if (stop)
+            break;
+    }
+    if (!batch.isEmpty())
+        enqueue(batch);
+}
+
+bool IsCanBackend::write(const CanFrame &frame, QString *error)
+{
+    if (!m_opened) {
+        if (error)
+            *error = notConnectedText();
+        return false;
+    }
+    IsCan::Message message {};
+    message.identifier = frame.id;
+    message.extended = frame.extended ? 1 : 0;
+    message.remote = frame.rtr ? 1 : 0;
+    message.length = std::min<quint8>(frame.dlc, 8);
+    std::memcpy(message.data, frame.data, 8);
+    uint8_t code;
+    {
+        std::lock_guard<std::mutex> lock(m_driverLock);
+        code = IsCan::Library::instance()->transmitMessageEx(m_device, &message);
+    }
+    if (code == IsCan::NoError) {
+        CanFrame echo = frame;
+        echo.tx = true;
+        echo.timestampUs = nowMicros();
+        enqueue(echo);
+        return true;
+    }
+    if (code == IsCan::TransmitBusError || code == IsCan::NoAcknowledge)
+        m_latchedStatus |= BusLight;
+    if (code == IsCan::DeviceUnplugged)
+        m_deviceLost = true;
+    if (error)
+        *error = IsCan::errorText(code);
+    return false;
+}
+
+unsigned IsCanBackend::busStatus()
+{
+    if (!m_opened)
+        return 0;
+    return m_busState.load() | m_latchedStatus.exchange(0) | (m_deviceLost.load() ? DriverNotLoaded : 0u);
+}
+
+bool IsCanBackend::resetHardware(QString *error)
+{
+    if (!m_opened) {
+        if (error)
+            *error = notConnectedText();
+        return false;
+    }
+    stopReceiving();
+    IsCan::Library *library = IsCan::Library::instance();
+    bool initialised;
+    {
+        std::lock_guard<std::mutex> lock(m_driverLock);
+        library->closeDevice(m_device);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_driverLock);
+        initialised = initDevice(error);
+    }
+    if (!initialised) {
+        markClosed();
+        return false;
+    }
+    m_busState = 0;
+    m_latchedStatus = 0;
+    m_deviceLost = false;
+    startReceiving();
+    return true;
+}
+
+void IsCanBackend::close()
+{
+    if (!m_opened)
+        return;
+    stopReceiving();
+    {
+        std::lock_guard<std::mutex> lock(m_driverLock);
+        IsCan::Library::instance()->closeDevice(m_device);
+    }
+    markClosed();
+}
+
+void IsCanBackend::markClosed()
+{
+    --IsCan::Library::instance()->users;
+    m_opened = false;
+    m_bitrateBps = 0;
+    m_descriptionText.clear();
+}
+
+QList<IsCanDeviceInfo> IsCanBackend::enumerateDevices(const QString &dllPath, int *unconfigured,
+                                                      QString *error)
+{
+    if (unconfigured)
+        *unconfigured = 0;
+    IsCan::Library *library = IsCan::Library::instance();
+    if (!library->load(dllPath, error))
+        return {};
+
+    QList<IsCanDeviceInfo> devices;
+    QList<quint32> configuredSerials;
+    for (int number = 0; number < 16; ++number) {
+        IsCan::Configuration configuration {};
+        if (library->getDriverConfiguration(uint8_t(number), &configuration) != IsCan::NoError
+            || configuration.type == 0)
+            continue;
+        IsCanDeviceInfo info;
+        info.number = number;
+        info.typeName = IsCan::deviceTypeName(configuration.type);
+        info.serial = configuration.serial;
+        info.attached = configuration.attached != 0;
+        info.busy = configuration.busy != 0;
+        devices.append(info);
+        configuredSerials.append(configuration.serial);
+    }
+
+    IsCan::AttachedDevice attached {};
+    uint8_t mode = IsCan::AttachedFirst;
+    for (int count = 0; count < 64; ++count) {
+        if (library->attachedDevices(mode, &attached) != IsCan::NoError)
+            break;
+        if (unconfigured && !configuredSerials.contains(attached.serial))
+            ++*unconfigured;
+        mode = IsCan::AttachedNext;
+    }
+
+    if (devices.isEmpty() && error)
+        *error = tr("In der isCAN-Treiberkonfiguration ist kein Gerät eingetragen.");
+    return devices;
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "canbackend.h"
+#include "iscan.h"
+
+#include <QList>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+
+class QThread;
+
+// One row of the device list of the connection dialog.
+struct IsCanDeviceInfo
+{
+    int number = 0; // device number 0..15 of the driver configuration
+    QString typeName;
+    quint32 serial = 0;
+    bool attached = false;
+    bool busy = false;
+};
+
+// Backend for isCAN adapters through the isCAN driver library.
+//
+// Threads: the GUI thread makes every virtual call. Frames are fetched either
+// by the driver's own callback thread (onMessage) or, when the driver refuses
+// the callback, by the polling thread "IsCanReader". Both only fetch under
+// m_driverLock, touch the atomics and call enqueue. Every driver call for the
+// device is made under m_driverLock, held for that one call only.
+class IsCanBackend : public CanBackend
+{
+    Q_OBJECT
+
+public:
+    explicit IsCanBackend(QObject *parent = nullptr);
+    ~IsCanBackend() override;
+
+    bool open(const ConnectParams &params, QString *error) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const CanFrame &frame, QString *error) override;
+    unsigned busStatus() override;
+    bool resetHardware(QString *error) override;
+    QString description() const override;
+    int bitrate() const override;
+
+    // True while the driver's callback delivers; false while polling.
+    bool usesCallback() const;
+
+    // The devices entered in the driver configuration, in number order.
+    // *unconfigured receives how many attached devices are not entered there.
+    static QList<IsCanDeviceInfo> enumerateDevices(const QString &dllPath, int *unconfigured,
+                                                   QString *error);
+
+private:
+    bool initDevice(QString *error);
+    void startReceiving();
+    void stopReceiving();
+    void drainReceiveQueue();
+    void pollLoop();
+    void markClosed();
+    qint64 nowMicros() const;
+    static void ISCAN_CALL onMessage(quint8 code, void *user);
+
+    std::mutex m_driverLock;
+    // Keeps whole drains apart, so that a batch of the callback thread and
+    // the first drain of the GUI thread reach the queue in reading order.
+    std::mutex m_drainLock;
+    bool m_handlerActive = false;
+    bool m_opened = false;
+    quint8 m_device = 0;
+    quint16 m_btr = 0x001C;
+    quint32 m_bitrateBps = 0;
+    QString m_descriptionText;
+    qint64 m_startMicros = 0;
+    QThread *m_poller = nullptr;
+    std::atomic<bool> m_stopRequested {false};
+    std::atomic<unsigned> m_latchedStatus {0};
+    std::atomic<unsigned> m_busState {0};
+    // The adapter was pulled out: reading stops and the status says so until
+    // a successful reset.
+    std::atomic<bool> m_deviceLost {false};
+    std::atomic<int> m_callbacksRunning {0};
+};
