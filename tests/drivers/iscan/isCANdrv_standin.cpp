@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <map>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -102,18 +102,48 @@ struct Device
     std::condition_variable wake;
 };
 
+// The driver functions, for call counts and forced results.
+enum Function { FDeviceInitEx, FSetBaudRegister, FSetMessageExID, FTransmitMessageEx, FReceiveMessageEx, FCloseDevice, FSetupDevice, FGetDriverConfiguration, FAttachedDevices, FStartMessageHandler, FStopMessageHandler, FunctionCount };
+const char *const FunctionNames[FunctionCount] = {
+    "isCAN_DeviceInitEx",
+    "isCAN_SetBaudRegister",
+    "isCAN_SetMessageExID",
+    "isCAN_TransmitMessageEx",
+    "isCAN_ReceiveMessageEx",
+    "isCAN_CloseDevice",
+    "isCAN_SetupDevice",
+    "isCAN_GetDriverConfiguration",
+    "isCAN_AttachedDevices",
+    "isCAN_StartMessageHandler",
+    "isCAN_StopMessageHandler"};
+
+int functionIndex(const char *name)
+{
+    for (int f = 0; f < FunctionCount; ++f) {
+        if (std::strcmp(FunctionNames[f], name) == 0)
+            return f;
+    }
+    return -1;
+}
+
 struct State;
 void defaultConfiguration(State &s);
 
 struct State
 {
-    State() { defaultConfiguration(*this); }
+    State()
+    {
+        std::fill(std::begin(forced), std::end(forced), -1);
+        std::fill(std::begin(calls), std::end(calls), 0);
+        defaultConfiguration(*this);
+    }
 
     std::mutex mutex;
     Device devices[DeviceCount];
     std::deque<uint32_t> attachedSerials;
-    std::map<std::string, int> forced; // function name or "*" -> result code
-    std::map<std::string, uint64_t> calls;
+    int forced[FunctionCount]; // result code, -1: none
+    int forcedAll = -1;        // for every function without one of its own
+    uint64_t calls[FunctionCount];
     std::string log;
     uint64_t delivered = 0; // frames handed out by isCAN_ReceiveMessageEx
     uint64_t transmitted = 0;
@@ -143,15 +173,17 @@ State &state()
 
 // Counts the call, appends it to the call log and returns a forced result
 // (or -1). Called with the state mutex held.
-int enter(State &s, const char *function, const std::string &arguments, bool logged = true)
+int enter(State &s, Function function, const std::string *arguments)
 {
     ++s.calls[function];
-    if (logged)
-        s.log += std::string(function) + "(" + arguments + ")\n";
-    auto it = s.forced.find(function);
-    if (it == s.forced.end())
-        it = s.forced.find("*");
-    return it == s.forced.end() ? -1 : it->second;
+    if (arguments)
+        s.log += std::string(FunctionNames[function]) + "(" + *arguments + ")\n";
+    return s.forced[function] >= 0 ? s.forced[function] : s.forcedAll;
+}
+
+int enter(State &s, Function function, const std::string &arguments)
+{
+    return enter(s, function, &arguments);
 }
 
 std::string args(std::initializer_list<long long> values)
@@ -238,7 +270,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_DeviceInitEx(uint8_t device, uint8_t baud)
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_DeviceInitEx", args({device, baud}));
+    const int forced = enter(s, FDeviceInitEx, args({device, baud}));
     if (forced >= 0)
         return uint8_t(forced);
     if (device >= DeviceCount || s.devices[device].type == 0)
@@ -260,7 +292,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_SetBaudRegister(uint8_t device, uint8_t btr0
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_SetBaudRegister", args({device, btr0, btr1}));
+    const int forced = enter(s, FSetBaudRegister, args({device, btr0, btr1}));
     if (forced >= 0)
         return uint8_t(forced);
     if (device >= DeviceCount)
@@ -273,7 +305,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_SetMessageExID(uint8_t device, uint32_t mask
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_SetMessageExID", args({device, (long long)mask}));
+    const int forced = enter(s, FSetMessageExID, args({device, (long long)mask}));
     if (forced >= 0)
         return uint8_t(forced);
     return device < DeviceCount ? usable(s.devices[device], true) : NotFound;
@@ -284,7 +316,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_SetupDevice(uint8_t device, uint8_t a, uint8
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_SetupDevice", args({device, a, b, c}));
+    const int forced = enter(s, FSetupDevice, args({device, a, b, c}));
     if (forced >= 0)
         return uint8_t(forced);
     return device < DeviceCount ? usable(s.devices[device], true) : NotFound;
@@ -295,7 +327,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_TransmitMessageEx(uint8_t device, Message *m
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_TransmitMessageEx", std::string(), false);
+    const int forced = enter(s, FTransmitMessageEx, nullptr);
     if (forced >= 0)
         return uint8_t(forced);
     if (device >= DeviceCount || !message)
@@ -317,7 +349,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_ReceiveMessageEx(uint8_t device, Message *me
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_ReceiveMessageEx", std::string(), false);
+    const int forced = enter(s, FReceiveMessageEx, nullptr);
     if (forced >= 0)
         return uint8_t(forced);
     if (device >= DeviceCount || !message)
@@ -343,7 +375,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_CloseDevice(uint8_t device)
 {
     State &s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_CloseDevice", args({device}));
+    const int forced = enter(s, FCloseDevice, args({device}));
     if (device >= DeviceCount)
         return NotFound;
     Device &d = s.devices[device];
@@ -360,7 +392,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_GetDriverConfiguration(uint8_t device, Confi
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_GetDriverConfiguration", args({device}));
+    const int forced = enter(s, FGetDriverConfiguration, args({device}));
     if (forced >= 0)
         return uint8_t(forced);
     if (device >= DeviceCount || !configuration)
@@ -380,7 +412,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_AttachedDevices(uint8_t mode, AttachedDevice
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_AttachedDevices", args({mode}));
+    const int forced = enter(s, FAttachedDevices, args({mode}));
     if (forced >= 0)
         return uint8_t(forced);
     if (!record || (mode != 0x60 && mode != 0x80))
@@ -400,7 +432,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_StartMessageHandler(uint8_t device, Callback
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_StartMessageHandler", args({device}));
+    const int forced = enter(s, FStartMessageHandler, args({device}));
     if (forced >= 0)
         return uint8_t(forced);
     if (device >= DeviceCount || !callback)
@@ -421,7 +453,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_StopMessageHandler(uint8_t device)
 {
     State &s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
-    const int forced = enter(s, "isCAN_StopMessageHandler", args({device}));
+    const int forced = enter(s, FStopMessageHandler, args({device}));
     if (device >= DeviceCount)
         return BadParameter;
     stopHandler(s.devices[device], lock);
@@ -443,8 +475,9 @@ STUB_EXPORT void isCANStub_reset()
         d.queue.clear();
     }
     defaultConfiguration(s);
-    s.forced.clear();
-    s.calls.clear();
+    std::fill(std::begin(s.forced), std::end(s.forced), -1);
+    s.forcedAll = -1;
+    std::fill(std::begin(s.calls), std::end(s.calls), 0);
     s.log.clear();
     s.delivered = 0;
     s.transmitted = 0;
@@ -480,10 +513,12 @@ STUB_EXPORT void isCANStub_force(const char *function, int code)
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (code < 0)
-        s.forced.erase(function);
-    else
-        s.forced[function] = code;
+    const int value = code < 0 ? -1 : code;
+    if (std::strcmp(function, "*") == 0) {
+        s.forcedAll = value;
+    } else if (const int f = functionIndex(function); f >= 0) {
+        s.forced[f] = value;
+    }
 }
 
 // Appends raw 16-byte message records to the receive queue of an open device
@@ -540,8 +575,8 @@ STUB_EXPORT uint64_t isCANStub_calls(const char *function)
 {
     State &s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const auto it = s.calls.find(function);
-    return it == s.calls.end() ? 0 : it->second;
+    const int f = functionIndex(function);
+    return f < 0 ? 0 : s.calls[f];
 }
 
 // The calls made so far except receive and transmit, one "name(arguments)" a
