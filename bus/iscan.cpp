@@ -6,14 +6,6 @@ namespace IsCan {
 
 namespace {
 
-template <typename Function>
-void resolve(QLibrary &library, const char *name, Function &function, QList<QString> &missing)
-{
-    function = reinterpret_cast<Function>(library.resolve(name));
-    if (!function)
-        missing.append(QString::fromLatin1(name));
-}
-
 QString tr(const char *text)
 {
     return QCoreApplication::translate("IsCan", text);
@@ -41,17 +33,17 @@ bool Library::load(const QString &path, QString *error)
     if (loaded != 1)
         return false;
     QList<QString> missing;
-    resolve(library, "isCAN_DeviceInitEx", deviceInitEx, missing);
-    resolve(library, "isCAN_SetBaudRegister", setBaudRegister, missing);
-    resolve(library, "isCAN_SetMessageExID", setMessageExId, missing);
-    resolve(library, "isCAN_TransmitMessageEx", transmitMessageEx, missing);
-    resolve(library, "isCAN_ReceiveMessageEx", receiveMessageEx, missing);
-    resolve(library, "isCAN_CloseDevice", closeDevice, missing);
-    resolve(library, "isCAN_SetupDevice", setupDevice, missing);
-    resolve(library, "isCAN_GetDriverConfiguration", getDriverConfiguration, missing);
-    resolve(library, "isCAN_AttachedDevices", attachedDevices, missing);
-    resolve(library, "isCAN_StartMessageHandler", startMessageHandler, missing);
-    resolve(library, "isCAN_StopMessageHandler", stopMessageHandler, missing);
+    resolve(&deviceInitEx, "isCAN_DeviceInitEx", &missing);
+    resolve(&setBaudRegister, "isCAN_SetBaudRegister", &missing);
+    resolve(&setMessageExId, "isCAN_SetMessageExID", &missing);
+    resolve(&transmitMessageEx, "isCAN_TransmitMessageEx", &missing);
+    resolve(&receiveMessageEx, "isCAN_ReceiveMessageEx", &missing);
+    resolve(&closeDevice, "isCAN_CloseDevice", &missing);
+    resolve(&setupDevice, "isCAN_SetupDevice", &missing);
+    resolve(&getDriverConfiguration, "isCAN_GetDriverConfiguration", &missing);
+    resolve(&attachedDevices, "isCAN_AttachedDevices", &missing);
+    resolve(&startMessageHandler, "isCAN_StartMessageHandler", &missing);
+    resolve(&stopMessageHandler, "isCAN_StopMessageHandler", &missing);
     return finishLoad(missing, spec, error);
 }
 

@@ -12,12 +12,6 @@
 // fixed-width types so that they match the driver on every system.
 namespace IsCan {
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define ISCAN_CALL __stdcall
-#else
-#define ISCAN_CALL
-#endif
-
 #pragma pack(push, 1)
 // One CAN message as the driver sends and receives it (16 bytes).
 struct Message
@@ -58,7 +52,7 @@ static_assert(sizeof(AttachedDevice) == 8 && offsetof(AttachedDevice, serial) ==
               "isCAN attached-device record");
 
 // Called by the driver from a thread of its own when messages arrived.
-using MessageCallback = void(ISCAN_CALL *)(uint8_t code, void *user);
+using MessageCallback = void(BV_DRIVER_CALL *)(uint8_t code, void *user);
 
 // Result codes the backend acts on; texts for all of them in errorText.
 enum Result : uint8_t {
@@ -90,17 +84,17 @@ public:
     bool load(const QString &path, QString *error);
     void resetFunctions() override;
 
-    uint8_t(ISCAN_CALL *deviceInitEx)(uint8_t device, uint8_t baud) = nullptr;
-    uint8_t(ISCAN_CALL *setBaudRegister)(uint8_t device, uint8_t btr0, uint8_t btr1) = nullptr;
-    uint8_t(ISCAN_CALL *setMessageExId)(uint8_t device, uint32_t mask) = nullptr;
-    uint8_t(ISCAN_CALL *transmitMessageEx)(uint8_t device, Message *message) = nullptr;
-    uint8_t(ISCAN_CALL *receiveMessageEx)(uint8_t device, Message *message) = nullptr;
-    uint8_t(ISCAN_CALL *closeDevice)(uint8_t device) = nullptr;
-    uint8_t(ISCAN_CALL *setupDevice)(uint8_t device, uint8_t a, uint8_t b, uint8_t c) = nullptr;
-    uint8_t(ISCAN_CALL *getDriverConfiguration)(uint8_t device, Configuration *configuration) = nullptr;
-    uint8_t(ISCAN_CALL *attachedDevices)(uint8_t mode, AttachedDevice *record) = nullptr;
-    uint8_t(ISCAN_CALL *startMessageHandler)(uint8_t device, MessageCallback callback, void *user) = nullptr;
-    uint8_t(ISCAN_CALL *stopMessageHandler)(uint8_t device) = nullptr;
+    uint8_t(BV_DRIVER_CALL *deviceInitEx)(uint8_t device, uint8_t baud) = nullptr;
+    uint8_t(BV_DRIVER_CALL *setBaudRegister)(uint8_t device, uint8_t btr0, uint8_t btr1) = nullptr;
+    uint8_t(BV_DRIVER_CALL *setMessageExId)(uint8_t device, uint32_t mask) = nullptr;
+    uint8_t(BV_DRIVER_CALL *transmitMessageEx)(uint8_t device, Message *message) = nullptr;
+    uint8_t(BV_DRIVER_CALL *receiveMessageEx)(uint8_t device, Message *message) = nullptr;
+    uint8_t(BV_DRIVER_CALL *closeDevice)(uint8_t device) = nullptr;
+    uint8_t(BV_DRIVER_CALL *setupDevice)(uint8_t device, uint8_t a, uint8_t b, uint8_t c) = nullptr;
+    uint8_t(BV_DRIVER_CALL *getDriverConfiguration)(uint8_t device, Configuration *configuration) = nullptr;
+    uint8_t(BV_DRIVER_CALL *attachedDevices)(uint8_t mode, AttachedDevice *record) = nullptr;
+    uint8_t(BV_DRIVER_CALL *startMessageHandler)(uint8_t device, MessageCallback callback, void *user) = nullptr;
+    uint8_t(BV_DRIVER_CALL *stopMessageHandler)(uint8_t device) = nullptr;
 
 private:
     Library() = default;

@@ -1,5 +1,6 @@
 #include "iscanbackend.h"
 
+#include "bitrates.h"
 #include "platform/monotonicclock.h"
 
 #include <QThread>
@@ -17,20 +18,6 @@ constexpr uint8_t Baud500k = 7;
 quint32 maskedIdentifier(const IsCan::Message &message)
 {
     return message.identifier & (message.extended ? 0x1FFFFFFFu : 0x7FFu);
-}
-
-// PROVISIONAL until the shared bit-rate table lands.
-quint32 bitrateOfBtr(quint16 btr)
-{
-    const unsigned brp = (btr >> 8) & 0x3F;
-    const unsigned tseg1 = btr & 0x0F;
-    const unsigned tseg2 = (btr >> 4) & 0x07;
-    return 16000000u / (2u * (brp + 1) * (tseg1 + tseg2 + 3));
-}
-
-QString bitrateText(quint16 btr)
-{
-    return QStringLiteral("%1 Bit/s (BTR 0x%2)").arg(bitrateOfBtr(btr)).arg(btr, 4, 16, QLatin1Char('0'));
 }
 
 } // namespace
@@ -193,7 +180,7 @@ void IsCanBackend::stopReceiving()
     }
 }
 
-void ISCAN_CALL IsCanBackend::onMessage(quint8, void *user)
+void BV_DRIVER_CALL IsCanBackend::onMessage(quint8, void *user)
 {
     auto *backend = static_cast<IsCanBackend *>(user);
     if (!backend)

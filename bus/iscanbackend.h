@@ -61,7 +61,7 @@ private:
     void pollLoop();
     void markClosed();
     qint64 nowMicros() const;
-    static void ISCAN_CALL onMessage(quint8 code, void *user);
+    static void BV_DRIVER_CALL onMessage(quint8 code, void *user);
 
     std::mutex m_driverLock;
     // Keeps whole drains apart, so that a batch of the callback thread and
