@@ -3,6 +3,7 @@
 #include "bitrates.h"
 #include "platform/monotonicclock.h"
 
+#include <QStringList>
 #include <QThread>
 
 #include <algorithm>
@@ -396,4 +397,40 @@ QList<IsCanDeviceInfo> IsCanBackend::enumerateDevices(const QString &dllPath, in
     if (devices.isEmpty() && error)
         *error = tr("In der isCAN-Treiberkonfiguration ist kein Gerät eingetragen.");
     return devices;
+}
+
+QString IsCanBackend::deviceText(const IsCanDeviceInfo &device)
+{
+    QStringList details;
+    details << tr("Seriennr. %1").arg(QString::number(device.serial, 16).toUpper());
+    details << (device.attached ? tr("angeschlossen") : tr("nicht angeschlossen"));
+    if (device.busy)
+        details << tr("belegt");
+    return tr("Nr. %1: %2   —   %3").arg(device.number).arg(device.typeName, details.join(QStringLiteral(", ")));
+}
+
+QString IsCanBackend::deviceListInfo(const QList<IsCanDeviceInfo> &devices, int unconfigured,
+                                     const QString &message, bool *isError)
+{
+    QString text;
+    bool error;
+    if (devices.isEmpty()) {
+        text = message;
+        error = true;
+    } else {
+        const auto attached = std::count_if(devices.begin(), devices.end(),
+                                            [](const IsCanDeviceInfo &device) { return device.attached; });
+        text = tr("%1 Gerät(e) konfiguriert, davon %2 angeschlossen.").arg(devices.size()).arg(attached);
+        error = attached == 0;
+    }
+    if (unconfigured > 0) {
+        text += QLatin1Char('\n')
+            + tr("%1 angeschlossene(s) Gerät(e) ist/sind nicht in der Treiberkonfiguration eingetragen "
+                 "– bitte mit dem isCAN-Konfigurationsprogramm (CANDriverConfig) hinzufügen.")
+                  .arg(unconfigured);
+    }
+    text += QLatin1Char('\n') + tr("Hinweis: isCAN liefert keine Hardware-Zeitstempel und unterstützt kein Listen-Only.");
+    if (isError)
+        *isError = error;
+    return text;
 }

@@ -53,6 +53,16 @@ public:
     static QList<IsCanDeviceInfo> enumerateDevices(const QString &dllPath, int *unconfigured,
                                                    QString *error);
 
+    // A device as the connection dialog and "busvista-cli devices" list it:
+    // "Nr. 0: isCAN USB   —   Seriennr. 1A2B, angeschlossen".
+    static QString deviceText(const IsCanDeviceInfo &device);
+    // The information text under the list: counts (or the enumeration's
+    // `message` when there is no device), attached devices missing in the
+    // driver configuration, and what isCAN cannot do. *isError is set when it
+    // is to be shown as an error: no device, or none attached.
+    static QString deviceListInfo(const QList<IsCanDeviceInfo> &devices, int unconfigured,
+                                  const QString &message, bool *isError = nullptr);
+
 private:
     bool initDevice(QString *error);
     void startReceiving();

@@ -73,6 +73,9 @@ private slots:
 
     void enumeratesConfiguredDevices();
     void enumerationWithoutDevices();
+    void deviceTexts();
+    void deviceListInfo_data();
+    void deviceListInfo();
 
 private:
     IsCanStandIn *m_standIn = nullptr;
@@ -685,6 +688,56 @@ void TestIsCanBackend::enumerationWithoutDevices()
     QVERIFY(IsCanBackend::enumerateDevices(QStringLiteral("/nicht/da.so"), &unconfigured, &error).isEmpty());
     QCOMPARE(error, QStringLiteral("Datei nicht gefunden: /nicht/da.so"));
     QCOMPARE(unconfigured, 0);
+}
+
+void TestIsCanBackend::deviceTexts()
+{
+    IsCanDeviceInfo device;
+    device.number = 3;
+    device.typeName = QStringLiteral("isCAN NetCube");
+    device.serial = 0xc0ffee;
+    device.attached = true;
+    QCOMPARE(IsCanBackend::deviceText(device),
+             QStringLiteral("Nr. 3: isCAN NetCube   \u2014   Seriennr. C0FFEE, angeschlossen"));
+    device.attached = false;
+    device.busy = true;
+    QCOMPARE(IsCanBackend::deviceText(device),
+             QStringLiteral("Nr. 3: isCAN NetCube   \u2014   Seriennr. C0FFEE, nicht angeschlossen, belegt"));
+}
+
+void TestIsCanBackend::deviceListInfo_data()
+{
+    QTest::addColumn<QList<bool>>("attached");
+    QTest::addColumn<int>("unconfigured");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("isError");
+    const QString hint = QStringLiteral("\nHinweis: isCAN liefert keine Hardware-Zeitstempel und unterstützt kein Listen-Only.");
+    const QString missing = QStringLiteral("\n1 angeschlossene(s) Gerät(e) ist/sind nicht in der Treiberkonfiguration "
+                                           "eingetragen \u2013 bitte mit dem isCAN-Konfigurationsprogramm "
+                                           "(CANDriverConfig) hinzufügen.");
+    QTest::newRow("one of two attached") << QList<bool>{true, false} << 0
+                                         << QStringLiteral("2 Gerät(e) konfiguriert, davon 1 angeschlossen.") + hint << false;
+    QTest::newRow("none attached") << QList<bool>{false} << 1
+                                   << QStringLiteral("1 Gerät(e) konfiguriert, davon 0 angeschlossen.") + missing + hint
+                                   << true;
+    QTest::newRow("no device") << QList<bool>{} << 1 << QStringLiteral("Meldung") + missing + hint << true;
+}
+
+void TestIsCanBackend::deviceListInfo()
+{
+    QFETCH(QList<bool>, attached);
+    QFETCH(int, unconfigured);
+    QFETCH(QString, text);
+    QFETCH(bool, isError);
+    QList<IsCanDeviceInfo> devices;
+    for (bool a : attached) {
+        IsCanDeviceInfo device;
+        device.attached = a;
+        devices.append(device);
+    }
+    bool error = !isError;
+    QCOMPARE(IsCanBackend::deviceListInfo(devices, unconfigured, QStringLiteral("Meldung"), &error), text);
+    QCOMPARE(error, isError);
 }
 
 QTEST_GUILESS_MAIN(TestIsCanBackend)
