@@ -29,11 +29,8 @@ bool receivePath(IsCanStandIn &standIn, bool polling)
     qint64 received = 0;
     QObject::connect(&backend, &CanBackend::framesReceived,
                      [&](const CanFrameList &frames) { received += frames.size(); });
-    ConnectParams params;
-    params.interface = 3;
-    params.isCanDllPath = QStringLiteral(ISCAN_STANDIN);
     QString error;
-    if (!backend.open(params, &error)) {
+    if (!backend.open(IsCanStandIn::connectParams(), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return false;
     }

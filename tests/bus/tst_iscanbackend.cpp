@@ -11,16 +11,6 @@ namespace {
 
 const QString StandIn = QStringLiteral(ISCAN_STANDIN);
 
-ConnectParams isCanParams(int device = 0, int btr = 0x001C)
-{
-    ConnectParams params;
-    params.interface = 3;
-    params.isCanDllPath = StandIn;
-    params.isCanDevice = device;
-    params.btr = btr;
-    return params;
-}
-
 // Every frame the backend emitted so far.
 CanFrameList collected(const QSignalSpy &spy)
 {
@@ -220,7 +210,7 @@ void TestIsCanBackend::loadReportsMissingExports()
 
     // An incomplete library is never used to open a device.
     IsCanBackend backend;
-    ConnectParams params = isCanParams();
+    ConnectParams params = IsCanStandIn::connectParams();
     params.isCanDllPath = path;
     error.clear();
     QVERIFY(!backend.open(params, &error));
@@ -244,7 +234,7 @@ void TestIsCanBackend::libraryStaysWhileConnected()
 {
     IsCanBackend backend;
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     QCOMPARE(IsCan::Library::instance()->users, 1);
     QVERIFY(!IsCan::Library::instance()->load(QStringLiteral(ISCAN_STANDIN_NOSETUP), &error));
     QCOMPARE(error, QStringLiteral("Die DLL kann nicht gewechselt werden, solange eine Verbindung besteht."));
@@ -306,7 +296,7 @@ void TestIsCanBackend::openingSequence()
 
     IsCanBackend backend;
     QString error;
-    QVERIFY2(backend.open(isCanParams(device, btr), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(device, btr), &error), qPrintable(error));
     QVERIFY(backend.isOpen());
     QVERIFY(backend.usesCallback());
     QCOMPARE(m_standIn->log(), calls);
@@ -330,7 +320,7 @@ void TestIsCanBackend::descriptionWithoutConfiguration()
     m_standIn->force("isCAN_GetDriverConfiguration", 3);
     IsCanBackend backend;
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     QCOMPARE(backend.description(), QStringLiteral("isCAN 0 @ 500 kBit/s"));
     backend.close();
 }
@@ -377,7 +367,7 @@ void TestIsCanBackend::openFailures()
     if (!function.isEmpty())
         m_standIn->force(function.constData(), code);
     IsCanBackend backend;
-    ConnectParams params = isCanParams(0, btr);
+    ConnectParams params = IsCanStandIn::connectParams(0, btr);
     params.listenOnly = listenOnly;
     QString error;
     QVERIFY(!backend.open(params, &error));
@@ -413,7 +403,7 @@ void TestIsCanBackend::writeSendsAndEchoes()
     IsCanBackend backend;
     QSignalSpy spy(&backend, &CanBackend::framesReceived);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
 
     CanFrame frame;
     frame.id = id;
@@ -448,8 +438,8 @@ void TestIsCanBackend::framesCrossTheVirtualBus()
     QSignalSpy senderSpy(&sender, &CanBackend::framesReceived);
     QSignalSpy receiverSpy(&receiver, &CanBackend::framesReceived);
     QString error;
-    QVERIFY2(sender.open(isCanParams(0), &error), qPrintable(error));
-    QVERIFY2(receiver.open(isCanParams(1), &error), qPrintable(error));
+    QVERIFY2(sender.open(IsCanStandIn::connectParams(0), &error), qPrintable(error));
+    QVERIFY2(receiver.open(IsCanStandIn::connectParams(1), &error), qPrintable(error));
     QCOMPARE(receiver.description(), QStringLiteral("isCAN PCI (Nr. 1, Seriennr. 77) @ 500 kBit/s"));
     QCOMPARE(IsCan::Library::instance()->users, 2);
 
@@ -479,7 +469,7 @@ void TestIsCanBackend::writeFailures()
     IsCanBackend backend;
     QSignalSpy spy(&backend, &CanBackend::framesReceived);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     QCOMPARE(backend.busStatus(), 0u);
 
     m_standIn->force("isCAN_TransmitMessageEx", 31);
@@ -531,7 +521,7 @@ void TestIsCanBackend::receivedRecordsAreMapped()
     IsCanBackend backend;
     QSignalSpy spy(&backend, &CanBackend::framesReceived);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     QCOMPARE(m_standIn->inject(0, record), 1);
     QTRY_COMPARE(collected(spy).size(), 1);
     const CanFrame frame = collected(spy).at(0);
@@ -574,7 +564,7 @@ void TestIsCanBackend::statusCodes()
     m_standIn->force("isCAN_StartMessageHandler", 9);
     IsCanBackend backend;
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     for (int code : codes) {
         if (code < 0)
             m_standIn->inject(0, IsCanStandIn::record(0x1, false, false, 0));
@@ -596,7 +586,7 @@ void TestIsCanBackend::resetRestartsDevice()
     QVERIFY(!backend.resetHardware(&error));
     QCOMPARE(error, QStringLiteral("Nicht verbunden."));
 
-    QVERIFY2(backend.open(isCanParams(0, 0x0A1C), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(0, 0x0A1C), &error), qPrintable(error));
     m_standIn->injectCode(0, 17);
     QTRY_VERIFY(m_standIn->drained(0));
     const int before = int(m_standIn->log().size());
@@ -621,7 +611,7 @@ void TestIsCanBackend::resetFailureCloses()
 {
     IsCanBackend backend;
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     m_standIn->force("isCAN_DeviceInitEx", 6);
     QVERIFY(!backend.resetHardware(&error));
     QCOMPARE(error, QStringLiteral("isCAN-Gerät 0 konnte nicht initialisiert werden:\nZeitüberschreitung am Gerät"));
@@ -663,7 +653,7 @@ void TestIsCanBackend::enumeratesConfiguredDevices()
 
     // A device opened by this program is reported busy.
     IsCanBackend backend;
-    QVERIFY(backend.open(isCanParams(), &error));
+    QVERIFY(backend.open(IsCanStandIn::connectParams(), &error));
     QVERIFY(IsCanBackend::enumerateDevices(StandIn, nullptr, nullptr).at(0).busy);
     backend.close();
 }

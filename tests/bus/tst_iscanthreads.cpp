@@ -16,14 +16,6 @@ namespace {
 
 const QString StandIn = QStringLiteral(ISCAN_STANDIN);
 
-ConnectParams isCanParams()
-{
-    ConnectParams params;
-    params.interface = 3;
-    params.isCanDllPath = StandIn;
-    return params;
-}
-
 quint32 sequenceOf(const CanFrame &frame)
 {
     quint32 n;
@@ -134,7 +126,7 @@ void TestIsCanThreads::fullSpeedArrivesCompleteInOrder()
     IsCanBackend backend;
     Receiver receiver(&backend);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     QCOMPARE(backend.usesCallback(), !polling);
 
     // The driver side delivers as fast as it can while the backend reads.
@@ -164,7 +156,7 @@ void TestIsCanThreads::closingWhileStreamingLosesNothingRead()
     IsCanBackend backend;
     Receiver receiver(&backend);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
 
     std::atomic<bool> stop {false};
     std::thread driver([&] {
@@ -204,7 +196,7 @@ void TestIsCanThreads::openCloseLeavesNothingBehind()
     IsCanBackend backend;
     QString error;
     for (int i = 0; i < 1000; ++i) {
-        if (!backend.open(isCanParams(), &error))
+        if (!backend.open(IsCanStandIn::connectParams(), &error))
             QFAIL(qPrintable(error));
         if (i % 100 == 0)
             m_standIn->inject(0, IsCanStandIn::sequence(0, 4));
@@ -230,7 +222,7 @@ void TestIsCanThreads::unpluggedDeviceIsReported()
     IsCanBackend backend;
     Receiver receiver(&backend);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     m_standIn->inject(0, IsCanStandIn::sequence(0, 50));
     QTRY_COMPARE(receiver.next, 50u);
 
@@ -259,7 +251,7 @@ void TestIsCanThreads::pollingThreadIsNamed()
     IsCanBackend backend;
     Receiver receiver(&backend);
     QString error;
-    QVERIFY2(backend.open(isCanParams(), &error), qPrintable(error));
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
     QVERIFY(!backend.usesCallback());
     QTRY_COMPARE(threadsNamed(QStringLiteral("IsCanReader")), 1);
     // It polls on its own: frames arrive without a callback.

@@ -3,6 +3,8 @@
 // Control interface of the stand-in isCAN driver for tests and benchmarks.
 // Resolves the control functions from the same library file that the program
 // loads through IsCan::Library, so both see one driver state.
+#include "connectparams.h"
+
 #include <QByteArray>
 #include <QLibrary>
 #include <QList>
@@ -71,6 +73,17 @@ public:
     int handlerThreads() const { return handlerThreads_(); }
     // The reader has fetched everything queued and acted on it.
     bool drained(int device) const { return drained_(device) != 0; }
+
+    // Connection parameters that open `device` through this stand-in.
+    static ConnectParams connectParams(int device = 0, int btr = 0x001C)
+    {
+        ConnectParams params;
+        params.interface = 3;
+        params.isCanDllPath = QStringLiteral(ISCAN_STANDIN);
+        params.isCanDevice = device;
+        params.btr = btr;
+        return params;
+    }
 
     // One 16-byte message record of the driver.
     static QByteArray record(quint32 identifier, bool extended, bool remote, quint8 length,
