@@ -381,7 +381,7 @@ QList<IsCanDeviceInfo> IsCanBackend::enumerateDevices(const QString &dllPath, in
         info.attached = configuration.attached != 0;
         info.busy = configuration.busy != 0;
         devices.append(info);
-        configuredSerials.append(configuration.serial);
+        configuredSerials.append(info.serial);
     }
 
     IsCan::AttachedDevice attached {};
@@ -389,7 +389,8 @@ QList<IsCanDeviceInfo> IsCanBackend::enumerateDevices(const QString &dllPath, in
     for (int count = 0; count < 64; ++count) {
         if (library->attachedDevices(mode, &attached) != IsCan::NoError)
             break;
-        if (unconfigured && !configuredSerials.contains(attached.serial))
+        const quint32 serial = attached.serial; // copied out: the record field is unaligned
+        if (unconfigured && !configuredSerials.contains(serial))
             ++*unconfigured;
         mode = IsCan::AttachedNext;
     }
