@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "pcanbasicbackend.h"
+#include "iscanbackend.h"
 #include "simulationbackend.h"
 
 #include <QCoreApplication>
@@ -51,6 +52,20 @@ bool applyPcan(Choice *choice, const QString &value, QString *error)
     return true;
 }
 
+bool applyIsCan(Choice *choice, const QString &value, QString *error)
+{
+    bool ok = false;
+    const int device = value.toInt(&ok);
+    if (!ok || device < 0 || device > 15) {
+        *error = QStringLiteral("Ungültige isCAN-Gerätenummer: %1 (0 bis 15)").arg(value);
+        return false;
+    }
+    if (!selectKind(choice, IsCanBus, 3, error))
+        return false;
+    choice->params.isCanDevice = device;
+    return true;
+}
+
 bool applyDll(Choice *choice, const QString &value, QString *)
 {
     choice->dllPath = value;
@@ -83,6 +98,7 @@ bool applyListenOnly(Choice *choice, const QString &, QString *)
 const OptionRow options[] = {
     {"--sim", nullptr, "simulierter Bus", applySim},
     {"--pcan", "KANAL", "PCAN-Basic-Kanal als Handle, z. B. 0x51 (PCAN-USB 1)", applyPcan},
+    {"--iscan", "GERÄT", "isCAN-Gerät 0 bis 15 der Treiberkonfiguration (busvista-cli devices)", applyIsCan},
     {"--dll", "PFAD", "Treiber-DLL statt der Standardsuche", applyDll},
     {"--btr", "HEX", "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
     {"--listen-only", nullptr, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
@@ -103,6 +119,9 @@ bool check(Choice *choice, QString *error)
         return true;
     case Pcan:
         choice->params.basicDllPath = choice->dllPath;
+    case IsCanBus:
+        // Listen-only goes on to the backend, which explains that isCAN has none.
+        choice->params.isCanDllPath = choice->dllPath;
         return true;
     }
     return true;
@@ -143,7 +162,7 @@ bool take(QStringList *args, Choice *choice, QString *error)
 
 QString usageLine()
 {
-    return QStringLiteral("BUS = --sim | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only]");
+    return QStringLiteral("BUS = --sim | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only] | --iscan GERÄT [--dll PFAD] [--btr HEX]");
 }
 
 QString helpText()
@@ -152,7 +171,7 @@ QString helpText()
     for (const OptionRow &row : options) {
         QString names = QString::fromLatin1(row.name);
         if (row.valueName)
-            names += QLatin1Char(' ') + QString::fromLatin1(row.valueName);
+            names += QLatin1Char(' ') + QString::fromUtf8(row.valueName);
         text += QStringLiteral("  %1  %2\n").arg(names, -22).arg(QString::fromUtf8(row.help));
     }
     return text;
@@ -165,6 +184,8 @@ std::unique_ptr<CanBackend> createBackend(const Choice &choice)
         return std::make_unique<SimulationBackend>();
     case Pcan:
         return std::make_unique<PcanBasicBackend>();
+    case IsCanBus:
+        return std::make_unique<IsCanBackend>();
     case NoBus:
         break;
     }

@@ -14,7 +14,7 @@
 // case to the check of its options and one to createBackend.
 namespace CliBus {
 
-enum Kind { NoBus, Simulation, Pcan };
+enum Kind { NoBus, Simulation, Pcan, IsCanBus };
 
 struct Choice
 {

@@ -9,6 +9,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <iterator>
@@ -128,6 +130,7 @@ int functionIndex(const char *name)
 
 struct State;
 void defaultConfiguration(State &s);
+void configureFromEnvironment(State &s);
 
 struct State
 {
@@ -136,6 +139,7 @@ struct State
         std::fill(std::begin(forced), std::end(forced), -1);
         std::fill(std::begin(calls), std::end(calls), 0);
         defaultConfiguration(*this);
+        configureFromEnvironment(*this);
     }
 
     std::mutex mutex;
@@ -149,6 +153,7 @@ struct State
     uint64_t transmitted = 0;
     Message lastTransmit {};
     int attachedCursor = 0;
+    int trafficOnOpen = 0;
 };
 
 void defaultConfiguration(State &s)
@@ -163,6 +168,59 @@ void defaultConfiguration(State &s)
     s.devices[0].serial = 0x1A2B;
     s.devices[0].attached = true;
     s.attachedSerials.assign(1, 0x1A2B);
+}
+
+// A process that cannot call the control functions (the command-line tool
+// under test) sets the stand-in up through the environment:
+//   ISCAN_STANDIN_DEVICES  "number:type:serial(hex):attached:busy,..." replaces
+//                          the configuration ("" for none)
+//   ISCAN_STANDIN_ATTACHED "serial(hex),..." for the attached-device walk
+//   ISCAN_STANDIN_FORCE    "function=code"
+//   ISCAN_STANDIN_TRAFFIC  number of frames queued whenever a device opens
+void configureFromEnvironment(State &s)
+{
+    if (const char *devices = std::getenv("ISCAN_STANDIN_DEVICES")) {
+        for (Device &d : s.devices)
+            d.type = 0;
+        std::string text = devices;
+        size_t at = 0;
+        while (at < text.size()) {
+            const size_t end = std::min(text.find(',', at), text.size());
+            unsigned number = 0, type = 0, attached = 0, busy = 0;
+            unsigned long serial = 0;
+            if (std::sscanf(text.substr(at, end - at).c_str(), "%u:%u:%lx:%u:%u", &number, &type, &serial,
+                            &attached, &busy) == 5
+                && number < DeviceCount) {
+                Device &d = s.devices[number];
+                d.type = uint8_t(type);
+                d.serial = uint32_t(serial);
+                d.attached = attached != 0;
+                d.busyElsewhere = busy != 0;
+            }
+            at = end + 1;
+        }
+    }
+    if (const char *attached = std::getenv("ISCAN_STANDIN_ATTACHED")) {
+        s.attachedSerials.clear();
+        std::string text = attached;
+        size_t at = 0;
+        while (at < text.size()) {
+            const size_t end = std::min(text.find(',', at), text.size());
+            s.attachedSerials.push_back(uint32_t(std::strtoul(text.substr(at, end - at).c_str(), nullptr, 16)));
+            at = end + 1;
+        }
+    }
+    if (const char *force = std::getenv("ISCAN_STANDIN_FORCE")) {
+        const std::string text = force;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos) {
+            const int f = functionIndex(text.substr(0, equals).c_str());
+            if (f >= 0)
+                s.forced[f] = std::atoi(text.c_str() + equals + 1);
+        }
+    }
+    if (const char *traffic = std::getenv("ISCAN_STANDIN_TRAFFIC"))
+        s.trafficOnOpen = std::atoi(traffic);
 }
 
 State &state()
@@ -284,6 +342,14 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_DeviceInitEx(uint8_t device, uint8_t baud)
         return InUse;
     d.open = true;
     d.queue.clear();
+    for (int i = 0; i < s.trafficOnOpen; ++i) {
+        // Frames 0x100, 0x101, ... carrying their number in the first byte.
+        Received r {Ok, {}};
+        r.message.identifier = 0x100 + uint32_t(i);
+        r.message.length = 1;
+        r.message.data[0] = uint8_t(i);
+        pushReceived(d, r);
+    }
     return Ok;
 }
 
