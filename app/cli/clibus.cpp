@@ -119,6 +119,7 @@ bool check(Choice *choice, QString *error)
         return true;
     case Pcan:
         choice->params.basicDllPath = choice->dllPath;
+        return true;
     case IsCanBus:
         // Listen-only goes on to the backend, which explains that isCAN has none.
         choice->params.isCanDllPath = choice->dllPath;
