@@ -12,29 +12,32 @@ const char Usage[] = "update-check [--url URL] [--current VERSION] [--ca DATEI]"
 
 int runUpdateCheck(const QStringList &args)
 {
+    CliOptions options("update-check");
+    options.add(QStringLiteral("url"), QStringLiteral("Adresse des Update-Manifests (sonst BUSVISTA_UPDATE_URL "
+                                                      "oder die des Herstellers)"),
+                QStringLiteral("URL"));
+    options.add(QStringLiteral("current"), QStringLiteral("installierte Version (sonst die dieses Programms)"),
+                QStringLiteral("VERSION"));
+    options.add(QStringLiteral("ca"), QStringLiteral("PEM-Zertifikate, denen zusätzlich vertraut wird (sonst "
+                                                     "BUSVISTA_UPDATE_CA)"),
+                QStringLiteral("DATEI"));
+    if (const int exit = options.parse(args); exit >= 0)
+        return exit;
+    if (!options.positional().isEmpty())
+        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
+
     InfoUpdateChecker checker;
-    checker.setManifestUrl(InfoUpdateChecker::defaultManifestUrl());
-    QString caFile = qEnvironmentVariable("BUSVISTA_UPDATE_CA");
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        const bool known = arg == QLatin1String("--url") || arg == QLatin1String("--current")
-                           || arg == QLatin1String("--ca");
-        if (!known)
-            return Cli::usageError("update-check", QStringLiteral("Unbekannte Option: %1").arg(arg));
-        if (i + 1 >= args.size() || args.at(i + 1).isEmpty())
-            return Cli::usageError("update-check", QStringLiteral("%1 braucht einen Wert.").arg(arg));
-        const QString value = args.at(++i);
-        if (arg == QLatin1String("--url")) {
-            checker.setManifestUrl(QUrl(value));
-        } else if (arg == QLatin1String("--current")) {
-            QVersionNumber version;
-            if (!UpdateManifest::parseVersion(value, &version))
-                return Cli::usageError("update-check", QStringLiteral("Ungültige Version: %1").arg(value));
-            checker.setCurrentVersion(value);
-        } else {
-            caFile = value;
-        }
+    checker.setManifestUrl(options.isSet(QStringLiteral("url")) ? QUrl(options.value(QStringLiteral("url")))
+                                                                : InfoUpdateChecker::defaultManifestUrl());
+    if (options.isSet(QStringLiteral("current"))) {
+        const QString current = options.value(QStringLiteral("current"));
+        QVersionNumber version;
+        if (!UpdateManifest::parseVersion(current, &version))
+            return options.fail(QStringLiteral("Ungültige Version: %1").arg(current));
+        checker.setCurrentVersion(current);
     }
+    const QString caFile = options.isSet(QStringLiteral("ca")) ? options.value(QStringLiteral("ca"))
+                                                                : qEnvironmentVariable("BUSVISTA_UPDATE_CA");
     QString error;
     if (!caFile.isEmpty() && !checker.addCaCertificates(caFile, &error)) {
         Cli::err(error);
