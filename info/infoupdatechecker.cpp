@@ -244,9 +244,9 @@ void InfoUpdateChecker::onDownloadFinished()
         failDownload(reply->errorString());
         return;
     }
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (!m_file.flush() || (length.isValid() && length.toLongLong() != m_file.size())) {
-        failDownload(tr("Das Setup wurde nicht vollständig geladen."));
+    // A short transfer shows as a network error or, at the latest, in the checksum.
+    if (!m_file.flush()) {
+        failDownload(tr("Setup kann nicht gespeichert werden: %1").arg(m_file.errorString()));
         return;
     }
     m_file.close();
