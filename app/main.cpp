@@ -33,9 +33,8 @@ int main(int argc, char *argv[])
     SettingsDialog::applyLanguage(SettingsDialog::language());
 
     auto *window = new MainWindow;
-    window->setVersionString(QCoreApplication::translate(
-        "main", "Busvista %1\nCAN-Bus-Monitor für PEAK PCAN-Basic, Thorsis isCAN und einen simulierten Bus.")
-                                 .arg(QCoreApplication::applicationVersion()));
+    // The notice line of the about box.
+    window->setVersionString(QCoreApplication::translate("main", "© 2026 Busvista. Alle Rechte vorbehalten."));
     window->show();
 
     if (!line.symbolFile.isEmpty())

@@ -184,9 +184,6 @@ void MainWindow::setupActions()
     connect(ui->actionLoadTrace, &QAction::triggered, this, &MainWindow::loadTrace);
     connect(ui->actionSaveTrace, &QAction::triggered, this, &MainWindow::saveTrace);
     connect(ui->actionAbout, &QAction::triggered, this, &MainWindow::about);
-    // The settings dialog and the about box come with a later issue.
-    ui->actionSettings->setEnabled(false);
-    ui->actionAbout->setEnabled(false);
 
     // Several file changes in a row (an editor saving) lead to one reload.
     m_reloadTimer.setSingleShot(true);

@@ -6,6 +6,9 @@
 #include "canbackend.h"
 #include "canidfilter.h"
 #include "receivemodel.h"
+#include "aboutbox.h"
+#include "infodialog.h"
+#include "infoupdatechecker.h"
 #include "settingsdialog.h"
 #include "symbolfile.h"
 #include "tracemodel.h"
@@ -475,16 +478,47 @@ void MainWindow::updateSymbolEditorAction()
 
 void MainWindow::showSettings()
 {
-    // The settings dialog comes with a later issue.
+    SettingsDialog dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialog.save();
+    SettingsDialog::applyLanguage(SettingsDialog::language());
+    updateSymbolEditorAction();
 }
 
 void MainWindow::checkForUpdates()
 {
-    // The update check comes with a later issue.
+    // One check at a time: a second request while one runs would ask twice.
+    const QString name = QStringLiteral("updateCheckAtStart");
+    if (findChild<InfoUpdateChecker *>(name, Qt::FindDirectChildrenOnly))
+        return;
+    auto *checker = new InfoUpdateChecker(this);
+    checker->setObjectName(name);
+    checker->setManifestUrl(InfoUpdateChecker::defaultManifestUrl());
+    checker->addCaCertificatesFromEnvironment();
+    connect(checker, &InfoUpdateChecker::checkFinished, this, [this, checker](InfoUpdateChecker::Status status) {
+        const QString latest = checker->latestVersion();
+        const QString current = checker->currentVersion();
+        checker->deleteLater();
+        // Errors stay silent: nobody asked for this check.
+        if (status != InfoUpdateChecker::UpdateAvailable)
+            return;
+        const auto answer = QMessageBox::question(
+            this, tr("Update"),
+            tr("Version %1 ist verfügbar (installiert: %2).\n\nInfo-Dialog öffnen, um das Update zu laden?")
+                .arg(latest, current),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer == QMessageBox::Yes)
+            about();
+    });
+    checker->check();
 }
 
 void MainWindow::about()
 {
-    // The about box comes with a later issue.
+    InfoDialog dialog(this);
+    AboutBox::fill(&dialog, this);
+    AboutBox::enableUpdateCheck(&dialog);
+    dialog.exec();
 }
 

@@ -1,24 +1,121 @@
 #include "settingsdialog.h"
+#include "ui_settingsdialog.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QSettings>
 #include <QTranslator>
 
+namespace {
+
+const QString CheckUpdatesKey = QStringLiteral("general/checkUpdates");
+const QString EditorPathKey = QStringLiteral("symbols/editorPath");
+const QString LanguageKey = QStringLiteral("general/language");
+
+} // namespace
+
+SettingsDialog::SettingsDialog(QWidget *parent)
+    : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>())
+{
+    ui->setupUi(this);
+    ui->languageCombo->addItem(tr("Systemsprache"), QString());
+    ui->languageCombo->addItem(tr("Deutsch"), QStringLiteral("de"));
+    ui->languageCombo->addItem(tr("English"), QStringLiteral("en"));
+    connect(ui->browseButton, &QPushButton::clicked, this, &SettingsDialog::browse);
+    connect(ui->pathEdit, &QLineEdit::textChanged, this, &SettingsDialog::updateInfo);
+    load();
+}
+
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::load()
+{
+    ui->updateCheck->setChecked(checkUpdatesAtStart());
+    setPath(symbolEditorPath());
+    const int index = ui->languageCombo->findData(language(), Qt::UserRole, Qt::MatchExactly);
+    ui->languageCombo->setCurrentIndex(index < 0 ? 0 : index);
+    updateInfo();
+}
+
+void SettingsDialog::save() const
+{
+    QSettings settings;
+    settings.setValue(CheckUpdatesKey, ui->updateCheck->isChecked());
+    const QString editor = path();
+    if (editor.isEmpty())
+        settings.remove(EditorPathKey);
+    else
+        settings.setValue(EditorPathKey, editor);
+    const QString chosen = ui->languageCombo->currentData().toString();
+    if (chosen.isEmpty())
+        settings.remove(LanguageKey);
+    else
+        settings.setValue(LanguageKey, chosen);
+}
+
+QString SettingsDialog::path() const
+{
+    const QString text = ui->pathEdit->text().trimmed();
+    return text.isEmpty() ? text : QDir::cleanPath(QDir::fromNativeSeparators(text));
+}
+
+void SettingsDialog::setPath(const QString &path)
+{
+    ui->pathEdit->setText(QDir::toNativeSeparators(path));
+}
+
+void SettingsDialog::updateInfo()
+{
+    const QString editor = path();
+    QString message;
+    if (!editor.isEmpty()) {
+        const QFileInfo info(editor);
+        if (!info.exists())
+            message = tr("Die Datei existiert nicht.");
+        else if (!info.isFile() || !info.isExecutable())
+            message = tr("Die Datei ist kein ausführbares Programm.");
+    }
+    ui->infoLabel->setText(message);
+    ui->infoLabel->setStyleSheet(message.isEmpty() ? QString() : QStringLiteral("color: #c02020;"));
+}
+
+void SettingsDialog::browse()
+{
+    const QString current = path();
+    const QString startDir = current.isEmpty() ? QString() : QFileInfo(current).absolutePath();
+    const QString editorFilter = tr("PCAN Symbol Editor (PcanSEdt.exe)");
+    const QString allFilter = tr("Alle Dateien (*)");
+    // Outside Windows the editor is whatever executable the user runs, without ".exe".
+#ifdef Q_OS_WIN
+    QString selected = editorFilter;
+#else
+    QString selected = allFilter;
+#endif
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, tr("PCAN Symbol Editor wählen"), startDir,
+        editorFilter + QStringLiteral(";;") + tr("Programme (*.exe)") + QStringLiteral(";;") + allFilter,
+        &selected);
+    if (!chosen.isEmpty())
+        ui->pathEdit->setText(QDir::toNativeSeparators(chosen));
+}
+
 bool SettingsDialog::checkUpdatesAtStart()
 {
-    return QSettings().value(QStringLiteral("general/checkUpdates"), true).toBool();
+    return QSettings().value(CheckUpdatesKey, true).toBool();
 }
 
 QString SettingsDialog::symbolEditorPath()
 {
-    return QSettings().value(QStringLiteral("symbols/editorPath")).toString();
+    return QSettings().value(EditorPathKey).toString();
 }
 
 QString SettingsDialog::language()
 {
-    return QSettings().value(QStringLiteral("general/language")).toString();
+    return QSettings().value(LanguageKey).toString();
 }
 
 void SettingsDialog::applyLanguage(const QString &language)

@@ -1,12 +1,32 @@
 #pragma once
 
+#include <QDialog>
 #include <QString>
 
-// General settings of the program. The dialog that edits them comes with a
-// later issue; the accessors below are what start-up and the main window read.
-class SettingsDialog
+#include <memory>
+
+namespace Ui {
+class SettingsDialog;
+}
+
+// The general settings: update check at start, the external symbol editor
+// and the language of Qt's standard dialogs. The static accessors are what
+// start-up and the main window read; every access is a fresh QSettings.
+class SettingsDialog : public QDialog
 {
+    Q_OBJECT
+
 public:
+    explicit SettingsDialog(QWidget *parent = nullptr);
+    ~SettingsDialog() override;
+
+    void load();
+    void save() const;
+
+    // The editor path as typed, trimmed and cleaned (forward slashes); empty stays empty.
+    QString path() const;
+    void setPath(const QString &path);
+
     static bool checkUpdatesAtStart();    // "general/checkUpdates", default true
     static QString symbolEditorPath();    // "symbols/editorPath", empty when absent
     static QString language();            // "general/language": "de", "en" or empty
@@ -14,4 +34,11 @@ public:
     // Installs Qt's own translation ("qtbase") for the language; empty means
     // the system language. The program's own texts are German regardless.
     static void applyLanguage(const QString &language);
+
+public slots:
+    void browse();
+    void updateInfo();
+
+private:
+    std::unique_ptr<Ui::SettingsDialog> ui;
 };

@@ -1,7 +1,10 @@
 #include "testhooks.h"
 
+#include "aboutbox.h"
 #include "commandline.h"
+#include "infodialog.h"
 #include "mainwindow.h"
+#include "settingsdialog.h"
 #include "transmitdialog.h"
 #include "transmitmodel.h"
 
@@ -84,6 +87,24 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         settle();
         if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_transmit.png"))))
             written << QStringLiteral("dialog_transmit.png");
+        dialog.hide();
+    }
+    {
+        SettingsDialog dialog(window);
+        dialog.show();
+        settle();
+        if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_settings.png"))))
+            written << QStringLiteral("dialog_settings.png");
+        dialog.hide();
+    }
+    {
+        // Without the update check: pictures are taken offline.
+        InfoDialog dialog(window);
+        AboutBox::fill(&dialog, window);
+        dialog.show();
+        settle();
+        if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_about.png"))))
+            written << QStringLiteral("dialog_about.png");
         dialog.hide();
     }
     return written;

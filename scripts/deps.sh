@@ -12,6 +12,7 @@ packages=(
     qt6-translations-l10n
     libbenchmark-dev zlib1g-dev libdeflate-dev
     python3-can
+    openssl
 )
 
 missing=()

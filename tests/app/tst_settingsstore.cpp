@@ -1,23 +1,70 @@
+#include "mainwindow.h"
 #include "settingsdialog.h"
 #include "testsettings.h"
 
-#include <QCoreApplication>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
-// The general settings as start-up reads them, and the language switch.
+#include <functional>
+
+// The general settings as start-up reads them, the settings dialog and the
+// language switch.
 class TestSettingsStore : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
+    void init();
     void defaultsWhenAbsent();
     void storedValuesAreRead();
+    void dialogShowsStoredValues_data();
+    void dialogShowsStoredValues();
+    void dialogSavesWhatWasChosen_data();
+    void dialogSavesWhatWasChosen();
+    void infoNamesAMissingOrUnusableEditor();
+    void acceptedDialogAppliesEditorAndLanguage();
+    void cancelledDialogChangesNothing();
     void languageSwitchesQtTexts();
 
 private:
+    // Runs `edit` on the settings dialog that the window opens, then presses `button`.
+    static void driveNextSettingsDialog(const std::function<void(SettingsDialog *)> &edit,
+                                        QDialogButtonBox::StandardButton button, bool *seen)
+    {
+        QTimer::singleShot(0, [=] {
+            auto *dialog = qobject_cast<SettingsDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            *seen = true;
+            edit(dialog);
+            dialog->findChild<QDialogButtonBox *>(QStringLiteral("buttonBox"))->button(button)->click();
+        });
+    }
+    static QString cancelText()
+    {
+        QDialogButtonBox box(QDialogButtonBox::Cancel);
+        return box.button(QDialogButtonBox::Cancel)->text();
+    }
+    static bool germanAvailable()
+    {
+        SettingsDialog::applyLanguage(QStringLiteral("de"));
+        const bool german = cancelText() == QStringLiteral("Abbrechen");
+        SettingsDialog::applyLanguage(QStringLiteral("en"));
+        return german;
+    }
+
     QTemporaryDir m_dir;
 };
 
@@ -26,9 +73,13 @@ void TestSettingsStore::initTestCase()
     useTemporarySettings(m_dir, "tst_settingsstore");
 }
 
-void TestSettingsStore::defaultsWhenAbsent()
+void TestSettingsStore::init()
 {
     QSettings().clear();
+}
+
+void TestSettingsStore::defaultsWhenAbsent()
+{
     QVERIFY(SettingsDialog::checkUpdatesAtStart());
     QCOMPARE(SettingsDialog::symbolEditorPath(), QString());
     QCOMPARE(SettingsDialog::language(), QString());
@@ -49,21 +100,187 @@ void TestSettingsStore::storedValuesAreRead()
     QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("busvista-test/tst_settingsstore.ini"))));
 }
 
+void TestSettingsStore::dialogShowsStoredValues_data()
+{
+    QTest::addColumn<QVariant>("checkUpdates");
+    QTest::addColumn<QVariant>("language");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QString>("languageItem");
+
+    QTest::newRow("nothing stored") << QVariant() << QVariant() << true << "Systemsprache";
+    QTest::newRow("German, no check") << QVariant(false) << QVariant("de") << false << "Deutsch";
+    QTest::newRow("English") << QVariant(true) << QVariant("en") << true << "English";
+    QTest::newRow("unknown language") << QVariant() << QVariant("fr") << true << "Systemsprache";
+    QTest::newRow("case differs") << QVariant() << QVariant("DE") << true << "Systemsprache";
+}
+
+void TestSettingsStore::dialogShowsStoredValues()
+{
+    QFETCH(QVariant, checkUpdates);
+    QFETCH(QVariant, language);
+    QFETCH(bool, checked);
+    QFETCH(QString, languageItem);
+    {
+        QSettings settings;
+        if (checkUpdates.isValid())
+            settings.setValue(QStringLiteral("general/checkUpdates"), checkUpdates);
+        if (language.isValid())
+            settings.setValue(QStringLiteral("general/language"), language);
+        settings.setValue(QStringLiteral("symbols/editorPath"), QStringLiteral("/opt/peak/editor"));
+    }
+    SettingsDialog dialog;
+    QCOMPARE(dialog.findChild<QCheckBox *>(QStringLiteral("updateCheck"))->isChecked(), checked);
+    QCOMPARE(dialog.findChild<QComboBox *>(QStringLiteral("languageCombo"))->currentText(), languageItem);
+    QCOMPARE(dialog.findChild<QLineEdit *>(QStringLiteral("pathEdit"))->text(),
+             QDir::toNativeSeparators(QStringLiteral("/opt/peak/editor")));
+    QCOMPARE(dialog.path(), QStringLiteral("/opt/peak/editor"));
+}
+
+void TestSettingsStore::dialogSavesWhatWasChosen_data()
+{
+    QTest::addColumn<QString>("typedPath");
+    QTest::addColumn<int>("languageIndex");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QVariant>("storedPath");
+    QTest::addColumn<QVariant>("storedLanguage");
+
+    QTest::newRow("cleaned path, German") << "  /opt//peak/./bin/../editor  " << 1 << false
+                                          << QVariant("/opt/peak/editor") << QVariant("de");
+    QTest::newRow("English") << "/usr/bin/editor" << 2 << true << QVariant("/usr/bin/editor") << QVariant("en");
+    QTest::newRow("blank path and system language remove their keys") << "   " << 0 << true << QVariant()
+                                                                        << QVariant();
+}
+
+void TestSettingsStore::dialogSavesWhatWasChosen()
+{
+    QFETCH(QString, typedPath);
+    QFETCH(int, languageIndex);
+    QFETCH(bool, checked);
+    QFETCH(QVariant, storedPath);
+    QFETCH(QVariant, storedLanguage);
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("symbols/editorPath"), QStringLiteral("/old/editor"));
+        settings.setValue(QStringLiteral("general/language"), QStringLiteral("en"));
+        settings.setValue(QStringLiteral("general/checkUpdates"), !checked);
+    }
+    SettingsDialog dialog;
+    dialog.findChild<QLineEdit *>(QStringLiteral("pathEdit"))->setText(typedPath);
+    dialog.findChild<QComboBox *>(QStringLiteral("languageCombo"))->setCurrentIndex(languageIndex);
+    dialog.findChild<QCheckBox *>(QStringLiteral("updateCheck"))->setChecked(checked);
+    dialog.save();
+
+    QSettings settings;
+    QCOMPARE(settings.value(QStringLiteral("symbols/editorPath")), storedPath);
+    QCOMPARE(settings.value(QStringLiteral("general/language")), storedLanguage);
+    QCOMPARE(SettingsDialog::checkUpdatesAtStart(), checked);
+}
+
+void TestSettingsStore::infoNamesAMissingOrUnusableEditor()
+{
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("editor"));
+    const QString plain = dir.filePath(QStringLiteral("notes.txt"));
+    for (const QString &path : {program, plain}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n");
+    }
+    QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+
+    SettingsDialog dialog;
+    auto *edit = dialog.findChild<QLineEdit *>(QStringLiteral("pathEdit"));
+    auto *info = dialog.findChild<QLabel *>(QStringLiteral("infoLabel"));
+
+    edit->setText(dir.filePath(QStringLiteral("missing")));
+    QCOMPARE(info->text(), QStringLiteral("Die Datei existiert nicht."));
+    QCOMPARE(info->styleSheet(), QStringLiteral("color: #c02020;"));
+    edit->setText(QDir::toNativeSeparators(program));
+    QCOMPARE(info->text(), QString());
+    QCOMPARE(info->styleSheet(), QString());
+    edit->setText(plain);
+    QCOMPARE(info->text(), QStringLiteral("Die Datei ist kein ausführbares Programm."));
+    edit->setText(dir.path());
+    QCOMPARE(info->text(), QStringLiteral("Die Datei ist kein ausführbares Programm."));
+    edit->clear();
+    QCOMPARE(info->text(), QString());
+}
+
+void TestSettingsStore::acceptedDialogAppliesEditorAndLanguage()
+{
+    const bool germanInstalled = germanAvailable();
+    QSettings().setValue(QStringLiteral("symbols/editorPath"), QStringLiteral("/opt/peak/editor"));
+    MainWindow window;
+    auto *editorAction = window.findChild<QAction *>(QStringLiteral("actionOpenSymEditor"));
+    auto *settingsAction = window.findChild<QAction *>(QStringLiteral("actionSettings"));
+    QVERIFY(editorAction->isEnabled());
+    QVERIFY(settingsAction->isEnabled());
+
+    // Clearing the path and choosing German: the editor action goes off at once,
+    // Qt's own buttons speak German from now on.
+    bool seen = false;
+    driveNextSettingsDialog(
+        [](SettingsDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("pathEdit"))->clear();
+            dialog->findChild<QComboBox *>(QStringLiteral("languageCombo"))->setCurrentIndex(1);
+        },
+        QDialogButtonBox::Ok, &seen);
+    settingsAction->trigger();
+    QVERIFY(seen);
+    QVERIFY(!QSettings().contains(QStringLiteral("symbols/editorPath")));
+    QCOMPARE(SettingsDialog::language(), QStringLiteral("de"));
+    QVERIFY(!editorAction->isEnabled());
+    QCOMPARE(editorAction->statusTip(), QStringLiteral("Zuerst den Pfad des Editors festlegen (Datei → Einstellungen)"));
+    if (germanInstalled)
+        QCOMPARE(cancelText(), QStringLiteral("Abbrechen"));
+
+    seen = false;
+    driveNextSettingsDialog(
+        [](SettingsDialog *dialog) {
+            dialog->findChild<QComboBox *>(QStringLiteral("languageCombo"))->setCurrentIndex(2);
+        },
+        QDialogButtonBox::Ok, &seen);
+    settingsAction->trigger();
+    QVERIFY(seen);
+    QCOMPARE(cancelText(), QStringLiteral("Cancel"));
+    QCOMPARE(SettingsDialog::language(), QStringLiteral("en"));
+}
+
+void TestSettingsStore::cancelledDialogChangesNothing()
+{
+    QSettings().setValue(QStringLiteral("symbols/editorPath"), QStringLiteral("/opt/peak/editor"));
+    MainWindow window;
+    bool seen = false;
+    driveNextSettingsDialog(
+        [](SettingsDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("pathEdit"))->clear();
+            dialog->findChild<QComboBox *>(QStringLiteral("languageCombo"))->setCurrentIndex(1);
+            dialog->findChild<QCheckBox *>(QStringLiteral("updateCheck"))->setChecked(false);
+        },
+        QDialogButtonBox::Cancel, &seen);
+    window.showSettings();
+    QVERIFY(seen);
+    QCOMPARE(SettingsDialog::symbolEditorPath(), QStringLiteral("/opt/peak/editor"));
+    QCOMPARE(SettingsDialog::language(), QString());
+    QVERIFY(SettingsDialog::checkUpdatesAtStart());
+    QVERIFY(window.findChild<QAction *>(QStringLiteral("actionOpenSymEditor"))->isEnabled());
+}
+
 void TestSettingsStore::languageSwitchesQtTexts()
 {
+    if (!germanAvailable())
+        QSKIP("Qt's German translation (qtbase_de.qm) is not installed");
     const QString english = QCoreApplication::translate("QPlatformTheme", "Cancel");
     SettingsDialog::applyLanguage(QStringLiteral("de"));
-    const QString german = QCoreApplication::translate("QPlatformTheme", "Cancel");
-    if (german == english)
-        QSKIP("Qt's German translation (qtbase_de.qm) is not installed");
-    QCOMPARE(german, QStringLiteral("Abbrechen"));
+    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
 
     // Switching back removes the German catalogue again; one translator serves all calls.
     SettingsDialog::applyLanguage(QStringLiteral("en"));
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), english);
     SettingsDialog::applyLanguage(QStringLiteral("de"));
-    QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), german);
+    QCOMPARE(cancelText(), QStringLiteral("Abbrechen"));
+    SettingsDialog::applyLanguage(QString());
 }
 
-QTEST_GUILESS_MAIN(TestSettingsStore)
+QTEST_MAIN(TestSettingsStore)
 #include "tst_settingsstore.moc"

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class InfoDialog;
+class MainWindow;
+
+// What the main window's about box shows: the program's data, the notice
+// given at start, the icon and logos, and the update manifest to check.
+namespace AboutBox {
+
+// Everything but the update check, so that pictures of the box need no network.
+void fill(InfoDialog *dialog, const MainWindow *window);
+// The manifest address (BUSVISTA_UPDATE_URL may replace it) and the extra
+// certificates of BUSVISTA_UPDATE_CA.
+void enableUpdateCheck(InfoDialog *dialog);
+
+} // namespace AboutBox
