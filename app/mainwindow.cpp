@@ -5,6 +5,7 @@
 #include "canidfilter.h"
 #include "connectiondialog.h"
 #include "datadelegate.h"
+#include "iscanbackend.h"
 #include "pcanbasicbackend.h"
 #include "receivemodel.h"
 #include "sdoclient.h"
@@ -362,13 +363,11 @@ void MainWindow::showTab(int index)
 
 CanBackend *MainWindow::createBackend(int interface, QString *error)
 {
+    Q_UNUSED(error) // every interface has its backend now; failures come from open()
     if (interface == 1)
         return new SimulationBackend(this);
-    if (interface == 3) {
-        if (error)
-            *error = tr("Die isCAN-Schnittstelle ist in dieser Version noch nicht verfügbar.");
-        return nullptr;
-    }
+    if (interface == 3)
+        return new IsCanBackend(this);
     return new PcanBasicBackend(this);
 }
 

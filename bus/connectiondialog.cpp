@@ -3,6 +3,7 @@
 
 #include "bitrates.h"
 #include "pcanbasic.h"
+#include "iscanbackend.h"
 #include "pcanbasicbackend.h"
 
 #include <QDir>
@@ -182,9 +183,22 @@ void ConnectionDialog::loadPcanChannels()
 
 void ConnectionDialog::loadIsCanDevices()
 {
-    // The isCAN backend is not part of this build yet.
+    const int keep = ui->channelCombo->count() > 0 && ui->channelCombo->currentIndex() >= 0
+        ? ui->channelCombo->currentData().toInt()
+        : isCanDevice;
+    int unconfigured = 0;
+    QString message;
+    const QList<IsCanDeviceInfo> devices =
+        IsCanBackend::enumerateDevices(ui->dllPathEdit->text(), &unconfigured, &message);
     ui->channelCombo->clear();
-    setInfo(tr("Die isCAN-Schnittstelle ist in dieser Version noch nicht verfügbar."), true);
+    for (const IsCanDeviceInfo &device : devices)
+        ui->channelCombo->addItem(IsCanBackend::deviceText(device), device.number);
+    const int index = ui->channelCombo->findData(keep);
+    ui->channelCombo->setCurrentIndex(index >= 0 ? index : 0);
+
+    bool isError = false;
+    const QString text = IsCanBackend::deviceListInfo(devices, unconfigured, message, &isError);
+    setInfo(text, isError);
 }
 
 void ConnectionDialog::browseDll()

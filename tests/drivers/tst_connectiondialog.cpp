@@ -1,4 +1,5 @@
 #include "connectiondialog.h"
+#include "iscanstandin.h"
 #include "pcanstandin.h"
 
 #include <QCheckBox>
@@ -54,6 +55,7 @@ private slots:
     void customFieldGatesConnect();
     void switchingKeepsEachInterfacesChoice();
     void isCanAndSimulationNeverGetPcanModes();
+    void isCanDevicesOfTheDriverWithDetails();
 
 private:
     PcanStandIn standIn;
@@ -235,6 +237,36 @@ void TestConnectionDialog::isCanAndSimulationNeverGetPcanModes()
     QCOMPARE(listenOnly->toolTip(), QString());
     QVERIFY(!dialog.params().listenOnly && !dialog.params().errorFrames);
     QCOMPARE(dialog.params().interface, 1);
+}
+
+void TestConnectionDialog::isCanDevicesOfTheDriverWithDetails()
+{
+    IsCanStandIn isCan(QStringLiteral(ISCAN_STANDIN));
+    QVERIFY2(isCan.isValid(), qPrintable(isCan.errorString()));
+    isCan.reset();
+    isCan.configure(0, 1, 0x1A2B, true);
+    isCan.configure(3, 4, 0xC0FFEE, false, true);
+    isCan.setAttached({0x1A2B, 0x999});
+
+    ConnectionDialog dialog;
+    ConnectParams params;
+    params.interface = 3;
+    params.isCanDllPath = QStringLiteral(ISCAN_STANDIN);
+    params.isCanDevice = 3;
+    dialog.setParams(params);
+    const QComboBox *devices = child<QComboBox>(dialog, "channelCombo");
+    QCOMPARE(items(devices),
+             (QStringList {QStringLiteral("Nr. 0: isCAN USB   \u2014   Seriennr. 1A2B, angeschlossen"),
+                           QStringLiteral("Nr. 3: isCAN NetCube   \u2014   Seriennr. C0FFEE, nicht angeschlossen, belegt")}));
+    QCOMPARE(devices->currentData().toInt(), 3);
+    const QLabel *info = child<QLabel>(dialog, "infoLabel");
+    QVERIFY2(info->text().startsWith(QStringLiteral("2 Gerät(e) konfiguriert, davon 1 angeschlossen.\n1 angeschlossene(s)")),
+             qPrintable(info->text()));
+    QVERIFY(info->text().endsWith(QStringLiteral("unterstützt kein Listen-Only.")));
+    QCOMPARE(child<QGroupBox>(dialog, "hwBox")->title(), QStringLiteral("isCAN"));
+    QCOMPARE(dialog.params().interface, 3);
+    QCOMPARE(dialog.params().isCanDevice, 3);
+    isCan.reset();
 }
 
 QTEST_MAIN(TestConnectionDialog)
