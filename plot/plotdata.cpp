@@ -1,0 +1,104 @@
+#include "plotdata.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace PlotData {
+
+QColor color(int index)
+{
+    static const QRgb palette[10] = {0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd,
+                                     0x8c564b, 0xe377c2, 0x17becf, 0xbcbd22, 0x7f7f7f};
+    return QColor(palette[std::abs(index) % 10]);
+}
+
+QString formatValue(double value)
+{
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1000000.0 || (value != 0.0 && magnitude < 0.001))
+        return QString::number(value, 'g', 6);
+    QString text = QString::number(value, 'f', 3);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    if (text == QLatin1String("-0"))
+        text = QStringLiteral("0");
+    return text;
+}
+
+void reduce(const QList<QPointF> &points, int first, int last, double windowStart, double windowEnd,
+            QList<QPointF> *out)
+{
+    first = std::max(first, 0);
+    last = std::min(last, int(points.size()));
+    if (last - first <= MaxUnreduced) {
+        out->reserve(out->size() + std::max(last - first, 0));
+        for (int i = first; i < last; ++i)
+            out->append(points.at(i));
+        return;
+    }
+
+    const double scale = Buckets / std::max(windowEnd - windowStart, 1e-9);
+    const QPointF *p = points.constData();
+    int bucket = -1;
+    QPointF low;
+    QPointF high;
+    const auto flush = [&] {
+        if (bucket < 0)
+            return;
+        if (low == high) {
+            out->append(low);
+        } else if (low.x() <= high.x()) {
+            out->append(low);
+            out->append(high);
+        } else {
+            out->append(high);
+            out->append(low);
+        }
+    };
+    for (int i = first; i < last; ++i) {
+        const QPointF &point = p[i];
+        const double position = (point.x() - windowStart) * scale;
+        const int b = position <= 0 ? 0 : position >= Buckets ? Buckets : int(position);
+        if (b != bucket) {
+            flush();
+            bucket = b;
+            low = high = point;
+        } else if (point.y() < low.y()) {
+            low = point;
+        } else if (point.y() > high.y()) {
+            high = point;
+        }
+    }
+    flush();
+}
+
+void extend(const QList<QPointF> &points, double from, double to, double *min, double *max)
+{
+    for (const QPointF &point : points) {
+        if (point.x() < from || point.x() > to)
+            continue;
+        *min = std::min(*min, point.y());
+        *max = std::max(*max, point.y());
+    }
+}
+
+Range autoRange(double min, double max)
+{
+    if (min > max)
+        return {0.0, 1.0};
+    if (min != max) {
+        const double margin = (max - min) * 0.05;
+        return {min - margin, max + margin};
+    }
+    const double margin = std::max(std::fabs(min) * 0.1, 1.0);
+    return {min - margin, min + margin};
+}
+
+Range manualRange(double min, double max)
+{
+    return {std::min(min, max - 1e-6), max};
+}
+
+} // namespace PlotData
