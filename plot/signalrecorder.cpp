@@ -2,7 +2,9 @@
 
 #include "symbolfile.h"
 
+#include <QHash>
 #include <QSet>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -190,6 +192,25 @@ QList<PlotSignalRef> SignalRecorder::availableSignals(const SymbolDatabase &db)
                 seen.insert(ref.toString());
                 result.append(ref);
             }
+        }
+    }
+    return result;
+}
+
+QList<PlotSignalRef> SignalRecorder::signalsNamed(const SymbolDatabase &db, const QStringList &names,
+                                                 QStringList *unknown)
+{
+    QHash<QString, PlotSignalRef> byName;
+    for (const PlotSignalRef &ref : availableSignals(db))
+        byName.insert(ref.displayName(), ref);
+    QList<PlotSignalRef> result;
+    for (const QString &name : names) {
+        const auto found = byName.constFind(name.trimmed());
+        if (found == byName.constEnd()) {
+            if (unknown)
+                unknown->append(name);
+        } else if (!result.contains(*found)) {
+            result.append(*found);
         }
     }
     return result;

@@ -59,6 +59,11 @@ public:
     // Sample and hold: the last value at or before t.
     static bool valueAt(const QList<QPointF> &points, double t, double *out);
     static QList<PlotSignalRef> availableSignals(const SymbolDatabase &db);
+    // The plottable signals whose display names ("Motor.Drehzahl",
+    // "Motor[Mux1].Temp") are given, in the given order; names that match
+    // none go to `unknown`.
+    static QList<PlotSignalRef> signalsNamed(const SymbolDatabase &db, const QStringList &names,
+                                             QStringList *unknown);
 
 private:
     struct Slot

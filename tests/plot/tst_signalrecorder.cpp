@@ -29,6 +29,7 @@ private slots:
     void valueAt_data();
     void valueAt();
     void availableSignalsSkipBytesAndRepeats();
+    void signalsAreFoundByDisplayName();
 };
 
 void TestSignalRecorder::referenceTextForms_data()
@@ -332,6 +333,16 @@ void TestSignalRecorder::availableSignalsSkipBytesAndRepeats()
         names << ref.toString();
     QCOMPARE(names, (QStringList{"Motor||Drehzahl", "Motor||Temp", "Motor||Leistung", "Mux|M1|Wert",
                                  "Mux|M2|Wert", "Mux|M2|Zweiter", "Motor||Neu"}));
+}
+
+void TestSignalRecorder::signalsAreFoundByDisplayName()
+{
+    const auto db = loadSymbols(plotSymText());
+    QStringList unknown;
+    const QList<PlotSignalRef> refs = SignalRecorder::signalsNamed(
+        *db, {"Mux[M2].Zweiter", "Motor.Drehzahl", "Motor.Name", "Nix.Da", "Motor.Drehzahl"}, &unknown);
+    QCOMPARE(refs, (QList<PlotSignalRef>{{"Mux", "M2", "Zweiter"}, {"Motor", "", "Drehzahl"}}));
+    QCOMPARE(unknown, (QStringList{"Motor.Name", "Nix.Da"}));
 }
 
 QTEST_GUILESS_MAIN(TestSignalRecorder)

@@ -1,0 +1,25 @@
+// The plot side of the main window: signals named on the command line.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "signalrecorder.h"
+#include "symbolfile.h"
+
+bool MainWindow::plotSignals(const QStringList &names, QString *error)
+{
+    QStringList unknown = names;
+    QList<PlotSignalRef> refs;
+    if (m_symbols) {
+        unknown.clear();
+        refs = SignalRecorder::signalsNamed(*m_symbols, names, &unknown);
+    }
+    for (const PlotSignalRef &ref : std::as_const(refs))
+        ui->plotWidget->addSignal(ref);
+    if (unknown.isEmpty())
+        return true;
+    if (error) {
+        *error = m_symbols ? tr("Unbekannte Signale: %1").arg(unknown.join(QStringLiteral(", ")))
+                           : tr("Keine Symboldatei geladen für die Signale: %1").arg(unknown.join(QStringLiteral(", ")));
+    }
+    return false;
+}
