@@ -115,6 +115,7 @@ protected:
 private:
     void setupActions();
     void setupViews();
+    void setupPlot();
     void createStatusBar();
     void configureTable(QTableView *view);
     void loadSettings();

@@ -1,9 +1,19 @@
-// The plot side of the main window: signals named on the command line.
+// The plot side of the main window: the trace as a source of the plot and
+// signals named on the command line.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include "signalrecorder.h"
 #include "symbolfile.h"
+#include "tracemodel.h"
+
+void MainWindow::setupPlot()
+{
+    // "Aus Trace" plots what the trace holds, loaded or recorded.
+    ui->plotWidget->setTraceSource([this](const PlotWidget::FrameSink &sink) {
+        m_traceModel->forEachBatch(65536, sink);
+    });
+}
 
 bool MainWindow::plotSignals(const QStringList &names, QString *error)
 {

@@ -1,6 +1,7 @@
 #include "plotdata.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace PlotData {
@@ -99,6 +100,42 @@ Range autoRange(double min, double max)
 Range manualRange(double min, double max)
 {
     return {std::min(min, max - 1e-6), max};
+}
+
+QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue)
+{
+    QString text = trace.ref.displayName();
+    if (!trace.unit.isEmpty())
+        text += QStringLiteral(" [%1]").arg(trace.unit);
+    if (rightAxis)
+        text += QStringLiteral(" (rechte Achse)");
+    if (markerValue)
+        text += QStringLiteral("    Marker %1").arg(formatValue(*markerValue));
+    if (trace.count > 0) {
+        text += QStringLiteral("    Wert %1   Min %2   Max %3")
+                    .arg(formatValue(trace.last), formatValue(trace.min), formatValue(trace.max));
+    }
+    return text;
+}
+
+void collect(const SignalRecorder &recorder, const SignalRecorder::TimeWindow &w, double dataEnd,
+             bool secondAxis, WindowData *out)
+{
+    out->window = w;
+    out->dataEnd = dataEnd;
+    out->min[0] = out->min[1] = DBL_MAX;
+    out->max[0] = out->max[1] = -DBL_MAX;
+    const QList<SignalRecorder::Trace> &traces = recorder.traces();
+    out->points.resize(traces.size());
+    for (int i = 0; i < traces.size(); ++i) {
+        const SignalRecorder::Trace &trace = traces.at(i);
+        QList<QPointF> &points = out->points[i];
+        points.resize(0);
+        const auto range = SignalRecorder::visibleRange(trace.points, w.start, dataEnd);
+        reduce(trace.points, range.first, range.second, w.start, w.end, &points);
+        const int axis = secondAxis && trace.axis == 1 ? 1 : 0;
+        extend(points, w.start, dataEnd, &out->min[axis], &out->max[axis]);
+    }
 }
 
 } // namespace PlotData

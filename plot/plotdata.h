@@ -1,5 +1,7 @@
 #pragma once
 
+#include "signalrecorder.h"
+
 #include <QColor>
 #include <QList>
 #include <QPointF>
@@ -39,5 +41,25 @@ struct Range
 Range autoRange(double min, double max);
 // Manual range from two spin boxes: never empty.
 Range manualRange(double min, double max);
+
+// What one refresh draws: the points of every trace inside the window, and
+// per Y axis (0 left, 1 right) the extremes of the drawn points.
+struct WindowData
+{
+    SignalRecorder::TimeWindow window;
+    double dataEnd = 1.0;                 // end of the data range (the pause moment when paused)
+    QList<QList<QPointF>> points;         // per trace
+    double min[2] = {0.0, 0.0};
+    double max[2] = {0.0, 0.0};
+};
+
+// Legend line of a trace in the exported picture: name, unit, axis, the
+// value at the marker (when given) and last, minimum and maximum.
+QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue);
+
+// Fills `out` for the window `w`, the data range [w.start, dataEnd]; with
+// `secondAxis` traces assigned to axis 1 count for the right axis.
+void collect(const SignalRecorder &recorder, const SignalRecorder::TimeWindow &w, double dataEnd,
+             bool secondAxis, WindowData *out);
 
 } // namespace PlotData
