@@ -58,18 +58,35 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
             out->append(low);
         }
     };
-    for (int i = first; i < last; ++i) {
-        const QPointF &point = p[i];
-        const double position = (point.x() - windowStart) * scale;
+    int i = first;
+    while (i < last) {
+        const QPointF &start = p[i++];
+        const double position = (start.x() - windowStart) * scale;
         const int b = position <= 0 ? 0 : position >= Buckets ? Buckets : int(position);
         if (b != bucket) {
             flush();
             bucket = b;
-            low = high = point;
-        } else if (point.y() < low.y()) {
-            low = point;
-        } else if (point.y() > high.y()) {
-            high = point;
+            low = high = start;
+        } else if (start.y() < low.y()) {
+            low = start;
+        } else if (start.y() > high.y()) {
+            high = start;
+        }
+        // The points up to the bucket's end by one comparison each; one that
+        // rounding puts back into this bucket is merged by the check above.
+        const double edge = b >= Buckets ? HUGE_VAL : windowStart + (b + 1) / scale;
+        double lowY = low.y();
+        double highY = high.y();
+        while (i < last && p[i].x() < edge) {
+            const double y = p[i].y();
+            if (y < lowY) {
+                low = p[i];
+                lowY = y;
+            } else if (y > highY) {
+                high = p[i];
+                highY = y;
+            }
+            ++i;
         }
     }
     flush();

@@ -74,6 +74,7 @@ PlotWidget::PlotWidget(QWidget *parent)
     legend->setContextMenuPolicy(Qt::ActionsContextMenu);
     ui->splitter->setStretchFactor(0, 4);
     ui->splitter->setStretchFactor(1, 1);
+    ui->splitter->setSizes({4000, 1000});
 
     connect(ui->actionRemoveSignal, &QAction::triggered, this, &PlotWidget::removeSelectedSignal);
     connect(ui->addButton, &QPushButton::clicked, this, &PlotWidget::addSelectedSignal);

@@ -10,7 +10,7 @@ cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target busvista
 
 exe=build/app/busvista
-demo=(--sim --sym "$PWD/resources/examples/simulation.sym" --plot Motor.Drehzahl,Antrieb1.Position --tab 1)
+demo=(--sim --sym "$PWD/resources/examples/simulation.sym" --plot Motor.Drehzahl,Antrieb2.Position --tab 1)
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     shot="$PWD/build/busvista-screenshot.png"
     rm -f "$shot"

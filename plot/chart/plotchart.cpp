@@ -10,6 +10,23 @@
 
 namespace {
 
+// Tick distance of 1, 2 or 5 times a power of ten, for about five ticks:
+// labels such as 0.7, 1.5, 2.2 of evenly split ranges read badly.
+double niceStep(double span)
+{
+    const double raw = span / 5;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double norm = raw / magnitude;
+    return (norm < 1.5 ? 1 : norm < 3 ? 2 : norm < 7 ? 5 : 10) * magnitude;
+}
+
+void setAxisRange(QValueAxis *axis, double min, double max)
+{
+    axis->setRange(min, max);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(niceStep(max - min));
+}
+
 void styleAxis(QValueAxis *axis)
 {
     axis->setGridLineColor(QColor(0xd8, 0xd8, 0xd8));
@@ -20,6 +37,8 @@ void styleAxis(QValueAxis *axis)
     axis->setLinePenColor(QColor(0x80, 0x80, 0x80));
     axis->setLabelsColor(QColor(0x30, 0x30, 0x30));
     axis->setTitleBrush(QColor(0x30, 0x30, 0x30));
+    axis->setTickType(QValueAxis::TicksDynamic);
+    setAxisRange(axis, axis->min(), axis->max());
 }
 
 // An axis range the chart can draw: finite and not empty.
@@ -137,19 +156,19 @@ void PlotChart::clearPoints()
 void PlotChart::setXRange(double min, double max)
 {
     if (m_axisX && usable(min, max))
-        m_axisX->setRange(min, max);
+        setAxisRange(m_axisX, min, max);
 }
 
 void PlotChart::setYRange(double min, double max)
 {
     if (m_axisY && usable(min, max))
-        m_axisY->setRange(min, max);
+        setAxisRange(m_axisY, min, max);
 }
 
 void PlotChart::setY2Range(double min, double max)
 {
     if (m_axisY2 && usable(min, max))
-        m_axisY2->setRange(min, max);
+        setAxisRange(m_axisY2, min, max);
 }
 
 void PlotChart::setY2Visible(bool visible)

@@ -5,9 +5,27 @@
 #include "signalrecorder.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickView>
+
+namespace {
+
+bool onlyWhite(const QImage &image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < rgb.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
+        for (int x = 0; x < rgb.width(); ++x) {
+            if ((line[x] & 0xFFFFFF) != 0xFFFFFF)
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 QCoreApplication *PlotRender::createApplication(int &argc, char **argv)
 {
@@ -54,7 +72,15 @@ QImage PlotRender::renderChart(const SignalRecorder &recorder, const QSize &size
     chart->setYRange(y.min, y.max);
     chart->setY2Visible(false);
 
-    QImage image = view.grabWindow();
+    // The chart draws its scene asynchronously: let the event loop run until
+    // the picture holds more than the white background (at most 5 s).
+    QImage image;
+    QElapsedTimer clock;
+    clock.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        image = view.grabWindow();
+    } while (clock.elapsed() < 5000 && (image.isNull() || onlyWhite(image)));
     if (image.isNull() && error)
         *error = QCoreApplication::translate("PlotRender", "Das Diagramm konnte nicht gezeichnet werden.");
     return image;
