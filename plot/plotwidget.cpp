@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QQmlError>
 #include <QQuickItem>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QWheelEvent>
@@ -75,6 +76,10 @@ PlotWidget::PlotWidget(QWidget *parent)
     ui->splitter->setStretchFactor(0, 4);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setSizes({4000, 1000});
+    // The two tool rows scroll sideways rather than widen the window beyond
+    // what the plotter tab next to the docks can give.
+    ui->toolArea->setFixedHeight(ui->toolBox->sizeHint().height()
+                                 + ui->toolArea->horizontalScrollBar()->sizeHint().height());
 
     connect(ui->actionRemoveSignal, &QAction::triggered, this, &PlotWidget::removeSelectedSignal);
     connect(ui->addButton, &QPushButton::clicked, this, &PlotWidget::addSelectedSignal);

@@ -22,9 +22,17 @@ double niceStep(double span)
 
 void setAxisRange(QValueAxis *axis, double min, double max)
 {
-    axis->setRange(min, max);
+    // Never let the axis see a wide range with a fine interval, even for a
+    // moment: it would lay out thousands of labels.
+    const double step = niceStep(max - min);
     axis->setTickAnchor(0);
-    axis->setTickInterval(niceStep(max - min));
+    if (step > axis->tickInterval()) {
+        axis->setTickInterval(step);
+        axis->setRange(min, max);
+    } else {
+        axis->setRange(min, max);
+        axis->setTickInterval(step);
+    }
 }
 
 void styleAxis(QValueAxis *axis)
