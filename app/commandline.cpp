@@ -31,5 +31,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     line.noUpdateCheck = flag(arguments, QStringLiteral("--no-update-check"));
     line.screenshot = value(arguments, QStringLiteral("--screenshot"));
     line.uiSnapshots = value(arguments, QStringLiteral("--ui-snapshots"));
+    const QString plot = value(arguments, QStringLiteral("--plot"));
+    for (const QString &name : plot.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        if (!name.trimmed().isEmpty())
+            line.plotSignals.append(name.trimmed());
+    }
     return line;
 }

@@ -17,6 +17,7 @@ struct CommandLine
     bool noUpdateCheck = false;
     QString screenshot;
     QString uiSnapshots;
+    QStringList plotSignals;   // "--plot NAME[,NAME...]": display names of signals to plot
 
     // Picture taking makes the run unattended: no update check, no message boxes.
     bool automated() const { return !screenshot.isEmpty() || !uiSnapshots.isEmpty(); }

@@ -39,6 +39,11 @@ int main(int argc, char *argv[])
 
     if (!line.symbolFile.isEmpty())
         window->loadSymbolFile(line.symbolFile, !line.automated());
+    if (!line.plotSignals.isEmpty()) {
+        QString error;
+        if (!window->plotSignals(line.plotSignals, &error))
+            qWarning("%s", error.toLocal8Bit().constData());
+    }
     if (line.sim) {
         ConnectParams params;
         params.interface = 1;

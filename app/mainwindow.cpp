@@ -314,6 +314,7 @@ void MainWindow::setupViews()
     tabifyDockWidget(ui->sdoDock, ui->markerDock);
     ui->signalDock->raise();
     resizeDocks({ui->signalDock}, {440}, Qt::Horizontal);
+    setupPlot();
 }
 
 void MainWindow::createStatusBar()

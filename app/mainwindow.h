@@ -50,6 +50,9 @@ public:
 
     std::shared_ptr<const SymbolDatabase> symbols() const { return m_symbols; }
     bool loadSymbolFile(const QString &path, bool interactive);
+    // Puts the signals named in display form ("Motor.Drehzahl") into the
+    // plotter; false with the names that the loaded symbols do not know.
+    bool plotSignals(const QStringList &names, QString *error);
 
     ReceiveModel *receiveModel() const { return m_receiveModel; }
     TraceModel *traceModel() const { return m_traceModel; }
@@ -112,6 +115,7 @@ protected:
 private:
     void setupActions();
     void setupViews();
+    void setupPlot();
     void createStatusBar();
     void configureTable(QTableView *view);
     void loadSettings();

@@ -266,6 +266,7 @@ bool MainWindow::loadTraceFile(const QString &path, QString *error)
         && m_traceModel->load(path, format, error, &count, progress, &result);
     progressDialog.reset();
     if (ok) {
+        ui->plotWidget->reloadTrace();
         showTab(ui->tabs->indexOf(ui->tabTrace));
         ui->traceView->scrollToTop();
         QString text = tr("Trace geladen: %1 Nachrichten aus %2").arg(count).arg(QDir::toNativeSeparators(path));

@@ -4,6 +4,7 @@
 #include "commandline.h"
 #include "infodialog.h"
 #include "mainwindow.h"
+#include "plotwidget.h"
 #include "settingsdialog.h"
 #include "transmitdialog.h"
 #include "transmitmodel.h"
@@ -13,6 +14,8 @@
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
+#include <QQuickWidget>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -33,6 +36,43 @@ bool saveWidget(QWidget *widget, const QString &path)
     const bool ok = widget->grab().save(path);
     std::fprintf(stderr, "%s %s\n", ok ? "saved" : "could not save", qPrintable(path));
     return ok;
+}
+
+// "--marker T", "--marker-click" and "--axis2-cycle": put the plot into the
+// states the pictures should show.
+void drivePlot(MainWindow *window, const QStringList &arguments)
+{
+    auto *plot = window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    if (!plot)
+        return;
+    const QString marker = CommandLine::value(arguments, QStringLiteral("--marker"));
+    bool ok = false;
+    const double t = marker.toDouble(&ok);
+    if (ok)
+        plot->setMarker(true, t);
+    if (CommandLine::flag(arguments, QStringLiteral("--marker-click"))) {
+        window->showTab(1);
+        plot->setMarker(true, -1);
+        settle();
+        // A click at a third of the chart moves the marker there, as a user's would.
+        if (auto *quick = plot->findChild<QQuickWidget *>(QStringLiteral("quickWidget"))) {
+            const QPointF at(quick->width() / 3.0, quick->height() / 2.0);
+            const QPointF global = quick->mapToGlobal(at);
+            QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(quick, &press);
+            QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(quick, &release);
+        }
+    }
+    if (CommandLine::flag(arguments, QStringLiteral("--axis2-cycle"))) {
+        // Second axis on, the last signal onto it, and the legend's combo boxes follow.
+        plot->setSecondAxisEnabled(false);
+        plot->setSecondAxisEnabled(true);
+        const int count = int(plot->recorder().traces().size());
+        if (count > 1)
+            plot->setTraceAxis(count - 1, 1);
+    }
+    settle();
 }
 
 } // namespace
@@ -71,12 +111,29 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         menu->hide();
     }
 
-    if (auto *dock = window->findChild<QDockWidget *>(QStringLiteral("sdoDock"))) {
+    for (const char *name : {"sdo", "signal", "marker"}) {
+        auto *dock = window->findChild<QDockWidget *>(QStringLiteral("%1Dock").arg(QLatin1String(name)));
+        if (!dock)
+            continue;
         dock->show();
         dock->raise();
         settle();
-        if (saveWidget(dock, dir.filePath(QStringLiteral("dock_sdo.png"))))
-            written << QStringLiteral("dock_sdo.png");
+        const QString file = QStringLiteral("dock_%1.png").arg(QLatin1String(name));
+        if (saveWidget(dock, dir.filePath(file)))
+            written << file;
+    }
+
+    // The plotter with its marker on, whatever the hooks did before.
+    if (auto *plot = window->findChild<PlotWidget *>(QStringLiteral("plotWidget"))) {
+        const int previous = window->findChild<QTabWidget *>(QStringLiteral("tabs"))->currentIndex();
+        window->showTab(1);
+        if (!plot->markerEnabled())
+            plot->setMarker(true, -1);
+        plot->refresh();
+        settle();
+        if (saveWidget(window, dir.filePath(QStringLiteral("plot_marker.png"))))
+            written << QStringLiteral("plot_marker.png");
+        window->showTab(previous);
     }
     {
         TransmitDialog dialog(window->symbols(), window);
@@ -129,7 +186,8 @@ void TestHooks::schedule(MainWindow *window, const QStringList &arguments, const
 
     const QString screenshot = line.screenshot;
     const QString snapshots = line.uiSnapshots;
-    QTimer::singleShot(delayMs, window, [window, screenshot, snapshots] {
+    QTimer::singleShot(delayMs, window, [window, screenshot, snapshots, arguments] {
+        drivePlot(window, arguments);
         if (!snapshots.isEmpty())
             TestHooks::takeSnapshots(window, snapshots);
         if (!screenshot.isEmpty()) {

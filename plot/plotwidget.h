@@ -2,37 +2,126 @@
 
 #include "canframe.h"
 #include "markerrow.h"
+#include "plotdata.h"
 #include "plotsignalref.h"
+#include "signalrecorder.h"
 
+#include <QImage>
+#include <QPointer>
+#include <QQuickItem>
+#include <QTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
+class PlotChart;
+class QComboBox;
 class SymbolDatabase;
 
-// Placeholder: the real plotter comes with a later issue.
+namespace Ui {
+class PlotWidget;
+}
+
+// The "Plotter" tab: the recorded signals over time in a QML chart, with a
+// legend table, time window, Y ranges, a second Y axis, pause, scrolling, a
+// marker and image export. Owns the signal recorder; GUI thread only.
 class PlotWidget : public QWidget
 {
     Q_OBJECT
 
 public:
+    // Hands the frames of the trace to plot with "Aus Trace" to the sink,
+    // in time order and in batches (a trace may hold millions).
+    using FrameSink = std::function<void(const QList<CanFrame> &)>;
+    using TraceSource = std::function<void(const FrameSink &sink)>;
+
     explicit PlotWidget(QWidget *parent = nullptr);
+    ~PlotWidget() override;
 
     void handleFrames(const QList<CanFrame> &frames);
     void setSymbols(std::shared_ptr<const SymbolDatabase> symbols);
     bool addSignal(const PlotSignalRef &ref);
     void clearData();
+    void scrollTo(double seconds);
 
     bool markerEnabled() const;
-    double markerTime() const;
+    double markerTime() const { return m_markerTime; }
+    void setMarker(bool enabled, double t);
     QList<MarkerRow> markerRows() const;
 
-    void loadSettings();
+    void setSecondAxisEnabled(bool enabled);
+    bool axis2Enabled() const;
+    void setTraceAxis(int index, int axis);
+    double windowSeconds() const;
+
+    // Plotting a trace instead of the live frames: the source is asked for
+    // the frames whenever the trace is (re)plotted.
+    void setTraceSource(TraceSource source) { m_traceSource = std::move(source); }
+    void setTraceMode(bool on);
+    bool traceMode() const { return m_traceMode; }
+    // Plots the trace again, after the trace itself changed.
+    void reloadTrace();
+
+    QImage renderImage() const;
+    bool saveImage(const QString &path, QString *error) const;
+    void chooseAndSaveImage();
+
     void saveSettings() const;
+    void loadSettings();
+
+    const SignalRecorder &recorder() const { return m_recorder; }
+    // The chart's data of the last refresh, for checks and the export.
+    const PlotData::WindowData &shownData() const { return m_shown; }
+    QQuickItem *sceneRoot() const { return m_root; }
+
+public slots:
+    void refresh();
 
 signals:
     void markerChanged();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    // The scene's markerDragged(real): a fraction of the plot area's width.
+    void onMarkerDragged(double fraction);
+
 private:
-    QList<PlotSignalRef> m_signals;
+    void onSceneStatus();
+    void rebuildSeries();
+    void rebuildLegend();
+    void updateLegendValues();
+    void updateYControls();
+    void updateScrollBar(const SignalRecorder::TimeWindow &w, double window);
+    void updateMarker();
+    void onSecondAxisToggled();
+    void onMarkerToggled(bool on);
+    void addSelectedSignal();
+    void removeSelectedSignal();
+    QString legendText(int index) const;
+
+    std::unique_ptr<Ui::PlotWidget> ui;
+    SignalRecorder m_recorder;
+    PlotChart *m_chart = nullptr;
+    QPointer<QQuickItem> m_root;
+    QPointer<QQuickItem> m_graph;
+    QList<QPointer<QComboBox>> m_axisCombos;
+    PlotData::WindowData m_shown;
+    QTimer m_refreshTimer;
+
+    bool m_markerPlaced = false;
+    double m_markerTime = 0.0;
+    double m_winStart = 0.0;
+    double m_winEnd = 1.0;
+    bool m_live = true;
+    double m_scrollStart = 0.0;
+    double m_pausedAt = 0.0;
+    int m_wheelRemainder = 0;
+    bool m_updatingScroll = false;
+
+    QString m_sceneError;   // shown instead of the hint while the scene is unusable
+    bool m_traceMode = false;
+    TraceSource m_traceSource;
 };

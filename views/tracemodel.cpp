@@ -237,6 +237,21 @@ const CanFrame *TraceModel::frameAt(int row) const
     return &m_frameAt;
 }
 
+void TraceModel::forEachBatch(int batchSize, const std::function<void(const QList<CanFrame> &)> &sink) const
+{
+    QList<CanFrame> batch;
+    batch.reserve(qsizetype(std::min(m_entries.size(), size_t(std::max(batchSize, 1)))));
+    for (const Stored &stored : m_entries) {
+        batch.append(unpack(stored));
+        if (batch.size() >= batchSize) {
+            sink(batch);
+            batch.resize(0);
+        }
+    }
+    if (!batch.isEmpty())
+        sink(batch);
+}
+
 TraceModel::Entry TraceModel::entryAt(int row) const
 {
     if (row < 0 || size_t(row) >= m_entries.size())

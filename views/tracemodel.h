@@ -50,6 +50,8 @@ public:
     // that stays valid until the next frameAt() call or change of the model.
     const CanFrame *frameAt(int row) const;
     Entry entryAt(int row) const;
+    // Hands every frame, in order, to `sink` in lists of at most `batchSize`.
+    void forEachBatch(int batchSize, const std::function<void(const QList<CanFrame> &)> &sink) const;
     double offsetMs(const CanFrame &frame) const;
 
     bool recording() const { return m_recording; }

@@ -4,6 +4,10 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <memory>
+
+class QCoreApplication;
+class SymbolDatabase;
 
 namespace CliBus {
 struct Choice;
@@ -14,12 +18,16 @@ struct Choice;
 struct CliCommand
 {
     using Run = int (*)(const QStringList &args);
+    // Creates the application object when a command needs more than a
+    // QCoreApplication (drawing); null for the plain one.
+    using MakeApplication = QCoreApplication *(*)(int &argc, char **argv);
 
-    CliCommand(const char *name, const char *usage, Run run);
+    CliCommand(const char *name, const char *usage, Run run, MakeApplication makeApplication = nullptr);
 
     const char *name;
     const char *usage;
     Run run;
+    MakeApplication makeApplication;
 };
 
 namespace Cli {
@@ -30,6 +38,9 @@ enum ExitCode { Ok = 0, Failed = 1, Usage = 2 };
 // Writes UTF-8 text to stdout / stderr.
 void out(const QString &text);
 void err(const QString &text);
+
+// Loads a symbol file; prints the error and returns false when it fails.
+bool loadSymbols(const QString &path, std::shared_ptr<const SymbolDatabase> *db);
 
 // Reads a duration in seconds (decimals allowed); false for anything that is
 // not a finite number in 0..1000000, which keeps it within a timer's int ms.
@@ -58,6 +69,7 @@ public:
 
     bool isSet(const QString &name) const;
     QString value(const QString &name) const;
+    QStringList values(const QString &name) const;   // every occurrence of a repeated option
     QStringList positional() const;
     double seconds() const { return m_seconds; }
 

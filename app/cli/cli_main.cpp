@@ -2,11 +2,13 @@
 
 #include "canframe.h"
 #include "clibus.h"
+#include "symbolfile.h"
 
 #include <QCoreApplication>
 
 #include <cmath>
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -46,8 +48,8 @@ bool isHelp(const QString &arg)
 
 } // namespace
 
-CliCommand::CliCommand(const char *name_, const char *usage_, Run run_)
-    : name(name_), usage(usage_), run(run_)
+CliCommand::CliCommand(const char *name_, const char *usage_, Run run_, MakeApplication makeApplication_)
+    : name(name_), usage(usage_), run(run_), makeApplication(makeApplication_)
 {
     registry().push_back(this);
 }
@@ -66,6 +68,18 @@ void err(const QString &text)
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
     std::fputc('\n', stderr);
+}
+
+bool loadSymbols(const QString &path, std::shared_ptr<const SymbolDatabase> *db)
+{
+    auto loaded = std::make_shared<SymbolDatabase>();
+    QString error;
+    if (!loaded->load(path, &error)) {
+        err(error);
+        return false;
+    }
+    *db = std::move(loaded);
+    return true;
 }
 
 bool parseSeconds(const QString &text, double *seconds)
@@ -152,6 +166,11 @@ QString CliOptions::value(const QString &name) const
     return m_parser.value(name);
 }
 
+QStringList CliOptions::values(const QString &name) const
+{
+    return m_parser.values(name);
+}
+
 QStringList CliOptions::positional() const
 {
     return m_parser.positionalArguments();
@@ -187,7 +206,10 @@ QString CliOptions::helpText() const
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    const CliCommand *chosen = argc > 1 ? findCommand(argv[1]) : nullptr;
+    const std::unique_ptr<QCoreApplication> app(chosen && chosen->makeApplication
+                                                    ? chosen->makeApplication(argc, argv)
+                                                    : new QCoreApplication(argc, argv));
     QCoreApplication::setOrganizationName(QStringLiteral("busvista.de"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("busvista.de"));
     QCoreApplication::setApplicationName(QStringLiteral("Busvista"));

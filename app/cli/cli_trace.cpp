@@ -16,18 +16,6 @@ const char RecordUsage[] = "record BUS --seconds S --out DATEI [--sym DATEI] [--
 const char ConvertUsage[] = "convert EINGABE AUSGABE [--sym DATEI]";
 
 
-bool loadSymbols(const QString &path, std::shared_ptr<const SymbolDatabase> *db)
-{
-    auto loaded = std::make_shared<SymbolDatabase>();
-    QString error;
-    if (!loaded->load(path, &error)) {
-        Cli::err(error);
-        return false;
-    }
-    *db = std::move(loaded);
-    return true;
-}
-
 bool save(const TraceModel &model, const QString &path)
 {
     // By the ending (any case); another ending is written as PCAN trace.
@@ -55,7 +43,7 @@ int runConvert(const QStringList &args)
     TraceModel model;
     if (!symPath.isEmpty()) {
         std::shared_ptr<const SymbolDatabase> db;
-        if (!loadSymbols(symPath, &db))
+        if (!Cli::loadSymbols(symPath, &db))
             return Cli::Failed;
         model.setSymbols(db);
     }
@@ -117,7 +105,7 @@ int runRecord(const QStringList &args)
     }
     if (!symPath.isEmpty()) {
         std::shared_ptr<const SymbolDatabase> db;
-        if (!loadSymbols(symPath, &db))
+        if (!Cli::loadSymbols(symPath, &db))
             return Cli::Failed;
         model.setSymbols(db);
     }

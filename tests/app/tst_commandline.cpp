@@ -13,6 +13,7 @@ private slots:
     void tab();
     void flagsAreCaseSensitiveWholeArguments();
     void automatedRunNeedsAValue();
+    void plotNamesAreSplitAtCommas();
 };
 
 static QStringList args(const QString &line)
@@ -83,6 +84,13 @@ void TestCommandLine::automatedRunNeedsAValue()
     QVERIFY(CommandLine::parse(args("--screenshot shot.png")).automated());
     QVERIFY(CommandLine::parse(args("--ui-snapshots dir")).automated());
     QVERIFY(!CommandLine::parse(args("--sim --screenshot")).automated());
+}
+
+void TestCommandLine::plotNamesAreSplitAtCommas()
+{
+    QCOMPARE(CommandLine::parse(args("--plot Motor.Drehzahl,,Mux[M1].Wert, --plot X.Y")).plotSignals,
+             (QStringList{"Motor.Drehzahl", "Mux[M1].Wert"}));
+    QVERIFY(CommandLine::parse(args("--plot")).plotSignals.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

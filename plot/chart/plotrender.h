@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+class QCoreApplication;
+class SignalRecorder;
+
+// Draws everything a recorder holds (window "Alles", automatic Y ranges)
+// with the plot scene in an offscreen window. Needs a QApplication: the
+// chart library draws through the graphics view framework.
+namespace PlotRender {
+
+// The application object a process needs to draw charts: the chart library
+// draws through the graphics view framework, which needs a QApplication.
+// Without a platform chosen it draws offscreen.
+QCoreApplication *createApplication(int &argc, char **argv);
+
+QImage renderChart(const SignalRecorder &recorder, const QSize &size, QString *error);
+
+} // namespace PlotRender

@@ -1,0 +1,151 @@
+#include "mainwindow.h"
+#include "markerpanel.h"
+#include "plotwidget.h"
+#include "signalpanel.h"
+#include "testsettings.h"
+
+#include <QCheckBox>
+#include <QDockWidget>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+// The plot's wiring in the main window: signal panel to plotter, frames to
+// the recorder, the marker to the marker panel, the trace as plot source.
+class TestMainWindowPlot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void plotRequestAddsOnceAndShowsThePlotter();
+    void plotterTabBringsTheMarkerDock();
+    void framesReachThePlotAndConnectingClearsIt();
+    void markerPanelFollowsThePlot();
+    void signalsNamedOnTheCommandLine();
+    void recordedTraceIsPlottedOnItsOwnTimeAxis();
+
+private:
+    static CanFrame speedFrame(qint64 timestampUs, int speed)
+    {
+        CanFrame frame;
+        frame.id = 0x100;
+        frame.dlc = 8;
+        frame.data[0] = quint8(speed);
+        frame.data[1] = quint8(speed >> 8);
+        frame.timestampUs = timestampUs;
+        return frame;
+    }
+    // The tab text of the dock tab bar that is current, for the docks' group.
+    static QString currentDockTab(const MainWindow &w)
+    {
+        for (QTabBar *bar : w.findChildren<QTabBar *>()) {
+            for (int i = 0; i < bar->count(); ++i) {
+                if (bar->tabText(i) == QLatin1String("Marker"))
+                    return bar->tabText(bar->currentIndex());
+            }
+        }
+        return QString();
+    }
+
+    QTemporaryDir m_settingsDir;
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void TestMainWindowPlot::initTestCase()
+{
+    useTemporarySettings(m_settingsDir, "tst_mainwindowplot");
+}
+
+void TestMainWindowPlot::init()
+{
+    QSettings().clear();
+    m_window = std::make_unique<MainWindow>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(m_window->loadSymbolFile(QStringLiteral(BUSVISTA_TEST_DATA "/app/one.sym"), false));
+}
+
+void TestMainWindowPlot::plotRequestAddsOnceAndShowsThePlotter()
+{
+    auto *panel = m_window->findChild<SignalPanel *>(QStringLiteral("signalPanel"));
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    auto *tabs = m_window->findChild<QTabWidget *>(QStringLiteral("tabs"));
+    emit panel->plotRequested({"Motor", "", "Speed"});
+    QCOMPARE(plot->recorder().traces().size(), 1);
+    QCOMPARE(tabs->currentIndex(), 1);
+    m_window->showTab(0);
+    emit panel->plotRequested({"Motor", "", "Speed"});
+    QCOMPARE(plot->recorder().traces().size(), 1);
+    QCOMPARE(tabs->currentIndex(), 1);
+    QCOMPARE(m_window->statusBar()->currentMessage(), QStringLiteral("Motor.Speed ist bereits im Plotter."));
+}
+
+void TestMainWindowPlot::plotterTabBringsTheMarkerDock()
+{
+    auto *markerDock = m_window->findChild<QDockWidget *>(QStringLiteral("markerDock"));
+    markerDock->hide();
+    m_window->showTab(1);
+    QVERIFY(!markerDock->isHidden());
+    QCOMPARE(currentDockTab(*m_window), QStringLiteral("Marker"));
+    m_window->showTab(2);
+    QCOMPARE(currentDockTab(*m_window), QStringLiteral("Signale"));
+}
+
+void TestMainWindowPlot::framesReachThePlotAndConnectingClearsIt()
+{
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    plot->addSignal({"Motor", "", "Speed"});
+    m_window->onFramesReceived({speedFrame(1000, 5), speedFrame(2000, 6)});
+    QCOMPARE(plot->recorder().traces().at(0).count, 2);
+    QVERIFY(m_window->openBackend(simulationParams()));
+    QCOMPARE(plot->recorder().traces().at(0).count, 0);
+    m_window->disconnectBus();
+}
+
+void TestMainWindowPlot::markerPanelFollowsThePlot()
+{
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    auto *markerPanel = m_window->findChild<MarkerPanel *>(QStringLiteral("markerPanel"));
+    auto *title = markerPanel->findChild<QLabel *>(QStringLiteral("titleLabel"));
+    QVERIFY(title->text().startsWith(QStringLiteral("Marker aus")));
+    plot->addSignal({"Motor", "", "Speed"});
+    m_window->onFramesReceived({speedFrame(0, 1234)});
+    plot->setMarker(true, 0.25);
+    QCOMPARE(title->text(), QStringLiteral("<b>Marker bei t = 0.250 s</b>"));
+    auto *table = markerPanel->findChild<QTableWidget *>(QStringLiteral("table"));
+    QCOMPARE(table->item(0, 2)->text(), QStringLiteral("1234 rpm"));
+}
+
+void TestMainWindowPlot::signalsNamedOnTheCommandLine()
+{
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    QString error;
+    QVERIFY(!m_window->plotSignals({"Motor.Speed", "Motor.Nix"}, &error));
+    QCOMPARE(error, QStringLiteral("Unbekannte Signale: Motor.Nix"));
+    QCOMPARE(plot->recorder().traces().size(), 1);
+    QVERIFY(m_window->plotSignals({"Motor.Speed"}, &error));
+}
+
+void TestMainWindowPlot::recordedTraceIsPlottedOnItsOwnTimeAxis()
+{
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    plot->addSignal({"Motor", "", "Speed"});
+    m_window->setTraceRunning(true);
+    m_window->onFramesReceived({speedFrame(4000000, 10), speedFrame(4500000, 20)});
+    m_window->setTraceRunning(false);
+    m_window->onFramesReceived({speedFrame(9000000, 30)});   // live only
+    QCOMPARE(plot->recorder().traces().at(0).count, 3);
+
+    plot->findChild<QCheckBox *>(QStringLiteral("traceCheck"))->setChecked(true);
+    QCOMPARE(plot->recorder().traces().at(0).points, (QList<QPointF>{{0.0, 10.0}, {0.5, 20.0}}));
+    m_window->onFramesReceived({speedFrame(9100000, 40)});
+    QCOMPARE(plot->recorder().traces().at(0).count, 2);
+}
+
+QTEST_MAIN(TestMainWindowPlot)
+#include "tst_mainwindowplot.moc"

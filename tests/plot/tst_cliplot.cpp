@@ -1,0 +1,120 @@
+#include "clirun.h"
+#include "plottestutil.h"
+
+#include <QFile>
+#include <QImageReader>
+#include <QTemporaryDir>
+#include <QTest>
+
+// busvista-cli plot: the recorder's points of a trace file as CSV or PNG.
+class TestCliPlot : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void csvHoldsEveryPointReadingBackExactly();
+    void pngIsDrawnByTheScene();
+    void unknownSignalsAreNamed();
+    void missingOptionsShowTheUsage();
+
+private:
+    QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
+
+    QTemporaryDir m_dir;
+};
+
+void TestCliPlot::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QFile sym(path("plot.sym"));
+    QVERIFY(sym.open(QIODevice::WriteOnly));
+    sym.write(plotSymText());
+    sym.write("\n[Skala]\nID=300h\nLen=2\nVar=Anteil unsigned 0,16 /f:0.1 /u:%\n");
+    sym.close();
+
+    QFile trc(path("in.trc"));
+    QVERIFY(trc.open(QIODevice::WriteOnly));
+    trc.write(";$FILEVERSION=1.1\n"
+              ";$STARTTIME=46362.7500000000\n"
+              "     1)      1000.0  Rx        0100  8  D2 04 2A 00 00 00 C0 3F\n"
+              "     2)      1100.0  Rx        0300  2  D2 04\n"
+              "     3)      1250.5  Rx        0100  8  2E 16 28 00 CD CC 4C 3E\n"
+              "     4)      1300.0  Rx        0100  8  2E 16 28 00 00 00 C0 7F\n"
+              "     5)      1400.0  Rx        0300  2  07 00\n");
+}
+
+void TestCliPlot::csvHoldsEveryPointReadingBackExactly()
+{
+    const CliRun run = runCli({"plot", path("in.trc"), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl",
+                               "--signal", "Skala.Anteil", "--signal", "Motor.Leistung", "--out", path("out.csv")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QFile csv(path("out.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.value(0), QByteArray("time_s;signal;value"));
+    QCOMPARE(lines.value(1), QByteArray("0.000000;Motor.Drehzahl;1234"));
+    QCOMPARE(lines.value(2), QByteArray("0.250500;Motor.Drehzahl;5678"));
+    QCOMPARE(lines.value(3), QByteArray("0.300000;Motor.Drehzahl;5678"));
+    QCOMPARE(lines.value(4).left(22), QByteArray("0.100000;Skala.Anteil;"));
+    QCOMPARE(lines.value(5).left(22), QByteArray("0.400000;Skala.Anteil;"));
+    // Values in the shortest text that reads back as the recorder's double.
+    const auto db = loadSymbols(QByteArray(plotSymText()) + "\n[Skala]\nID=300h\nLen=2\nVar=Anteil unsigned 0,16 /f:0.1\n");
+    CanFrame scaled;
+    scaled.id = 0x300;
+    scaled.dlc = 2;
+    scaled.data[0] = 0xD2;
+    scaled.data[1] = 0x04;
+    const double expected = db->physicalValue(db->find(scaled)->variables.at(0), scaled);
+    QCOMPARE(lines.value(4).mid(22).toDouble(), expected);
+    QCOMPARE(lines.value(4).mid(22), QByteArray::number(expected, 'g', QLocale::FloatingPointShortest));
+    // Float power: 1.5 and 0.2f; the NaN of frame 4 is no point.
+    QCOMPARE(lines.value(6), QByteArray("0.000000;Motor.Leistung;1.5"));
+    QCOMPARE(lines.value(7).left(24), QByteArray("0.250500;Motor.Leistung;"));
+    QCOMPARE(lines.value(7).mid(24).toDouble(), double(0.2f));
+    QCOMPARE(lines.value(8), QByteArray());
+    QVERIFY(run.out.contains(QStringLiteral("5 Nachrichten, 7 Werte")));
+}
+
+void TestCliPlot::pngIsDrawnByTheScene()
+{
+    const CliRun run = runCli({"plot", path("in.trc"), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl",
+                               "--signal", "Motor.Temp", "--out", path("out.png")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QImageReader reader(path("out.png"));
+    QCOMPARE(reader.format(), QByteArray("png"));
+    const QImage image = reader.read();
+    QCOMPARE(image.width(), 1200);
+    QVERIFY(image.height() > 600);
+    // The first series colour is drawn in the chart, above the legend.
+    bool blue = false;
+    for (int y = 0; y < 600 && !blue; ++y) {
+        for (int x = 0; x < image.width() && !blue; ++x)
+            blue = image.pixelColor(x, y) == QColor("#1f77b4");
+    }
+    QVERIFY(blue);
+}
+
+void TestCliPlot::unknownSignalsAreNamed()
+{
+    const CliRun run = runCli({"plot", path("in.trc"), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl",
+                               "--signal", "Motor.Name", "--signal", "Gibt.Es", "--out", path("none.csv")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("Unbekannte Signale")), qPrintable(run.err));
+    QVERIFY(run.err.contains(QStringLiteral("Motor.Name, Gibt.Es")));
+    QVERIFY(!QFile::exists(path("none.csv")));
+}
+
+void TestCliPlot::missingOptionsShowTheUsage()
+{
+    QCOMPARE(runCli({"plot", path("in.trc"), "--sym", path("plot.sym"), "--out", path("x.csv")}).exitCode, 2);
+    QCOMPARE(runCli({"plot", path("in.trc"), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl", "--out",
+                     path("x.txt")}).exitCode, 2);
+    const CliRun missing = runCli({"plot", path("nix.trc"), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl",
+                                   "--out", path("x.csv")});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY(!missing.err.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestCliPlot)
+#include "tst_cliplot.moc"

@@ -1,0 +1,384 @@
+#include "plottestutil.h"
+#include "plotwidget.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QImageReader>
+#include <QLabel>
+#include <QPushButton>
+#include <QQuickItem>
+#include <QScrollBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestPlotWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void sceneCarriesTheContract();
+    void windowAllFollowsTheRecording();
+    void automaticYRangeFollowsTheShownValues_data();
+    void automaticYRangeFollowsTheShownValues();
+    void pauseHoldsTheWindowWhileRecordingGoesOn();
+    void scrollingLeavesLiveAndTheLiveButtonReturns();
+    void markerStartsInTheMiddleAndDraggingClamps();
+    void markerRowsShowTheHeldValueOrADash();
+    void signalsAreAddedOnceAndRemovedFromTheLegend();
+    void vanishedSignalsStayUnresolved();
+    void secondAxisMovesTracesToTheRight();
+    void settingsRoundTrip();
+    void imagesAreWrittenByTheirSuffix_data();
+    void imagesAreWrittenByTheirSuffix();
+    void traceModePlotsTheTraceOnly();
+
+private:
+    template<typename T>
+    T *child(const char *name) const
+    {
+        return m_plot->findChild<T *>(QLatin1String(name));
+    }
+    void feedSpeed(std::initializer_list<std::pair<double, int>> points);
+
+    PlotWidget *m_plot = nullptr;
+    std::shared_ptr<const SymbolDatabase> m_db;
+};
+
+void TestPlotWidget::initTestCase()
+{
+    m_db = loadSymbols(plotSymText());
+}
+
+void TestPlotWidget::init()
+{
+    QSettings().clear();
+    m_plot = new PlotWidget;
+    m_plot->resize(1000, 600);
+    m_plot->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_plot));
+    QTRY_VERIFY(m_plot->sceneRoot());
+    m_plot->setSymbols(m_db);
+}
+
+void TestPlotWidget::cleanup()
+{
+    delete m_plot;
+    m_plot = nullptr;
+}
+
+void TestPlotWidget::feedSpeed(std::initializer_list<std::pair<double, int>> points)
+{
+    QList<CanFrame> frames;
+    for (const auto &point : points)
+        frames.append(motorFrame(qint64(point.first * 1e6), point.second, 40));
+    m_plot->handleFrames(frames);
+}
+
+void TestPlotWidget::sceneCarriesTheContract()
+{
+    QQuickItem *root = m_plot->sceneRoot();
+    QVERIFY(root->findChild<QQuickItem *>(QStringLiteral("graph")));
+    QCOMPARE(root->property("markerEnabled").toBool(), false);
+    QCOMPARE(root->property("markerShown").toBool(), false);
+    QCOMPARE(root->property("markerFraction").toDouble(), 0.5);
+    QVERIFY(root->metaObject()->indexOfSignal("markerDragged(double)") >= 0);
+    QCOMPARE(child<QLabel>("hintLabel")->text(),
+             QStringLiteral("Signal oben auswählen und „Hinzufügen“ klicken – oder in der Signal-Ansicht per "
+                            "Doppelklick bzw. Kontextmenü „Im Plotter anzeigen“."));
+    m_plot->setSymbols(nullptr);
+    QCOMPARE(child<QLabel>("hintLabel")->text(),
+             QStringLiteral("Zuerst eine Symboldatei laden (Symboldatei → Laden…), dann Signale auswählen."));
+    QVERIFY(!child<QPushButton>("addButton")->isEnabled());
+}
+
+void TestPlotWidget::windowAllFollowsTheRecording()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    child<QComboBox>("windowCombo")->setCurrentIndex(5);
+    QCOMPARE(m_plot->windowSeconds(), 0.0);
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.start, 0.0);
+    QCOMPARE(m_plot->shownData().window.end, 1.0);
+    QVERIFY(!child<QScrollBar>("timeScroll")->isEnabled());
+    QVERIFY(!child<QPushButton>("liveButton")->isEnabled());
+
+    feedSpeed({{10.0, 1}, {11.6, 2}, {13.2, 3}});
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.end, 3.2);
+    QCOMPARE(m_plot->shownData().points.at(0).size(), 3);
+}
+
+void TestPlotWidget::automaticYRangeFollowsTheShownValues_data()
+{
+    QTest::addColumn<QList<int>>("speeds");
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::newRow("constant 0") << QList<int>{0, 0} << -1.0 << 1.0;
+    QTest::newRow("constant 50") << QList<int>{50} << 45.0 << 55.0;
+    QTest::newRow("0 and 10") << QList<int>{0, 10, 5} << -0.5 << 10.5;
+}
+
+void TestPlotWidget::automaticYRangeFollowsTheShownValues()
+{
+    QFETCH(QList<int>, speeds);
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    QList<CanFrame> frames;
+    for (int i = 0; i < speeds.size(); ++i)
+        frames.append(motorFrame(i * 100000, speeds.at(i)));
+    m_plot->handleFrames(frames);
+    m_plot->refresh();
+    QTEST(child<QDoubleSpinBox>("yMinSpin")->value(), "low");
+    QTEST(child<QDoubleSpinBox>("yMaxSpin")->value(), "high");
+    QVERIFY(!child<QDoubleSpinBox>("yMinSpin")->isEnabled());
+    child<QCheckBox>("autoYCheck")->setChecked(false);
+    QVERIFY(child<QDoubleSpinBox>("yMinSpin")->isEnabled());
+    QVERIFY(!child<QDoubleSpinBox>("y2MinSpin")->isEnabled());
+}
+
+void TestPlotWidget::pauseHoldsTheWindowWhileRecordingGoesOn()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 1}, {20.0, 2}});
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.start, 10.0);
+    auto *pause = child<QPushButton>("pauseButton");
+    pause->setChecked(true);
+    QCOMPARE(pause->text(), QStringLiteral("Fortsetzen"));
+    feedSpeed({{30.0, 3}});
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.start, 10.0);
+    QCOMPARE(m_plot->shownData().window.end, 20.0);
+    QCOMPARE(m_plot->shownData().max[0], 2.0);   // values after the pause moment do not count
+    QCOMPARE(m_plot->recorder().traces().at(0).count, 3);
+    pause->setChecked(false);
+    QCOMPARE(pause->text(), QStringLiteral("Pause"));
+    QCOMPARE(m_plot->shownData().window.end, 30.0);
+}
+
+void TestPlotWidget::scrollingLeavesLiveAndTheLiveButtonReturns()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 1}, {25.0, 2}});
+    m_plot->refresh();
+    auto *scroll = child<QScrollBar>("timeScroll");
+    QCOMPARE(scroll->maximum(), 1500);
+    QCOMPARE(scroll->value(), 1500);
+    QCOMPARE(scroll->pageStep(), 1000);
+    QCOMPARE(scroll->singleStep(), 100);
+    QVERIFY(!child<QPushButton>("liveButton")->isEnabled());
+
+    scroll->setValue(400);
+    QCOMPARE(m_plot->shownData().window.start, 4.0);
+    QVERIFY(child<QPushButton>("liveButton")->isEnabled());
+    feedSpeed({{40.0, 3}});
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.start, 4.0);   // stays where the user put it
+
+    child<QPushButton>("liveButton")->click();
+    QCOMPARE(m_plot->shownData().window.start, 30.0);
+    m_plot->scrollTo(99);
+    QCOMPARE(m_plot->shownData().window.start, 30.0);   // clamped to the end
+}
+
+void TestPlotWidget::markerStartsInTheMiddleAndDraggingClamps()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 1}, {30.0, 2}});
+    m_plot->refresh();
+    QSignalSpy changed(m_plot, &PlotWidget::markerChanged);
+    child<QCheckBox>("markerCheck")->setChecked(true);
+    QCOMPARE(m_plot->markerTime(), 25.0);
+    QVERIFY(changed.count() >= 1);
+    QQuickItem *root = m_plot->sceneRoot();
+    QCOMPARE(root->property("markerEnabled").toBool(), true);
+    QCOMPARE(root->property("markerShown").toBool(), true);
+    QCOMPARE(root->property("markerFraction").toDouble(), 0.5);
+
+    QMetaObject::invokeMethod(root, "markerDragged", Q_ARG(double, 0.25));
+    QCOMPARE(m_plot->markerTime(), 22.5);
+    QMetaObject::invokeMethod(root, "markerDragged", Q_ARG(double, 1.7));
+    QCOMPARE(m_plot->markerTime(), 30.0);
+
+    m_plot->setMarker(true, 3.0);   // outside the window: placed, not shown
+    QCOMPARE(root->property("markerShown").toBool(), false);
+    QCOMPARE(root->property("markerFraction").toDouble(), 0.0);
+    m_plot->setMarker(false, -1);
+    QVERIFY(!m_plot->markerEnabled());
+    QCOMPARE(m_plot->markerTime(), 3.0);
+}
+
+void TestPlotWidget::markerRowsShowTheHeldValueOrADash()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->addSignal({"Mux", "M1", "Wert"});
+    feedSpeed({{0.0, 1500}, {1.0, 2250}});
+    m_plot->setMarker(true, 0.5);
+    const QList<MarkerRow> rows = m_plot->markerRows();
+    QCOMPARE(rows.size(), 2);
+    QCOMPARE(rows.at(0).name, QStringLiteral("Motor.Drehzahl"));
+    QCOMPARE(rows.at(0).value, QStringLiteral("1500"));
+    QCOMPARE(rows.at(0).unit, QStringLiteral("rpm"));
+    QCOMPARE(rows.at(0).color, QColor("#1f77b4"));
+    QCOMPARE(rows.at(1).value, QStringLiteral("–"));
+    QCOMPARE(rows.at(1).color, QColor("#d62728"));
+}
+
+void TestPlotWidget::signalsAreAddedOnceAndRemovedFromTheLegend()
+{
+    QVERIFY(!m_plot->addSignal({"Motor", "", ""}));
+    QVERIFY(m_plot->addSignal({"Motor", "", "Drehzahl"}));
+    QVERIFY(!m_plot->addSignal({"Motor", "", "Drehzahl"}));
+
+    auto *combo = child<QComboBox>("signalCombo");
+    combo->setEditText(QStringLiteral("temp"));   // part of a name, any case
+    child<QPushButton>("addButton")->click();
+    QCOMPARE(combo->currentText(), QString());
+    combo->setEditText(QStringLiteral("gibt es nicht"));
+    child<QPushButton>("addButton")->click();
+    QCOMPARE(combo->currentText(), QStringLiteral("gibt es nicht"));
+
+    auto *legend = child<QTableWidget>("legendTable");
+    QCOMPARE(legend->rowCount(), 2);
+    QCOMPARE(legend->item(1, 1)->text(), QStringLiteral("Motor.Temp"));
+    QCOMPARE(legend->item(1, 5)->text(), QStringLiteral("°C"));
+    QCOMPARE(legend->item(1, 2)->text(), QStringLiteral("–"));
+    feedSpeed({{0.0, 7}});
+    m_plot->refresh();
+    QCOMPARE(legend->item(1, 2)->text(), QStringLiteral("0"));
+    QCOMPARE(legend->item(1, 1)->toolTip(), QStringLiteral("1 Werte aufgezeichnet"));
+
+    legend->setCurrentCell(0, 1);
+    m_plot->findChild<QAction *>(QStringLiteral("actionRemoveSignal"))->trigger();
+    QCOMPARE(legend->rowCount(), 1);
+    QCOMPARE(m_plot->recorder().traces().at(0).ref.variable, QStringLiteral("Temp"));
+}
+
+void TestPlotWidget::vanishedSignalsStayUnresolved()
+{
+    m_plot->addSignal({"Motor", "", "Temp"});
+    QByteArray without = plotSymText();
+    without.replace("Var=Temp", "Var=Temperatur");
+    m_plot->setSymbols(loadSymbols(without));
+    auto *legend = child<QTableWidget>("legendTable");
+    QCOMPARE(legend->item(0, 1)->text(), QStringLiteral("Motor.Temp  (nicht in der Symboldatei)"));
+    m_plot->setSymbols(m_db);
+    QCOMPARE(legend->item(0, 1)->text(), QStringLiteral("Motor.Temp"));
+}
+
+void TestPlotWidget::secondAxisMovesTracesToTheRight()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->addSignal({"Motor", "", "Temp"});
+    auto *legend = child<QTableWidget>("legendTable");
+    auto *axisCombo = qobject_cast<QComboBox *>(legend->cellWidget(1, 6));
+    QVERIFY(axisCombo);
+    QVERIFY(!axisCombo->isEnabled());
+    m_plot->setSecondAxisEnabled(true);
+    QVERIFY(axisCombo->isEnabled());
+    m_plot->setTraceAxis(1, 1);
+    QCOMPARE(axisCombo->currentIndex(), 1);
+    QCOMPARE(qobject_cast<QComboBox *>(legend->cellWidget(1, 6)), axisCombo);   // created once per row
+
+    feedSpeed({{0.0, 1000}, {1.0, 2000}});
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().max[0], 2000.0);
+    QCOMPARE(m_plot->shownData().max[1], 0.0);    // raw 40 - 40
+    QCOMPARE(child<QDoubleSpinBox>("y2MaxSpin")->value(), 1.0);
+    QVERIFY(m_plot->markerRows().at(1).rightAxis);
+    m_plot->setSecondAxisEnabled(false);
+    QVERIFY(!m_plot->markerRows().at(1).rightAxis);
+    QCOMPARE(m_plot->shownData().max[0], 2000.0);
+    QCOMPARE(m_plot->shownData().min[0], 0.0);
+}
+
+void TestPlotWidget::settingsRoundTrip()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->addSignal({"Mux", "M1", "Wert"});
+    m_plot->setTraceAxis(1, 1);
+    child<QComboBox>("windowCombo")->setCurrentIndex(3);
+    child<QCheckBox>("autoYCheck")->setChecked(false);
+    child<QDoubleSpinBox>("yMaxSpin")->setValue(250);
+    m_plot->setSecondAxisEnabled(true);
+    m_plot->saveSettings();
+    QCOMPARE(QSettings().value("plot/signals").toStringList(), (QStringList{"Motor||Drehzahl", "Mux|M1|Wert"}));
+    QCOMPARE(QSettings().value("plot/signalsRight").toStringList(), QStringList{"Mux|M1|Wert"});
+
+    QSettings().setValue("plot/timeWindow", 42);   // clamped on load
+    PlotWidget restored;
+    restored.loadSettings();
+    QCOMPARE(restored.recorder().traces().size(), 2);
+    QCOMPARE(restored.recorder().traces().at(1).axis, 1);
+    QVERIFY(restored.axis2Enabled());
+    QCOMPARE(restored.findChild<QComboBox *>("windowCombo")->currentIndex(), 5);
+    QCOMPARE(restored.findChild<QDoubleSpinBox *>("yMaxSpin")->value(), 250.0);
+    QVERIFY(!restored.findChild<QCheckBox *>("autoYCheck")->isChecked());
+
+    QSettings().clear();
+    QSettings().setValue("plot/window", 2);   // the older key, only read
+    PlotWidget older;
+    older.loadSettings();
+    QCOMPARE(older.findChild<QComboBox *>("windowCombo")->currentIndex(), 2);
+    QCOMPARE(older.findChild<QDoubleSpinBox *>("y2MaxSpin")->value(), 10.0);
+}
+
+void TestPlotWidget::imagesAreWrittenByTheirSuffix_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("format");
+    QTest::newRow("png") << "plot.PNG" << QByteArray("png");
+    QTest::newRow("jpeg") << "plot.jpg" << QByteArray("jpeg");
+    QTest::newRow("bmp") << "plot.bmp" << QByteArray("bmp");
+}
+
+void TestPlotWidget::imagesAreWrittenByTheirSuffix()
+{
+    QFETCH(QString, name);
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 1}, {1.0, 3}});
+    m_plot->setMarker(true, 0.5);
+    m_plot->refresh();
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(m_plot->saveImage(dir.filePath(name), &error), qPrintable(error));
+    QImageReader reader(dir.filePath(name));
+    QTEST(reader.format(), "format");
+    const QImage image = reader.read();
+    const QImage chart = m_plot->findChild<QWidget *>("quickWidget")->grab().toImage();
+    QVERIFY(image.height() > chart.height());   // title and legend added
+
+    QVERIFY(!m_plot->saveImage(dir.filePath("missing/dir/" + name), &error));
+    QVERIFY(error.startsWith(QStringLiteral("Datei konnte nicht geschrieben werden: ")));
+}
+
+void TestPlotWidget::traceModePlotsTheTraceOnly()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->setTraceSource([](const PlotWidget::FrameSink &sink) {
+        sink({motorFrame(5000000, 10), motorFrame(6000000, 20)});
+        sink({motorFrame(9000000, 30)});
+    });
+    feedSpeed({{0.0, 1}});
+    child<QCheckBox>("traceCheck")->setChecked(true);
+    QVERIFY(m_plot->traceMode());
+    const SignalRecorder::Trace &trace = m_plot->recorder().traces().at(0);
+    QCOMPARE(trace.points, (QList<QPointF>{{0, 10}, {1, 20}, {4, 30}}));
+    QCOMPARE(m_plot->windowSeconds(), 0.0);
+    feedSpeed({{10.0, 99}});   // live frames do not mix in
+    QCOMPARE(m_plot->recorder().traces().at(0).count, 3);
+    m_plot->setTraceMode(false);
+    QCOMPARE(m_plot->recorder().traces().at(0).count, 0);
+    feedSpeed({{10.0, 99}});
+    QCOMPARE(m_plot->recorder().traces().at(0).count, 1);
+}
+
+QTEST_MAIN(TestPlotWidget)
+#include "tst_plotwidget.moc"
