@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
-    qml6-module-qtqml-workerscript qml6-module-qtcharts libqt6charts6-dev
+    qml6-module-qtqml-workerscript qml6-module-qtcharts qt6-charts-dev
     qt6-translations-l10n
     libbenchmark-dev zlib1g-dev libdeflate-dev
     python3-can
