@@ -16,7 +16,6 @@ private slots:
     void nodesFromHeartbeatLog();
     void nodesOnSimulation();
     void bridgeAnswersTypedRequests();
-    void recordFromPipe();
 
 private:
     QTemporaryDir m_dir;
@@ -110,20 +109,6 @@ void TestCliCanopen::bridgeAnswersTypedRequests()
     QVERIFY(run.out.startsWith(QLatin1String("(")));
     QVERIFY(!run.out.contains(QLatin1String("605#"))); // its own frames are not printed back
     QVERIFY(run.err.contains(QLatin1String("1 Zeilen nicht lesbar")));
-}
-
-void TestCliCanopen::recordFromPipe()
-{
-    const QString in = m_dir.filePath(QStringLiteral("candump.log"));
-    const QString trace = m_dir.filePath(QStringLiteral("aufnahme.trc"));
-    QFile file(in);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    for (int i = 0; i < 1000; ++i)
-        file.write(QStringLiteral("(1733600000.%1) can0 %2#1122\n").arg(i * 1000, 6, 10, QLatin1Char('0')).arg(0x100 + i % 16, 3, 16).toLatin1());
-    file.close();
-    const CliRun run = runCli({"record", "--pipe", in, "/dev/null", "--seconds", "30", "--out", trace});
-    QCOMPARE(run.exitCode, 0);
-    QVERIFY2(run.out.contains(QLatin1String("Gespeichert: 1000")), qPrintable(run.out + run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliCanopen)
