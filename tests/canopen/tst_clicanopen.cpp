@@ -16,6 +16,9 @@ private slots:
     void nodesFromHeartbeatLog();
     void nodesOnSimulation();
     void bridgeAnswersTypedRequests();
+    void recordFromPipe();
+    void helpAndBusErrors_data();
+    void helpAndBusErrors();
 
 private:
     QTemporaryDir m_dir;
@@ -109,6 +112,50 @@ void TestCliCanopen::bridgeAnswersTypedRequests()
     QVERIFY(run.out.startsWith(QLatin1String("(")));
     QVERIFY(!run.out.contains(QLatin1String("605#"))); // its own frames are not printed back
     QVERIFY(run.err.contains(QLatin1String("1 Zeilen nicht lesbar")));
+}
+
+void TestCliCanopen::recordFromPipe()
+{
+    const QString in = m_dir.filePath(QStringLiteral("candump.log"));
+    const QString trace = m_dir.filePath(QStringLiteral("aufnahme.trc"));
+    QFile file(in);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 1000; ++i)
+        file.write(QStringLiteral("(1733600000.%1) can0 %2#1122\n").arg(i * 1000, 6, 10, QLatin1Char('0')).arg(0x100 + i % 16, 3, 16).toLatin1());
+    file.close();
+    const CliRun run = runCli({"record", "--pipe", in, "/dev/null", "--seconds", "30", "--out", trace});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(QLatin1String("Gespeichert: 1000")), qPrintable(run.out + run.err));
+}
+
+void TestCliCanopen::helpAndBusErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("text"); // in stdout for 0, in stderr otherwise
+    QTest::newRow("sdo help") << QStringList{"sdo", "--help"} << 0 << "--pipe EIN AUS";
+    QTest::newRow("nodes help") << QStringList{"nodes", "-h"} << 0 << "nodes BUS --seconds S";
+    QTest::newRow("bridge help") << QStringList{"bridge", "--help"} << 0 << "bridge --sim";
+    QTest::newRow("pipe without out") << QStringList{"dump", "--seconds", "0", "--pipe", "-"} << 2
+                                      << "--pipe braucht 2 Werte.";
+    QTest::newRow("pipe and sim") << QStringList{"nodes", "--sim", "--pipe", "a", "b", "--seconds", "0"} << 2
+                                  << "Nur ein Bus kann gewählt werden.";
+    QTest::newRow("pipe with btr") << QStringList{"nmt", "--pipe", "a", "b", "--btr", "001C", "stop", "5"} << 2
+                                   << "--dll, --btr und --listen-only gelten nicht für --pipe.";
+    QTest::newRow("missing input") << QStringList{"nodes", "--pipe", "/gibt/es/nicht", "/dev/null", "--seconds", "1"} << 1
+                                   << "Eingabe /gibt/es/nicht kann nicht geöffnet werden";
+    QTest::newRow("negative value is no option") << QStringList{"sdo", "--sim", "write", "5", "2003:00", "-5", "--type", "INTEGER16"}
+                                                 << 0 << "2003:00 geschrieben (2 Byte, ";
+}
+
+void TestCliCanopen::helpAndBusErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, text);
+    const CliRun run = runCli(args);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2((exitCode == 0 ? run.out : run.err).contains(text), qPrintable(run.out + run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliCanopen)
