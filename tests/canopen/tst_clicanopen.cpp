@@ -94,7 +94,7 @@ void TestCliCanopen::nodesFromHeartbeatLog()
 
 void TestCliCanopen::nodesOnSimulation()
 {
-    const CliRun run = runCli({"nodes", "--sim", "--seconds", "1.3"});
+    const CliRun run = runCli({"nodes", "--sim", "--seconds", "1.6"});
     QCOMPARE(run.exitCode, 0);
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4); // nodes 5, 16, 20 and 21
