@@ -217,6 +217,11 @@ SdoPanel::SdoPanel(QWidget *parent)
     connect(m_indexEdit, &QLineEdit::textEdited, this, &SdoPanel::onIndexEdited);
     connect(m_logTable, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { restoreFromLog(row); });
 
+    // The dock shares its area with the other panels: the form must not force
+    // the main window wider than its saved size.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setMinimumWidth(200);
+
     updateCobIds();
     m_refreshTimer.start(500);
     loadSettings();
