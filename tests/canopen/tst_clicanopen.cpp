@@ -99,7 +99,11 @@ void TestCliCanopen::nodesOnSimulation()
     const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 4); // nodes 5, 16, 20 and 21
     QVERIFY2(lines.at(0).startsWith(QLatin1String("5\tOperational\t")), qPrintable(lines.at(0)));
-    QVERIFY2(lines.at(1).startsWith(QLatin1String("16\tPre-operational\t500\t")), qPrintable(lines.at(1)));
+    // The real clock's ticks make the measured period wobble by a millisecond or two.
+    const QStringList node16 = lines.at(1).split(QLatin1Char('\t'));
+    QCOMPARE(node16.value(0), QStringLiteral("16"));
+    QCOMPARE(node16.value(1), QStringLiteral("Pre-operational"));
+    QVERIFY2(qAbs(node16.value(2).toInt() - 500) <= 20, qPrintable(lines.at(1)));
 }
 
 void TestCliCanopen::bridgeAnswersTypedRequests()
