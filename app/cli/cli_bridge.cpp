@@ -22,8 +22,6 @@ int runBridge(const QStringList &args)
                 QStringLiteral("S"));
     if (const int exit = options.parse(args); exit >= 0)
         return exit;
-    if (!options.positional().isEmpty())
-        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
     if (!options.isSet(QStringLiteral("sim")))
         return options.fail(QStringLiteral("--sim fehlt: nur der simulierte Bus wird unterstützt."));
     double seconds = -1;

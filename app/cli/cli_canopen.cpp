@@ -73,6 +73,7 @@ int runSdo(const QStringList &arguments)
         args << QStringLiteral("--") << negatives;
 
     CliOptions options("sdo");
+    options.allowPositional();
     options.add(QStringLiteral("type"), QStringLiteral("Datentyp (UNSIGNED8 … INTEGER64, REAL32, VISIBLE_STRING, DOMAIN); beim Lesen auch auto (Vorgabe)"),
                 QStringLiteral("NAME"));
     options.add(QStringLiteral("timeout"), QStringLiteral("Antwort-Timeout je Anfrage in ms (Vorgabe 1000)"), QStringLiteral("MS"));
@@ -168,6 +169,7 @@ int runSdo(const QStringList &arguments)
 int runNmt(const QStringList &args)
 {
     CliOptions options("nmt");
+    options.allowPositional();
     CliBus::Choice bus;
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
@@ -202,8 +204,6 @@ int runNodes(const QStringList &args)
     CliBus::Choice bus;
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
-    if (!options.positional().isEmpty())
-        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(options.positional().first()));
     double seconds = -1;
     if (!options.isSet(QStringLiteral("seconds")))
         return options.fail(QStringLiteral("--seconds fehlt."));
