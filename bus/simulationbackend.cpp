@@ -6,6 +6,7 @@ namespace {
 
 constexpr quint32 BootUpId = 0x705;
 constexpr quint32 SdoRequestId = 0x605;
+constexpr quint32 NmtId = 0x000;
 constexpr qint64 RemoteAnswerDelayUs = 200;
 // One-element seed sequence: every backend object repeats the same random bytes.
 constexpr quint32 RandomSeed[] = {0x00C0FFEE};
@@ -62,6 +63,8 @@ bool SimulationBackend::open(const ConnectParams &, QString *)
 {
     close();
     buildMessages();
+    buildDictionary();
+    m_nmtState = NmtOperational;
     m_clock.start();
     clearQueue();
 
@@ -111,6 +114,8 @@ bool SimulationBackend::write(const CanFrame &frame, QString *error)
     if (!frame.rtr) {
         if (!frame.extended && frame.id == SdoRequestId)
             handleSdoRequest(frame);
+        else if (!frame.extended && frame.id == NmtId)
+            handleNmtCommand(frame);
         return true;
     }
 
@@ -208,7 +213,7 @@ void SimulationBackend::buildMessages()
             byte = 0xFF;
         putLittleEndian16(frame, 1, unsigned(n % 65536));
     });
-    add(0x705, false, 1, 1000, constantByte(0x05));
+    add(0x705, false, 1, 1000, [this](CanFrame &frame, quint64) { frame.data[0] = m_nmtState; });
     add(0x192, false, 4, 50, [](CanFrame &frame, quint64 n) { rampProfile(frame, n, 0); });
     add(0x1A2, false, 4, 50, [](CanFrame &frame, quint64 n) { rampProfile(frame, n, 100); });
     add(0x714, false, 1, 1000, constantByte(0x05));
@@ -216,7 +221,3 @@ void SimulationBackend::buildMessages()
     add(0x710, false, 1, 500, constantByte(0x7F));
 }
 
-void SimulationBackend::handleSdoRequest(const CanFrame &)
-{
-    // The simulated node's SDO server is not built yet; requests get no answer.
-}

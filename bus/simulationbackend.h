@@ -2,7 +2,9 @@
 
 #include "canbackend.h"
 
+#include <QByteArray>
 #include <QElapsedTimer>
+#include <QMap>
 #include <QRandomGenerator>
 #include <QTimer>
 
@@ -27,6 +29,18 @@ public:
         bool enabled = true;
     };
 
+    // One entry of the object dictionary of the simulated CANopen node 5,
+    // keyed by (index << 8) | sub-index.
+    struct OdEntry
+    {
+        QByteArray value; // little-endian for numbers
+        bool writable = false;
+        int size = 0;     // required download length; 0: any length
+    };
+
+    // NMT states as the node's heartbeat reports them.
+    enum NmtState : quint8 { NmtBootUp = 0x00, NmtStopped = 0x04, NmtOperational = 0x05, NmtPreOperational = 0x7F };
+
     explicit SimulationBackend(QObject *parent = nullptr);
     ~SimulationBackend() override;
 
@@ -38,6 +52,13 @@ public:
     QString description() const override;
     int bitrate() const override;
 
+    // The SDO server of node 5: abort code of a lookup or a download, or 0.
+    quint32 lookupError(unsigned key) const;
+    quint32 checkWrite(unsigned key, const QByteArray &data) const;
+    void applyWrite(unsigned key, const QByteArray &data);
+    const QMap<unsigned, OdEntry> &objectDictionary() const { return m_dictionary; }
+    quint8 nmtState() const { return m_nmtState; }
+
 public slots:
     void tick();
 
@@ -48,9 +69,24 @@ protected:
 
 private:
     void buildMessages();
+    void buildDictionary();
     void handleSdoRequest(const CanFrame &frame);
+    void handleNmtCommand(const CanFrame &frame);
+    void sendSdoAnswer(const quint8 (&bytes)[8]);
+    void sendSdoAbort(unsigned key, quint32 code);
+    void applyHeartbeatTime(unsigned timeMs);
+
+    enum SdoTransfer { SdoIdle = 0, SdoUploading = 1, SdoDownloading = 2 };
 
     std::vector<SimMessage> m_messages;
+    QMap<unsigned, OdEntry> m_dictionary;
+    int m_transferState = SdoIdle;
+    unsigned m_transferKey = 0;
+    QByteArray m_transferBuffer;
+    int m_uploadOffset = 0;
+    int m_expectedSize = -1;
+    quint8 m_toggle = 0;
+    quint8 m_nmtState = NmtOperational;
     QElapsedTimer m_clock;
     QTimer m_tickTimer;
     QRandomGenerator m_random;

@@ -1,14 +1,316 @@
 #include "sdoclient.h"
 
+#include "canbackend.h"
+#include "sdotypes.h"
+
+namespace {
+
+constexpr quint32 AbortToggle = 0x05030000;
+constexpr quint32 AbortTimeout = 0x05040000;
+constexpr quint32 AbortCommand = 0x05040001;
+constexpr quint32 AbortOutOfMemory = 0x05040005;
+constexpr quint32 AbortLength = 0x06070010;
+constexpr quint32 AbortGeneral = 0x08000000;
+
+quint32 littleEndian32(const CanFrame &frame, int at)
+{
+    return quint32(frame.data[at]) | quint32(frame.data[at + 1]) << 8 | quint32(frame.data[at + 2]) << 16
+           | quint32(frame.data[at + 3]) << 24;
+}
+
+} // namespace
+
 SdoClient::SdoClient(QObject *parent)
     : QObject(parent)
 {
+    qRegisterMetaType<SdoClient::Result>();
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &SdoClient::onTimeout);
 }
 
-void SdoClient::setBackend(CanBackend *)
+void SdoClient::setBackend(CanBackend *backend)
 {
+    if (backend == m_backend.data())
+        return;
+    // No abort frame: the old backend may already be gone.
+    if (isBusy())
+        finish(false, tr("Verbindung getrennt"), 0);
+    m_backend = backend;
 }
 
-void SdoClient::handleFrames(const QList<CanFrame> &)
+void SdoClient::setTimeoutMs(int ms)
 {
+    m_timeoutMs = qMax(ms, 10);
+}
+
+bool SdoClient::start(Operation operation, int node, quint16 index, quint8 subIndex,
+                      const QByteArray *data, QString *error)
+{
+    QString message;
+    if (data && data->isEmpty())
+        message = tr("Keine Daten zum Schreiben.");
+    else if (isBusy())
+        message = tr("Es läuft bereits ein SDO-Transfer.");
+    else if (!m_backend || !m_backend->isOpen())
+        message = tr("Nicht verbunden.");
+    else if (node < 1 || node > 127)
+        message = tr("Knoten-ID muss zwischen 1 und 127 liegen.");
+    if (!message.isEmpty()) {
+        if (error)
+            *error = message;
+        return false;
+    }
+    m_result = Result();
+    m_result.operation = operation;
+    m_result.node = node;
+    m_result.index = index;
+    m_result.subIndex = subIndex;
+    m_buffer.clear();
+    m_offset = 0;
+    m_lastSegmentSize = 0;
+    m_toggle = 0;
+    m_expectedSize = -1;
+    ++m_transferSerial;
+    m_clock.start();
+    return true;
+}
+
+bool SdoClient::upload(int node, quint16 index, quint8 subIndex, QString *error)
+{
+    if (!start(Upload, node, index, subIndex, nullptr, error))
+        return false;
+    m_state = UploadInitiated;
+    if (!send(initiateFrame(0x40, 0))) {
+        m_state = Idle;
+        if (error)
+            *error = m_result.message;
+        return false;
+    }
+    return true;
+}
+
+bool SdoClient::download(int node, quint16 index, quint8 subIndex, const QByteArray &data, QString *error)
+{
+    if (!start(Download, node, index, subIndex, &data, error))
+        return false;
+    m_buffer = data;
+    m_result.data = data;
+    m_state = DownloadInitiated;
+    bool sent = false;
+    if (data.size() > 4) {
+        sent = send(initiateFrame(0x21, quint32(data.size())));
+    } else {
+        quint32 value = 0;
+        for (int i = 0; i < data.size(); ++i)
+            value |= quint32(quint8(data.at(i))) << (8 * i);
+        sent = send(initiateFrame(quint8(0x23 + (4 - data.size()) * 4), value));
+    }
+    if (!sent) {
+        m_state = Idle;
+        if (error)
+            *error = m_result.message;
+        return false;
+    }
+    emit progress(0, int(data.size()));
+    return true;
+}
+
+void SdoClient::cancel()
+{
+    if (isBusy())
+        failWithAbort(AbortGeneral, tr("Vom Benutzer abgebrochen"));
+}
+
+void SdoClient::handleFrames(const QList<CanFrame> &frames)
+{
+    if (!isBusy())
+        return;
+    const quint32 responseId = 0x580 + quint32(m_result.node);
+    // A transfer started from a finished slot must not take the rest of this
+    // batch: those frames came before its first request went out.
+    const quint64 serial = m_transferSerial;
+    for (const CanFrame &frame : frames) {
+        if (frame.extended || frame.rtr || frame.error || frame.status || frame.tx || frame.id != responseId
+            || frame.dlc == 0)
+            continue;
+        handleResponse(frame);
+        if (!isBusy() || serial != m_transferSerial)
+            return;
+    }
+}
+
+std::array<quint8, 8> SdoClient::initiateFrame(quint8 command, quint32 payload) const
+{
+    return {command,
+            quint8(m_result.index),
+            quint8(m_result.index >> 8),
+            m_result.subIndex,
+            quint8(payload),
+            quint8(payload >> 8),
+            quint8(payload >> 16),
+            quint8(payload >> 24)};
+}
+
+bool SdoClient::send(const std::array<quint8, 8> &bytes)
+{
+    CanFrame frame;
+    frame.id = 0x600 + quint32(m_result.node);
+    frame.dlc = 8;
+    for (int i = 0; i < 8; ++i)
+        frame.data[i] = bytes[size_t(i)];
+    QString error;
+    if (m_backend && m_backend->write(frame, &error)) {
+        m_timer.start(m_timeoutMs);
+        return true;
+    }
+    m_result.message = error.isEmpty() ? tr("Senden fehlgeschlagen") : tr("Senden fehlgeschlagen: %1").arg(error);
+    return false;
+}
+
+void SdoClient::sendAbort(quint32 code)
+{
+    send(initiateFrame(0x80, code));
+    m_timer.stop();
+}
+
+void SdoClient::sendNextDownloadSegment()
+{
+    const int remaining = int(m_buffer.size()) - m_offset;
+    const int count = qMin(remaining, 7);
+    std::array<quint8, 8> bytes = {};
+    bytes[0] = quint8(m_toggle * 16 + (7 - count) * 2 + (remaining < 8 ? 1 : 0));
+    for (int i = 0; i < count; ++i)
+        bytes[size_t(1 + i)] = quint8(m_buffer.at(m_offset + i));
+    m_lastSegmentSize = count;
+    if (!send(bytes))
+        finish(false, m_result.message, 0);
+}
+
+void SdoClient::failWithAbort(quint32 code, const QString &message)
+{
+    sendAbort(code);
+    finish(false, message, code);
+}
+
+void SdoClient::finish(bool ok, const QString &message, quint32 abortCode)
+{
+    m_timer.stop();
+    m_result.ok = ok;
+    m_state = Idle;
+    m_result.message = message;
+    m_result.abortCode = abortCode;
+    m_result.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    if (m_result.operation == Upload)
+        m_result.data = m_buffer;
+    emit finished(m_result);
+}
+
+bool SdoClient::matchesMux(const CanFrame &frame) const
+{
+    return frame.data[1] == quint8(m_result.index) && frame.data[2] == quint8(m_result.index >> 8)
+           && frame.data[3] == m_result.subIndex;
+}
+
+void SdoClient::handleResponse(const CanFrame &frame)
+{
+    const quint8 cmd = frame.data[0];
+    if (cmd == 0x80) {
+        const quint32 code = littleEndian32(frame, 4);
+        finish(false, Sdo::abortText(code), code);
+        return;
+    }
+    const int commandClass = cmd >> 5;
+    const auto unexpected = [this, cmd] {
+        failWithAbort(AbortCommand, tr("Unerwartete Antwort (Befehl 0x%1)").arg(cmd, 2, 16, QLatin1Char('0')));
+    };
+
+    switch (m_state) {
+    case UploadInitiated:
+        if (commandClass != 2 || !matchesMux(frame))
+            return unexpected();
+        if (cmd & 0x02) {
+            const int k = (cmd & 0x01) ? 4 - ((cmd >> 2) & 3) : 4;
+            m_buffer.append(reinterpret_cast<const char *>(frame.data + 4), k);
+            finish(true, QString(), 0);
+            return;
+        }
+        m_expectedSize = (cmd & 0x01) ? qint32(littleEndian32(frame, 4)) : -1;
+        m_state = UploadSegments;
+        m_toggle = 0;
+        emit progress(0, m_expectedSize);
+        if (!send(std::array<quint8, 8>{0x60}))
+            finish(false, m_result.message, 0);
+        return;
+
+    case UploadSegments: {
+        if (commandClass != 0)
+            return unexpected();
+        if (((cmd >> 4) & 1) != m_toggle)
+            return failWithAbort(AbortToggle, Sdo::abortText(AbortToggle));
+        const int count = 7 - ((cmd >> 1) & 7);
+        const bool last = cmd & 0x01;
+        const qint64 received = m_buffer.size() + count;
+        // Never keep more than the node announced or than the size limit.
+        if (m_expectedSize >= 0 && received > m_expectedSize) {
+            const QString message = tr("Datenlänge %1 Byte, angekündigt waren %2 Byte").arg(received).arg(m_expectedSize);
+            if (last)
+                finish(false, message, 0);
+            else
+                failWithAbort(AbortLength, message);
+            return;
+        }
+        if (received > MaxUploadBytes)
+            return failWithAbort(AbortOutOfMemory, tr("Upload zu groß"));
+        m_buffer.append(reinterpret_cast<const char *>(frame.data + 1), count);
+        emit progress(int(m_buffer.size()), m_expectedSize);
+        if (last) {
+            if (m_expectedSize >= 0 && m_buffer.size() != m_expectedSize)
+                finish(false, tr("Datenlänge %1 Byte, angekündigt waren %2 Byte").arg(m_buffer.size()).arg(m_expectedSize), 0);
+            else
+                finish(true, QString(), 0);
+            return;
+        }
+        m_toggle ^= 1;
+        if (!send(std::array<quint8, 8>{quint8(0x60 | (m_toggle << 4))}))
+            finish(false, m_result.message, 0);
+        return;
+    }
+
+    case DownloadInitiated:
+        if (commandClass != 3 || !matchesMux(frame))
+            return unexpected();
+        if (m_buffer.size() > 4) {
+            m_state = DownloadSegments;
+            m_toggle = 0;
+            sendNextDownloadSegment();
+        } else {
+            finish(true, QString(), 0);
+        }
+        return;
+
+    case DownloadSegments:
+        if (commandClass != 1)
+            return unexpected();
+        if (((cmd >> 4) & 1) != m_toggle)
+            return failWithAbort(AbortToggle, Sdo::abortText(AbortToggle));
+        m_offset += m_lastSegmentSize;
+        emit progress(m_offset, int(m_buffer.size()));
+        if (m_offset < m_buffer.size()) {
+            m_toggle ^= 1;
+            sendNextDownloadSegment();
+        } else {
+            finish(true, QString(), 0);
+        }
+        return;
+
+    default:
+        return;
+    }
+}
+
+void SdoClient::onTimeout()
+{
+    if (isBusy())
+        failWithAbort(AbortTimeout, tr("Keine Antwort von Knoten %1 innerhalb von %2 ms").arg(m_result.node).arg(m_timeoutMs));
 }

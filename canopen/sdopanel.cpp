@@ -1,30 +1,605 @@
 #include "sdopanel.h"
 
+#include "canbackend.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTime>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int MaxLogRows = 500;
+const char ErrorColor[] = "#c02020";
+const char OkColor[] = "#208020";
+
+enum LogRole {
+    NodeRole = Qt::UserRole + 1,
+    IndexRole,
+    SubRole,
+    TypeRole,
+    ValueRole,
+};
+
+QString hex4(unsigned value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+QString hex2(unsigned value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+void setupHeader(QTableWidget *table)
+{
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setWordWrap(false);
+    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+}
+
+} // namespace
+
 SdoPanel::SdoPanel(QWidget *parent)
     : QWidget(parent)
 {
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+
+    m_nodeTitle = new QLabel(tr("<b>Gefundene Knoten</b> (Heartbeat 700h + ID) – Klick übernimmt die Knoten-ID"), this);
+    m_nodeTitle->setObjectName(QStringLiteral("nodeTitle"));
+    m_nodeTitle->setTextFormat(Qt::RichText);
+    m_nodeTitle->setWordWrap(true);
+
+    m_nodeTable = new QTableWidget(0, 4, this);
+    m_nodeTable->setObjectName(QStringLiteral("nodeTable"));
+    m_nodeTable->setHorizontalHeaderLabels({tr("Knoten"), tr("Zustand"), tr("Intervall"), tr("Zuletzt")});
+    setupHeader(m_nodeTable);
+    m_nodeTable->setColumnWidth(0, 85);
+    m_nodeTable->setColumnWidth(1, 150);
+    m_nodeTable->setColumnWidth(2, 85);
+    const int rowHeight = QFontMetrics(m_nodeTable->font()).height() + 6;
+    m_nodeTable->verticalHeader()->setDefaultSectionSize(rowHeight);
+    m_nodeTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_nodeTable->setFixedHeight(5 * rowHeight + m_nodeTable->horizontalHeader()->sizeHint().height() + 4);
+    m_nodeTable->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_nodeTable->setToolTip(tr("Rechtsklick: NMT-Befehle an den Knoten senden"));
+
+    m_nodeSpin = new QSpinBox(this);
+    m_nodeSpin->setObjectName(QStringLiteral("nodeSpin"));
+    m_nodeSpin->setRange(1, 127);
+    m_nodeSpin->setValue(5);
+    m_cobIdLabel = new QLabel(this);
+    m_cobIdLabel->setObjectName(QStringLiteral("cobIdLabel"));
+    m_cobIdLabel->setStyleSheet(QStringLiteral("color: palette(mid);"));
+
+    m_indexEdit = new QLineEdit(QStringLiteral("1000"), this);
+    m_indexEdit->setObjectName(QStringLiteral("indexEdit"));
+    m_indexEdit->setMaximumWidth(90);
+    m_indexEdit->setToolTip(tr("Index hexadezimal, z. B. 1018 – auch \"1018:04\" kann eingefügt werden"));
+    m_indexEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,4}(:[0-9A-Fa-f]{0,2})?")), m_indexEdit));
+    m_indexEdit->setFont(fixed);
+    m_subLabel = new QLabel(tr("h  Sub"), this);
+    m_subLabel->setObjectName(QStringLiteral("subLabel"));
+    m_subEdit = new QLineEdit(this);
+    m_subEdit->setObjectName(QStringLiteral("subEdit"));
+    m_subEdit->setMaximumWidth(50);
+    m_subEdit->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,2}")), m_subEdit));
+    m_subEdit->setFont(fixed);
+
+    m_typeCombo = new QComboBox(this);
+    m_typeCombo->setObjectName(QStringLiteral("typeCombo"));
+    for (const Sdo::TypeInfo &info : Sdo::types())
+        m_typeCombo->addItem(QString::fromLatin1(info.name), int(info.type));
+    m_typeCombo->setCurrentIndex(m_typeCombo->findData(int(Sdo::Unsigned32)));
+    m_autoTypeCheck = new QCheckBox(tr("automatisch"), this);
+    m_autoTypeCheck->setObjectName(QStringLiteral("autoTypeCheck"));
+    m_autoTypeCheck->setChecked(true);
+    m_autoTypeCheck->setToolTip(tr("Beim Lesen den Datentyp aus der Länge der Antwort bestimmen (immer vorzeichenlos):\n"
+                                   "1/2/4/8 Byte = UNSIGNED8/16/32/64, sonst VISIBLE_STRING (lesbarer Text) oder DOMAIN"));
+
+    m_valueEdit = new QLineEdit(this);
+    m_valueEdit->setObjectName(QStringLiteral("valueEdit"));
+    m_valueEdit->setPlaceholderText(tr("Wert zum Schreiben (z. B. 100, 0x64, -5, Text, 01 02 03)"));
+    m_valueEdit->setFont(fixed);
+
+    m_timeoutSpin = new QSpinBox(this);
+    m_timeoutSpin->setObjectName(QStringLiteral("timeoutSpin"));
+    m_timeoutSpin->setRange(50, 30000);
+    m_timeoutSpin->setSingleStep(100);
+    m_timeoutSpin->setValue(1000);
+    m_timeoutSpin->setSuffix(tr(" ms"));
+
+    m_readButton = new QPushButton(tr("Lesen"), this);
+    m_readButton->setObjectName(QStringLiteral("readButton"));
+    m_readButton->setToolTip(tr("SDO-Upload: Wert aus dem Objektverzeichnis des Geräts lesen"));
+    m_writeButton = new QPushButton(tr("Schreiben"), this);
+    m_writeButton->setObjectName(QStringLiteral("writeButton"));
+    m_writeButton->setToolTip(tr("SDO-Download: Wert in das Objektverzeichnis des Geräts schreiben"));
+    m_cancelButton = new QPushButton(tr("Abbrechen"), this);
+    m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    m_clearLogButton = new QPushButton(tr("Verlauf leeren"), this);
+    m_clearLogButton->setObjectName(QStringLiteral("clearLogButton"));
+
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("progressBar"));
+    m_progressBar->setTextVisible(false);
+    m_progressBar->hide();
+    m_statusLabel = new QLabel(this);
+    m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    m_statusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    m_logTable = new QTableWidget(0, 5, this);
+    m_logTable->setObjectName(QStringLiteral("logTable"));
+    m_logTable->setHorizontalHeaderLabels({tr("Zeit"), tr("Knoten"), tr("Objekt"), tr("R/W"), tr("Wert / Ergebnis")});
+    setupHeader(m_logTable);
+    m_logTable->setAlternatingRowColors(true);
+    m_logTable->setColumnWidth(0, 95);
+    m_logTable->setColumnWidth(1, 55);
+    m_logTable->setColumnWidth(2, 80);
+    m_logTable->setColumnWidth(3, 40);
+    m_logTable->setToolTip(tr("Doppelklick übernimmt den Eintrag in die Eingabefelder"));
+
+    auto *nodeRow = new QHBoxLayout;
+    nodeRow->addWidget(m_nodeSpin);
+    nodeRow->addWidget(m_cobIdLabel, 1);
+    auto *objectRow = new QHBoxLayout;
+    objectRow->addWidget(m_indexEdit);
+    objectRow->addWidget(m_subLabel);
+    objectRow->addWidget(m_subEdit);
+    objectRow->addStretch(1);
+    auto *typeRow = new QHBoxLayout;
+    typeRow->addWidget(m_typeCombo, 1);
+    typeRow->addWidget(m_autoTypeCheck);
+    auto *form = new QFormLayout;
+    form->addRow(tr("Knoten-ID:"), nodeRow);
+    form->addRow(tr("Objekt:"), objectRow);
+    form->addRow(tr("Datentyp:"), typeRow);
+    form->addRow(tr("Wert:"), m_valueEdit);
+    form->addRow(tr("Timeout:"), m_timeoutSpin);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_readButton);
+    buttons->addWidget(m_writeButton);
+    buttons->addWidget(m_cancelButton);
+    buttons->addStretch(1);
+    buttons->addWidget(m_clearLogButton);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(m_nodeTitle);
+    layout->addWidget(m_nodeTable);
+    layout->addLayout(form);
+    layout->addLayout(buttons);
+    layout->addWidget(m_progressBar);
+    layout->addWidget(m_statusLabel);
+    layout->addWidget(m_logTable, 1);
+
+    connect(m_nodeTable, &QTableWidget::cellClicked, this, [this](int row, int) {
+        if (QTableWidgetItem *item = m_nodeTable->item(row, 0))
+            m_nodeSpin->setValue(item->data(NodeRole).toInt());
+    });
+    connect(m_nodeTable, &QWidget::customContextMenuRequested, this, &SdoPanel::showNodeMenu);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &SdoPanel::refreshNodeTable);
+    connect(m_readButton, &QPushButton::clicked, this, &SdoPanel::doRead);
+    connect(m_writeButton, &QPushButton::clicked, this, &SdoPanel::doWrite);
+    connect(m_valueEdit, &QLineEdit::returnPressed, this, &SdoPanel::doWrite);
+    connect(m_cancelButton, &QPushButton::clicked, this, [this] {
+        if (m_client)
+            m_client->cancel();
+    });
+    connect(m_clearLogButton, &QPushButton::clicked, this, [this] { m_logTable->setRowCount(0); });
+    connect(m_nodeSpin, &QSpinBox::valueChanged, this, [this](int value) {
+        updateCobIds();
+        selectNodeRow(value);
+    });
+    connect(m_timeoutSpin, &QSpinBox::valueChanged, this, [this](int value) {
+        if (m_client)
+            m_client->setTimeoutMs(value);
+    });
+    connect(m_indexEdit, &QLineEdit::textEdited, this, &SdoPanel::onIndexEdited);
+    connect(m_logTable, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { restoreFromLog(row); });
+
+    // The dock shares its area with the other panels: the form must not force
+    // the main window wider than its saved size.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setMinimumWidth(200);
+
+    updateCobIds();
+    m_refreshTimer.start(500);
+    loadSettings();
+    updateUi();
 }
 
-void SdoPanel::setClient(SdoClient *)
+void SdoPanel::setClient(SdoClient *client)
 {
+    if (m_client)
+        disconnect(m_client, nullptr, this, nullptr);
+    m_client = client;
+    if (m_client) {
+        connect(m_client, &SdoClient::finished, this, &SdoPanel::onFinished);
+        connect(m_client, &SdoClient::progress, this, &SdoPanel::onProgress);
+        m_client->setTimeoutMs(m_timeoutSpin->value());
+    }
+    updateUi();
 }
 
-void SdoPanel::setBackend(CanBackend *)
+void SdoPanel::setBackend(CanBackend *backend)
 {
+    m_backend = backend;
 }
 
-void SdoPanel::setConnected(bool)
+void SdoPanel::setConnected(bool on)
 {
+    const bool wasConnected = m_connected;
+    m_connected = on;
+    if (on && !wasConnected) {
+        m_monitor.clear();
+        refreshNodeTable();
+        if (!m_client || !m_client->isBusy())
+            setStatus(tr("Bereit."), QString());
+    }
+    updateUi();
 }
 
-void SdoPanel::handleFrames(const QList<CanFrame> &)
+void SdoPanel::handleFrames(const QList<CanFrame> &frames)
 {
+    if (m_monitor.handleFrames(frames))
+        m_nodesDirty = true;
 }
 
 void SdoPanel::loadSettings()
 {
+    QSettings settings;
+    m_nodeSpin->setValue(settings.value(QStringLiteral("sdo/node"), 5).toInt());
+    m_indexEdit->setText(settings.value(QStringLiteral("sdo/index"), QStringLiteral("1000")).toString());
+    m_subEdit->setText(settings.value(QStringLiteral("sdo/sub"), QStringLiteral("00")).toString());
+    const int type = m_typeCombo->findData(settings.value(QStringLiteral("sdo/type"), 2).toInt());
+    if (type >= 0)
+        m_typeCombo->setCurrentIndex(type);
+    m_timeoutSpin->setValue(settings.value(QStringLiteral("sdo/timeoutMs"), 1000).toInt());
+    m_autoTypeCheck->setChecked(settings.value(QStringLiteral("sdo/autoType"), true).toBool());
 }
 
 void SdoPanel::saveSettings() const
 {
+    QSettings settings;
+    settings.setValue(QStringLiteral("sdo/node"), m_nodeSpin->value());
+    settings.setValue(QStringLiteral("sdo/index"), m_indexEdit->text());
+    settings.setValue(QStringLiteral("sdo/sub"), m_subEdit->text());
+    settings.setValue(QStringLiteral("sdo/type"), m_typeCombo->currentData().toInt());
+    settings.setValue(QStringLiteral("sdo/timeoutMs"), m_timeoutSpin->value());
+    settings.setValue(QStringLiteral("sdo/autoType"), m_autoTypeCheck->isChecked());
+}
+
+Sdo::DataType SdoPanel::currentType() const
+{
+    return Sdo::DataType(m_typeCombo->currentData().toInt());
+}
+
+void SdoPanel::selectType(Sdo::DataType type)
+{
+    const int at = m_typeCombo->findData(int(type));
+    if (at >= 0)
+        m_typeCombo->setCurrentIndex(at);
+}
+
+QString SdoPanel::objectText(quint16 index, quint8 sub) const
+{
+    return QStringLiteral("%1:%2").arg(hex4(index), hex2(sub));
+}
+
+void SdoPanel::onIndexEdited(const QString &text)
+{
+    const int colon = text.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return;
+    const QString sub = text.mid(colon + 1).section(QLatin1Char(':'), 0, 0);
+    m_indexEdit->setText(text.left(colon));
+    if (!sub.isEmpty())
+        m_subEdit->setText(sub);
+    m_subEdit->setFocus();
+}
+
+bool SdoPanel::parseAddress(quint16 *index, quint8 *sub, QString *error) const
+{
+    bool ok = false;
+    const uint i = m_indexEdit->text().toUInt(&ok, 16);
+    if (m_indexEdit->text().isEmpty() || !ok || i > 0xFFFF) {
+        *error = tr("Ungültiger Index.");
+        return false;
+    }
+    const uint s = m_subEdit->text().toUInt(&ok, 16);
+    if (m_subEdit->text().isEmpty() || !ok || s >= 256) {
+        *error = tr("Ungültiger Subindex.");
+        return false;
+    }
+    *index = quint16(i);
+    *sub = quint8(s);
+    return true;
+}
+
+void SdoPanel::doRead()
+{
+    if (!m_readButton->isEnabled() || !m_client)
+        return;
+    quint16 index = 0;
+    quint8 sub = 0;
+    QString error;
+    if (!parseAddress(&index, &sub, &error) || !m_client->upload(m_nodeSpin->value(), index, sub, &error)) {
+        setStatus(error, QString::fromLatin1(ErrorColor));
+        return;
+    }
+    m_lastType = currentType();
+    setStatus(tr("Lese %1:%2 von Knoten %3 …").arg(hex4(index), hex2(sub)).arg(m_nodeSpin->value()), QString());
+    m_progressBar->hide();
+    updateUi();
+}
+
+void SdoPanel::doWrite()
+{
+    if (!m_writeButton->isEnabled() || !m_client)
+        return;
+    quint16 index = 0;
+    quint8 sub = 0;
+    QString error;
+    QByteArray bytes;
+    if (!parseAddress(&index, &sub, &error) || !Sdo::encode(currentType(), m_valueEdit->text(), &bytes, &error)
+        || !m_client->download(m_nodeSpin->value(), index, sub, bytes, &error)) {
+        setStatus(error, QString::fromLatin1(ErrorColor));
+        return;
+    }
+    m_lastType = currentType();
+    setStatus(tr("Schreibe %1 Byte nach %2:%3 auf Knoten %4 …")
+                  .arg(bytes.size())
+                  .arg(hex4(index), hex2(sub))
+                  .arg(m_nodeSpin->value()),
+              QString());
+    m_progressBar->hide();
+    updateUi();
+}
+
+void SdoPanel::onProgress(int done, int total)
+{
+    if (total > 7) {
+        m_progressBar->setRange(0, total);
+        m_progressBar->setValue(done);
+        m_progressBar->show();
+    } else if (total < 0) {
+        m_progressBar->setRange(0, 0);
+        m_progressBar->show();
+    }
+}
+
+void SdoPanel::onFinished(const SdoClient::Result &result)
+{
+    m_progressBar->hide();
+    const QString object = objectText(result.index, result.subIndex);
+    if (result.ok) {
+        bool detected = false;
+        if (result.operation == SdoClient::Upload && m_autoTypeCheck->isChecked()) {
+            m_lastType = Sdo::typeFromLength(result.data);
+            selectType(m_lastType);
+            detected = true;
+        }
+        const QString value = Sdo::decode(m_lastType, result.data);
+        if (result.operation == SdoClient::Download) {
+            setStatus(tr("%1 geschrieben (%2 Byte, %3 ms).").arg(object).arg(result.data.size()).arg(result.elapsedMs),
+                      QString::fromLatin1(OkColor));
+        } else {
+            const int size = Sdo::typeSize(m_lastType);
+            if ((size == 0 || size == result.data.size()) && currentType() == m_lastType)
+                m_valueEdit->setText(Sdo::valueText(m_lastType, result.data));
+            setStatus(tr("%1 gelesen (%2 Byte, %3%4 ms): %5")
+                          .arg(object)
+                          .arg(result.data.size())
+                          .arg(detected ? Sdo::typeName(m_lastType) + QStringLiteral(", ") : QString())
+                          .arg(result.elapsedMs)
+                          .arg(value),
+                      QString::fromLatin1(OkColor));
+        }
+    } else {
+        setStatus(tr("%1: %2").arg(object, result.message), QString::fromLatin1(ErrorColor));
+    }
+    addLogEntry(result, m_lastType);
+    updateUi();
+}
+
+void SdoPanel::addLogEntry(const SdoClient::Result &result, Sdo::DataType type)
+{
+    if (m_logTable->rowCount() >= MaxLogRows)
+        m_logTable->removeRow(m_logTable->rowCount() - 1);
+    m_logTable->insertRow(0);
+    const QString text = result.ok ? Sdo::decode(type, result.data) : result.message;
+    const QStringList cells = {QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz")),
+                               QString::number(result.node), objectText(result.index, result.subIndex),
+                               result.operation == SdoClient::Upload ? QStringLiteral("R") : QStringLiteral("W"),
+                               text};
+    for (int column = 0; column < cells.size(); ++column) {
+        auto *item = new QTableWidgetItem(cells.at(column));
+        if (!result.ok)
+            item->setForeground(QColor(QString::fromLatin1(ErrorColor)));
+        m_logTable->setItem(0, column, item);
+    }
+    QTableWidgetItem *first = m_logTable->item(0, 0);
+    first->setData(NodeRole, result.node);
+    first->setData(IndexRole, int(result.index));
+    first->setData(SubRole, int(result.subIndex));
+    first->setData(TypeRole, int(type));
+    first->setData(ValueRole, result.ok ? Sdo::valueText(type, result.data) : QString());
+    m_logTable->item(0, 4)->setToolTip(tr("%1\n%2 Byte: %3\nTyp: %4, Dauer: %5 ms")
+                                           .arg(text)
+                                           .arg(result.data.size())
+                                           .arg(Sdo::toHex(result.data), Sdo::typeName(type))
+                                           .arg(result.elapsedMs));
+}
+
+void SdoPanel::restoreFromLog(int row)
+{
+    const QTableWidgetItem *item = m_logTable->item(row, 0);
+    if (!item)
+        return;
+    m_nodeSpin->setValue(item->data(NodeRole).toInt());
+    m_indexEdit->setText(hex4(item->data(IndexRole).toUInt()));
+    m_subEdit->setText(hex2(item->data(SubRole).toUInt()));
+    selectType(Sdo::DataType(item->data(TypeRole).toInt()));
+    const QString value = item->data(ValueRole).toString();
+    if (!value.isEmpty())
+        m_valueEdit->setText(value);
+}
+
+void SdoPanel::refreshNodeTable()
+{
+    const QList<HeartbeatMonitor::Node> nodes = m_monitor.nodes();
+    const int previousRows = m_nodeTable->rowCount();
+    m_nodeTable->setRowCount(int(nodes.size()));
+    const qint64 nowMs = m_monitor.elapsedMs();
+    const QPalette pal = palette();
+    for (int row = 0; row < nodes.size(); ++row) {
+        const HeartbeatMonitor::Node &node = nodes.at(row);
+        const bool stale = m_monitor.isStale(node);
+        const qint64 ageMs = nowMs - node.lastSeenMs;
+        QString age;
+        if (ageMs < 1000)
+            age = tr("gerade eben");
+        else if (ageMs > 59999)
+            age = tr("vor %1 min").arg(ageMs / 60000);
+        else
+            age = tr("vor %1 s").arg(ageMs / 1000);
+        const QStringList cells = {
+            QStringLiteral("%1 (%2h)").arg(node.nodeId, 3).arg(hex2(unsigned(node.nodeId))),
+            stale ? tr("keine Meldung mehr") : HeartbeatMonitor::stateText(node.state),
+            node.intervalUs > 0 ? tr("%1 ms").arg((node.intervalUs + 500) / 1000) : QString(),
+            age,
+        };
+        const QColor color = pal.color(stale ? QPalette::Disabled : QPalette::Normal, QPalette::Text);
+        for (int column = 0; column < cells.size(); ++column) {
+            QTableWidgetItem *item = m_nodeTable->item(row, column);
+            if (!item) {
+                item = new QTableWidgetItem;
+                m_nodeTable->setItem(row, column, item);
+            }
+            item->setText(cells.at(column));
+            item->setForeground(color);
+        }
+        QTableWidgetItem *first = m_nodeTable->item(row, 0);
+        first->setData(NodeRole, node.nodeId);
+        first->setToolTip(tr("%1 Heartbeats empfangen, letzter Zustand %2")
+                              .arg(node.count)
+                              .arg(HeartbeatMonitor::stateText(node.state)));
+    }
+    if (previousRows != m_nodeTable->rowCount() || m_nodesDirty)
+        selectNodeRow(m_nodeSpin->value());
+    m_nodesDirty = false;
+}
+
+void SdoPanel::selectNodeRow(int node)
+{
+    const QSignalBlocker blocker(m_nodeTable);
+    for (int row = 0; row < m_nodeTable->rowCount(); ++row) {
+        const QTableWidgetItem *item = m_nodeTable->item(row, 0);
+        if (item && item->data(NodeRole).toInt() == node) {
+            m_nodeTable->selectRow(row);
+            return;
+        }
+    }
+    m_nodeTable->clearSelection();
+}
+
+void SdoPanel::updateCobIds()
+{
+    const int node = m_nodeSpin->value();
+    m_cobIdLabel->setText(tr("Anfrage %1h, Antwort %2h")
+                              .arg(QString::number(0x600 + node, 16).toUpper(), QString::number(0x580 + node, 16).toUpper()));
+}
+
+void SdoPanel::setStatus(const QString &text, const QString &color)
+{
+    m_statusLabel->setText(text);
+    m_statusLabel->setStyleSheet(color.isEmpty() ? QString() : QStringLiteral("color: %1;").arg(color));
+}
+
+void SdoPanel::updateUi()
+{
+    if (m_client && m_client->isBusy()) {
+        m_readButton->setEnabled(false);
+        m_writeButton->setEnabled(false);
+        m_cancelButton->setEnabled(true);
+        return;
+    }
+    const bool ready = m_client && m_connected;
+    m_readButton->setEnabled(ready);
+    m_writeButton->setEnabled(ready);
+    m_cancelButton->setEnabled(false);
+    if (!m_connected)
+        setStatus(tr("Nicht verbunden."), QString());
+}
+
+bool SdoPanel::sendNmt(Nmt::Command command, int node)
+{
+    QString error;
+    if (!m_backend || !m_backend->isOpen()) {
+        error = tr("Nicht verbunden.");
+    } else if (m_backend->write(Nmt::commandFrame(command, node), &error)) {
+        setStatus(node == 0 ? tr("NMT-Befehl an alle Knoten gesendet.")
+                            : tr("NMT-Befehl an Knoten %1 gesendet.").arg(node),
+                  QString());
+        return true;
+    }
+    setStatus(error.isEmpty() ? tr("NMT-Befehl konnte nicht gesendet werden.")
+                              : tr("NMT-Befehl konnte nicht gesendet werden: %1").arg(error),
+              QString::fromLatin1(ErrorColor));
+    return false;
+}
+
+void SdoPanel::showNodeMenu(const QPoint &pos)
+{
+    const QTableWidgetItem *item = m_nodeTable->itemAt(pos);
+    const int node = item ? m_nodeTable->item(item->row(), 0)->data(NodeRole).toInt() : 0;
+    const struct
+    {
+        Nmt::Command command;
+        const char *text;
+    } commands[] = {
+        {Nmt::Start, QT_TR_NOOP("Start (Operational)")},
+        {Nmt::Stop, QT_TR_NOOP("Stop")},
+        {Nmt::PreOperational, QT_TR_NOOP("Pre-Operational")},
+        {Nmt::ResetNode, QT_TR_NOOP("Reset Node")},
+        {Nmt::ResetCommunication, QT_TR_NOOP("Reset Communication")},
+    };
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("nmtMenu"));
+    const bool canSend = m_backend && m_backend->isOpen();
+    auto addCommands = [&](QMenu *target, int targetNode) {
+        for (const auto &entry : commands) {
+            QAction *action = target->addAction(tr(entry.text));
+            action->setEnabled(canSend);
+            const Nmt::Command command = entry.command;
+            connect(action, &QAction::triggered, this, [this, command, targetNode] { sendNmt(command, targetNode); });
+        }
+    };
+    if (node > 0) {
+        menu.addSection(tr("NMT an Knoten %1").arg(node));
+        addCommands(&menu, node);
+    }
+    menu.addSection(tr("NMT an alle Knoten"));
+    addCommands(&menu, 0);
+    menu.exec(m_nodeTable->viewport()->mapToGlobal(pos));
 }

@@ -11,7 +11,7 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qtcharts qt6-charts-dev
     qt6-translations-l10n
     libbenchmark-dev zlib1g-dev libdeflate-dev
-    python3-can
+    python3 python3-can
     openssl
 )
 

@@ -1,6 +1,7 @@
 #include "clibus.h"
 
 #include "cli.h"
+#include "pipebackend.h"
 #include "pcanbasicbackend.h"
 #include "iscanbackend.h"
 #include "simulationbackend.h"
@@ -17,8 +18,9 @@ struct OptionRow
 {
     const char *name;
     const char *valueName;   // null: the option takes no value
+    int valueCount;          // values after the option
     const char *help;
-    bool (*apply)(Choice *choice, const QString &value, QString *error);
+    bool (*apply)(Choice *choice, const QStringList &values, QString *error);
 };
 
 bool selectKind(Choice *choice, Kind kind, int interface, QString *error)
@@ -32,13 +34,14 @@ bool selectKind(Choice *choice, Kind kind, int interface, QString *error)
     return true;
 }
 
-bool applySim(Choice *choice, const QString &, QString *error)
+bool applySim(Choice *choice, const QStringList &, QString *error)
 {
     return selectKind(choice, Simulation, 1, error);
 }
 
-bool applyPcan(Choice *choice, const QString &value, QString *error)
+bool applyPcan(Choice *choice, const QStringList &values, QString *error)
 {
+    const QString &value = values.at(0);
     if (!selectKind(choice, Pcan, 2, error))
         return false;
     bool ok = false;
@@ -52,8 +55,9 @@ bool applyPcan(Choice *choice, const QString &value, QString *error)
     return true;
 }
 
-bool applyIsCan(Choice *choice, const QString &value, QString *error)
+bool applyIsCan(Choice *choice, const QStringList &values, QString *error)
 {
+    const QString &value = values.at(0);
     bool ok = false;
     const int device = value.toInt(&ok);
     if (!ok || device < 0 || device > 15) {
@@ -66,15 +70,23 @@ bool applyIsCan(Choice *choice, const QString &value, QString *error)
     return true;
 }
 
-bool applyDll(Choice *choice, const QString &value, QString *)
+bool applyPipe(Choice *choice, const QStringList &values, QString *error)
 {
-    choice->dllPath = value;
+    choice->pipeIn = values.at(0);
+    choice->pipeOut = values.at(1);
+    return selectKind(choice, Pipe, 0, error);
+}
+
+bool applyDll(Choice *choice, const QStringList &values, QString *)
+{
+    choice->dllPath = values.at(0);
     choice->dllGiven = true;
     return true;
 }
 
-bool applyBtr(Choice *choice, const QString &value, QString *error)
+bool applyBtr(Choice *choice, const QStringList &values, QString *error)
 {
+    const QString &value = values.at(0);
     QString digits = value;
     if (digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
         digits = digits.mid(2);
@@ -89,19 +101,22 @@ bool applyBtr(Choice *choice, const QString &value, QString *error)
     return true;
 }
 
-bool applyListenOnly(Choice *choice, const QString &, QString *)
+bool applyListenOnly(Choice *choice, const QStringList &, QString *)
 {
     choice->params.listenOnly = true;
     return true;
 }
 
 const OptionRow options[] = {
-    {"--sim", nullptr, "simulierter Bus", applySim},
-    {"--pcan", "KANAL", "PCAN-Basic-Kanal als Handle, z. B. 0x51 (PCAN-USB 1)", applyPcan},
-    {"--iscan", "GERÄT", "isCAN-Gerät 0 bis 15 der Treiberkonfiguration (busvista-cli devices)", applyIsCan},
-    {"--dll", "PFAD", "Treiber-DLL statt der Standardsuche", applyDll},
-    {"--btr", "HEX", "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
-    {"--listen-only", nullptr, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
+    {"--sim", nullptr, 0, "simulierter Bus", applySim},
+    {"--pipe", "EIN AUS", 2,
+     "Text-Pipe: empfängt candump-L/cansend-Zeilen aus EIN (Datei, Named Pipe, - = stdin), schreibt Gesendetes als candump-L-Zeilen nach AUS",
+     applyPipe},
+    {"--pcan", "KANAL", 1, "PCAN-Basic-Kanal als Handle, z. B. 0x51 (PCAN-USB 1)", applyPcan},
+    {"--iscan", "GERÄT", 1, "isCAN-Gerät 0 bis 15 der Treiberkonfiguration (busvista-cli devices)", applyIsCan},
+    {"--dll", "PFAD", 1, "Treiber-DLL statt der Standardsuche", applyDll},
+    {"--btr", "HEX", 1, "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
+    {"--listen-only", nullptr, 0, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
 };
 
 // Whether the options given fit the chosen bus; fills the kind's fields.
@@ -124,6 +139,12 @@ bool check(Choice *choice, QString *error)
         // Listen-only goes on to the backend, which explains that isCAN has none.
         choice->params.isCanDllPath = choice->dllPath;
         return true;
+    case Pipe:
+        if (choice->dllGiven || choice->btrGiven || choice->params.listenOnly) {
+            *error = QStringLiteral("--dll, --btr und --listen-only gelten nicht für --pipe.");
+            return false;
+        }
+        return true;
     }
     return true;
 }
@@ -144,15 +165,17 @@ bool take(QStringList *args, Choice *choice, QString *error)
             rest.append(arg);
             continue;
         }
-        QString value;
-        if (row->valueName) {
-            if (i + 1 >= args->size()) {
-                *error = QStringLiteral("%1 braucht einen Wert.").arg(arg);
+        QStringList values;
+        if (row->valueCount > 0) {
+            if (i + row->valueCount >= args->size()) {
+                *error = row->valueCount == 1 ? QStringLiteral("%1 braucht einen Wert.").arg(arg)
+                                              : QStringLiteral("%1 braucht %2 Werte.").arg(arg).arg(row->valueCount);
                 return false;
             }
-            value = args->at(++i);
+            values = args->mid(i + 1, row->valueCount);
+            i += row->valueCount;
         }
-        if (!row->apply(choice, value, error))
+        if (!row->apply(choice, values, error))
             return false;
     }
     if (!check(choice, error))
@@ -163,7 +186,7 @@ bool take(QStringList *args, Choice *choice, QString *error)
 
 QString usageLine()
 {
-    return QStringLiteral("BUS = --sim | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only] | --iscan GERÄT [--dll PFAD] [--btr HEX]");
+    return QStringLiteral("BUS = --sim | --pipe EIN AUS | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only] | --iscan GERÄT [--dll PFAD] [--btr HEX]");
 }
 
 QString helpText()
@@ -187,6 +210,8 @@ std::unique_ptr<CanBackend> createBackend(const Choice &choice)
         return std::make_unique<PcanBasicBackend>();
     case IsCanBus:
         return std::make_unique<IsCanBackend>();
+    case Pipe:
+        return std::make_unique<PipeBackend>(choice.pipeIn, choice.pipeOut);
     case NoBus:
         break;
     }
@@ -200,6 +225,9 @@ bool run(CanBackend &backend, const Choice &choice, double seconds, const std::f
         Cli::err(error);
         return false;
     }
+    // The end of a text pipe's input ends the run like a disconnect.
+    if (auto *pipe = qobject_cast<PipeBackend *>(&backend))
+        QObject::connect(pipe, &PipeBackend::inputEnded, QCoreApplication::instance(), &QCoreApplication::quit);
     if (started)
         started();
     QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),

@@ -14,7 +14,7 @@
 // case to the check of its options and one to createBackend.
 namespace CliBus {
 
-enum Kind { NoBus, Simulation, Pcan, IsCanBus };
+enum Kind { NoBus, Simulation, Pcan, IsCanBus, Pipe };
 
 struct Choice
 {
@@ -23,6 +23,8 @@ struct Choice
     QString dllPath;           // --dll, for the hardware kinds
     bool dllGiven = false;
     bool btrGiven = false;
+    QString pipeIn;            // --pipe IN OUT: text streams of other CAN tools
+    QString pipeOut;
 };
 
 // Takes the bus options out of `args` and fills `choice`. False with a German
