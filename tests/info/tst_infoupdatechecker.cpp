@@ -108,7 +108,7 @@ void TestInfoUpdateChecker::initTestCase()
 
     m_setup.resize(300000);
     for (int i = 0; i < m_setup.size(); ++i)
-        m_setup[i] = char((i * 7919) >> 3);
+        m_setup[i] = char((quint32(i) * 7919u) >> 3);
     m_setupHash = QString::fromLatin1(QCryptographicHash::hash(m_setup, QCryptographicHash::Sha256).toHex());
     m_server.setBody(QStringLiteral("/setup.exe"), m_setup);
     QByteArray other = m_setup;
