@@ -40,7 +40,7 @@ public:
     bool attach(QQuickItem *graph);
     bool isReady() const { return !m_graph.isNull(); }
 
-    // Removes every series and creates one per spec, in order.
+    // Removes every series and creates one for each entry of the list, in order.
     void setSeries(const QList<SeriesSpec> &specs);
     int seriesCount() const { return int(m_series.size()); }
     void setSeriesAxis(int index, bool rightAxis);
