@@ -252,8 +252,8 @@ void IsCanBackend::drainReceiveQueue()
             m_busState = 0;
             break;
         case IsCan::DeviceUnplugged:
+            // Not "driver not loaded": the driver is there, the adapter is not.
             m_deviceLost = true;
-            m_latchedStatus |= DriverNotLoaded;
             stop = true;
             break;
         default:
@@ -306,7 +306,7 @@ unsigned IsCanBackend::busStatus()
 {
     if (!m_opened)
         return 0;
-    return m_busState.load() | m_latchedStatus.exchange(0) | (m_deviceLost.load() ? DriverNotLoaded : 0u);
+    return m_busState.load() | m_latchedStatus.exchange(0) | (m_deviceLost.load() ? DeviceLost : 0u);
 }
 
 bool IsCanBackend::resetHardware(QString *error)

@@ -227,10 +227,10 @@ void TestIsCanThreads::unpluggedDeviceIsReported()
     QTRY_COMPARE(receiver.next, 50u);
 
     m_standIn->unplug(0);
-    QTRY_COMPARE(backend.busStatus() & CanBackend::DriverNotLoaded, unsigned(CanBackend::DriverNotLoaded));
-    // The state stays visible at every later status poll.
-    QCOMPARE(backend.busStatus() & CanBackend::DriverNotLoaded, unsigned(CanBackend::DriverNotLoaded));
-    QCOMPARE(CanBackend::statusText(backend.busStatus()), QStringLiteral("Treiber nicht geladen"));
+    QTRY_COMPARE(backend.busStatus() & CanBackend::DeviceLost, unsigned(CanBackend::DeviceLost));
+    // The state stays visible at every later status poll, and names the adapter, not the driver.
+    QCOMPARE(backend.busStatus(), unsigned(CanBackend::DeviceLost));
+    QCOMPARE(CanBackend::statusText(backend.busStatus()), QStringLiteral("Adapter getrennt"));
     if (polling)
         QTRY_COMPARE(threadsNamed(QStringLiteral("IsCanReader")), 0); // the reader gave up
 
