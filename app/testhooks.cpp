@@ -2,6 +2,7 @@
 
 #include "aboutbox.h"
 #include "commandline.h"
+#include "connectiondialog.h"
 #include "infodialog.h"
 #include "mainwindow.h"
 #include "plotwidget.h"
@@ -144,6 +145,16 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         settle();
         if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_transmit.png"))))
             written << QStringLiteral("dialog_transmit.png");
+        dialog.hide();
+    }
+    {
+        // With the remembered choice, as "Verbinden" opens it.
+        ConnectionDialog dialog(window);
+        dialog.setParams(window->loadConnectParams());
+        dialog.show();
+        settle();
+        if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_connection.png"))))
+            written << QStringLiteral("dialog_connection.png");
         dialog.hide();
     }
     {
