@@ -6,6 +6,22 @@
 
 namespace PlotData {
 
+namespace {
+
+// Hint to load the cache lines of a run of points.
+inline void prefetch(const QPointF *run)
+{
+#if defined(__GNUC__) || defined(__clang__)
+    const char *bytes = reinterpret_cast<const char *>(run);
+    for (size_t offset = 0; offset < SignalRecorder::BlockPoints * sizeof(QPointF); offset += 64)
+        __builtin_prefetch(bytes + offset);
+#else
+    Q_UNUSED(run);
+#endif
+}
+
+} // namespace
+
 QColor color(int index)
 {
     static const QRgb palette[10] = {0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd,
@@ -29,7 +45,7 @@ QString formatValue(double value)
 }
 
 void reduce(const QList<QPointF> &points, int first, int last, double windowStart, double windowEnd,
-            QList<QPointF> *out)
+            QList<QPointF> *out, const QList<SignalRecorder::PointBlock> *blocks)
 {
     first = std::max(first, 0);
     last = std::min(last, int(points.size()));
@@ -40,54 +56,91 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
         return;
     }
 
+    constexpr int BlockPoints = SignalRecorder::BlockPoints;
+    const bool summarized = blocks && blocks->size() == (points.size() + BlockPoints - 1) / BlockPoints;
+    const SignalRecorder::PointBlock *block = summarized ? blocks->constData() : nullptr;
     const double scale = Buckets / std::max(windowEnd - windowStart, 1e-9);
     const QPointF *p = points.constData();
+    // The kept points are tracked by index and read only when emitted, so
+    // that a summary's extremes cost no access to the point list.
     int bucket = -1;
-    QPointF low;
-    QPointF high;
+    int low = 0;
+    int high = 0;
+    double lowY = 0.0;
+    double highY = 0.0;
     const auto flush = [&] {
         if (bucket < 0)
             return;
-        if (low == high) {
-            out->append(low);
-        } else if (low.x() <= high.x()) {
-            out->append(low);
-            out->append(high);
+        const QPointF &lowPoint = p[low];
+        const QPointF &highPoint = p[high];
+        if (lowPoint == highPoint) {
+            out->append(lowPoint);
+        } else if (lowPoint.x() <= highPoint.x()) {
+            out->append(lowPoint);
+            out->append(highPoint);
         } else {
-            out->append(high);
-            out->append(low);
+            out->append(highPoint);
+            out->append(lowPoint);
         }
     };
+    const auto take = [&](int index) {
+        const double y = p[index].y();
+        if (y < lowY) {
+            low = index;
+            lowY = y;
+        } else if (y > highY) {
+            high = index;
+            highY = y;
+        }
+    };
+    int ahead = 0;
+    const int lastBlock = last / BlockPoints;
     int i = first;
     while (i < last) {
-        const QPointF &start = p[i++];
-        const double position = (start.x() - windowStart) * scale;
-        const int b = position <= 0 ? 0 : position >= Buckets ? Buckets : int(position);
+        const int startIndex = i++;
+        const double position = (p[startIndex].x() - windowStart) * scale;
+        const int b = !(position > 0) ? 0 : position >= Buckets ? Buckets : int(position);
         if (b != bucket) {
             flush();
             bucket = b;
-            low = high = start;
-        } else if (start.y() < low.y()) {
-            low = start;
-        } else if (start.y() > high.y()) {
-            high = start;
+            low = high = startIndex;
+            lowY = highY = p[startIndex].y();
+        } else {
+            take(startIndex);
         }
-        // The points up to the bucket's end by one comparison each; one that
-        // rounding puts back into this bucket is merged by the check above.
+        // The rest of the bucket by one comparison per point, or per summary
+        // where a whole run lies inside; a point that rounding puts back into
+        // this bucket is merged by the check above.
         const double edge = b >= Buckets ? HUGE_VAL : windowStart + (b + 1) / scale;
-        double lowY = low.y();
-        double highY = high.y();
-        while (i < last && p[i].x() < edge) {
-            const double y = p[i].y();
-            if (y < lowY) {
-                low = p[i];
-                lowY = y;
-            } else if (y > highY) {
-                high = p[i];
-                highY = y;
+        if (block) {
+            // The points of the run where the next bucket ends are the only
+            // ones read there: ask for them now, while this bucket is summed
+            // up, instead of waiting for memory then.
+            const double nextEdge = b + 1 >= Buckets ? HUGE_VAL : windowStart + (b + 2) / scale;
+            ahead = std::max(ahead, i / BlockPoints);
+            while (ahead < lastBlock && block[ahead].maxX < nextEdge)
+                ++ahead;
+            if (ahead < lastBlock)
+                prefetch(p + qsizetype(ahead) * BlockPoints);
+            while (i < last && i % BlockPoints != 0 && p[i].x() < edge)
+                take(i++);
+            while (i % BlockPoints == 0 && i + BlockPoints <= last) {
+                const SignalRecorder::PointBlock &run = block[i / BlockPoints];
+                if (!(run.maxX < edge))
+                    break;
+                if (run.lowY < lowY) {
+                    low = i + run.low;
+                    lowY = run.lowY;
+                }
+                if (run.highY > highY) {
+                    high = i + run.high;
+                    highY = run.highY;
+                }
+                i += BlockPoints;
             }
-            ++i;
         }
+        while (i < last && p[i].x() < edge)
+            take(i++);
     }
     flush();
 }
@@ -149,7 +202,7 @@ void collect(const SignalRecorder &recorder, const SignalRecorder::TimeWindow &w
         QList<QPointF> &points = out->points[i];
         points.resize(0);
         const auto range = SignalRecorder::visibleRange(trace.points, w.start, dataEnd);
-        reduce(trace.points, range.first, range.second, w.start, w.end, &points);
+        reduce(trace.points, range.first, range.second, w.start, w.end, &points, &trace.blocks);
         const int axis = secondAxis && trace.axis == 1 ? 1 : 0;
         extend(points, w.start, dataEnd, &out->min[axis], &out->max[axis]);
     }

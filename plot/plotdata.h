@@ -24,9 +24,12 @@ constexpr int MaxUnreduced = 3000;
 constexpr int Buckets = 1500;
 
 // Appends points [first, last) to `out`, reduced to at most two points per
-// bucket of [windowStart, windowEnd] when there are more than MaxUnreduced.
+// bucket of [windowStart, windowEnd] when there are more than MaxUnreduced:
+// the first lowest and the first highest point of each bucket. Given the
+// points' block summaries (SignalRecorder::summarize), runs of points that lie
+// wholly inside one bucket are read from their summary, with the same result.
 void reduce(const QList<QPointF> &points, int first, int last, double windowStart, double windowEnd,
-            QList<QPointF> *out);
+            QList<QPointF> *out, const QList<SignalRecorder::PointBlock> *blocks = nullptr);
 
 // Widens [*min, *max] by the y of the points whose x lies within [from, to].
 void extend(const QList<QPointF> &points, double from, double to, double *min, double *max);

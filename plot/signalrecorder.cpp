@@ -47,6 +47,7 @@ void SignalRecorder::clearData()
 {
     for (Trace &trace : m_traces) {
         trace.points.clear();
+        trace.blocks.clear();
         trace.count = 0;
         trace.last = trace.min = trace.max = 0.0;
     }
@@ -97,9 +98,46 @@ void SignalRecorder::record(Trace &trace, double t, double value)
     trace.last = value;
     ++trace.count;
     trace.points.append(QPointF(t, value));
+    summarizePoint(trace.points.size() - 1, trace.points.last(), &trace.blocks);
     const int drop = m_maxPoints / 10;
-    if (trace.points.size() > m_maxPoints && drop > 0)
+    if (trace.points.size() > m_maxPoints && drop > 0) {
         trace.points.remove(0, drop);
+        if (drop % BlockPoints == 0)
+            trace.blocks.remove(0, drop / BlockPoints);
+        else
+            summarize(trace.points, &trace.blocks);
+    }
+}
+
+void SignalRecorder::summarizePoint(qsizetype index, const QPointF &point, QList<PointBlock> *blocks)
+{
+    const double x = std::isnan(point.x()) ? HUGE_VAL : point.x();
+    const double y = point.y();
+    const int offset = int(index % BlockPoints);
+    if (offset == 0) {
+        blocks->append({x, y, y, 0, 0});
+        return;
+    }
+    PointBlock &block = blocks->last();
+    block.maxX = std::max(block.maxX, x);
+    if (std::isnan(block.lowY)) {   // only NaN so far: the first real value sets both
+        block.lowY = block.highY = y;
+        block.low = block.high = quint8(offset);
+    } else if (y < block.lowY) {
+        block.lowY = y;
+        block.low = quint8(offset);
+    } else if (y > block.highY) {
+        block.highY = y;
+        block.high = quint8(offset);
+    }
+}
+
+void SignalRecorder::summarize(const QList<QPointF> &points, QList<PointBlock> *blocks)
+{
+    blocks->clear();
+    blocks->reserve((points.size() + BlockPoints - 1) / BlockPoints);
+    for (qsizetype i = 0; i < points.size(); ++i)
+        summarizePoint(i, points.at(i), blocks);
 }
 
 void SignalRecorder::handleFrames(const QList<CanFrame> &frames)

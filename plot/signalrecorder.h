@@ -19,6 +19,21 @@ class SymbolDatabase;
 class SignalRecorder
 {
 public:
+    // Summary of a run of BlockPoints consecutive points, so that reducing a
+    // long window reads one summary instead of every point of a run that lies
+    // wholly inside one bucket. The extremes are the first points reaching the
+    // lowest and highest y, ignoring NaN y (a per-point scan never picks those
+    // up either); a run with only NaN y has NaN extremes.
+    static constexpr int BlockPoints = 16;
+    struct PointBlock
+    {
+        double maxX = 0.0;   // largest x of the run, +inf when an x is NaN
+        double lowY = 0.0;
+        double highY = 0.0;
+        quint8 low = 0;      // offset of the lowest point in the run
+        quint8 high = 0;     // offset of the highest point
+    };
+
     struct Trace
     {
         PlotSignalRef ref;
@@ -30,6 +45,7 @@ public:
         double max = 0.0;
         qint64 count = 0;        // values since the last clear, not reduced by thinning
         int axis = 0;            // 0 left, 1 right
+        QList<PointBlock> blocks;   // one per BlockPoints points, the last one possibly partial
     };
 
     struct TimeWindow
@@ -58,6 +74,8 @@ public:
     static std::pair<int, int> visibleRange(const QList<QPointF> &points, double from, double to);
     // Sample and hold: the last value at or before t.
     static bool valueAt(const QList<QPointF> &points, double t, double *out);
+    // Recomputes the block summaries of a point list.
+    static void summarize(const QList<QPointF> &points, QList<PointBlock> *blocks);
     static QList<PlotSignalRef> availableSignals(const SymbolDatabase &db);
     // The plottable signals whose display names ("Motor.Drehzahl",
     // "Motor[Mux1].Temp") are given, in the given order; names that match
@@ -74,6 +92,8 @@ private:
 
     void resolve();
     void record(Trace &trace, double t, double value);
+    // Adds point `index` (the next one of the list) to the block summaries.
+    static void summarizePoint(qsizetype index, const QPointF &point, QList<PointBlock> *blocks);
 
     std::shared_ptr<const SymbolDatabase> m_symbols;
     QList<Trace> m_traces;

@@ -90,6 +90,7 @@ int main(int argc, char **argv)
                 handed += data.points.at(s).size();
             }
         }
+        const double cpuSpent = BenchUtil::cpuSeconds() - cpuStart;
         {
             const double cpu = BenchUtil::cpuSeconds();
             for (int r = 0; r < rounds; ++r) {
@@ -98,12 +99,25 @@ int main(int argc, char **argv)
             }
             std::printf("  of which window query and reduction: %.2f ms CPU\n", (BenchUtil::cpuSeconds() - cpu) * 1e3 / rounds);
         }
-        const double cpuSpent = BenchUtil::cpuSeconds() - cpuStart;
+        {
+            // The same reduction reading every point instead of the summaries.
+            QList<QPointF> out;
+            const double cpu = BenchUtil::cpuSeconds();
+            for (int r = 0; r < rounds; ++r) {
+                for (const SignalRecorder::Trace &trace : recorder.traces()) {
+                    out.resize(0);
+                    PlotData::reduce(trace.points, 0, int(trace.points.size()), 0, recorder.latest(), &out);
+                }
+            }
+            std::printf("  (reduction without block summaries: %.2f ms CPU)\n", (BenchUtil::cpuSeconds() - cpu) * 1e3 / rounds);
+        }
         std::printf("Refresh data path, %d traces x %d points, window \"Alles\": %.2f ms CPU "
                     "(%lld points per refresh handed to the series)\n",
                     Traces, int(recorder.traces().at(0).points.size()), cpuSpent * 1e3 / rounds, handed / rounds);
     }
 
+    if (qEnvironmentVariableIsSet("BENCH_DATA_ONLY"))
+        return 0;
     PlotWidget plot;
     plot.resize(1200, 700);
     plot.show();

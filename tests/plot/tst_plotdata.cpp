@@ -1,8 +1,10 @@
 #include "plotdata.h"
+#include "symbolfile.h"
 
 #include <QTest>
 
 #include <cfloat>
+#include <cmath>
 
 class TestPlotData : public QObject
 {
@@ -19,6 +21,9 @@ private slots:
     void morePointsKeepTheExtremesOfEachBucket();
     void reducedPointsStayInTimeOrder();
     void extendLooksOnlyInsideTheDataRange();
+    void blockSummariesGiveTheSameReduction_data();
+    void blockSummariesGiveTheSameReduction();
+    void recorderKeepsItsSummariesThroughThinning();
 };
 
 void TestPlotData::formatValue_data()
@@ -137,6 +142,148 @@ void TestPlotData::extendLooksOnlyInsideTheDataRange()
     PlotData::extend(points, 0, 1, &min, &max);
     QCOMPARE(min, 5.0);
     QCOMPARE(max, 7.0);
+}
+
+namespace {
+
+// The reduction as plainly stated: every point's bucket is computed on its
+// own, and the first lowest and first highest point of a run of points in
+// the same bucket are kept.
+QList<QPointF> referenceReduction(const QList<QPointF> &points, int first, int last, double from, double to)
+{
+    const double scale = PlotData::Buckets / std::max(to - from, 1e-9);
+    QList<QPointF> out;
+    int bucket = -1;
+    QPointF low;
+    QPointF high;
+    const auto flush = [&] {
+        if (bucket < 0)
+            return;
+        if (low == high)
+            out << low;
+        else
+            out << (low.x() <= high.x() ? QList<QPointF>{low, high} : QList<QPointF>{high, low});
+    };
+    for (int i = first; i < last; ++i) {
+        const QPointF &point = points.at(i);
+        const double position = (point.x() - from) * scale;
+        const int b = std::clamp(position > 0 ? int(std::min(position, double(PlotData::Buckets))) : 0, 0,
+                                 PlotData::Buckets);
+        if (b != bucket) {
+            flush();
+            bucket = b;
+            low = high = point;
+        } else if (point.y() < low.y()) {
+            low = point;
+        } else if (point.y() > high.y()) {
+            high = point;
+        }
+    }
+    flush();
+    return out;
+}
+
+} // namespace
+
+void TestPlotData::blockSummariesGiveTheSameReduction_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<double>("windowStart");
+    QTest::addColumn<double>("windowEnd");
+    QTest::addColumn<int>("levels");    // few levels: many equal values
+    QTest::addColumn<int>("special");   // every n-th value NaN or infinite (0: none)
+    QTest::addColumn<bool>("sorted");
+    QTest::newRow("whole, smooth") << 50000 << 0 << 0.0 << 500.0 << 1000000 << 0 << true;
+    QTest::newRow("whole, ties") << 50000 << 0 << 0.0 << 500.0 << 3 << 0 << true;
+    QTest::newRow("constant") << 30000 << 0 << 0.0 << 300.0 << 1 << 0 << true;
+    QTest::newRow("unaligned start") << 40000 << 7 << 3.0 << 397.0 << 50 << 0 << true;
+    QTest::newRow("unaligned start and end") << 40003 << 13 << 3.0 << 397.0 << 50 << 0 << true;
+    QTest::newRow("few per bucket") << 4000 << 0 << 0.0 << 40.0 << 1000 << 0 << true;
+    QTest::newRow("window beyond the data") << 20000 << 0 << -50.0 << 900.0 << 17 << 0 << true;
+    QTest::newRow("window inside the data") << 60000 << 0 << 100.0 << 200.0 << 1000 << 0 << true;
+    QTest::newRow("NaN values") << 30000 << 0 << 0.0 << 300.0 << 100 << 5 << true;
+    QTest::newRow("NaN runs") << 30000 << 0 << 0.0 << 300.0 << 100 << 1 << true;
+    QTest::newRow("infinite values") << 30000 << 0 << 0.0 << 300.0 << 100 << 7 << true;
+    QTest::newRow("time going back") << 30000 << 0 << 0.0 << 300.0 << 100 << 0 << false;
+}
+
+void TestPlotData::blockSummariesGiveTheSameReduction()
+{
+    QFETCH(int, count);
+    QFETCH(int, first);
+    QFETCH(double, windowStart);
+    QFETCH(double, windowEnd);
+    QFETCH(int, levels);
+    QFETCH(int, special);
+    QFETCH(bool, sorted);
+    QList<QPointF> points;
+    quint32 seed = 12345;
+    double x = 0;
+    for (int i = 0; i < count; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        x += 0.005 + (seed >> 16) % 100 * 0.0001;   // uneven steps
+        if (!sorted && i % 97 == 0)
+            x -= 0.3;
+        double y = double((seed >> 8) % quint32(levels));
+        if (special == 1 && (i / 40) % 3 == 1)
+            y = std::nan("");   // whole runs of NaN, some of them starting a bucket
+        else if (special == 5 && i % 5 == 0)
+            y = std::nan("");
+        else if (special == 7 && i % 7 == 0)
+            y = i % 2 ? HUGE_VAL : -HUGE_VAL;
+        points.append(QPointF(x, y));
+    }
+    QList<SignalRecorder::PointBlock> blocks;
+    SignalRecorder::summarize(points, &blocks);
+    QList<QPointF> plain;
+    QList<QPointF> summarized;
+    PlotData::reduce(points, first, count, windowStart, windowEnd, &plain);
+    PlotData::reduce(points, first, count, windowStart, windowEnd, &summarized, &blocks);
+    QVERIFY(plain.size() < count - first);
+    QCOMPARE(summarized.size(), plain.size());
+    // Bit for bit: QPointF's own comparison is fuzzy and NaN never equals itself.
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(summarized.constData()), summarized.size() * sizeof(QPointF)),
+             QByteArray(reinterpret_cast<const char *>(plain.constData()), plain.size() * sizeof(QPointF)));
+    if (sorted && special == 0)
+        QCOMPARE(plain, referenceReduction(points, first, count, windowStart, windowEnd));
+}
+
+void TestPlotData::recorderKeepsItsSummariesThroughThinning()
+{
+    // After appending and thinning the recorder's summaries equal fresh ones.
+    const QByteArray text = "FormatVersion=6.0\n{RECEIVE}\n[M]\nID=100h\nLen=2\nVar=V unsigned 0,16\n";
+    auto db = std::make_shared<SymbolDatabase>();
+    QVERIFY(db->loadData(text, QStringLiteral("m.sym")));
+    for (int maxPoints : {1600, 1003}) {   // a tenth of 1003 is no whole number of runs
+        SignalRecorder recorder;
+        recorder.setMaxPoints(maxPoints);
+        recorder.setSymbols(db);
+        recorder.add({"M", "", "V"});
+        QList<CanFrame> frames;
+        for (int i = 0; i < 2500; ++i) {
+            CanFrame frame;
+            frame.id = 0x100;
+            frame.dlc = 2;
+            frame.data[0] = quint8(i * 37);
+            frame.data[1] = quint8(i % 5);
+            frame.timestampUs = i * 1000;
+            frames.append(frame);
+        }
+        recorder.handleFrames(frames);
+        const SignalRecorder::Trace &trace = recorder.traces().at(0);
+        QVERIFY(trace.points.size() < 2500);
+        QList<SignalRecorder::PointBlock> fresh;
+        SignalRecorder::summarize(trace.points, &fresh);
+        QCOMPARE(trace.blocks.size(), fresh.size());
+        for (int i = 0; i < fresh.size(); ++i) {
+            QCOMPARE(trace.blocks.at(i).low, fresh.at(i).low);
+            QCOMPARE(trace.blocks.at(i).high, fresh.at(i).high);
+            QCOMPARE(trace.blocks.at(i).maxX, fresh.at(i).maxX);
+        }
+        recorder.clearData();
+        QVERIFY(recorder.traces().at(0).blocks.isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPlotData)
