@@ -2,6 +2,11 @@
 #include "plotwidget.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWheelEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -39,6 +44,11 @@ private slots:
     void imagesAreWrittenByTheirSuffix_data();
     void imagesAreWrittenByTheirSuffix();
     void traceModePlotsTheTraceOnly();
+    void hiddenPlotIsNotRefreshed();
+    void wheelMovesThroughTheHistory_data();
+    void wheelMovesThroughTheHistory();
+    void saveDialogAddsTheEndingOfTheChosenFilter_data();
+    void saveDialogAddsTheEndingOfTheChosenFilter();
 
 private:
     template<typename T>
@@ -54,6 +64,8 @@ private:
 
 void TestPlotWidget::initTestCase()
 {
+    // The dialogs are Qt's own widgets, which a test can fill in and accept.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     m_db = loadSymbols(plotSymText());
 }
 
@@ -378,6 +390,136 @@ void TestPlotWidget::traceModePlotsTheTraceOnly()
     QCOMPARE(m_plot->recorder().traces().at(0).count, 0);
     feedSpeed({{10.0, 99}});
     QCOMPARE(m_plot->recorder().traces().at(0).count, 1);
+}
+
+void TestPlotWidget::hiddenPlotIsNotRefreshed()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 1}, {20.0, 2}});
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.end, 20.0);
+
+    m_plot->hide();   // another tab is in front
+    QSignalSpy changed(m_plot, &PlotWidget::markerChanged);
+    feedSpeed({{35.0, 3}});
+    m_plot->refresh();   // what the refresh timer calls
+    QCOMPARE(m_plot->shownData().window.end, 20.0);
+    QCOMPARE(m_plot->shownData().points.at(0).size(), 2);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(child<QTableWidget>("legendTable")->item(0, 2)->text(), QStringLiteral("3"));   // values stay current
+
+    m_plot->show();
+    m_plot->refresh();
+    QCOMPARE(m_plot->shownData().window.end, 35.0);
+    QCOMPARE(changed.count(), 1);
+}
+
+void TestPlotWidget::wheelMovesThroughTheHistory_data()
+{
+    // Window 10 s over 25 s recorded: the scroll bar runs 0…1500, one step 100.
+    QTest::addColumn<double>("scrollTo");   // negative: live
+    QTest::addColumn<QList<QPoint>>("deltas");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("live");
+    QTest::newRow("one notch back") << -1.0 << QList<QPoint>{{0, 120}} << 1400 << false;
+    QTest::newRow("forward at the end") << -1.0 << QList<QPoint>{{0, -120}} << 1500 << true;
+    QTest::newRow("half notches add up") << 5.0 << QList<QPoint>{{0, 60}, {0, 60}} << 400 << false;
+    QTest::newRow("half a notch does nothing") << 5.0 << QList<QPoint>{{0, 60}} << 500 << false;
+    QTest::newRow("remainder carried") << 5.0 << QList<QPoint>{{0, 200}, {0, 40}} << 300 << false;
+    QTest::newRow("horizontal before vertical") << 5.0 << QList<QPoint>{{-240, 120}} << 700 << false;
+    QTest::newRow("forward to the end is live") << 13.0 << QList<QPoint>{{0, -360}} << 1500 << true;
+    QTest::newRow("back beyond the start") << 1.0 << QList<QPoint>{{0, 480}} << 0 << false;
+}
+
+void TestPlotWidget::wheelMovesThroughTheHistory()
+{
+    QFETCH(double, scrollTo);
+    QFETCH(QList<QPoint>, deltas);
+    auto *quick = child<QWidget>("quickWidget");
+    auto *scroll = child<QScrollBar>("timeScroll");
+    const auto wheel = [quick](QPoint delta) {
+        const QPointF at(quick->width() / 2.0, quick->height() / 2.0);
+        QWheelEvent event(at, quick->mapToGlobal(at), QPoint(), delta, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(quick, &event);
+        return event.isAccepted();
+    };
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->refresh();
+    QVERIFY(!scroll->isEnabled());
+    wheel({0, 60});   // nothing recorded: the wheel is not the plot's, and no remainder is kept
+
+    feedSpeed({{0.0, 1}, {25.0, 2}});
+    m_plot->refresh();
+    if (scrollTo >= 0)
+        m_plot->scrollTo(scrollTo);
+    for (const QPoint &delta : deltas)
+        wheel(delta);
+    QTEST(scroll->value(), "value");
+    QCOMPARE(m_plot->shownData().window.start, scroll->value() / 100.0);
+    QTEST(!child<QPushButton>("liveButton")->isEnabled(), "live");   // offered only away from live
+}
+
+void TestPlotWidget::saveDialogAddsTheEndingOfTheChosenFilter_data()
+{
+    QTest::addColumn<QString>("typed");     // empty: the dialog is cancelled
+    QTest::addColumn<QString>("filter");
+    QTest::addColumn<QString>("written");   // empty: nothing written
+    QTest::addColumn<QByteArray>("format");
+    QTest::newRow("png by default") << "bild" << "PNG-Bild (*.png)" << "bild.png" << QByteArray("png");
+    QTest::newRow("jpeg filter") << "bild" << "JPEG-Bild (*.jpg *.jpeg)" << "bild.jpg" << QByteArray("jpeg");
+    QTest::newRow("bmp filter") << "bild" << "BMP-Bild (*.bmp)" << "bild.bmp" << QByteArray("bmp");
+    QTest::newRow("own ending wins") << "bild.jpeg" << "PNG-Bild (*.png)" << "bild.jpeg" << QByteArray("jpeg");
+    QTest::newRow("cancelled") << "" << "PNG-Bild (*.png)" << "" << QByteArray();
+    QTest::newRow("folder missing") << "fehlt/bild" << "BMP-Bild (*.bmp)" << "" << QByteArray();
+}
+
+void TestPlotWidget::saveDialogAddsTheEndingOfTheChosenFilter()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, filter);
+    QFETCH(QString, written);
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 1}, {1.0, 3}});
+    m_plot->refresh();
+    QTemporaryDir dir;
+    QSettings().setValue("plot/imageDir", dir.path());
+
+    // Answers the file dialog, then notes and closes the warning box.
+    QString proposed;
+    QString warning;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            proposed = dialog->selectedFiles().value(0);
+            if (typed.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Diagramm als Bild speichern"));
+            dialog->selectNameFilter(filter);
+            dialog->selectFile(dir.filePath(typed));
+            static_cast<QDialog *>(dialog)->accept();   // QFileDialog::accept checks the name
+        } else if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            warning = box->windowTitle() + ": " + box->text();
+            box->reject();
+        }
+    });
+    answer.start();
+    m_plot->chooseAndSaveImage();
+    answer.stop();
+
+    QVERIFY2(QFileInfo(proposed).fileName().startsWith("plotter_"), qPrintable(proposed));
+    QCOMPARE(QFileInfo(proposed).absolutePath(), QFileInfo(dir.path()).absoluteFilePath());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), written.isEmpty() ? QStringList() : QStringList{written});
+    if (!written.isEmpty()) {
+        QTEST(QImageReader(dir.filePath(written)).format(), "format");
+        QVERIFY(warning.isEmpty());
+    } else if (!typed.isEmpty()) {
+        QCOMPARE(warning, "Bild speichern: Datei konnte nicht geschrieben werden: "
+                              + QDir::toNativeSeparators(dir.filePath(typed + ".bmp")));
+    }
 }
 
 QTEST_MAIN(TestPlotWidget)

@@ -1,7 +1,11 @@
 #include "plottestutil.h"
 #include "signalpanel.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
@@ -20,6 +24,8 @@ private slots:
     void sameFrameAgainLeavesTheTableAlone();
     void remoteAndShortFramesShowNoRows();
     void doubleClickAsksForThePlot();
+    void contextMenuAsksForThePlot_data();
+    void contextMenuAsksForThePlot();
 
 private:
     QLabel *title() const { return m_panel->findChild<QLabel *>(QStringLiteral("titleLabel")); }
@@ -151,6 +157,59 @@ void TestSignalPanel::doubleClickAsksForThePlot()
 
     m_panel->requestPlot(5);   // no such row
     QCOMPARE(spy.count(), 1);
+}
+
+void TestSignalPanel::contextMenuAsksForThePlot_data()
+{
+    QTest::addColumn<int>("row");           // -1: below the last row
+    QTest::addColumn<bool>("choose");       // false: the menu is dismissed
+    QTest::addColumn<QString>("variable");  // empty: no request
+    QTest::newRow("first row") << 0 << true << "Drehzahl";
+    QTest::newRow("last row") << 3 << true << "Leistung";
+    QTest::newRow("dismissed") << 1 << false << "";
+    QTest::newRow("below the rows") << -1 << true << "";
+}
+
+void TestSignalPanel::contextMenuAsksForThePlot()
+{
+    QFETCH(int, row);
+    QFETCH(bool, choose);
+    QFETCH(QString, variable);
+    m_panel->setSymbols(loadSymbols(plotSymText()));
+    const CanFrame frame = motorFrame(0, 1200, 60, 1.5f);
+    m_panel->showFrame(&frame);
+    m_panel->resize(440, 500);
+    m_panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_panel));
+    QCOMPARE(table()->rowCount(), 4);
+    const QRect lastRow = table()->visualItemRect(table()->item(3, 1));
+    const QPoint at = row < 0 ? QPoint(lastRow.center().x(), lastRow.bottom() + 20)
+                              : table()->visualItemRect(table()->item(row, 1)).center();
+
+    QStringList entries;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (const QAction *action : menu->actions())
+            entries << action->text();
+        if (choose)
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(menu->actions().value(0)).center());
+        else
+            QTest::keyClick(menu, Qt::Key_Escape);
+    });
+    answer.start();
+    QSignalSpy spy(m_panel, &SignalPanel::plotRequested);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table()->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table()->viewport(), &event);
+    answer.stop();
+
+    QCOMPARE(entries, row < 0 ? QStringList() : QStringList{QStringLiteral("Im Plotter anzeigen")});
+    QCOMPARE(spy.count(), variable.isEmpty() ? 0 : 1);
+    if (!variable.isEmpty())
+        QCOMPARE(spy.at(0).at(0).value<PlotSignalRef>(), (PlotSignalRef{"Motor", "", variable}));
 }
 
 QTEST_MAIN(TestSignalPanel)
