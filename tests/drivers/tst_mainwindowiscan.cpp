@@ -7,34 +7,18 @@
 #include "mainwindow.h"
 #include "receivemodel.h"
 #include "transmitmodel.h"
+#include "app/nextmodal.h"
 #include "app/testsettings.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-
-#include <functional>
 
 namespace {
 
 const QString StandInPath = QStringLiteral(ISCAN_STANDIN);
-
-// Runs `check` on the next modal window once connectBus shows it.
-void onModal(const std::function<void(QWidget *)> &check)
-{
-    QTimer::singleShot(0, [check] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            onModal(check);
-            return;
-        }
-        check(modal);
-    });
-}
 
 QLabel *label(const MainWindow &window, const char *name)
 {
@@ -101,7 +85,7 @@ void TestMainWindowIsCan::connectReceiveSendUnplugDisconnect()
 
     MainWindow window;
     QStringList shownDevices;
-    onModal([&](QWidget *modal) {
+    onNextModal([&](QWidget *modal) {
         auto *dialog = qobject_cast<ConnectionDialog *>(modal);
         QVERIFY(dialog);
         auto *devices = dialog->findChild<QComboBox *>(QStringLiteral("channelCombo"));

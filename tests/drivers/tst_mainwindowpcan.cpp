@@ -4,9 +4,9 @@
 #include "pcanbasic.h"
 #include "pcanstandin.h"
 #include "receivemodel.h"
+#include "app/nextmodal.h"
 #include "app/testsettings.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,24 +15,8 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-
-#include <functional>
 
 namespace {
-
-// Runs `check` on the next modal window once connectBus or openBackend shows it.
-void onModal(const std::function<void(QWidget *)> &check)
-{
-    QTimer::singleShot(0, [check] {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (!modal) {
-            onModal(check);
-            return;
-        }
-        check(modal);
-    });
-}
 
 ConnectParams pcanParams()
 {
@@ -92,7 +76,7 @@ void TestMainWindowPcan::connectsThroughTheDialogAndKeepsTheChoice()
     }
     MainWindow window;
     QString shownChannel;
-    onModal([&](QWidget *modal) {
+    onNextModal([&](QWidget *modal) {
         auto *dialog = qobject_cast<ConnectionDialog *>(modal);
         QVERIFY(dialog);
         shownChannel = dialog->findChild<QComboBox *>(QStringLiteral("channelCombo"))->currentText();
@@ -120,7 +104,7 @@ void TestMainWindowPcan::connectsThroughTheDialogAndKeepsTheChoice()
 void TestMainWindowPcan::cancelledDialogChangesNothing()
 {
     MainWindow window;
-    onModal([](QWidget *modal) {
+    onNextModal([](QWidget *modal) {
         auto *dialog = qobject_cast<ConnectionDialog *>(modal);
         QVERIFY(dialog);
         // The simulation is one click away.
@@ -188,7 +172,7 @@ void TestMainWindowPcan::failedOpenShowsTheDriversMessage()
     standIn.forceStatus("CAN_Initialize", 0x1400);
     QString title;
     QString text;
-    onModal([&](QWidget *modal) {
+    onNextModal([&](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         QVERIFY(box);
         title = box->windowTitle();
