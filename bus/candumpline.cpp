@@ -1,6 +1,7 @@
 #include "candumpline.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace CanDumpLine {
 
@@ -8,53 +9,78 @@ namespace {
 
 constexpr quint32 ErrorFlag = 0x20000000;
 
-int hexValue(char c)
+inline bool isBlank(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
+    return c == ' ' || c == '\t';
 }
 
-// "(seconds.micros)": up to 12 digits of seconds and exactly 6 of micros.
-bool parseTimestamp(const char *&p, const char *end, qint64 *us)
+// Value of every byte as a hexadecimal digit, -1 for the others: one load
+// per digit on the hot path of large logs.
+struct HexDigits
 {
-    if (p == end || *p != '(')
-        return false;
-    ++p;
+    signed char of[256] = {};
+    constexpr HexDigits()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const int lower = c | 0x20;
+            of[c] = char(c >= '0' && c <= '9' ? c - '0' : lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1);
+        }
+    }
+};
+constexpr HexDigits hexDigits;
+
+inline int hexValue(char c)
+{
+    return hexDigits.of[static_cast<unsigned char>(c)];
+}
+
+// Skips blanks; true when at least one was skipped and text follows.
+bool skipBlanks(const char *&p, const char *end)
+{
+    const char *start = p;
+    while (p < end && isBlank(*p))
+        ++p;
+    return p > start && p < end;
+}
+
+// "seconds[.fraction]", optionally negative: up to 12 digits of seconds;
+// fraction digits beyond the sixth are dropped.
+bool parseSeconds(const char *p, const char *end, qint64 *us)
+{
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const char *first = p;
     qint64 seconds = 0;
-    int digits = 0;
-    while (p != end && *p >= '0' && *p <= '9') {
-        if (++digits > 12)
-            return false;
+    while (p < end && unsigned(*p - '0') < 10 && p - first < 12)
         seconds = seconds * 10 + (*p++ - '0');
-    }
-    if (digits == 0 || p == end || *p != '.')
+    if (p == first)
         return false;
-    ++p;
     qint64 micros = 0;
-    for (int i = 0; i < 6; ++i) {
-        if (p == end || *p < '0' || *p > '9')
+    int places = 0;
+    if (p < end && *p == '.') {
+        const char *fraction = ++p;
+        for (; p < end && unsigned(*p - '0') < 10; ++p) {
+            if (places < 6) {
+                micros = micros * 10 + (*p - '0');
+                ++places;
+            }
+        }
+        if (p == fraction)
             return false;
-        micros = micros * 10 + (*p++ - '0');
     }
-    if (p == end || *p != ')')
+    if (p != end)
         return false;
-    ++p;
-    *us = seconds * 1000000 + micros;
+    for (; places < 6; ++places)
+        micros *= 10;
+    *us = negative ? -(seconds * 1000000 + micros) : seconds * 1000000 + micros;
     return true;
 }
 
-bool parseFrame(const char *p, const char *end, CanFrame *frame)
+// "id#data", "id#R[length]" or "id##flags data" in [p, end).
+bool parseFrame(const char *p, const char *end, Parsed *parsed)
 {
-    const char *hash = p;
-    while (hash != end && *hash != '#')
-        ++hash;
-    const int idDigits = int(hash - p);
-    if (hash == end || (idDigits != 3 && idDigits != 8))
+    const char *hash = static_cast<const char *>(std::memchr(p, '#', size_t(end - p)));
+    if (!hash || (hash - p != 3 && hash - p != 8))
         return false;
     quint32 id = 0;
     for (const char *q = p; q != hash; ++q) {
@@ -63,47 +89,58 @@ bool parseFrame(const char *p, const char *end, CanFrame *frame)
             return false;
         id = id << 4 | quint32(v);
     }
-    CanFrame result;
-    if (idDigits == 3) {
+    CanFrame &frame = parsed->frame;
+    if (hash - p == 3) {
         if (id > 0x7FF)
             return false;
-    } else {
-        if (id & ErrorFlag)
-            result.error = true;
-        else
-            result.extended = true;
+    } else if (id & ErrorFlag) {
+        frame.error = true;
         id &= 0x1FFFFFFF;
+    } else if (id > 0x1FFFFFFF) {
+        return false; // flag bits that this notation does not know
+    } else {
+        frame.extended = true;
     }
-    result.id = id;
+    frame.id = id;
     p = hash + 1;
-    if (p != end && (*p == 'R' || *p == 'r')) {
-        result.rtr = true;
+    if (p < end && *p == '#') {
+        // CAN FD: one flags digit, then up to 64 bytes
+        if (end - p < 2 || hexValue(p[1]) < 0)
+            return false;
+        parsed->fd = true;
+        p += 2;
+    } else if (p < end && (*p == 'R' || *p == 'r')) {
+        if (frame.error)
+            return false; // an error frame is never a remote request
+        frame.rtr = true;
         ++p;
         if (p != end) {
-            if (*p < '0' || *p > '8' || p + 1 != end)
+            if (end - p != 1 || *p < '0' || *p > '8')
                 return false;
-            result.dlc = quint8(*p - '0');
+            frame.dlc = quint8(*p - '0');
         }
-        *frame = result;
         return true;
     }
+    const int limit = parsed->fd ? 64 : 8;
     int count = 0;
-    while (p != end) {
+    while (p < end) {
         if (*p == '.') { // cansend allows dots between bytes
             ++p;
             continue;
         }
-        if (end - p < 2 || count == 8)
+        if (end - p < 2 || count == limit)
             return false;
-        const int hi = hexValue(p[0]);
-        const int lo = hexValue(p[1]);
-        if (hi < 0 || lo < 0)
+        const int high = hexValue(p[0]);
+        const int low = hexValue(p[1]);
+        if (high < 0 || low < 0)
             return false;
-        result.data[count++] = quint8(hi << 4 | lo);
+        if (count < 8)
+            frame.data[count] = quint8(high << 4 | low);
+        ++count;
         p += 2;
     }
-    result.dlc = quint8(count);
-    *frame = result;
+    parsed->length = count;
+    frame.dlc = quint8(count < 8 ? count : 8);
     return true;
 }
 
@@ -119,32 +156,40 @@ char *putHex(char *out, quint32 value, int digits)
 
 bool parse(const char *begin, const char *end, Parsed *parsed)
 {
-    while (end != begin && (end[-1] == '\r' || end[-1] == ' ' || end[-1] == '\t'))
+    while (end != begin && (end[-1] == '\r' || isBlank(end[-1])))
         --end;
-    while (begin != end && (*begin == ' ' || *begin == '\t'))
+    while (begin != end && isBlank(*begin))
         ++begin;
     if (begin == end)
         return false;
-    Parsed result;
+    *parsed = Parsed();
     const char *p = begin;
     if (*p == '(') {
-        if (!parseTimestamp(p, end, &result.timestampUs))
+        const char *close = static_cast<const char *>(std::memchr(p, ')', size_t(end - p)));
+        if (!close || !parseSeconds(p + 1, close, &parsed->timestampUs))
             return false;
-        result.hasTimestamp = true;
+        parsed->hasTimestamp = true;
         // " interface " before the frame
-        if (p == end || *p != ' ')
+        p = close + 1;
+        if (!skipBlanks(p, end))
             return false;
-        while (p != end && *p == ' ')
+        while (p < end && !isBlank(*p))
             ++p;
-        while (p != end && *p != ' ')
-            ++p;
-        while (p != end && *p == ' ')
-            ++p;
+        if (!skipBlanks(p, end))
+            return false;
     }
-    if (!parseFrame(p, end, &result.frame))
-        return false;
-    *parsed = result;
-    return true;
+    const char *frameEnd = p;
+    while (frameEnd < end && !isBlank(*frameEnd))
+        ++frameEnd;
+    if (frameEnd < end) {
+        const char *marker = frameEnd;
+        skipBlanks(marker, end);
+        const char upper = char(*marker & ~0x20);
+        if (end - marker != 1 || (upper != 'R' && upper != 'T'))
+            return false;
+        parsed->direction = upper;
+    }
+    return parseFrame(p, frameEnd, parsed);
 }
 
 QByteArray frameText(const CanFrame &frame)

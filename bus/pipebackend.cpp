@@ -22,7 +22,9 @@ void takeLine(PipeBackend::LineState *state, const char *begin, const char *end,
               QList<CanFrame> *frames)
 {
     CanDumpLine::Parsed parsed;
-    if (!CanDumpLine::parse(begin, end, &parsed)) {
+    // The bus carries classic frames as candump and cansend write them:
+    // no CAN FD, no direction markers of trace files.
+    if (!CanDumpLine::parse(begin, end, &parsed) || parsed.fd || parsed.direction) {
         // Blank lines are no frames, but no error either.
         bool blank = true;
         for (const char *p = begin; p != end && blank; ++p)

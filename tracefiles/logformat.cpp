@@ -1,5 +1,6 @@
 // candump -L logs (.log): "(1733600000.123456) can0 123#11223344", one frame
 // a line, absolute time stamps in seconds.
+#include "candumpline.h"
 #include "traceformat.h"
 #include "tracescan.h"
 
@@ -22,115 +23,35 @@ protected:
         trimBlanks(b, e);
         if (b == e)
             return true;
-        switch (readFrame(b, e)) {
-        case Line::Entry:
-            if (!m_started) {
-                // The trace starts at the first frame's millisecond; the
-                // microseconds below it stay in the time stamps.
-                m_startMs = floorDiv(m_us, 1000);
-                result->startTime = QDateTime::fromMSecsSinceEpoch(m_startMs);
-                m_started = true;
-            }
-            m_entry.number = ++m_number;
-            m_entry.frame.timestampUs = saturatedSub(m_us, m_startMs * 1000);
-            sink.add(m_entry);
-            break;
-        case Line::Fd: ++result->skippedFd; break;
-        case Line::Bad: ++result->unrecognised; break;
+        // A log line always carries its time stamp.
+        if (!CanDumpLine::parse(b, e, &m_parsed) || !m_parsed.hasTimestamp) {
+            ++result->unrecognised;
+            return true;
         }
+        if (m_parsed.length > 8) {
+            ++result->skippedFd;
+            return true;
+        }
+        const qint64 us = m_parsed.timestampUs;
+        if (!m_started) {
+            // The trace starts at the first frame's millisecond; the
+            // microseconds below it stay in the time stamps.
+            m_startMs = floorDiv(us, 1000);
+            result->startTime = QDateTime::fromMSecsSinceEpoch(m_startMs);
+            m_started = true;
+        }
+        m_entry.frame = m_parsed.frame;
+        if (m_entry.frame.error)
+            m_entry.frame.id = 0; // the trace keeps no identifier for error frames
+        m_entry.frame.tx = m_parsed.direction == 'T';
+        m_entry.number = ++m_number;
+        m_entry.frame.timestampUs = saturatedSub(us, m_startMs * 1000);
+        sink.add(m_entry);
         return true;
     }
 
 private:
-    enum class Line { Entry, Fd, Bad };
-
-    Line readFrame(const char *p, const char *e)
-    {
-        using namespace TraceScan;
-        // (seconds.fraction)
-        if (*p++ != '(')
-            return Line::Bad;
-        const char *close = static_cast<const char *>(std::memchr(p, ')', size_t(e - p)));
-        if (!close || !parseSeconds(p, close, &m_us))
-            return Line::Bad;
-        p = close + 1;
-        // interface
-        if (!skipBlanks(p, e))
-            return Line::Bad;
-        const char *name = p;
-        while (p < e && !isBlank(*p))
-            ++p;
-        if (p == name || !skipBlanks(p, e))
-            return Line::Bad;
-        // identifier#data, then an optional direction marker
-        const char *frame = p;
-        while (p < e && !isBlank(*p))
-            ++p;
-        const char *frameEnd = p;
-        CanFrame &f = m_entry.frame;
-        f = CanFrame();
-        if (p < e) {
-            skipBlanks(p, e);
-            if (e - p != 1 || (*p != 'R' && *p != 'T' && *p != 'r' && *p != 't'))
-                return Line::Bad;
-            f.tx = *p == 'T' || *p == 't';
-        }
-        const char *hash = static_cast<const char *>(std::memchr(frame, '#', size_t(frameEnd - frame)));
-        if (!hash)
-            return Line::Bad;
-        quint32 id = 0;
-        if (!parseHex(frame, hash, &id) || (hash - frame != 3 && hash - frame != 8))
-            return Line::Bad;
-        f.extended = hash - frame == 8;
-        if (f.extended && (id & ErrorFlag)) {
-            f.error = true;
-            f.extended = false;
-        } else if (f.extended ? id > 0x1FFFFFFF : id > 0x7FF) {
-            return Line::Bad;
-        } else {
-            f.id = id;
-        }
-        p = hash + 1;
-        bool fd = false;
-        if (p < frameEnd && *p == '#') {
-            // CAN FD: a flags digit, then up to 64 bytes
-            fd = true;
-            p += 2;
-            if (p > frameEnd)
-                return Line::Bad;
-        }
-        if (!fd && p < frameEnd && (*p == 'R' || *p == 'r')) {
-            f.rtr = true;
-            ++p;
-            if (p < frameEnd) {
-                if (frameEnd - p != 1 || *p < '0' || *p > '8')
-                    return Line::Bad;
-                f.dlc = quint8(*p - '0');
-            }
-            return f.error ? Line::Bad : Line::Entry;
-        }
-        int count = 0;
-        quint8 bytes[64];
-        while (p < frameEnd) {
-            if (*p == '.') {
-                ++p;
-                continue;
-            }
-            const int high = hexValue(*p);
-            const int low = p + 1 < frameEnd ? hexValue(p[1]) : -1;
-            if (high < 0 || low < 0 || count == 64)
-                return Line::Bad;
-            bytes[count++] = quint8(high << 4 | low);
-            p += 2;
-        }
-        if (count > 8)
-            return fd ? Line::Fd : Line::Bad;
-        f.dlc = quint8(count);
-        std::memcpy(f.data, bytes, size_t(count));
-        return Line::Entry;
-    }
-
-    qint64 m_us = 0;
+    CanDumpLine::Parsed m_parsed;
     qint64 m_startMs = 0;
     bool m_started = false;
     quint64 m_number = 0;

@@ -26,6 +26,17 @@ QString describe(const CanFrame &frame)
     return QStringLiteral("%1 %2 %3").arg(kind).arg(frame.id, 0, 16).arg(payload).trimmed();
 }
 
+// describe() plus " FD<bytes written>" and the direction marker, when there.
+QString describe(const CanDumpLine::Parsed &parsed)
+{
+    QString text = describe(parsed.frame);
+    if (parsed.fd)
+        text += QStringLiteral(" FD%1").arg(parsed.length);
+    if (parsed.direction)
+        text += QStringLiteral(" %1").arg(QLatin1Char(parsed.direction));
+    return text;
+}
+
 } // namespace
 
 class TestPipeBackend : public QObject
@@ -36,6 +47,7 @@ private slots:
     void initTestCase();
     void parse_data();
     void parse();
+    void busTakesClassicFramesOnly();
     void format_data();
     void format();
     void chunksAndLongLines();
@@ -57,7 +69,7 @@ void TestPipeBackend::parse_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("frame"); // empty: unreadable
-    QTest::addColumn<qint64>("stampUs"); // -1: none
+    QTest::addColumn<qint64>("stampUs"); // of lines with a time stamp
     QTest::newRow("cansend") << QByteArray("605#4008100000000000") << "S 605 4008100000000000" << qint64(-1);
     QTest::newRow("extended") << QByteArray("1ABCDEF0#11") << "X 1abcdef0 11" << qint64(-1);
     QTest::newRow("remote") << QByteArray("123#R") << "S 123 R0" << qint64(-1);
@@ -71,13 +83,28 @@ void TestPipeBackend::parse_data()
     QTest::newRow("lower case") << QByteArray("1a0#abcd") << "S 1a0 ABCD" << qint64(-1);
     QTest::newRow("id too big") << QByteArray("800#11") << "" << qint64(-1);
     QTest::newRow("4 digits") << QByteArray("0123#11") << "" << qint64(-1);
+    QTest::newRow("flag bits beyond 29") << QByteArray("40000123#11") << "" << qint64(-1);
     QTest::newRow("nine bytes") << QByteArray("123#112233445566778899") << "" << qint64(-1);
     QTest::newRow("odd digits") << QByteArray("123#112") << "" << qint64(-1);
-    QTest::newRow("CAN FD") << QByteArray("123##011223344") << "" << qint64(-1);
+    QTest::newRow("CAN FD") << QByteArray("123##011223344") << "S 123 11223344 FD4" << qint64(-1);
+    QTest::newRow("CAN FD above 8 bytes") << QByteArray("(2.0) can0 123##1" + QByteArray("11").repeated(12))
+                                          << "S 123 1111111111111111 FD12" << qint64(2000000);
+    QTest::newRow("CAN FD 65 bytes") << QByteArray("123##1" + QByteArray("11").repeated(65)) << "" << qint64(-1);
+    QTest::newRow("CAN FD flags not hex") << QByteArray("123##X11") << "" << qint64(-1);
+    QTest::newRow("CAN FD remote") << QByteArray("123##R") << "" << qint64(-1);
+    QTest::newRow("direction marker") << QByteArray("(1.5) can0 001#AA t") << "S 1 AA T" << qint64(1500000);
+    QTest::newRow("unknown marker") << QByteArray("(1.5) can0 001#AA X") << "" << qint64(-1);
+    QTest::newRow("two markers") << QByteArray("(1.5) can0 001#AA R T") << "" << qint64(-1);
     QTest::newRow("no hash") << QByteArray("hallo") << "" << qint64(-1);
-    QTest::newRow("broken stamp") << QByteArray("(17.12) can0 123#11") << "" << qint64(-1);
+    QTest::newRow("short fraction") << QByteArray("(17.12) can0 123#11") << "S 123 11" << qint64(17120000);
+    QTest::newRow("no fraction, tabs") << QByteArray("(17)\tcan0\t123#11") << "S 123 11" << qint64(17000000);
+    QTest::newRow("negative, long fraction") << QByteArray("(-0.0000019) can0 123#") << "S 123" << qint64(-1);
+    QTest::newRow("13 digits of seconds") << QByteArray("(1234567890123.000000) can0 123#") << "" << qint64(-1);
+    QTest::newRow("empty fraction") << QByteArray("(1.) can0 123#") << "" << qint64(-1);
     QTest::newRow("stamp without interface") << QByteArray("(1.000000)123#11") << "" << qint64(-1);
+    QTest::newRow("stamp and interface only") << QByteArray("(1.000000) can0") << "" << qint64(-1);
     QTest::newRow("remote length 9") << QByteArray("123#R9") << "" << qint64(-1);
+    QTest::newRow("error frame remote") << QByteArray("20000004#R") << "" << qint64(-1);
     QTest::newRow("not utf-8") << QByteArray("12\xff#11") << "" << qint64(-1);
 }
 
@@ -91,10 +118,23 @@ void TestPipeBackend::parse()
     QCOMPARE(ok, !frame.isEmpty());
     if (!ok)
         return;
-    QCOMPARE(describe(parsed.frame), frame);
-    QCOMPARE(parsed.hasTimestamp, stampUs >= 0);
-    if (stampUs >= 0)
+    QCOMPARE(describe(parsed), frame);
+    QCOMPARE(parsed.hasTimestamp, line.startsWith('('));
+    if (parsed.hasTimestamp)
         QCOMPARE(parsed.timestampUs, stampUs);
+}
+
+void TestPipeBackend::busTakesClassicFramesOnly()
+{
+    // Trace-file extras are not frames of this bus.
+    const QByteArray input = "123##011\n(1.000000) can0 124#11 T\n(1.000000) can0 125#22\n126#33\n";
+    PipeBackend::LineState state;
+    QList<CanFrame> frames;
+    PipeBackend::takeChunk(&state, input.constData(), input.size(), 7, &frames);
+    QCOMPARE(state.bad, qint64(2));
+    QCOMPARE(frames.size(), 2);
+    QCOMPARE(frames.at(0).id, quint32(0x125));
+    QCOMPARE(frames.at(1).id, quint32(0x126));
 }
 
 void TestPipeBackend::format_data()
