@@ -139,6 +139,27 @@ bool forcedStatus(State &s, const char *function, uint32_t *status, bool needsHa
     return true;
 }
 
+constexpr bool NoHardware = false;
+
+// Runs the body of an export under the state lock after counting the call;
+// a forced status (or the unplugged adapter) replaces the body.
+template <typename Body>
+uint32_t apiCall(const char *function, bool needsHardware, Body body)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    uint32_t status = Ok;
+    if (forcedStatus(s, function, &status, needsHardware))
+        return status;
+    return body(s);
+}
+
+template <typename Body>
+uint32_t apiCall(const char *function, Body body)
+{
+    return apiCall(function, true, body);
+}
+
 void signal(const Channel &channel)
 {
     if (channel.eventFd < 0)
@@ -207,27 +228,24 @@ Channel *initializedChannel(State &s, uint16_t handle)
 #ifndef STANDIN_OMIT_CAN_Initialize
 EXPORT uint32_t CAN_Initialize(uint16_t channel, uint16_t btr, uint8_t, uint32_t, uint16_t)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_Initialize", &status))
-        return status;
-    Channel &c = s.channels[channel];
-    if (c.initialized)
-        return AlreadyInitialized;
-    const bool listenOnly = c.listenOnly;
-    c = Channel {};
-    c.initialized = true;
-    c.btr = btr;
-    c.listenOnly = listenOnly;
-    for (uint32_t i = 0; i < s.trafficAtInitialize; ++i) {
-        uint8_t data[8] = {};
-        write32(data, i);
-        Received entry = messageRecord(0x100, 0, 8, data);
-        entry.millis = i;
-        c.queue.push_back(entry);
-    }
-    return Ok;
+    return apiCall("CAN_Initialize", [&](State &s) -> uint32_t {
+        Channel &c = s.channels[channel];
+        if (c.initialized)
+            return AlreadyInitialized;
+        const bool listenOnly = c.listenOnly;
+        c = Channel {};
+        c.initialized = true;
+        c.btr = btr;
+        c.listenOnly = listenOnly;
+        for (uint32_t i = 0; i < s.trafficAtInitialize; ++i) {
+            uint8_t data[8] = {};
+            write32(data, i);
+            Received entry = messageRecord(0x100, 0, 8, data);
+            entry.millis = i;
+            c.queue.push_back(entry);
+        }
+        return Ok;
+    });
 }
 #endif
 
@@ -249,256 +267,232 @@ EXPORT uint32_t CAN_Uninitialize(uint16_t channel)
 #ifndef STANDIN_OMIT_CAN_Reset
 EXPORT uint32_t CAN_Reset(uint16_t channel)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_Reset", &status))
-        return status;
-    Channel *c = initializedChannel(s, channel);
-    if (!c)
-        return NotInitialized;
-    c->queue.clear();
-    c->overrun = false;
-    return Ok;
+    return apiCall("CAN_Reset", [&](State &s) -> uint32_t {
+        Channel *c = initializedChannel(s, channel);
+        if (!c)
+            return NotInitialized;
+        c->queue.clear();
+        c->overrun = false;
+        return Ok;
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_GetStatus
 EXPORT uint32_t CAN_GetStatus(uint16_t channel)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_GetStatus", &status))
-        return status;
-    return initializedChannel(s, channel) ? Ok : NotInitialized;
+    return apiCall("CAN_GetStatus", [&](State &s) -> uint32_t {
+        return initializedChannel(s, channel) ? Ok : NotInitialized;
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_Read
 EXPORT uint32_t CAN_Read(uint16_t channel, void *message, void *timestamp)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_Read", &status))
-        return status;
-    Channel *c = initializedChannel(s, channel);
-    if (!c)
-        return NotInitialized;
-    if (c->overrun) {
-        c->overrun = false;
-        return QueueOverrun;
-    }
-    if (c->queue.empty())
-        return QueueEmpty;
-    const Received entry = c->queue.front();
-    c->queue.pop_front();
-    ++s.calls["delivered"];
-    std::memcpy(message, entry.record, 16);
-    if (timestamp) {
-        auto *t = static_cast<uint8_t *>(timestamp);
-        write32(t, entry.millis);
-        write16(t + 4, entry.overflow);
-        write16(t + 6, entry.micros);
-    }
-    // A status message carries its status in the result as well.
-    const uint8_t type = entry.record[4];
-    return (type & 0x80) ? read32(entry.record + 6) : Ok;
+    return apiCall("CAN_Read", [&](State &s) -> uint32_t {
+        Channel *c = initializedChannel(s, channel);
+        if (!c)
+            return NotInitialized;
+        if (c->overrun) {
+            c->overrun = false;
+            return QueueOverrun;
+        }
+        if (c->queue.empty())
+            return QueueEmpty;
+        const Received entry = c->queue.front();
+        c->queue.pop_front();
+        ++s.calls["delivered"];
+        std::memcpy(message, entry.record, 16);
+        if (timestamp) {
+            auto *t = static_cast<uint8_t *>(timestamp);
+            write32(t, entry.millis);
+            write16(t + 4, entry.overflow);
+            write16(t + 6, entry.micros);
+        }
+        // A status message carries its status in the result as well.
+        const uint8_t type = entry.record[4];
+        return (type & 0x80) ? read32(entry.record + 6) : Ok;
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_Write
 EXPORT uint32_t CAN_Write(uint16_t channel, void *message)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_Write", &status))
-        return status;
-    Channel *c = initializedChannel(s, channel);
-    if (!c)
-        return NotInitialized;
-    if (c->listenOnly)
-        return IllegalParameterValue;
-    Received entry {};
-    std::memcpy(entry.record, message, 16);
-    entry.record[4] &= 0x03;      // only remote and extended travel on the bus
-    entry.record[14] = entry.record[15] = 0;
-    stampNow(s, &entry);
-    s.written.push_back(entry);
-    for (auto &[handle, other] : s.channels) {
-        if (!other.initialized)
-            continue;
-        if (handle != channel) {
-            push(s, other, entry);
-            signal(other);
-        } else if (other.echoes) {
-            Received echo = entry;
-            echo.record[4] |= 0x20;
-            push(s, other, echo);
-            signal(other);
+    return apiCall("CAN_Write", [&](State &s) -> uint32_t {
+        Channel *c = initializedChannel(s, channel);
+        if (!c)
+            return NotInitialized;
+        if (c->listenOnly)
+            return IllegalParameterValue;
+        Received entry {};
+        std::memcpy(entry.record, message, 16);
+        entry.record[4] &= 0x03;      // only remote and extended travel on the bus
+        entry.record[14] = entry.record[15] = 0;
+        stampNow(s, &entry);
+        s.written.push_back(entry);
+        for (auto &[handle, other] : s.channels) {
+            if (!other.initialized)
+                continue;
+            if (handle != channel) {
+                push(s, other, entry);
+                signal(other);
+            } else if (other.echoes) {
+                Received echo = entry;
+                echo.record[4] |= 0x20;
+                push(s, other, echo);
+                signal(other);
+            }
         }
-    }
-    return Ok;
+        return Ok;
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_FilterMessages
 EXPORT uint32_t CAN_FilterMessages(uint16_t, uint32_t, uint32_t, uint8_t)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_FilterMessages", &status))
-        return status;
-    return Ok;
+    return apiCall("CAN_FilterMessages", [&](State &) -> uint32_t {
+        return Ok;
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_GetValue
 EXPORT uint32_t CAN_GetValue(uint16_t channel, uint8_t parameter, void *buffer, uint32_t length)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_GetValue", &status))
-        return status;
-    auto *out = static_cast<uint8_t *>(buffer);
-    const Attached *device = nullptr;
-    for (const Attached &a : s.attached) {
-        if (a.handle == channel)
-            device = &a;
-    }
-    switch (parameter) {
-    case 0x05: { // API version
-        const char version[] = "4.6.0.600";
-        if (channel != 0 || length < sizeof version)
-            return IllegalParameterValue;
-        std::memcpy(out, version, sizeof version);
-        return Ok;
-    }
-    case 0x01: // device ID
-        if (!device || length != 4)
-            return IllegalParameterValue;
-        write32(out, device->deviceId);
-        return Ok;
-    case 0x0E: // hardware name
-        if (!device || length < 33)
-            return IllegalParameterValue;
-        std::memset(out, 0, length);
-        std::memcpy(out, device->name.data(), std::min<size_t>(device->name.size(), 32));
-        return Ok;
-    case 0x0D: // channel condition
-        if (length != 4)
-            return IllegalParameterValue;
-        write32(out, device ? device->condition : 0);
-        return Ok;
-    case 0x2A: // attached channel count
-        if (s.legacy)
-            return IllegalParameterType;
-        if (channel != 0 || length != 4)
-            return IllegalParameterValue;
-        write32(out, uint32_t(s.attached.size()));
-        return Ok;
-    case 0x2B: // attached channels
-        if (s.legacy)
-            return IllegalParameterType;
-        if (channel != 0 || length < s.attached.size() * 52)
-            return IllegalParameterValue;
-        std::memset(out, 0, length);
-        for (size_t i = 0; i < s.attached.size(); ++i) {
-            const Attached &a = s.attached[i];
-            uint8_t *r = out + 52 * i;
-            write16(r, a.handle);
-            r[2] = a.deviceType;
-            r[3] = a.controller;
-            write32(r + 4, a.features);
-            std::memcpy(r + 8, a.name.data(), std::min<size_t>(a.name.size(), 32));
-            write32(r + 44, a.deviceId);
-            write32(r + 48, a.condition);
+    return apiCall("CAN_GetValue", [&](State &s) -> uint32_t {
+        auto *out = static_cast<uint8_t *>(buffer);
+        const Attached *device = nullptr;
+        for (const Attached &a : s.attached) {
+            if (a.handle == channel)
+                device = &a;
         }
-        return Ok;
-    default:
-        return IllegalParameterType;
-    }
+        switch (parameter) {
+        case 0x05: { // API version
+            const char version[] = "4.6.0.600";
+            if (channel != 0 || length < sizeof version)
+                return IllegalParameterValue;
+            std::memcpy(out, version, sizeof version);
+            return Ok;
+        }
+        case 0x01: // device ID
+            if (!device || length != 4)
+                return IllegalParameterValue;
+            write32(out, device->deviceId);
+            return Ok;
+        case 0x0E: // hardware name
+            if (!device || length < 33)
+                return IllegalParameterValue;
+            std::memset(out, 0, length);
+            std::memcpy(out, device->name.data(), std::min<size_t>(device->name.size(), 32));
+            return Ok;
+        case 0x0D: // channel condition
+            if (length != 4)
+                return IllegalParameterValue;
+            write32(out, device ? device->condition : 0);
+            return Ok;
+        case 0x2A: // attached channel count
+            if (s.legacy)
+                return IllegalParameterType;
+            if (channel != 0 || length != 4)
+                return IllegalParameterValue;
+            write32(out, uint32_t(s.attached.size()));
+            return Ok;
+        case 0x2B: // attached channels
+            if (s.legacy)
+                return IllegalParameterType;
+            if (channel != 0 || length < s.attached.size() * 52)
+                return IllegalParameterValue;
+            std::memset(out, 0, length);
+            for (size_t i = 0; i < s.attached.size(); ++i) {
+                const Attached &a = s.attached[i];
+                uint8_t *r = out + 52 * i;
+                write16(r, a.handle);
+                r[2] = a.deviceType;
+                r[3] = a.controller;
+                write32(r + 4, a.features);
+                std::memcpy(r + 8, a.name.data(), std::min<size_t>(a.name.size(), 32));
+                write32(r + 44, a.deviceId);
+                write32(r + 48, a.condition);
+            }
+            return Ok;
+        default:
+            return IllegalParameterType;
+        }
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_SetValue
 EXPORT uint32_t CAN_SetValue(uint16_t channel, uint8_t parameter, void *buffer, uint32_t length)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_SetValue", &status))
-        return status;
-    const auto *in = static_cast<const uint8_t *>(buffer);
-    switch (parameter) {
-    case 0x08: { // listen-only, set before initialising
-        if (length != 4)
-            return IllegalParameterValue;
-        const bool on = read32(in) != 0;
-        if (on && s.refuseListenOnly)
+    return apiCall("CAN_SetValue", [&](State &s) -> uint32_t {
+        const auto *in = static_cast<const uint8_t *>(buffer);
+        switch (parameter) {
+        case 0x08: { // listen-only, set before initialising
+            if (length != 4)
+                return IllegalParameterValue;
+            const bool on = read32(in) != 0;
+            if (on && s.refuseListenOnly)
+                return IllegalParameterType;
+            s.channels[channel].listenOnly = on;
+            return Ok;
+        }
+        case 0x20:
+        case 0x2C: {
+            Channel *c = initializedChannel(s, channel);
+            if (!c || length != 4)
+                return c ? IllegalParameterValue : NotInitialized;
+            if (parameter == 0x2C && s.refuseEcho)
+                return IllegalParameterType;
+            (parameter == 0x20 ? c->errorFrames : c->echoes) = read32(in) != 0;
+            return Ok;
+        }
+        case 0x03: { // receive event: an eventfd as an 8-byte handle, 0 detaches
+            Channel *c = initializedChannel(s, channel);
+            if (!c)
+                return NotInitialized;
+            if (length != 8)
+                return IllegalParameterValue;
+            uint64_t handle = 0;
+            std::memcpy(&handle, in, 8);
+            if (handle != 0 && s.refuseEvent)
+                return IllegalParameterType;
+            c->eventFd = handle == 0 ? -1 : int(handle);
+            if (c->eventFd >= 0 && !c->queue.empty())
+                signal(*c);
+            return Ok;
+        }
+        default:
             return IllegalParameterType;
-        s.channels[channel].listenOnly = on;
-        return Ok;
-    }
-    case 0x20:
-    case 0x2C: {
-        Channel *c = initializedChannel(s, channel);
-        if (!c || length != 4)
-            return c ? IllegalParameterValue : NotInitialized;
-        if (parameter == 0x2C && s.refuseEcho)
-            return IllegalParameterType;
-        (parameter == 0x20 ? c->errorFrames : c->echoes) = read32(in) != 0;
-        return Ok;
-    }
-    case 0x03: { // receive event: an eventfd as an 8-byte handle, 0 detaches
-        Channel *c = initializedChannel(s, channel);
-        if (!c)
-            return NotInitialized;
-        if (length != 8)
-            return IllegalParameterValue;
-        uint64_t handle = 0;
-        std::memcpy(&handle, in, 8);
-        if (handle != 0 && s.refuseEvent)
-            return IllegalParameterType;
-        c->eventFd = handle == 0 ? -1 : int(handle);
-        if (c->eventFd >= 0 && !c->queue.empty())
-            signal(*c);
-        return Ok;
-    }
-    default:
-        return IllegalParameterType;
-    }
+        }
+    });
 }
 #endif
 
 #ifndef STANDIN_OMIT_CAN_GetErrorText
 EXPORT uint32_t CAN_GetErrorText(uint32_t error, uint16_t language, char *buffer)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    uint32_t status = Ok;
-    if (forcedStatus(s, "CAN_GetErrorText", &status, false))
-        return status;
-    static const std::map<uint32_t, const char *> texts = {
-        {0x00000, "Kein Fehler"},
-        {0x00001, "Sendepuffer im Controller ist voll"},
-        {0x00010, "Bus-Off"},
-        {0x00020, "Empfangsqueue ist leer"},
-        {0x00040, "Empfangsqueue wurde überlesen"},
-        {0x01400, "Ungültiges Hardware-Handle"},
-        {0x04000, "Ungültiger Parametertyp"},
-        {0x04400, "Kanal ist bereits initialisiert"},
-    };
-    const auto found = texts.find(error);
-    if (found == texts.end() || language != 0x07)
-        return IllegalParameterValue;
-    // The texts are written in the local 8-bit code page, like the vendor's.
-    std::strncpy(buffer, found->second, 255);
-    return Ok;
+    return apiCall("CAN_GetErrorText", NoHardware, [&](State &) -> uint32_t {
+        static const std::map<uint32_t, const char *> texts = {
+            {0x00000, "Kein Fehler"},
+            {0x00001, "Sendepuffer im Controller ist voll"},
+            {0x00010, "Bus-Off"},
+            {0x00020, "Empfangsqueue ist leer"},
+            {0x00040, "Empfangsqueue wurde überlesen"},
+            {0x01400, "Ungültiges Hardware-Handle"},
+            {0x04000, "Ungültiger Parametertyp"},
+            {0x04400, "Kanal ist bereits initialisiert"},
+        };
+        const auto found = texts.find(error);
+        if (found == texts.end() || language != 0x07)
+            return IllegalParameterValue;
+        // The texts are written in the local 8-bit code page, like the vendor's.
+        std::strncpy(buffer, found->second, 255);
+        return Ok;
+    });
 }
 #endif
 

@@ -239,9 +239,40 @@ int enter(State &s, Function function, const std::string *arguments)
     return s.forced[function] >= 0 ? s.forced[function] : s.forcedAll;
 }
 
-int enter(State &s, Function function, const std::string &arguments)
+// Runs the body of a driver function under the state lock after counting
+// (and logging, `arguments` when given) the call; a forced result replaces the body.
+template <typename Body>
+uint8_t call(Function function, const std::string *arguments, Body body)
 {
-    return enter(s, function, &arguments);
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const int forced = enter(s, function, arguments);
+    return forced >= 0 ? uint8_t(forced) : body(s);
+}
+
+template <typename Body>
+uint8_t driverCall(Function function, const std::string &arguments, Body body)
+{
+    return call(function, &arguments, body);
+}
+
+// Receive and transmit: counted, not logged.
+template <typename Body>
+uint8_t quietCall(Function function, Body body)
+{
+    return call(function, nullptr, body);
+}
+
+// Closing and stopping take effect whatever result is forced; the body gets
+// the lock, which it may release while a handler thread ends.
+template <typename Body>
+uint8_t releasingCall(Function function, const std::string &arguments, Body body)
+{
+    State &s = state();
+    std::unique_lock<std::mutex> lock(s.mutex);
+    const int forced = enter(s, function, &arguments);
+    const uint8_t code = body(s, lock);
+    return forced >= 0 ? uint8_t(forced) : code;
 }
 
 std::string args(std::initializer_list<long long> values)
@@ -326,204 +357,173 @@ void stopHandler(Device &d, std::unique_lock<std::mutex> &lock)
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_DeviceInitEx(uint8_t device, uint8_t baud)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FDeviceInitEx, args({device, baud}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (device >= DeviceCount || s.devices[device].type == 0)
-        return NotFound;
-    Device &d = s.devices[device];
-    if (baud < 1 || baud > 9)
-        return BadParameter;
-    if (const uint8_t code = usable(d, false))
-        return code;
-    if (d.busyElsewhere)
-        return InUse;
-    d.open = true;
-    d.queue.clear();
-    for (int i = 0; i < s.trafficOnOpen; ++i) {
-        // Frames 0x100, 0x101, ... carrying their number in the first byte.
-        Received r {Ok, {}};
-        r.message.identifier = 0x100 + uint32_t(i);
-        r.message.length = 1;
-        r.message.data[0] = uint8_t(i);
-        pushReceived(d, r);
-    }
-    return Ok;
+    return driverCall(FDeviceInitEx, args({device, baud}), [&](State &s) -> uint8_t {
+        if (device >= DeviceCount || s.devices[device].type == 0)
+            return NotFound;
+        Device &d = s.devices[device];
+        if (baud < 1 || baud > 9)
+            return BadParameter;
+        if (const uint8_t code = usable(d, false))
+            return code;
+        if (d.busyElsewhere)
+            return InUse;
+        d.open = true;
+        d.queue.clear();
+        for (int i = 0; i < s.trafficOnOpen; ++i) {
+            // Frames 0x100, 0x101, ... carrying their number in the first byte.
+            Received r {Ok, {}};
+            r.message.identifier = 0x100 + uint32_t(i);
+            r.message.length = 1;
+            r.message.data[0] = uint8_t(i);
+            pushReceived(d, r);
+        }
+        return Ok;
+    });
 }
 
 #ifndef OMIT_isCAN_SetBaudRegister
 STUB_EXPORT uint8_t STUB_CALL isCAN_SetBaudRegister(uint8_t device, uint8_t btr0, uint8_t btr1)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FSetBaudRegister, args({device, btr0, btr1}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (device >= DeviceCount)
-        return NotFound;
-    return usable(s.devices[device], true);
+    return driverCall(FSetBaudRegister, args({device, btr0, btr1}), [&](State &s) -> uint8_t {
+        if (device >= DeviceCount)
+            return NotFound;
+        return usable(s.devices[device], true);
+    });
 }
 #endif
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_SetMessageExID(uint8_t device, uint32_t mask)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FSetMessageExID, args({device, (long long)mask}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    return device < DeviceCount ? usable(s.devices[device], true) : NotFound;
+    return driverCall(FSetMessageExID, args({device, (long long)mask}), [&](State &s) -> uint8_t {
+        return device < DeviceCount ? usable(s.devices[device], true) : NotFound;
+    });
 }
 
 #ifndef OMIT_isCAN_SetupDevice
 STUB_EXPORT uint8_t STUB_CALL isCAN_SetupDevice(uint8_t device, uint8_t a, uint8_t b, uint8_t c)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FSetupDevice, args({device, a, b, c}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    return device < DeviceCount ? usable(s.devices[device], true) : NotFound;
+    return driverCall(FSetupDevice, args({device, a, b, c}), [&](State &s) -> uint8_t {
+        return device < DeviceCount ? usable(s.devices[device], true) : NotFound;
+    });
 }
 #endif
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_TransmitMessageEx(uint8_t device, Message *message)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FTransmitMessageEx, nullptr);
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (device >= DeviceCount || !message)
-        return BadParameter;
-    if (const uint8_t code = usable(s.devices[device], true))
-        return code;
-    s.lastTransmit = *message;
-    ++s.transmitted;
-    Received r {Ok, *message};
-    for (int other = 0; other < DeviceCount; ++other) {
-        Device &d = s.devices[other];
-        if (other != device && d.open && !d.unplugged)
-            pushReceived(d, r);
-    }
-    return Ok;
+    return quietCall(FTransmitMessageEx, [&](State &s) -> uint8_t {
+        if (device >= DeviceCount || !message)
+            return BadParameter;
+        if (const uint8_t code = usable(s.devices[device], true))
+            return code;
+        s.lastTransmit = *message;
+        ++s.transmitted;
+        Received r {Ok, *message};
+        for (int other = 0; other < DeviceCount; ++other) {
+            Device &d = s.devices[other];
+            if (other != device && d.open && !d.unplugged)
+                pushReceived(d, r);
+        }
+        return Ok;
+    });
 }
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_ReceiveMessageEx(uint8_t device, Message *message)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FReceiveMessageEx, nullptr);
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (device >= DeviceCount || !message)
-        return BadParameter;
-    Device &d = s.devices[device];
-    if (const uint8_t code = usable(d, true))
-        return code;
-    if (d.queue.empty()) {
-        d.readEmpty = true;
-        return NoMessage;
-    }
-    const Received r = d.queue.front();
-    d.queue.pop_front();
-    ++d.reads;
-    if (r.code == Ok) {
-        *message = r.message;
-        ++s.delivered;
-    }
-    return r.code;
+    return quietCall(FReceiveMessageEx, [&](State &s) -> uint8_t {
+        if (device >= DeviceCount || !message)
+            return BadParameter;
+        Device &d = s.devices[device];
+        if (const uint8_t code = usable(d, true))
+            return code;
+        if (d.queue.empty()) {
+            d.readEmpty = true;
+            return NoMessage;
+        }
+        const Received r = d.queue.front();
+        d.queue.pop_front();
+        ++d.reads;
+        if (r.code == Ok) {
+            *message = r.message;
+            ++s.delivered;
+        }
+        return r.code;
+    });
 }
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_CloseDevice(uint8_t device)
 {
-    State &s = state();
-    std::unique_lock<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FCloseDevice, args({device}));
-    if (device >= DeviceCount)
-        return NotFound;
-    Device &d = s.devices[device];
-    // Closing always releases the device, whatever the result says.
-    stopHandler(d, lock);
-    d.open = false;
-    d.queue.clear();
-    if (forced >= 0)
-        return uint8_t(forced);
-    return d.unplugged ? Unplugged : Ok;
+    return releasingCall(FCloseDevice, args({device}), [&](State &s, std::unique_lock<std::mutex> &lock) -> uint8_t {
+        if (device >= DeviceCount)
+            return NotFound;
+        Device &d = s.devices[device];
+        // Closing always releases the device, whatever the result says.
+        stopHandler(d, lock);
+        d.open = false;
+        d.queue.clear();
+        return d.unplugged ? Unplugged : Ok;
+    });
 }
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_GetDriverConfiguration(uint8_t device, Configuration *configuration)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FGetDriverConfiguration, args({device}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (device >= DeviceCount || !configuration)
-        return BadParameter;
-    const Device &d = s.devices[device];
-    if (d.type == 0)
-        return NotFound;
-    configuration->type = d.type;
-    configuration->serial = d.serial;
-    configuration->attached = d.attached && !d.unplugged;
-    configuration->busy = d.busyElsewhere || d.open;
-    return Ok;
+    return driverCall(FGetDriverConfiguration, args({device}), [&](State &s) -> uint8_t {
+        if (device >= DeviceCount || !configuration)
+            return BadParameter;
+        const Device &d = s.devices[device];
+        if (d.type == 0)
+            return NotFound;
+        configuration->type = d.type;
+        configuration->serial = d.serial;
+        configuration->attached = d.attached && !d.unplugged;
+        configuration->busy = d.busyElsewhere || d.open;
+        return Ok;
+    });
 }
 
 #ifndef OMIT_isCAN_AttachedDevices
 STUB_EXPORT uint8_t STUB_CALL isCAN_AttachedDevices(uint8_t mode, AttachedDevice *record)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FAttachedDevices, args({mode}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (!record || (mode != 0x60 && mode != 0x80))
-        return BadParameter;
-    if (mode == 0x60)
-        s.attachedCursor = 0;
-    if (s.attachedCursor >= int(s.attachedSerials.size()))
-        return NotFound;
-    record->index = uint8_t(s.attachedCursor);
-    record->serial = s.attachedSerials[size_t(s.attachedCursor)];
-    ++s.attachedCursor;
-    return Ok;
+    return driverCall(FAttachedDevices, args({mode}), [&](State &s) -> uint8_t {
+        if (!record || (mode != 0x60 && mode != 0x80))
+            return BadParameter;
+        if (mode == 0x60)
+            s.attachedCursor = 0;
+        if (s.attachedCursor >= int(s.attachedSerials.size()))
+            return NotFound;
+        record->index = uint8_t(s.attachedCursor);
+        record->serial = s.attachedSerials[size_t(s.attachedCursor)];
+        ++s.attachedCursor;
+        return Ok;
+    });
 }
 #endif
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_StartMessageHandler(uint8_t device, Callback callback, void *user)
 {
-    State &s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FStartMessageHandler, args({device}));
-    if (forced >= 0)
-        return uint8_t(forced);
-    if (device >= DeviceCount || !callback)
-        return BadParameter;
-    Device &d = s.devices[device];
-    if (const uint8_t code = usable(d, true))
-        return code;
-    if (d.handler.joinable())
-        return ThreadRunning;
-    d.callback = callback;
-    d.user = user;
-    d.handlerStop = false;
-    d.handler = std::thread(handlerLoop, &d);
-    return Ok;
+    return driverCall(FStartMessageHandler, args({device}), [&](State &s) -> uint8_t {
+        if (device >= DeviceCount || !callback)
+            return BadParameter;
+        Device &d = s.devices[device];
+        if (const uint8_t code = usable(d, true))
+            return code;
+        if (d.handler.joinable())
+            return ThreadRunning;
+        d.callback = callback;
+        d.user = user;
+        d.handlerStop = false;
+        d.handler = std::thread(handlerLoop, &d);
+        return Ok;
+    });
 }
 
 STUB_EXPORT uint8_t STUB_CALL isCAN_StopMessageHandler(uint8_t device)
 {
-    State &s = state();
-    std::unique_lock<std::mutex> lock(s.mutex);
-    const int forced = enter(s, FStopMessageHandler, args({device}));
-    if (device >= DeviceCount)
-        return BadParameter;
-    stopHandler(s.devices[device], lock);
-    return forced >= 0 ? uint8_t(forced) : Ok;
+    return releasingCall(FStopMessageHandler, args({device}), [&](State &s, std::unique_lock<std::mutex> &lock) -> uint8_t {
+        if (device >= DeviceCount)
+            return BadParameter;
+        stopHandler(s.devices[device], lock);
+        return Ok;
+    });
 }
 
 // ---- control functions for the tests ---------------------------------------
