@@ -60,7 +60,8 @@ public:
     bool loadTraceFile(const QString &path, QString *error);
     // The writer follows the chosen filter, or the name's ending (any case)
     // under the default filter; a name without ending gets the format's
-    // ending, and *savedAs is the name written.
+    // ending, and *savedAs is the name written. The status bar then says
+    // what the format could not hold.
     bool saveTraceFile(const QString &path, const QString &selectedFilter, QString *error, QString *savedAs = nullptr);
     // The file work behind the transmit-list actions, without the file dialogs.
     bool loadTxListFile(const QString &path, QString *error);

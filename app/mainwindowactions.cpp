@@ -195,7 +195,6 @@ void MainWindow::saveTrace()
     QString savedAs;
     if (saveTraceFile(path, selectedFilter, &error, &savedAs)) {
         QSettings().setValue(QStringLiteral("trace/lastDir"), QFileInfo(savedAs).absolutePath());
-        showStatus(tr("Trace gespeichert: %1").arg(savedAs), 4000);
     } else {
         QMessageBox::warning(this, tr("Fehler"), tr("Trace konnte nicht gespeichert werden: %1").arg(error));
     }
@@ -207,7 +206,14 @@ bool MainWindow::saveTraceFile(const QString &path, const QString &selectedFilte
     const TraceFile::Format format = TraceFile::formatForSaving(&target, selectedFilter);
     if (savedAs)
         *savedAs = target;
-    return m_traceModel->save(target, format, error);
+    TraceFile::SaveResult result;
+    if (!m_traceModel->save(target, format, error, &result))
+        return false;
+    QString text = tr("Trace gespeichert: %1").arg(target);
+    if (!result.notice().isEmpty())
+        text += QStringLiteral(" – ") + result.notice();
+    showStatus(text, 5000);
+    return true;
 }
 
 void MainWindow::loadTrace()

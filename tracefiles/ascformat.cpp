@@ -319,8 +319,6 @@ protected:
     void entry(QByteArray &out, const TraceEntry &entry, qint64 offsetUs) override
     {
         const CanFrame &f = entry.frame;
-        if (f.status)
-            return;  // a driver notice, not a frame on the bus
         char buf[128];
         char field[32];
         // Time right-aligned to 10 characters, as " %9.6f" writes it.

@@ -2,6 +2,7 @@
 // zlib-compressed log containers whose contents form one object stream.
 // Every size and offset comes from the file, so each is checked against
 // the bytes actually there before it is used.
+#include "recorddeflate.h"
 #include "traceformat.h"
 
 #include <QIODevice>
@@ -360,35 +361,58 @@ private:
     TraceEntry m_entry;
 };
 
+// The objects as this writer lays them out: header, then the CAN message
+// or the extended error frame.
+constexpr quint32 MessageObjectSize = ObjectHeaderV1 + 16;
+constexpr quint32 ErrorObjectSize = ObjectHeaderV1 + 32;
+
+struct ObjectTemplates
+{
+    char message[MessageObjectSize] = {};
+    char error[ErrorObjectSize] = {};
+    ObjectTemplates()
+    {
+        fill(message, MessageObjectSize, CanMessage);
+        fill(error, ErrorObjectSize, CanErrorExt);
+    }
+    static void fill(char *o, quint32 size, quint32 type)
+    {
+        std::memcpy(o, "LOBJ", 4);
+        put16(o + 4, ObjectHeaderV1);
+        put16(o + 6, 1);
+        put32(o + 8, size);
+        put32(o + 12, type);
+        put32(o + 16, TimeNanos);
+        put16(o + ObjectHeaderV1, 1);  // channel 1
+    }
+};
+
 class BlfWriter : public Writer
 {
 public:
-    // zlib streams, written by the faster whole-buffer compressor at its fastest level.
-    BlfWriter() : m_compressor(libdeflate_alloc_compressor(1)) {}
-    ~BlfWriter() override { libdeflate_free_compressor(m_compressor); }
-
     bool write(QIODevice &out, const Source &source) override
     {
-        if (!m_compressor)
-            return false;
+        static const ObjectTemplates templates;
+        m_templates = &templates;
         const QDateTime start = source.startTime.isValid() ? source.startTime : QDateTime::currentDateTime();
         char header[FileHeaderSize] = {};
         if (out.write(header, FileHeaderSize) != FileHeaderSize)
             return false;
         m_out = &out;
-        m_pending.reserve(ContainerSize + 128);
+        m_pending.resize(ContainerSize + ErrorObjectSize);
+        m_packed.resize(ContainerHeader + RecordDeflate::bound(ContainerSize) + 4);
         qint64 lastUs = 0;
         source.forEach([&](const TraceEntry &entry) {
-            if (m_failed || entry.frame.status)
-                return;  // a status is a driver notice, not a frame on the bus
+            if (m_failed)
+                return;
             const qint64 offset = entry.frame.timestampUs - source.startUs;
             lastUs = std::max(lastUs, offset);
             append(entry.frame, offset);
-            if (m_pending.size() >= ContainerSize)
+            if (m_used >= ContainerSize)
                 flushContainer(ContainerSize);
         });
-        while (!m_failed && !m_pending.empty())
-            flushContainer(std::min<size_t>(m_pending.size(), ContainerSize));
+        if (!m_failed && m_used > 0)
+            flushContainer(m_used);
         if (m_failed)
             return false;
 
@@ -410,47 +434,36 @@ public:
 private:
     void append(const CanFrame &f, qint64 offsetUs)
     {
-        const quint32 bodySize = f.error ? 32 : 16;
-        const quint32 objectSize = ObjectHeaderV1 + bodySize;
-        const size_t at = m_pending.size();
-        m_pending.resize(at + objectSize);
-        char *o = m_pending.data() + at;
-        std::memset(o, 0, objectSize);
-        std::memcpy(o, "LOBJ", 4);
-        put16(o + 4, ObjectHeaderV1);
-        put16(o + 6, 1);
-        put32(o + 8, objectSize);
-        put32(o + 12, f.error ? CanErrorExt : CanMessage);
-        put32(o + 16, TimeNanos);
-        put64(o + 24, offsetUs > 0 && offsetUs < std::numeric_limits<qint64>::max() / 1000 ? quint64(offsetUs) * 1000 : 0);
-        char *b = o + ObjectHeaderV1;
+        char *o = m_pending.data() + m_used;
         const quint32 id = f.id | (f.extended ? ExtendedFlag : 0);
         const quint8 dlc = quint8(std::min<int>(f.dlc, 8));
-        put16(b, 1);  // channel 1
+        char *b = o + ObjectHeaderV1;
         if (f.error) {
+            std::memcpy(o, m_templates->error, ErrorObjectSize);
             b[10] = char(dlc);
             put32(b + 16, id);
             std::memcpy(b + 24, f.data, dlc);
+            m_used += ErrorObjectSize;
         } else {
+            std::memcpy(o, m_templates->message, MessageObjectSize);
             b[2] = char((f.tx ? TxFlag : 0) | (f.rtr ? RemoteFlag : 0));
             b[3] = char(dlc);
             put32(b + 4, id);
             if (!f.rtr)
                 std::memcpy(b + 8, f.data, dlc);
+            m_used += MessageObjectSize;
         }
+        put64(o + 24, offsetUs > 0 && offsetUs < std::numeric_limits<qint64>::max() / 1000 ? quint64(offsetUs) * 1000 : 0);
         ++m_objects;
     }
 
-    // Compresses the first `n` pending bytes into one container.
+    // Compresses the first `n` pending bytes into one container; an object
+    // cut at the end goes on in the next one.
     void flushContainer(size_t n)
     {
-        const size_t bound = libdeflate_zlib_compress_bound(m_compressor, n);
-        m_packed.resize(ContainerHeader + bound + 4);
-        const size_t packedSize = libdeflate_zlib_compress(m_compressor, m_pending.data(), n, m_packed.data() + ContainerHeader, bound);
-        if (packedSize == 0) {
-            m_failed = true;
-            return;
-        }
+        uchar *packed = reinterpret_cast<uchar *>(m_packed.data());
+        const size_t packedSize = RecordDeflate::compress(reinterpret_cast<const uchar *>(m_pending.data()), n,
+                                                          packed + ContainerHeader, MessageObjectSize, ErrorObjectSize);
         const quint32 objectSize = ContainerHeader + quint32(packedSize);
         char *c = m_packed.data();
         std::memset(c, 0, ContainerHeader);
@@ -466,12 +479,14 @@ private:
         if (m_out->write(c, objectSize + padding) != qint64(objectSize + padding))
             m_failed = true;
         m_uncompressed += ContainerHeader + n;
-        m_pending.erase(m_pending.begin(), m_pending.begin() + qsizetype(n));
+        m_used -= n;
+        std::memmove(m_pending.data(), m_pending.data() + n, m_used);
     }
 
-    libdeflate_compressor *m_compressor;
+    const ObjectTemplates *m_templates = nullptr;
     QIODevice *m_out = nullptr;
     std::vector<char> m_pending;
+    size_t m_used = 0;
     std::vector<char> m_packed;
     quint64 m_uncompressed = 0;
     quint32 m_objects = 0;

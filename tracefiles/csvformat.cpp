@@ -41,6 +41,9 @@ private:
 
 class CsvWriter : public LineWriter
 {
+public:
+    bool holdsStatus() const override { return true; }
+
 protected:
     void header(QByteArray &out, const Source &source) override
     {

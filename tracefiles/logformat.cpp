@@ -70,8 +70,6 @@ protected:
     {
         using namespace TraceScan;
         const CanFrame &f = entry.frame;
-        if (f.status)
-            return;  // a driver notice, not a frame on the bus
         char buf[96];
         char *p = buf;
         *p++ = '(';

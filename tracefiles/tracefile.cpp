@@ -136,6 +136,35 @@ bool flush(QIODevice &file, QByteArray &out)
     return ok;
 }
 
+// The entries of a source that the format can hold, counted.
+class WritableEntries : public Source
+{
+public:
+    WritableEntries(const Source &source, bool holdsStatus) : m_source(source), m_holdsStatus(holdsStatus)
+    {
+        startTime = source.startTime;
+        startUs = source.startUs;
+        symbols = source.symbols;
+    }
+    void forEach(const std::function<void(const TraceEntry &)> &visit) const override
+    {
+        m_source.forEach([&](const TraceEntry &entry) {
+            if (entry.frame.status && !m_holdsStatus) {
+                ++droppedStatus;
+                return;
+            }
+            ++count;
+            visit(entry);
+        });
+    }
+    mutable qint64 count = 0;
+    mutable qint64 droppedStatus = 0;
+
+private:
+    const Source &m_source;
+    const bool m_holdsStatus;
+};
+
 class CountingSink : public Sink
 {
 public:
@@ -307,7 +336,13 @@ bool load(const QString &path, Format format, Sink &sink, LoadResult *result, QS
     return true;
 }
 
-bool save(const QString &path, Format format, const Source &source, QString *error)
+QString SaveResult::notice() const
+{
+    return droppedStatus > 0 ? tr("%1 Statuseinträge nicht gespeichert (im Format nicht darstellbar)").arg(droppedStatus)
+                             : QString();
+}
+
+bool save(const QString &path, Format format, const Source &source, QString *error, SaveResult *result)
 {
     // QSaveFile: the file being replaced survives any failure.
     const std::unique_ptr<Writer> writer = makeWriter(format);
@@ -317,11 +352,16 @@ bool save(const QString &path, Format format, const Source &source, QString *err
             *error = file.errorString();
         return false;
     }
-    if (!writer->write(file, source) || !file.commit()) {
+    const WritableEntries entries(source, writer->holdsStatus());
+    if (!writer->write(file, entries) || !file.commit()) {
         file.cancelWriting();
         if (error)
             *error = tr("Schreibfehler");
         return false;
+    }
+    if (result) {
+        result->count = entries.count;
+        result->droppedStatus = entries.droppedStatus;
     }
     return true;
 }

@@ -61,9 +61,18 @@ struct LoadResult
     QString notice() const;
 };
 
+struct SaveResult
+{
+    qint64 count = 0;
+    qint64 droppedStatus = 0;  // status entries the format cannot hold
+
+    // What the save message adds; empty when nothing was left out.
+    QString notice() const;
+};
+
 bool load(const QString &path, Format format, Sink &sink, LoadResult *result, QString *error,
           const Progress &progress = Progress());
-bool save(const QString &path, Format format, const Source &source, QString *error);
+bool save(const QString &path, Format format, const Source &source, QString *error, SaveResult *result = nullptr);
 
 // The format of a known ending, any case; false for another ending.
 bool formatOfPath(const QString &path, Format *format);

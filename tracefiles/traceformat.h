@@ -30,6 +30,9 @@ public:
     virtual ~Writer() = default;
     // Text formats are written with the platform's line ends.
     virtual bool text() const { return false; }
+    // Formats of bus logs have no place for the driver's status entries;
+    // the save leaves them out and says how many.
+    virtual bool holdsStatus() const { return false; }
     // False on a write error.
     virtual bool write(QIODevice &out, const Source &source) = 0;
 };

@@ -132,6 +132,9 @@ private:
 
 class TrcWriter : public LineWriter
 {
+public:
+    bool holdsStatus() const override { return true; }
+
 protected:
     void header(QByteArray &out, const Source &source) override
     {

@@ -1,7 +1,7 @@
 // The trace model's file operations: every format through TraceFile.
 #include "tracemodel.h"
 
-bool TraceModel::save(const QString &path, TraceFile::Format format, QString *error) const
+bool TraceModel::save(const QString &path, TraceFile::Format format, QString *error, TraceFile::SaveResult *result) const
 {
     class Entries : public TraceFile::Source
     {
@@ -20,7 +20,7 @@ bool TraceModel::save(const QString &path, TraceFile::Format format, QString *er
     source.startTime = m_startTime;
     source.startUs = m_startUs;
     source.symbols = m_symbols;
-    return TraceFile::save(path, format, source, error);
+    return TraceFile::save(path, format, source, error, result);
 }
 
 bool TraceModel::load(const QString &path, TraceFile::Format format, QString *error, int *count,

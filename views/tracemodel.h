@@ -68,7 +68,8 @@ public:
     bool saveCsv(const QString &path, QString *error) const;
     bool loadCsv(const QString &path, QString *error, int *count, const Progress &progress = Progress());
     // Any trace format (tracefiles/); a failed load leaves the trace as it was.
-    bool save(const QString &path, TraceFile::Format format, QString *error) const;
+    bool save(const QString &path, TraceFile::Format format, QString *error,
+              TraceFile::SaveResult *result = nullptr) const;
     // *result (may be null) says what the file held besides the entries.
     bool load(const QString &path, TraceFile::Format format, QString *error, int *count,
               const Progress &progress = Progress(), TraceFile::LoadResult *result = nullptr);

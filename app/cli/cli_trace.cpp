@@ -16,14 +16,18 @@ const char RecordUsage[] = "record BUS --seconds S --out DATEI [--sym DATEI] [--
 const char ConvertUsage[] = "convert EINGABE AUSGABE [--sym DATEI]";
 
 
-bool save(const TraceModel &model, const QString &path)
+// *notice: what the format could not hold, empty when nothing.
+bool save(const TraceModel &model, const QString &path, QString *notice)
 {
     // By the ending (any case); another ending is written as PCAN trace.
     TraceFile::Format format = TraceFile::Format::Trc;
     TraceFile::formatOfPath(path, &format);
     QString error;
-    if (model.save(path, format, &error))
+    TraceFile::SaveResult result;
+    if (model.save(path, format, &error, &result)) {
+        *notice = result.notice();
         return true;
+    }
     Cli::err(error);
     return false;
 }
@@ -56,11 +60,14 @@ int runConvert(const QStringList &args)
         Cli::err(error);
         return Cli::Failed;
     }
-    if (!save(model, files.at(1)))
+    QString notice;
+    if (!save(model, files.at(1), &notice))
         return Cli::Failed;
     Cli::out(QStringLiteral("%1 Nachrichten").arg(count));
-    if (!result.notice().isEmpty())
-        Cli::out(result.notice());
+    for (const QString &text : {result.notice(), notice}) {
+        if (!text.isEmpty())
+            Cli::out(text);
+    }
     return Cli::Ok;
 }
 
@@ -117,11 +124,14 @@ int runRecord(const QStringList &args)
         return Cli::Failed;
     model.setRecording(false);
 
-    if (!save(model, out))
+    QString notice;
+    if (!save(model, out, &notice))
         return Cli::Failed;
     Cli::out(QStringLiteral("Aufgezeichnet: %1").arg(model.nextNumber() - 1));
     Cli::out(QStringLiteral("Gefiltert: %1").arg(model.droppedByFilter()));
     Cli::out(QStringLiteral("Gespeichert: %1").arg(model.rowCount()));
+    if (!notice.isEmpty())
+        Cli::out(notice);
     return Cli::Ok;
 }
 

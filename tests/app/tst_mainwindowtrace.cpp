@@ -36,6 +36,7 @@ private slots:
     void failedLoadReportsTheReader();
     void saveChoosesWriterByEndingOrFilter();
     void nameWithoutEndingGetsTheFiltersAndLoadsByContent();
+    void saveSaysWhatTheFormatLeavesOut();
     void receiveListIsFedAndClearedByEsc();
     void saveDialogStartsInLastTraceFolder();
 
@@ -236,6 +237,26 @@ void TestMainWindowTrace::nameWithoutEndingGetsTheFiltersAndLoadsByContent()
         QCOMPARE(w.traceModel()->rowCount(), 2);
         QCOMPARE(w.traceModel()->frameAt(1)->id, 0x200u);
     }
+}
+
+void TestMainWindowTrace::saveSaysWhatTheFormatLeavesOut()
+{
+    QTemporaryDir dir;
+    TestWindow w;
+    QVERIFY(w.openBackend(simulationParams()));
+    w.setTraceRunning(true);
+    CanFrame status = frame(0, 1500);
+    status.status = true;
+    w.onFramesReceived({frame(0x100, 1000), status, status, frame(0x200, 2000)});
+    QCOMPARE(w.traceModel()->rowCount(), 4);
+    QString error;
+    const QString asc = dir.filePath(QStringLiteral("bus.asc"));
+    QVERIFY2(w.saveTraceFile(asc, QStringLiteral("PCAN-Trace (*.trc)"), &error), qPrintable(error));
+    QCOMPARE(w.statusBar()->currentMessage(),
+             QStringLiteral("Trace gespeichert: %1 – 2 Statuseinträge nicht gespeichert (im Format nicht darstellbar)").arg(asc));
+    const QString trc = dir.filePath(QStringLiteral("alles.trc"));
+    QVERIFY2(w.saveTraceFile(trc, QStringLiteral("PCAN-Trace (*.trc)"), &error), qPrintable(error));
+    QCOMPARE(w.statusBar()->currentMessage(), QStringLiteral("Trace gespeichert: %1").arg(trc));
 }
 
 void TestMainWindowTrace::receiveListIsFedAndClearedByEsc()

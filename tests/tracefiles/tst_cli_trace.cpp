@@ -99,6 +99,7 @@ private slots:
         QTest::newRow("blf to candump log") << "log.Blf" << "log.log" << "log";
         QTest::newRow("log without ending to asc") << "candump" << "back.asc" << "asc";
         QTest::newRow("output without ending is trc") << "back.asc" << "plain" << "trc";
+        QTest::newRow("trc with a status entry to log") << "status.trc" << "status.log" << "log";
     }
     void convertChoosesByEndingOrContent()
     {
@@ -114,11 +115,26 @@ private slots:
         }
         if (QTest::currentDataTag() == QByteArray("log without ending to asc"))
             QVERIFY(QFile::copy(m_dir.filePath(QStringLiteral("log.log")), m_dir.filePath(in)));
+        const bool status = in.startsWith(QLatin1String("status"));
+        if (status) {
+            // A bus log has no place for the driver's status entries.
+            TraceModel model;
+            std::deque<TraceEntry> entries{{1, {}}, {2, {}}, {3, {}}};
+            entries[0].frame.id = 0x123;
+            entries[1].frame.status = true;
+            entries[1].frame.dlc = 4;
+            entries[2].frame.id = 0x7FF;
+            entries[2].frame.tx = true;
+            model.replaceEntries(std::move(entries), QDateTime::currentDateTime());
+            QVERIFY(model.saveTrc(m_dir.filePath(in), nullptr));
+        }
         const CliRun run = runCli({"convert", m_dir.filePath(in), m_dir.filePath(out)});
         QCOMPARE(run.exitCode, 0);
-        QStringList expected{QStringLiteral("2 Nachrichten")};
+        QStringList expected{QStringLiteral("%1 Nachrichten").arg(status ? 3 : 2)};
         if (in.endsWith(QLatin1String(".ASC")))
             expected.append(QStringLiteral("1 CAN-FD-Nachrichten übersprungen"));
+        if (status)
+            expected.append(QStringLiteral("1 Statuseinträge nicht gespeichert (im Format nicht darstellbar)"));
         QCOMPARE(run.out.trimmed().split(QLatin1Char('\n')), expected);
         TraceFile::Format written = TraceFile::Format::Csv;
         QFile file(m_dir.filePath(out));

@@ -168,12 +168,16 @@ private slots:
     void peerReadsWhatIsWritten_data()
     {
         QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("more");
         for (const char *kind : {"asc", "blf", "log"})
-            QTest::newRow(kind) << QString::fromLatin1(kind);
+            QTest::newRow(kind) << QString::fromLatin1(kind) << 0;
+        // Objects cut at container ends, error frames between messages.
+        QTest::newRow("blf, several containers") << QStringLiteral("blf") << 8000;
     }
     void peerReadsWhatIsWritten()
     {
         QFETCH(QString, kind);
+        QFETCH(int, more);
         std::deque<TraceEntry> entries;
         auto add = [&](quint32 id, bool ext, bool rtr, bool error, bool tx, int dlc, qint64 us) {
             entries.push_back({quint64(entries.size() + 1), logFrame(id, ext, rtr, error, tx, dlc, us, 0x21)});
@@ -184,7 +188,14 @@ private slots:
         add(0x705, false, true, false, true, 3, 2000001);
         add(0x1ABCDEF0, true, false, false, false, 5, 2500000);
         add(0, false, false, true, false, 0, 3250000);
+        for (int i = 0; i < more; ++i) {
+            const quint32 id = quint32(i % 5 == 0 ? 0x18DA0000 + i * 7 : 0x100 + i % 300);
+            const bool error = i % 37 == 0;
+            add(id, i % 5 == 0, i % 53 == 0 && !error, error, i % 3 == 0, error ? 0 : i % 9, 3300000 + i * 251 + i % 7);
+            entries.back().frame.data[0] = quint8(i);
+        }
         TraceModel model;
+        model.setMaxEntries(int(entries.size()));
         model.replaceEntries(std::move(entries), QDateTime(QDate(2026, 12, 7), QTime(18, 0, 0, 125), Qt::LocalTime));
         const QString path = m_dir.filePath(QStringLiteral("ours.") + kind);
         QString error;

@@ -396,7 +396,14 @@ private slots:
         model.replaceEntries(std::move(entries), start);
         const QString file = path(QStringLiteral("back.") + TraceFile::ending(Format(format)));
         QString error;
-        QVERIFY2(model.save(file, Format(format), &error), qPrintable(error));
+        TraceFile::SaveResult saved;
+        QVERIFY2(model.save(file, Format(format), &error, &saved), qPrintable(error));
+        // The save says what it left out; a PCAN trace keeps the status.
+        QCOMPARE(saved.count, qint64(written.size()));
+        QCOMPARE(saved.notice(), QStringLiteral("1 Statuseinträge nicht gespeichert (im Format nicht darstellbar)"));
+        QVERIFY2(model.save(path(QStringLiteral("status.trc")), Format::Trc, &error, &saved), qPrintable(error));
+        QCOMPARE(saved.count, qint64(written.size() + 1));
+        QCOMPARE(saved.notice(), QString());
         // A copy without ending is read by its content.
         TraceFile::Format byContent = Format::Csv;
         QVERIFY(QFile::copy(file, path(QStringLiteral("ohne%1").arg(format))));
