@@ -167,6 +167,17 @@ private:
     bool bytes(const char *&p, const char *e, CanFrame &f, int wanted, int *count) const
     {
         *count = 0;
+        // The usual form first: one blank and two hexadecimal digits.
+        while (!m_decimal && *count < wanted && e - p >= 3 && p[0] == ' ' && (e - p == 3 || isBlank(p[3]))) {
+            const int high = hexValue(p[1]);
+            const int low = hexValue(p[2]);
+            if ((high | low) < 0)
+                break;
+            if (*count < 8)
+                f.data[*count] = quint8(high << 4 | low);
+            ++*count;
+            p += 3;
+        }
         const char *b = nullptr;
         const char *t = nullptr;
         while (*count < wanted) {

@@ -180,27 +180,28 @@ private:
         const quint32 uncompressed = u32(o + 24);
         const uchar *payload = o + ContainerHeader;
         const quint32 payloadSize = objectSize - ContainerHeader;
-        const size_t held = m_stream.size();
+        const qsizetype held = m_stream.size();
         if (method == 0) {
-            m_stream.insert(m_stream.end(), payload, payload + payloadSize);
+            m_stream.append(reinterpret_cast<const char *>(payload), payloadSize);
         } else if (method == 2) {
             if (uncompressed > MaxUncompressed) {
                 damaged(pos);
                 return false;
             }
-            m_stream.resize(held + uncompressed);
+            m_stream.resize(held + uncompressed);  // uninitialised, unlike a vector's
+            uchar *out = reinterpret_cast<uchar *>(m_stream.data()) + held;
             size_t produced = 0;
             // The whole-buffer decompressor is about three times as fast as
             // zlib's; a container it refuses goes through zlib, which gives
             // back what inflates cleanly before the damage.
-            if (libdeflate_zlib_decompress(m_decompressor, payload, payloadSize, m_stream.data() + held, uncompressed,
+            if (libdeflate_zlib_decompress(m_decompressor, payload, payloadSize, out, uncompressed,
                                            &produced) != LIBDEFLATE_SUCCESS || produced != uncompressed) {
                 z_stream z {};
                 if (inflateInit(&z) != Z_OK)
                     return false;
                 z.next_in = const_cast<Bytef *>(payload);
                 z.avail_in = payloadSize;
-                z.next_out = reinterpret_cast<Bytef *>(m_stream.data() + held);
+                z.next_out = out;
                 z.avail_out = uncompressed;
                 inflate(&z, Z_FINISH);
                 m_stream.resize(held + (uncompressed - z.avail_out));
@@ -220,8 +221,8 @@ private:
     // on in the next container stays.
     bool objects()
     {
-        const uchar *s = m_stream.data();
-        const size_t size = m_stream.size();
+        const uchar *s = reinterpret_cast<const uchar *>(m_stream.constData());
+        const size_t size = size_t(m_stream.size());
         size_t at = 0;
         bool ok = true;
         while (size - at >= ObjectHeaderBase) {
@@ -252,7 +253,7 @@ private:
             object(s + at, objectSize);
             at += objectSize;
         }
-        m_stream.erase(m_stream.begin(), m_stream.begin() + qsizetype(at));
+        m_stream.remove(0, qsizetype(at));
         return ok;
     }
 
@@ -356,7 +357,7 @@ private:
     qint64 m_containerAt = 0;
     Sink *m_sink = nullptr;
     LoadResult *m_result = nullptr;
-    std::vector<uchar> m_stream;
+    QByteArray m_stream;
     quint64 m_number = 0;
     TraceEntry m_entry;
 };

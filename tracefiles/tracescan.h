@@ -5,6 +5,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 // Byte-level helpers the trace readers and writers share: no allocation,
 // no locale, every length checked against the end pointer.
 namespace TraceScan {
@@ -41,6 +45,32 @@ inline int hexValue(char c)
     return hexTable.value[static_cast<unsigned char>(c)];
 }
 
+// Skips blanks; runs of padding (ASC columns) 16 bytes at a time.
+inline void skipBlankRun(const char *&p, const char *e)
+{
+    if (p < e && !isBlank(*p))
+        return;
+    if (e - p >= 2 && !isBlank(p[1])) {
+        ++p;
+        return;
+    }
+#if defined(__SSE2__) || defined(_M_X64)
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    while (e - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const unsigned blank = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, tab))));
+        if (blank != 0xFFFF) {
+            p += __builtin_ctz(~blank);
+            return;
+        }
+        p += 16;
+    }
+#endif
+    while (p < e && isBlank(*p))
+        ++p;
+}
+
 // Skips blanks; true when at least one was skipped and text follows.
 inline bool skipBlanks(const char *&p, const char *e)
 {
@@ -61,8 +91,7 @@ inline void trimBlanks(const char *&b, const char *&e)
 // The next blank-separated token of [p, e); false at the end.
 inline bool nextToken(const char *&p, const char *e, const char **begin, const char **end)
 {
-    while (p < e && isBlank(*p))
-        ++p;
+    skipBlankRun(p, e);
     *begin = p;
     while (p < e && !isBlank(*p))
         ++p;

@@ -1,5 +1,5 @@
 // Entries per second of saving and loading 1,000,000 entries as Vector ASC,
-// Vector BLF and candump log.
+// Vector BLF and candump log; the formats to run may be named as arguments.
 #include "benchtrace.h"
 
 #include <QCoreApplication>
@@ -16,7 +16,16 @@ int main(int argc, char **argv)
     TraceModel model;
     recordBenchTrace(model, Entries);
 
-    for (TraceFile::Format format : {TraceFile::Format::Asc, TraceFile::Format::Blf, TraceFile::Format::Log}) {
+    // The formats named on the command line ("blf asc"), else all three.
+    QList<TraceFile::Format> formats;
+    for (const QString &name : app.arguments().mid(1)) {
+        TraceFile::Format format;
+        if (TraceFile::formatOfPath(QStringLiteral("x.") + name, &format))
+            formats.append(format);
+    }
+    if (formats.isEmpty())
+        formats = {TraceFile::Format::Asc, TraceFile::Format::Blf, TraceFile::Format::Log};
+    for (TraceFile::Format format : formats) {
         const QString path = dir.filePath(QStringLiteral("bench.") + TraceFile::ending(format));
         const QByteArray name = TraceFile::ending(format).toLatin1();
         QString error;
