@@ -194,6 +194,7 @@ private slots:
                                                       "   0.1 1 Statistic: D 0 R 0\n   0.2 1 1 Rx d 0\n",
             {"1 Rx 0 @200000"});
         row("bytes missing", head + " 1.0 1 1 Rx d 4 01 02\n", {"Die Datei enthält keine lesbaren Nachrichten (1 Zeilen nicht erkannt)."});
+        row("bytes of one digit, tabs", head + " 1.0 1 1 Rx d 3 1\tA  0F\n 1.0 1 2 Rx d 2 01 ABC\n", {"1 Rx 3 010A0F @1000000"});
         row("identifier too large", head + " 1.0 1 800 Rx d 0\n 1.0 1 20000000x Rx d 0\n",
             {"Die Datei enthält keine lesbaren Nachrichten (2 Zeilen nicht erkannt)."});
     }
