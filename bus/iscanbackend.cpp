@@ -1,6 +1,5 @@
 #include "iscanbackend.h"
 
-#include "bitrates.h"
 #include "platform/monotonicclock.h"
 
 #include <QStringList>
@@ -24,7 +23,7 @@ quint32 maskedIdentifier(const IsCan::Message &message)
 } // namespace
 
 IsCanBackend::IsCanBackend(QObject *parent)
-    : CanBackend(parent)
+    : HardwareBackend(parent)
 {
 }
 
@@ -38,24 +37,9 @@ bool IsCanBackend::isOpen() const
     return m_opened;
 }
 
-QString IsCanBackend::description() const
-{
-    return m_descriptionText;
-}
-
-int IsCanBackend::bitrate() const
-{
-    return int(m_bitrateBps);
-}
-
 bool IsCanBackend::usesCallback() const
 {
     return m_handlerActive;
-}
-
-qint64 IsCanBackend::nowMicros() const
-{
-    return std::max<qint64>(0, MonotonicClock::nowUs() - m_startMicros);
 }
 
 bool IsCanBackend::open(const ConnectParams &params, QString *error)
@@ -83,7 +67,6 @@ bool IsCanBackend::open(const ConnectParams &params, QString *error)
     m_busState = 0;
     m_latchedStatus = 0;
     m_deviceLost = false;
-    m_bitrateBps = bitrateOfBtr(m_btr);
 
     QString deviceText = tr("isCAN %1").arg(m_device);
     IsCan::Configuration configuration {};
@@ -98,7 +81,7 @@ bool IsCanBackend::open(const ConnectParams &params, QString *error)
                          .arg(m_device)
                          .arg(QString::number(configuration.serial, 16).toUpper());
     }
-    m_descriptionText = tr("%1 @ %2").arg(deviceText, bitrateText(m_btr));
+    describeConnection(deviceText, m_btr);
 
     clearQueue();
     startReceiving();
@@ -155,9 +138,7 @@ void IsCanBackend::startReceiving()
         drainReceiveQueue(); // what arrived before the callback was installed
         return;
     }
-    m_poller = QThread::create([this] { pollLoop(); });
-    m_poller->setObjectName(QStringLiteral("IsCanReader"));
-    m_poller->start(QThread::TimeCriticalPriority);
+    startReader(QStringLiteral("IsCanReader"), [this] { pollLoop(); });
 }
 
 void IsCanBackend::stopReceiving()
@@ -174,11 +155,7 @@ void IsCanBackend::stopReceiving()
         while (m_callbacksRunning.load() > 0)
             std::this_thread::yield();
     }
-    if (m_poller) {
-        m_poller->wait();
-        delete m_poller;
-        m_poller = nullptr;
-    }
+    joinReader();
 }
 
 void BV_DRIVER_CALL IsCanBackend::onMessage(quint8, void *user)
@@ -221,7 +198,7 @@ void IsCanBackend::drainReceiveQueue()
             frame.rtr = message.remote != 0;
             frame.dlc = std::min<quint8>(message.length, 8);
             std::memcpy(frame.data, message.data, 8);
-            frame.timestampUs = nowMicros();
+            frame.timestampUs = elapsedMicros();
             batch.append(frame);
             m_busState = 0;
             break;
@@ -270,11 +247,8 @@ void IsCanBackend::drainReceiveQueue()
 
 bool IsCanBackend::write(const CanFrame &frame, QString *error)
 {
-    if (!m_opened) {
-        if (error)
-            *error = notConnectedText();
+    if (!checkOpen(error))
         return false;
-    }
     IsCan::Message message {};
     message.identifier = frame.id;
     message.extended = frame.extended ? 1 : 0;
@@ -289,7 +263,7 @@ bool IsCanBackend::write(const CanFrame &frame, QString *error)
     if (code == IsCan::NoError) {
         CanFrame echo = frame;
         echo.tx = true;
-        echo.timestampUs = nowMicros();
+        echo.timestampUs = elapsedMicros();
         enqueue(echo);
         return true;
     }
@@ -306,16 +280,13 @@ unsigned IsCanBackend::busStatus()
 {
     if (!m_opened)
         return 0;
-    return m_busState.load() | m_latchedStatus.exchange(0) | (m_deviceLost.load() ? DeviceLost : 0u);
+    return m_busState.load() | takeLatchedStatus() | deviceLostBit();
 }
 
 bool IsCanBackend::resetHardware(QString *error)
 {
-    if (!m_opened) {
-        if (error)
-            *error = notConnectedText();
+    if (!checkOpen(error))
         return false;
-    }
     stopReceiving();
     IsCan::Library *library = IsCan::Library::instance();
     bool initialised;
@@ -354,8 +325,7 @@ void IsCanBackend::markClosed()
 {
     --IsCan::Library::instance()->users;
     m_opened = false;
-    m_bitrateBps = 0;
-    m_descriptionText.clear();
+    clearConnection();
 }
 
 QList<IsCanDeviceInfo> IsCanBackend::enumerateDevices(const QString &dllPath, int *unconfigured,

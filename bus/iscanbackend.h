@@ -1,6 +1,6 @@
 #pragma once
 
-#include "canbackend.h"
+#include "hardwarebackend.h"
 #include "iscan.h"
 
 #include <QList>
@@ -8,8 +8,6 @@
 
 #include <atomic>
 #include <mutex>
-
-class QThread;
 
 // One row of the device list of the connection dialog.
 struct IsCanDeviceInfo
@@ -28,7 +26,7 @@ struct IsCanDeviceInfo
 // the callback, by the polling thread "IsCanReader". Both only fetch under
 // m_driverLock, touch the atomics and call enqueue. Every driver call for the
 // device is made under m_driverLock, held for that one call only.
-class IsCanBackend : public CanBackend
+class IsCanBackend : public HardwareBackend
 {
     Q_OBJECT
 
@@ -42,8 +40,6 @@ public:
     bool write(const CanFrame &frame, QString *error) override;
     unsigned busStatus() override;
     bool resetHardware(QString *error) override;
-    QString description() const override;
-    int bitrate() const override;
 
     // True while the driver's callback delivers; false while polling.
     bool usesCallback() const;
@@ -70,7 +66,6 @@ private:
     void drainReceiveQueue();
     void pollLoop();
     void markClosed();
-    qint64 nowMicros() const;
     static void BV_DRIVER_CALL onMessage(quint8 code, void *user);
 
     std::mutex m_driverLock;
@@ -81,15 +76,6 @@ private:
     bool m_opened = false;
     quint8 m_device = 0;
     quint16 m_btr = 0x001C;
-    quint32 m_bitrateBps = 0;
-    QString m_descriptionText;
-    qint64 m_startMicros = 0;
-    QThread *m_poller = nullptr;
-    std::atomic<bool> m_stopRequested {false};
-    std::atomic<unsigned> m_latchedStatus {0};
     std::atomic<unsigned> m_busState {0};
-    // The adapter was pulled out: reading stops and the status says so until
-    // a successful reset.
-    std::atomic<bool> m_deviceLost {false};
     std::atomic<int> m_callbacksRunning {0};
 };

@@ -1,6 +1,5 @@
 #include "pcanbasicbackend.h"
 
-#include "bitrates.h"
 #include "pcanbasic.h"
 #include "platform/monotonicclock.h"
 #include "platform/receiveevent.h"
@@ -42,7 +41,7 @@ QString hardwareNameOf(quint16 channel)
 } // namespace
 
 PcanBasicBackend::PcanBasicBackend(QObject *parent)
-    : CanBackend(parent)
+    : HardwareBackend(parent)
 {
 }
 
@@ -97,7 +96,7 @@ bool PcanBasicBackend::open(const ConnectParams &params, QString *error)
         receiveEvent.reset();
     }
 
-    startMicros = MonotonicClock::nowUs();
+    m_startMicros = MonotonicClock::nowUs();
     timeBaseSet = false;
     driverOffset = 0;
 
@@ -105,37 +104,33 @@ bool PcanBasicBackend::open(const ConnectParams &params, QString *error)
     bool deviceIdRead = false;
     const quint32 deviceId = valueOf(channel, PcanBasic::ParamDeviceId, &deviceIdRead);
 
-    bitrateBps = bitrateOfBtr(btr);
-    descriptionText = QStringLiteral("%1 @ %2").arg(PcanBasic::channelName(channel), bitrateText(btr));
+    QString details;
     QString hardwareText = hardwareName.trimmed();
     if (deviceIdRead)
         hardwareText += tr(", Geräte-ID %1").arg(deviceId);
     if (!hardwareText.isEmpty())
-        descriptionText += QStringLiteral(" [%1]").arg(hardwareText);
+        details += QStringLiteral(" [%1]").arg(hardwareText);
     if (params.listenOnly)
-        descriptionText += tr(" (Listen-Only)");
+        details += tr(" (Listen-Only)");
+    describeConnection(PcanBasic::channelName(channel), btr, details);
 
     clearQueue();
-    stopRequested = false;
-    latchedStatus = 0;
-    hardwareGone = false;
+    m_stopRequested = false;
+    m_latchedStatus = 0;
+    m_deviceLost = false;
 
-    reader = QThread::create([this] { readLoop(); });
-    reader->setObjectName(QStringLiteral("PcanBasicReader"));
-    reader->start(QThread::TimeCriticalPriority);
+    startReader(QStringLiteral("PcanBasicReader"), [this] { readLoop(); });
     return true;
 }
 
 void PcanBasicBackend::stopReader()
 {
-    if (!reader)
+    if (!hasReader())
         return;
-    stopRequested = true;
+    m_stopRequested = true;
     if (receiveEvent)
         receiveEvent->set();
-    reader->wait();
-    delete reader;
-    reader = nullptr;
+    joinReader();
 }
 
 void PcanBasicBackend::close()
@@ -151,10 +146,9 @@ void PcanBasicBackend::close()
     lib->uninitialize(channel);
     --lib->users;
     receiveEvent.reset();
-    bitrateBps = 0;
+    clearConnection();
     channel = 0;
-    descriptionText.clear();
-    hardwareGone = false;
+    m_deviceLost = false;
 }
 
 bool PcanBasicBackend::isOpen() const
@@ -167,14 +161,14 @@ void PcanBasicBackend::readLoop()
     const PcanBasic::ReadFunction read = library()->read;
     QList<CanFrame> batch;
     bool cutOff = false;
-    while (!stopRequested) {
+    while (!m_stopRequested) {
         // A burst cut off at its limit goes on at once: more is waiting, and
         // the driver signals only new arrivals.
         if (receiveEvent)
             receiveEvent->wait(cutOff ? 0 : EventWaitMs);
         else if (!cutOff)
             QThread::msleep(PollSleepMs);
-        if (stopRequested)
+        if (m_stopRequested)
             break;
 
         int reads = 0;
@@ -186,12 +180,12 @@ void PcanBasicBackend::readLoop()
             if (status & PcanBasic::StatusReceiveQueueEmpty)
                 break;
             if (PcanBasic::isHardwareGone(status)) {
-                hardwareGone = true;
+                m_deviceLost = true;
                 break;
             }
             const quint32 mapped = PcanBasic::busStatusBits(status);
             if (status != PcanBasic::StatusOk && !(message.type & PcanBasic::TypeStatus)) {
-                latchedStatus.fetch_or(mapped);
+                m_latchedStatus.fetch_or(mapped);
                 break;
             }
 
@@ -210,11 +204,11 @@ void PcanBasicBackend::readLoop()
                 driverOffset.store(driverUs - MonotonicClock::nowUs(), std::memory_order_relaxed);
                 timeBaseSet.store(true, std::memory_order_relaxed);
             }
-            const qint64 stampUs = driverUs - driverOffset.load(std::memory_order_relaxed) - startMicros;
+            const qint64 stampUs = driverUs - driverOffset.load(std::memory_order_relaxed) - m_startMicros;
             frame.timestampUs = stampUs < 0 ? 0 : stampUs;
 
             if (frame.status)
-                latchedStatus.fetch_or(mapped);
+                m_latchedStatus.fetch_or(mapped);
             batch.append(frame);
         }
         cutOff = reads == MaxReadsPerBurst;
@@ -223,18 +217,15 @@ void PcanBasicBackend::readLoop()
             batch.clear();
         }
         // Nothing more will come from a vanished adapter.
-        if (hardwareGone)
+        if (m_deviceLost)
             break;
     }
 }
 
 bool PcanBasicBackend::write(const CanFrame &frame, QString *error)
 {
-    if (!isOpen()) {
-        if (error)
-            *error = notConnectedText();
+    if (!checkOpen(error))
         return false;
-    }
     PcanBasic::Message message {};
     message.id = frame.id;
     message.type = quint8((frame.extended ? PcanBasic::TypeExtended : 0) | (frame.rtr ? PcanBasic::TypeRemote : 0));
@@ -243,7 +234,7 @@ bool PcanBasicBackend::write(const CanFrame &frame, QString *error)
     const quint32 status = library()->write(channel, &message);
     if (status & ~HarmlessWriteStatus) {
         if (PcanBasic::isHardwareGone(status))
-            hardwareGone = true;
+            m_deviceLost = true;
         if (error)
             *error = library()->errorText(status);
         return false;
@@ -251,8 +242,7 @@ bool PcanBasicBackend::write(const CanFrame &frame, QString *error)
     if (!driverEchoes) {
         CanFrame echo = frame;
         echo.tx = true;
-        const qint64 now = MonotonicClock::nowUs() - startMicros;
-        echo.timestampUs = now < 0 ? 0 : now;
+        echo.timestampUs = elapsedMicros();
         enqueue(echo);
     }
     return true;
@@ -262,38 +252,25 @@ unsigned PcanBasicBackend::busStatus()
 {
     if (!isOpen())
         return 0;
-    const quint32 taken = latchedStatus.exchange(0);
+    const quint32 taken = takeLatchedStatus();
     const quint32 status = library()->getStatus(channel);
     if (PcanBasic::isHardwareGone(status))
-        hardwareGone = true;
-    return PcanBasic::busStatusBits(status) | taken | (hardwareGone ? DeviceLost : 0u);
+        m_deviceLost = true;
+    return PcanBasic::busStatusBits(status) | taken | deviceLostBit();
 }
 
 bool PcanBasicBackend::resetHardware(QString *error)
 {
-    if (!isOpen()) {
-        if (error)
-            *error = notConnectedText();
+    if (!checkOpen(error))
         return false;
-    }
     const quint32 status = library()->reset(channel);
     if (status != PcanBasic::StatusOk) {
         if (error)
             *error = library()->errorText(status);
         return false;
     }
-    latchedStatus = 0;
+    m_latchedStatus = 0;
     return true;
-}
-
-QString PcanBasicBackend::description() const
-{
-    return descriptionText;
-}
-
-int PcanBasicBackend::bitrate() const
-{
-    return int(bitrateBps);
 }
 
 QList<PcanBasicChannelInfo> PcanBasicBackend::enumerateChannels(const QString &dllPath, QString *error)

@@ -1,13 +1,12 @@
 #pragma once
 
-#include "canbackend.h"
+#include "hardwarebackend.h"
 
 #include <QList>
 
 #include <atomic>
 #include <memory>
 
-class QThread;
 class ReceiveEvent;
 
 // One row of the PCAN channel list.
@@ -26,9 +25,9 @@ struct PcanBasicChannelInfo
 //
 // Threads: every virtual operation runs in the GUI thread. The reader thread
 // "PcanBasicReader" calls only CAN_Read, touches the time-base atomics and
-// latchedStatus, and hands each burst to enqueue(). close() joins it before
-// the channel is released, so it never reads from a closed channel.
-class PcanBasicBackend : public CanBackend
+// the latched status, and hands each burst to enqueue(). close() joins it
+// before the channel is released, so it never reads from a closed channel.
+class PcanBasicBackend : public HardwareBackend
 {
     Q_OBJECT
 
@@ -42,8 +41,6 @@ public:
     bool write(const CanFrame &frame, QString *error) override;
     unsigned busStatus() override;
     bool resetHardware(QString *error) override;
-    QString description() const override;
-    int bitrate() const override;
 
     // The channels present, in driver order; empty with a message when none is
     // found or the library does not load.
@@ -58,15 +55,7 @@ private:
 
     quint16 channel = 0;                       // 0: closed
     std::unique_ptr<ReceiveEvent> receiveEvent; // null: the reader polls
-    qint64 startMicros = 0;
     std::atomic<bool> timeBaseSet {false};
     std::atomic<qint64> driverOffset {0};
     bool driverEchoes = false;
-    quint32 bitrateBps = 0;
-    QString descriptionText;
-    QThread *reader = nullptr;
-    std::atomic<bool> stopRequested {false};
-    std::atomic<quint32> latchedStatus {0};
-    // The adapter stopped answering (unplugged); stays set until close.
-    std::atomic<bool> hardwareGone {false};
 };
