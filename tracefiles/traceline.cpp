@@ -529,7 +529,19 @@ void appendTrc(QByteArray &out, quint64 number, const CanFrame &frame, qint64 of
 void appendCsv(QByteArray &out, quint64 number, const CanFrame &frame, qint64 offsetUs,
                const QByteArray &symbol, const QByteArray &signalText)
 {
-    char buf[128];
+    // One append per line where the texts are short: each append costs
+    // about as much as formatting the numbers.
+    constexpr qsizetype ShortText = 64;
+    char buf[192 + 2 * ShortText];
+    const auto text = [&](char *p, const QByteArray &t) {
+        if (t.size() <= ShortText) {
+            std::memcpy(p, t.constData(), size_t(t.size()));
+            return p + t.size();
+        }
+        out.append(buf, p - buf);
+        out.append(t);
+        return buf;
+    };
     char *p = writeDecimal(buf, number);
     *p++ = ';';
     p = writeOffset(p, offsetUs, 3);
@@ -543,10 +555,7 @@ void appendCsv(QByteArray &out, quint64 number, const CanFrame &frame, qint64 of
         *p++ = 'h';
     }
     *p++ = ';';
-    out.append(buf, p - buf);
-    out.append(symbol);
-
-    p = buf;
+    p = text(p, symbol);
     *p++ = ';';
     if (frame.status) {
         std::memcpy(p, "Status", 6);
@@ -573,14 +582,15 @@ void appendCsv(QByteArray &out, quint64 number, const CanFrame &frame, qint64 of
     }
     *p++ = ';';
     *p++ = '"';
-    out.append(buf, p - buf);
     if (signalText.contains('"')) {
         QByteArray quoted = signalText;
-        out.append(quoted.replace("\"", "\"\""));
+        p = text(p, quoted.replace("\"", "\"\""));
     } else {
-        out.append(signalText);
+        p = text(p, signalText);
     }
-    out.append("\"\n", 2);
+    *p++ = '"';
+    *p++ = '\n';
+    out.append(buf, p - buf);
 }
 
 bool sameEntry(const TraceEntry &a, const TraceEntry &b)

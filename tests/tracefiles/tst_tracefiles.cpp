@@ -370,11 +370,28 @@ private slots:
         QVERIFY(TraceLine::sameEntry(loaded.entryAt(0), model.entryAt(0)));
     }
 
+    void csvQuotesDoubleQuotesInSignals_data()
+    {
+        QTest::addColumn<QByteArray>("symbol");
+        QTest::addColumn<QByteArray>("signalText");
+        QTest::addColumn<QByteArray>("quoted");
+        QTest::newRow("short") << QByteArray("S") << QByteArray("Text=\"a\"") << QByteArray("Text=\"\"a\"\"");
+        QTest::newRow("none") << QByteArray() << QByteArray() << QByteArray();
+        // Texts longer than the line buffer holds go out on their own.
+        const QByteArray longName = QByteArray("Name").repeated(40);
+        const QByteArray longSignals = QByteArray("Wert=\"1\" ").repeated(30);
+        QTest::newRow("long symbol") << longName << QByteArray("x=1") << QByteArray("x=1");
+        QTest::newRow("long signals") << QByteArray("S") << longSignals << QByteArray(longSignals).replace("\"", "\"\"");
+        QTest::newRow("both long") << longName << longSignals << QByteArray(longSignals).replace("\"", "\"\"");
+    }
     void csvQuotesDoubleQuotesInSignals()
     {
-        QByteArray line;
-        TraceLine::appendCsv(line, 3, frame(0x10, {1}, 2500), 2500, "S", "Text=\"a\"");
-        QCOMPARE(line, QByteArray("3;2.500;Rx;010h;S;Std;1;01;\"Text=\"\"a\"\"\"\n"));
+        QFETCH(QByteArray, symbol);
+        QFETCH(QByteArray, signalText);
+        QFETCH(QByteArray, quoted);
+        QByteArray line("before\n");
+        TraceLine::appendCsv(line, 3, frame(0x10, {1}, 2500), 2500, symbol, signalText);
+        QCOMPARE(line, "before\n3;2.500;Rx;010h;" + symbol + ";Std;1;01;\"" + quoted + "\"\n");
     }
 
     void offsetTextMatchesQt()
