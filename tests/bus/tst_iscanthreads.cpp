@@ -206,8 +206,10 @@ void TestIsCanThreads::openCloseLeavesNothingBehind()
     QCOMPARE(m_standIn->calls("isCAN_CloseDevice"), quint64(1000));
     QCOMPARE(m_standIn->calls("isCAN_StopMessageHandler"), quint64(polling ? 0 : 1000));
     // Qt names a thread and lets it end after wait() returns, so both lag a little.
+    // Threads of earlier tests or of the runtime may end meanwhile: the count
+    // must not grow, it need not stay equal.
     QTRY_COMPARE(threadsNamed(QStringLiteral("IsCanReader")), 0);
-    QTRY_COMPARE(threadCount(), threadsBefore);
+    QTRY_VERIFY2(threadCount() <= threadsBefore, qPrintable(QStringLiteral("%1 threads, %2 before").arg(threadCount()).arg(threadsBefore)));
 }
 
 void TestIsCanThreads::unpluggedDeviceIsReported_data()
