@@ -594,8 +594,11 @@ bool SymbolDatabase::parseValue(const SymVariable &variable, const QString &text
     }
 
     if (!isFloat && !isDouble && w >= 1 && w <= 63) {
-        const qint64 lower = variable.isSigned ? -(qint64(1) << (w - 1)) : 0;
-        const qint64 upper = variable.isSigned ? (qint64(1) << (w - 1)) - 1 : (qint64(1) << w) - 1;
+        // Shifting the largest value down stays in range for every width up
+        // to 63; 2^w - 1 would overflow for an unsigned 63-bit variable.
+        constexpr qint64 largest = std::numeric_limits<qint64>::max();
+        const qint64 upper = variable.isSigned ? largest >> (64 - w) : largest >> (63 - w);
+        const qint64 lower = variable.isSigned ? -upper - 1 : 0;
         if (value < lower || value > upper) {
             if (error)
                 *error = tr("%1: Rohwert %2 außerhalb des Bereichs %3…%4")

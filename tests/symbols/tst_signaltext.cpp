@@ -2,6 +2,8 @@
 // frame, and reading typed values back into bits.
 #include "symtestutil.h"
 
+#include <QDir>
+#include <QFile>
 #include <QtTest>
 
 #include <cmath>
@@ -56,6 +58,7 @@ private slots:
     void textToBytesForStringAndRaw_data();
     void textToBytesForStringAndRaw();
     void applyTextWritesAndRaisesLength();
+    void fuzzSeedsEnterTheirOwnValues();
 };
 
 void TestSignalText::valueText_data()
@@ -255,6 +258,18 @@ void TestSignalText::parseValue_data()
                                           << qint64(0x3FC00000) << noError;
     QTest::newRow("float hex checked against max") << QByteArray("float 0,32 /max:1") << QStringLiteral("3FC00000h") << false
                                                    << qint64(0) << QStringLiteral("V: Wert 1.5 außerhalb des Bereichs -∞…1");
+    QTest::newRow("63 bit unsigned highest") << QByteArray("unsigned 0,63") << QStringLiteral("9223372036854775807") << true
+                                             << std::numeric_limits<qint64>::max() << noError;
+    QTest::newRow("63 bit unsigned zero") << QByteArray("unsigned 0,63") << QStringLiteral("0") << true << qint64(0) << noError;
+    QTest::newRow("63 bit unsigned negative") << QByteArray("unsigned 0,63") << QStringLiteral("-1") << false << qint64(0)
+                                              << QStringLiteral("V: Rohwert -1 außerhalb des Bereichs 0…9223372036854775807");
+    QTest::newRow("63 bit signed edges") << QByteArray("signed 0,63") << QStringLiteral("-4611686018427387905") << false
+                                         << qint64(0)
+                                         << QStringLiteral("V: Rohwert -4611686018427387905 außerhalb des Bereichs "
+                                                           "-4611686018427387904…4611686018427387903");
+    QTest::newRow("2 bit signed") << QByteArray("signed 0,2") << QStringLiteral("2") << false << qint64(0)
+                                  << QStringLiteral("V: Rohwert 2 außerhalb des Bereichs -2…1");
+    QTest::newRow("1 bit unsigned") << QByteArray("unsigned 0,1") << QStringLiteral("1") << true << qint64(1) << noError;
     QTest::newRow("64 bit overflow refused") << QByteArray("unsigned 0,64") << QStringLiteral("1e30") << false << qint64(0)
                                              << QStringLiteral("V: Rohwert 1e+30 außerhalb des Bereichs 0…18446744073709551615");
     QTest::newRow("64 bit no range check") << QByteArray("unsigned 0,64") << QStringLiteral("-1") << true << qint64(-1) << noError;
@@ -387,4 +402,42 @@ void TestSignalText::applyTextWritesAndRaisesLength()
 }
 
 QTEST_GUILESS_MAIN(TestSignalText)
+// What the symbol-load fuzz target does with each seed: every variable takes
+// back the text of its own value (found by fuzzing: an unsigned 63-bit signal
+// overflowed the range check).
+void TestSignalText::fuzzSeedsEnterTheirOwnValues()
+{
+    const QDir seeds(QStringLiteral(BUSVISTA_FUZZ_SEEDS));
+    const QStringList names = seeds.entryList({QStringLiteral("*.sym")}, QDir::Files);
+    QVERIFY(names.contains(QStringLiteral("unsigned63.sym")));
+    for (const QString &name : names) {
+        QFile file(seeds.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        SymbolDatabase db;
+        QString error;
+        QVERIFY2(db.loadData(file.readAll(), name, &error, nullptr), qPrintable(name + QLatin1String(": ") + error));
+        for (const SymMessage &message : std::as_const(db.messages)) {
+            const CanFrame frame = db.defaultFrame(message);
+            for (const SymVariable &variable : message.variables) {
+                CanFrame edited = frame;
+                const QString text = db.valueText(variable, frame);
+                QVERIFY2(db.applyText(variable, text, edited, &error),
+                         qPrintable(QStringLiteral("%1 %2 \"%3\": %4").arg(name, variable.name, text, error)));
+            }
+        }
+    }
+    // The seed itself: 63 bits take every value up to 2^63 - 1.
+    SymbolDatabase db;
+    QFile seed(seeds.filePath(QStringLiteral("unsigned63.sym")));
+    QVERIFY(seed.open(QIODevice::ReadOnly));
+    QVERIFY(db.loadData(seed.readAll(), QString(), nullptr, nullptr));
+    QCOMPARE(db.messages.size(), 1);
+    const SymVariable &v = db.messages.at(0).variables.at(0);
+    CanFrame frame = db.defaultFrame(db.messages.at(0));
+    QString error;
+    QVERIFY2(db.applyText(v, QStringLiteral("9223372036854775807"), frame, &error), qPrintable(error));
+    QCOMPARE(db.rawText(v, frame), QStringLiteral("9223372036854775807"));
+    QVERIFY(!db.applyText(v, QStringLiteral("9223372036854775808"), frame, &error));
+}
+
 #include "tst_signaltext.moc"
