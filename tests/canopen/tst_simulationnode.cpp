@@ -116,6 +116,19 @@ void TestSimulationNode::requests_data()
     QTest::newRow("repeated toggle") << QStringList{"40 08 10 00 00 00 00 00", "60 00 00 00 00 00 00 00", "60 00 00 00 00 00 00 00"}
                                      << QStringList{"41 08 10 00 13 00 00 00", "00 42 75 73 76 69 73 74",
                                                     abortOf("08 10 00", 0x05030000)};
+    // A rest of exactly 7 bytes is the last segment: c set, n 0, no empty segment after it.
+    QTest::newRow("upload of 7 bytes: one last segment")
+        << QStringList{"21 02 20 00 07 00 00 00", "01 41 42 43 44 45 46 47", "40 02 20 00 00 00 00 00",
+                       "60 00 00 00 00 00 00 00", "70 00 00 00 00 00 00 00"}
+        << QStringList{"60 02 20 00 00 00 00 00", "20 00 00 00 00 00 00 00", "41 02 20 00 07 00 00 00",
+                       "01 41 42 43 44 45 46 47", abortOf("02 20 00", 0x05040001)};
+    QTest::newRow("upload of 14 bytes: second segment is the last")
+        << QStringList{"21 02 20 00 0E 00 00 00", "00 41 42 43 44 45 46 47", "11 48 49 4A 4B 4C 4D 4E",
+                       "40 02 20 00 00 00 00 00", "60 00 00 00 00 00 00 00", "70 00 00 00 00 00 00 00",
+                       "60 00 00 00 00 00 00 00"}
+        << QStringList{"60 02 20 00 00 00 00 00", "20 00 00 00 00 00 00 00", "30 00 00 00 00 00 00 00",
+                       "41 02 20 00 0E 00 00 00", "00 41 42 43 44 45 46 47", "11 48 49 4A 4B 4C 4D 4E",
+                       abortOf("02 20 00", 0x05040001)};
     QTest::newRow("segment without upload") << QStringList{"60 00 00 00 00 00 00 00"}
                                             << QStringList{abortOf("00 00 00", 0x05040001)};
     QTest::newRow("missing subindex") << QStringList{"40 18 10 05 00 00 00 00"} << QStringList{abortOf("18 10 05", 0x06090011)};

@@ -126,6 +126,10 @@ class SdoClientPeer:
             value += seg[1:8 - ((seg[0] >> 1) & 7)]
             if seg[0] & 0x01:
                 break
+            # Strict: the segment that completes the announced size must be
+            # the last one, also when its rest is exactly 7 bytes.
+            assert announced is None or len(value) < announced, \
+                "segment %s completes %d bytes but is not marked last" % (seg.hex(), len(value))
             toggle ^= 1
         assert announced is None or announced == len(value), "size %s vs %d" % (announced, len(value))
         return value, "segmented"
@@ -229,6 +233,14 @@ def run_client(cli):
             check("short text segmented then expedited", sdo.read(0x2002, 0)[0] == b"xy")
         except Exception as e:  # noqa: BLE001
             check("short text segmented then expedited", False, repr(e))
+        for length in (7, 14, 21):
+            name = "text of %d bytes read back" % length
+            try:
+                text = bytes(0x41 + i for i in range(length))
+                sdo.write(0x2002, 0, text)
+                check(name, sdo.read(0x2002, 0) == (text, "segmented"))
+            except Exception as e:  # noqa: BLE001
+                check(name, False, repr(e))
         expect_abort("missing object", lambda: sdo.read(0x6000, 0), 0x06020000)
         expect_abort("missing subindex", lambda: sdo.read(0x1018, 5), 0x06090011)
         expect_abort("too short", lambda: sdo.write(0x2001, 0, b"\x01"), 0x06070013)
