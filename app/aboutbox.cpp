@@ -1,7 +1,8 @@
 #include "aboutbox.h"
 
+#include "busvistaversion.h"
 #include "infodialog.h"
-#include "mainwindow.h"
+#include "infoupdatechecker.h"
 
 #include <QCoreApplication>
 #include <QIcon>
@@ -12,18 +13,18 @@ const char Website[] = "https://www.busvista.de";
 
 } // namespace
 
-void AboutBox::fill(InfoDialog *dialog, const MainWindow *window)
+void AboutBox::fill(InfoDialog *dialog, const QIcon &windowIcon, const QString &notice)
 {
     dialog->setWindowTitle(QCoreApplication::translate("MainWindow", "Über Busvista"));
     dialog->setProgramName(QCoreApplication::applicationName());
-    dialog->setVersion(QCoreApplication::applicationVersion());
+    dialog->setVersion(QStringLiteral(BUSVISTA_VERSION));
     dialog->setDescription(QCoreApplication::translate("MainWindow", "CAN-Bus-Monitor"));
-    dialog->setCopyright(window->versionString());
+    dialog->setCopyright(notice);
     dialog->setExtraText(QCoreApplication::translate(
         "MainWindow", "Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch geladen) oder Simulation."));
     dialog->setWebsite(QString::fromLatin1(Website));
     // The icon file may hold smaller sizes only; the box shows it at 100 × 100.
-    QPixmap icon = window->windowIcon().pixmap(100, 100);
+    QPixmap icon = windowIcon.pixmap(100, 100);
     if (!icon.isNull() && icon.size() != QSize(100, 100))
         icon = icon.scaled(100, 100, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     dialog->setApplicationIcon(icon);

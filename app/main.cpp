@@ -1,3 +1,4 @@
+#include "busvistaversion.h"
 #include "canframe.h"
 #include "commandline.h"
 #include "mainwindow.h"
@@ -6,17 +7,52 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTimer>
 
+#include <cstdio>
+
+namespace {
+
+// "--help" and "--version" answer before any window system is needed, so
+// that they work over ssh and in scripts. A Windows GUI program has no
+// console to print to: there the text comes in a message box.
+int answerInformation(int argc, char *argv[], const CommandLine &line)
+{
+    const QString text = line.help ? CommandLine::usageText() : CommandLine::versionText();
+#ifdef Q_OS_WIN
+    QApplication app(argc, argv);
+    QMessageBox::information(nullptr, QStringLiteral("Busvista"), text);
+#else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
+    const QByteArray bytes = text.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+#endif
+    return 0;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    {
+        QStringList raw;
+        for (int i = 0; i < argc; ++i)
+            raw << QString::fromLocal8Bit(argv[i]);
+        const CommandLine early = CommandLine::parse(raw);
+        if (early.help || early.version)
+            return answerInformation(argc, argv, early);
+    }
+
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("busvista.de"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("busvista.de"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app.ico")));
     QCoreApplication::setApplicationName(QStringLiteral("Busvista"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.1.13"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BUSVISTA_VERSION));
 
     qRegisterMetaType<CanFrame>("CanFrame");
     qRegisterMetaType<QList<CanFrame>>("QList<CanFrame>");

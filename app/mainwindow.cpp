@@ -9,6 +9,7 @@
 #include "pcanbasicbackend.h"
 #include "receivemodel.h"
 #include "sdoclient.h"
+#include "settingsdialog.h"
 #include "simulationbackend.h"
 #include "symbolfile.h"
 #include "tracemodel.h"
@@ -379,7 +380,11 @@ void MainWindow::connectBus()
     if (dialog.exec() != QDialog::Accepted)
         return;
     const ConnectParams params = dialog.params();
-    saveConnectParams(params);
+    {
+        QSettings store;   // held over the writes, so that a failed write is still pending here
+        saveConnectParams(params);
+        SettingsDialog::syncStore(store, this);
+    }
     openBackend(params);
 }
 
@@ -598,18 +603,18 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
-    {
-        QSettings settings;
-        settings.setValue(QStringLiteral("transmit/list"),
-                          QJsonDocument(m_transmitModel->toJson()).toJson(QJsonDocument::Compact));
-        settings.setValue(QStringLiteral("trace/maxEntries"), ui->traceMaxSpin->value());
-        settings.setValue(QStringLiteral("trace/filter"), ui->traceFilterEdit->text());
-        settings.setValue(QStringLiteral("trace/filterMode"), ui->traceFilterMode->currentIndex());
-        settings.setValue(QStringLiteral("trace/filterEnabled"), ui->traceFilterCheck->isChecked());
-    }
+    // Held over the panels' writes too, so that the check at the end covers them.
+    QSettings settings;
+    settings.setValue(QStringLiteral("transmit/list"),
+                      QJsonDocument(m_transmitModel->toJson()).toJson(QJsonDocument::Compact));
+    settings.setValue(QStringLiteral("trace/maxEntries"), ui->traceMaxSpin->value());
+    settings.setValue(QStringLiteral("trace/filter"), ui->traceFilterEdit->text());
+    settings.setValue(QStringLiteral("trace/filterMode"), ui->traceFilterMode->currentIndex());
+    settings.setValue(QStringLiteral("trace/filterEnabled"), ui->traceFilterCheck->isChecked());
     ui->sdoPanel->saveSettings();
     ui->plotWidget->saveSettings();
     saveLayout();
+    SettingsDialog::syncStore(settings, this);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -488,7 +488,9 @@ void MainWindow::showSettings()
     SettingsDialog dialog(this);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    QSettings store;   // held over save(), so that a failed write is still pending here
     dialog.save();
+    SettingsDialog::syncStore(store, this);
     SettingsDialog::applyLanguage(SettingsDialog::language());
     updateSymbolEditorAction();
 }
@@ -524,7 +526,7 @@ void MainWindow::checkForUpdates()
 void MainWindow::about()
 {
     InfoDialog dialog(this);
-    AboutBox::fill(&dialog, this);
+    AboutBox::fill(&dialog, windowIcon(), versionString());
     AboutBox::enableUpdateCheck(&dialog);
     dialog.exec();
 }

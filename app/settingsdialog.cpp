@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QSettings>
 #include <QTranslator>
 
@@ -15,6 +16,33 @@ namespace {
 const QString CheckUpdatesKey = QStringLiteral("general/checkUpdates");
 const QString EditorPathKey = QStringLiteral("symbols/editorPath");
 const QString LanguageKey = QStringLiteral("general/language");
+
+// Qt's INI format keeps a group called "general" as the section [%General]
+// and hands its keys back as "General/...", and keys are case-sensitive
+// outside Windows: a value written in one run comes back under the other
+// spelling in the next. Reads accept both; writes leave only one.
+QString otherSpelling(const QString &key)
+{
+    return QStringLiteral("General") + key.mid(int(qstrlen("general")));
+}
+
+QVariant generalValue(const QString &key, const QVariant &defaultValue = QVariant())
+{
+    QSettings settings;
+    if (settings.contains(key))
+        return settings.value(key);
+    return settings.value(otherSpelling(key), defaultValue);
+}
+
+void setGeneralValue(QSettings &settings, const QString &key, const QVariant &value)
+{
+    // Removed first: where keys ignore case, this removes `key` as well.
+    settings.remove(otherSpelling(key));
+    if (value.isValid())
+        settings.setValue(key, value);
+    else
+        settings.remove(key);
+}
 
 } // namespace
 
@@ -44,17 +72,14 @@ void SettingsDialog::load()
 void SettingsDialog::save() const
 {
     QSettings settings;
-    settings.setValue(CheckUpdatesKey, ui->updateCheck->isChecked());
+    setGeneralValue(settings, CheckUpdatesKey, ui->updateCheck->isChecked());
     const QString editor = path();
     if (editor.isEmpty())
         settings.remove(EditorPathKey);
     else
         settings.setValue(EditorPathKey, editor);
     const QString chosen = ui->languageCombo->currentData().toString();
-    if (chosen.isEmpty())
-        settings.remove(LanguageKey);
-    else
-        settings.setValue(LanguageKey, chosen);
+    setGeneralValue(settings, LanguageKey, chosen.isEmpty() ? QVariant() : QVariant(chosen));
 }
 
 QString SettingsDialog::path() const
@@ -105,7 +130,7 @@ void SettingsDialog::browse()
 
 bool SettingsDialog::checkUpdatesAtStart()
 {
-    return QSettings().value(CheckUpdatesKey, true).toBool();
+    return generalValue(CheckUpdatesKey, true).toBool();
 }
 
 QString SettingsDialog::symbolEditorPath()
@@ -115,7 +140,25 @@ QString SettingsDialog::symbolEditorPath()
 
 QString SettingsDialog::language()
 {
-    return QSettings().value(LanguageKey).toString();
+    return generalValue(LanguageKey).toString();
+}
+
+bool SettingsDialog::syncStore(QSettings &settings, QWidget *parent)
+{
+    settings.sync();
+    if (settings.status() == QSettings::NoError)
+        return true;
+    // Said once per run: every later save fails the same way.
+    static bool reported = false;
+    if (!reported) {
+        reported = true;
+        QMessageBox::warning(parent, tr("Einstellungen"),
+                             tr("Die Einstellungen können nicht gespeichert werden:\n%1\n\n"
+                                "Der Ordner fehlt und lässt sich nicht anlegen, oder er ist schreibgeschützt. "
+                                "Änderungen gelten nur bis zum Beenden des Programms.")
+                                 .arg(QDir::toNativeSeparators(settings.fileName())));
+    }
+    return false;
 }
 
 void SettingsDialog::applyLanguage(const QString &language)

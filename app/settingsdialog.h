@@ -5,6 +5,8 @@
 
 #include <memory>
 
+class QSettings;
+
 namespace Ui {
 class SettingsDialog;
 }
@@ -30,6 +32,14 @@ public:
     static bool checkUpdatesAtStart();    // "general/checkUpdates", default true
     static QString symbolEditorPath();    // "symbols/editorPath", empty when absent
     static QString language();            // "general/language": "de", "en" or empty
+
+    // Writes what `settings` has pending to the store, with the changes of
+    // every QSettings made and dropped while `settings` lived (Qt forgets
+    // those of a store that was never written once the last object goes, so
+    // the caller holds `settings` over all its writes). When the store cannot
+    // be written (folder missing and not creatable, read-only), the first
+    // failure of a run is shown in a warning box; false on every failure.
+    static bool syncStore(QSettings &settings, QWidget *parent);
 
     // Installs Qt's own translation ("qtbase") for the language; empty means
     // the system language. The program's own texts are German regardless.

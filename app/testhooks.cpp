@@ -168,7 +168,7 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
     {
         // Without the update check: pictures are taken offline.
         InfoDialog dialog(window);
-        AboutBox::fill(&dialog, window);
+        AboutBox::fill(&dialog, window->windowIcon(), window->versionString());
         dialog.show();
         settle();
         if (saveWidget(&dialog, dir.filePath(QStringLiteral("dialog_about.png"))))

@@ -2,6 +2,7 @@
 #include "ui_infodialog.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
 #include <QMessageBox>
@@ -197,9 +198,11 @@ void InfoDialog::installUpdate()
     bool cancelled = false;
     const auto onProgress = connect(m_checker, &InfoUpdateChecker::downloadProgress, &progress,
                                     [&progress](qint64 received, qint64 total) {
-                                        // The bar counts kilobytes so that large setups fit an int.
-                                        progress.setMaximum(total > 0 ? int(total / 1024) + 1 : 0);
-                                        progress.setValue(int(received / 1024));
+                                        // The bar counts started kibibytes so that large setups fit
+                                        // an int and the last byte fills it.
+                                        const auto kib = [](qint64 bytes) { return int((bytes + 1023) / 1024); };
+                                        progress.setMaximum(total > 0 ? kib(total) : 0);
+                                        progress.setValue(total > 0 ? kib(qMin(received, total)) : 0);
                                     });
     const auto onFinished = connect(m_checker, &InfoUpdateChecker::downloadFinished, &loop, [&](bool success) {
         ok = success;
@@ -227,7 +230,13 @@ void InfoDialog::installUpdate()
         return;
     }
     if (!m_checker->startSetup()) {
-        QMessageBox::critical(this, tr("Update"), tr("Das Setup konnte nicht gestartet werden."));
+        QString text = tr("Das Setup konnte nicht gestartet werden:\n%1").arg(m_checker->errorText());
+        // A verified setup stays for the user to start by hand.
+        if (!m_checker->setupPath().isEmpty())
+            text += QStringLiteral("\n\n") + tr("Die heruntergeladene Datei bleibt erhalten und kann von Hand "
+                                              "gestartet werden:\n%1")
+                                               .arg(QDir::toNativeSeparators(m_checker->setupPath()));
+        QMessageBox::critical(this, tr("Update"), text);
         return;
     }
     emit updateStarted();

@@ -1,13 +1,16 @@
 #include "infoupdatechecker.h"
 
+#include "busvistaversion.h"
+#include "platform/programstart.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 
@@ -54,7 +57,10 @@ bool InfoUpdateChecker::setupSupported()
 
 QString InfoUpdateChecker::currentVersion() const
 {
-    return m_currentVersion.isEmpty() ? QCoreApplication::applicationVersion() : m_currentVersion;
+    if (!m_currentVersion.isEmpty())
+        return m_currentVersion;
+    const QString application = QCoreApplication::applicationVersion();
+    return application.isEmpty() ? QStringLiteral(BUSVISTA_VERSION) : application;
 }
 
 bool InfoUpdateChecker::addCaCertificates(const QString &pemFile, QString *error)
@@ -206,8 +212,26 @@ void InfoUpdateChecker::download()
     QNetworkReply *reply = m_network->get(request(m_manifest.setupUrl));
     m_reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, &InfoUpdateChecker::onDownloadReadyRead);
-    connect(reply, &QNetworkReply::downloadProgress, this, &InfoUpdateChecker::downloadProgress);
+    connect(reply, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64 total) {
+        // An announced size above the limit ends the download before it fills anything.
+        if (exceedsSizeLimit(total))
+            return;
+        emit downloadProgress(received, total);
+    });
     connect(reply, &QNetworkReply::finished, this, &InfoUpdateChecker::onDownloadFinished);
+}
+
+bool InfoUpdateChecker::exceedsSizeLimit(qint64 bytes)
+{
+    if (bytes <= m_maxSetupSize)
+        return false;
+    if (!m_writeFailed && m_reply) {
+        m_writeFailed = true;
+        m_errorText = tr("Das Setup ist größer als %1 und wird nicht geladen.")
+                          .arg(QLocale(QLocale::German).formattedDataSize(m_maxSetupSize, 0));
+        m_reply->abort();
+    }
+    return true;
 }
 
 void InfoUpdateChecker::onDownloadReadyRead()
@@ -215,6 +239,8 @@ void InfoUpdateChecker::onDownloadReadyRead()
     if (!m_reply || m_writeFailed)
         return;
     const QByteArray chunk = m_reply->readAll();
+    if (exceedsSizeLimit(m_file.pos() + chunk.size()))
+        return;
     if (m_file.write(chunk) != chunk.size()) {
         m_writeFailed = true;
         m_errorText = tr("Setup kann nicht gespeichert werden: %1").arg(m_file.errorString());
@@ -290,8 +316,16 @@ void InfoUpdateChecker::cancel()
 
 bool InfoUpdateChecker::startSetup()
 {
-    if (m_setupPath.isEmpty() || !QFileInfo::exists(m_setupPath))
+    if (m_setupPath.isEmpty()) {
+        m_errorText = tr("Es gibt kein heruntergeladenes Setup.");
         return false;
+    }
+    if (!QFileInfo::exists(m_setupPath)) {
+        m_errorText = tr("Das heruntergeladene Setup ist nicht mehr vorhanden: %1")
+                          .arg(QDir::toNativeSeparators(m_setupPath));
+        discardDownload();
+        return false;
+    }
     // Checked again right before starting: the file is what the manifest promised.
     bool readable = false;
     if (sha256Hex(m_setupPath, &readable) != m_manifest.sha256.toLatin1() || !readable) {
@@ -299,8 +333,13 @@ bool InfoUpdateChecker::startSetup()
         discardDownload();
         return false;
     }
-    if (!QProcess::startDetached(m_setupPath, m_setupArguments, QFileInfo(m_setupPath).absolutePath()))
-        return false;
-    m_downloadDir->setAutoRemove(false);   // the running setup lives there
-    return true;
+    QString error;
+    const bool started = ProgramStart::startDetached(m_setupPath, m_setupArguments,
+                                                     QFileInfo(m_setupPath).absolutePath(), &error);
+    // Started, the setup runs from there; not started, the user may start the
+    // verified file by hand. Either way it stays.
+    m_downloadDir->setAutoRemove(false);
+    if (!started)
+        m_errorText = error.isEmpty() ? tr("Unbekannter Fehler") : error;
+    return started;
 }

@@ -46,7 +46,7 @@ public:
     void setManifestUrl(const QUrl &url) { m_manifestUrl = url; }
     QUrl manifestUrl() const { return m_manifestUrl; }
     void setCurrentVersion(const QString &version) { m_currentVersion = version; }
-    QString currentVersion() const;        // the set one, else the application's
+    QString currentVersion() const;        // the set one, else the application's, else the build's
     void setAllowInsecure(bool allow) { m_allowInsecure = allow; }
     // Whether an available update must come with a valid setup address and
     // checksum; defaults to setupSupported().
@@ -54,6 +54,11 @@ public:
     bool isSetupRequired() const { return m_setupRequired; }
     void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
     void setSetupArguments(const QStringList &arguments) { m_setupArguments = arguments; }
+    // A setup larger than this is not downloaded (a hostile or broken server
+    // could fill the disk until the time-out).
+    static constexpr qint64 DefaultMaxSetupSize = qint64(1) << 30;
+    void setMaxSetupSize(qint64 bytes) { m_maxSetupSize = bytes; }
+    qint64 maxSetupSize() const { return m_maxSetupSize; }
 
     // Trusts the PEM certificates of the file in addition to the system's
     // (a company proxy, a test server).
@@ -65,7 +70,8 @@ public:
     QString notes() const { return m_manifest.notes; }
     QUrl setupUrl() const { return m_manifest.setupUrl; }
     QString errorText() const { return m_errorText; }
-    // The verified setup after downloadFinished(true), else empty.
+    // The verified setup after downloadFinished(true), else empty. A setup
+    // that could not be started stays there for the user to start by hand.
     QString setupPath() const { return m_setupPath; }
     bool isBusy() const { return m_reply != nullptr; }
 
@@ -84,6 +90,7 @@ private:
     QNetworkRequest request(const QUrl &url) const;
     void onManifestFinished();
     void onDownloadReadyRead();
+    bool exceedsSizeLimit(qint64 bytes);
     void onDownloadFinished();
     void failDownload(const QString &message);
     void discardDownload();
@@ -95,6 +102,7 @@ private:
     bool m_allowInsecure = false;
     bool m_setupRequired = setupSupported();
     int m_transferTimeoutMs = 30000;
+    qint64 m_maxSetupSize = DefaultMaxSetupSize;
     QList<QSslCertificate> m_extraCas;
     QStringList m_setupArguments;
 
@@ -102,7 +110,7 @@ private:
     bool m_setupReady = false;          // the last check found a valid setup entry
     bool m_manifestTooBig = false;
     bool m_cancelled = false;
-    bool m_writeFailed = false;
+    bool m_writeFailed = false;   // also: stopped at the size limit
     QString m_errorText;
 
     std::unique_ptr<QTemporaryDir> m_downloadDir;   // private, removed with its contents

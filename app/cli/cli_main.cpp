@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "busvistaversion.h"
 #include "canframe.h"
 #include "clibus.h"
 #include "symbolfile.h"
@@ -21,7 +22,8 @@ std::vector<const CliCommand *> &registry()
 
 QString usageText()
 {
-    QString text = QStringLiteral("Aufruf: busvista-cli BEFEHL [OPTIONEN]  (BEFEHL --help zeigt die Optionen)");
+    QString text = QStringLiteral("Aufruf: busvista-cli BEFEHL [OPTIONEN]  (BEFEHL --help zeigt die Optionen)\n"
+                                  "       busvista-cli --help | --version");
     for (const CliCommand *command : registry())
         text += QStringLiteral("\n  busvista-cli %1").arg(QString::fromUtf8(command->usage));
     return text;
@@ -213,7 +215,7 @@ int main(int argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("busvista.de"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("busvista.de"));
     QCoreApplication::setApplicationName(QStringLiteral("Busvista"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.1.13"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BUSVISTA_VERSION));
     qRegisterMetaType<CanFrame>();
     qRegisterMetaType<QList<CanFrame>>();
 
@@ -225,6 +227,10 @@ int main(int argc, char **argv)
     }
     if (isHelp(args.first())) {
         Cli::out(usageText());
+        return Cli::Ok;
+    }
+    if (args.first() == QLatin1String("--version")) {
+        Cli::out(QStringLiteral("busvista-cli " BUSVISTA_VERSION));
         return Cli::Ok;
     }
     const QString name = args.takeFirst();

@@ -1,4 +1,5 @@
 #include "aboutbox.h"
+#include "busvistaversion.h"
 #include "info/httpsserver.h"
 #include "infodialog.h"
 #include "infoupdatechecker.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -129,6 +131,7 @@ void TestAboutBox::initTestCase()
     m_setupHash = QString::fromLatin1(QCryptographicHash::hash(m_setup, QCryptographicHash::Sha256).toHex());
     m_server.setBody(QStringLiteral("/setup.exe"), m_setup);
     m_server.setRoute(QStringLiteral("/stall.exe"), {TestHttpsServer::Stall, 200, m_setup, {}});
+    m_server.setRoute(QStringLiteral("/trickle.exe"), {TestHttpsServer::Trickle, 200, m_setup, {}});
     m_oldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", m_downloads.path().toLocal8Bit());
     qputenv("BUSVISTA_UPDATE_URL", m_server.url(QStringLiteral("/update.json")).toEncoded());
@@ -153,14 +156,14 @@ void TestAboutBox::showsTheProgramsData()
     MainWindow window;
     window.setVersionString(QStringLiteral("© Hinweis"));
     InfoDialog dialog(&window);
-    AboutBox::fill(&dialog, &window);
+    AboutBox::fill(&dialog, window.windowIcon(), window.versionString());
     dialog.show();
     const auto text = [&dialog](const char *name) {
         auto *label = dialog.findChild<QLabel *>(QLatin1String(name));
         return label->isVisible() ? label->text() : QStringLiteral("(verborgen)");
     };
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Über Busvista"));
-    QCOMPARE(text("lblName"), QStringLiteral("Busvista 0.1.13"));
+    QCOMPARE(text("lblName"), QStringLiteral("Busvista " BUSVISTA_VERSION));
     QCOMPARE(text("lblDescription"), QStringLiteral("CAN-Bus-Monitor"));
     QCOMPARE(text("lblCopyright"), QStringLiteral("© Hinweis"));
     QCOMPARE(text("lblExtra"), QStringLiteral("Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch "
@@ -318,10 +321,11 @@ void TestAboutBox::updateButtonDownloads_data()
         << QStringList{question, QStringLiteral("Update|Das Update konnte nicht geladen werden:\nDie Prüfsumme des "
                                                 "heruntergeladenen Setups stimmt nicht überein.")};
     QTest::newRow("cancelled") << "/stall.exe" << QString() << true << QStringList{question, progress};
-    // A downloaded Windows setup cannot start on this system.
+    // A downloaded Windows setup cannot start on this system: the box says
+    // why and where the kept file is.
     QTest::newRow("verified but not startable")
-        << "/setup.exe" << QString() << false
-        << QStringList{question, QStringLiteral("Update|Das Setup konnte nicht gestartet werden.")};
+        << "/trickle.exe" << QString() << false
+        << QStringList{question, progress, QStringLiteral("Update|Das Setup konnte nicht gestartet werden:\n")};
 }
 
 void TestAboutBox::updateButtonDownloads()
@@ -342,11 +346,18 @@ void TestAboutBox::updateButtonDownloads()
         QVERIFY(finished.wait(10000));
         QVERIFY(dialog.isUpdateAvailable());
 
-        ModalAnswers answers([this, pressCancel](QWidget *modal) {
+        int barValue = -1;
+        int barMaximum = -1;
+        ModalAnswers answers([&, this, pressCancel](QWidget *modal) {
             if (auto *box = qobject_cast<QMessageBox *>(modal)) {
                 const bool question = box->standardButtons().testFlag(QMessageBox::Yes);
                 box->button(question ? QMessageBox::Yes : QMessageBox::Ok)->click();
             } else if (auto *progress = qobject_cast<QProgressDialog *>(modal)) {
+                auto *bar = progress->findChild<QProgressBar *>();
+                connect(bar, &QProgressBar::valueChanged, progress, [&barValue, &barMaximum, bar](int value) {
+                    barValue = value;
+                    barMaximum = bar->maximum();
+                });
                 if (!pressCancel)
                     return;
                 // Cancel once part of the setup is on disk.
@@ -363,18 +374,47 @@ void TestAboutBox::updateButtonDownloads()
             }
         });
         updateButton(dialog)->click();
-        // A quick download may be over before the progress dialog is noticed.
+        // A quick download may be over before the progress dialog is noticed;
+        // the slow one shows it.
         QStringList seen = answers.seen;
-        if (!pressCancel)
+        if (!pressCancel && setup != QLatin1String("/trickle.exe"))
             seen.removeAll(QStringLiteral("QProgressDialog|"));
-        QCOMPARE(seen.join(QLatin1String(" // ")), boxes.join(QLatin1String(" // ")));
+        QCOMPARE(seen.size(), boxes.size());
+        for (int i = 0; i < boxes.size(); ++i)
+            QVERIFY2(seen.at(i).startsWith(boxes.at(i)), qPrintable(seen.at(i)));
         QCOMPARE(started.size(), 0);
         QVERIFY(!dialog.updateChecker()->isBusy());
         if (pressCancel)
             QVERIFY(leftovers().isEmpty());
+        if (setup == QLatin1String("/trickle.exe")) {
+            // The whole setup fills the bar.
+            QVERIFY(barMaximum > 0);
+            QCOMPARE(barValue, barMaximum);
+            // The system's reason and the kept file, to be started by hand.
+            const QString kept = dialog.updateChecker()->setupPath();
+            QVERIFY(!kept.isEmpty());
+            QVERIFY2(seen.last().contains(dialog.updateChecker()->errorText()), qPrintable(seen.last()));
+            QVERIFY(!dialog.updateChecker()->errorText().isEmpty());
+            QVERIFY2(seen.last().endsWith(QStringLiteral("Die heruntergeladene Datei bleibt erhalten und kann von "
+                                                         "Hand gestartet werden:\n")
+                                          + QDir::toNativeSeparators(kept)),
+                     qPrintable(seen.last()));
+        }
     }
-    // Whatever was fetched goes with the dialog unless a setup was started.
-    QCOMPARE(leftovers(), QStringList());
+    // Whatever was fetched goes with the dialog unless it was verified and
+    // could not start: that file stays.
+    const QStringList left = leftovers();
+    if (setup == QLatin1String("/trickle.exe")) {
+        QCOMPARE(left.size(), 2);   // the private folder and the setup in it
+        const QString file = QFileInfo(left.first()).isFile() ? left.first() : left.last();
+        QFile kept(file);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), m_setup);
+        kept.close();
+        QVERIFY(QDir(QFileInfo(file).absolutePath()).removeRecursively());
+    } else {
+        QCOMPARE(left, QStringList());
+    }
 }
 
 void TestAboutBox::startupCheckAsksOnce_data()

@@ -1,16 +1,21 @@
 #include "mainwindow.h"
 #include "settingsdialog.h"
+#include "nextmodal.h"
 #include "testsettings.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -37,6 +42,9 @@ private slots:
     void acceptedDialogAppliesEditorAndLanguage();
     void cancelledDialogChangesNothing();
     void languageSwitchesQtTexts();
+    void generalSettingsSurviveARestart_data();
+    void generalSettingsSurviveARestart();
+    void unwritableStoreIsReportedOnce();
 
 private:
     // Runs `edit` on the settings dialog that the window opens, then presses `button`.
@@ -280,6 +288,104 @@ void TestSettingsStore::languageSwitchesQtTexts()
     SettingsDialog::applyLanguage(QStringLiteral("de"));
     QCOMPARE(cancelText(), QStringLiteral("Abbrechen"));
     SettingsDialog::applyLanguage(QString());
+}
+
+void TestSettingsStore::generalSettingsSurviveARestart_data()
+{
+    QTest::addColumn<bool>("iniFolder");
+    QTest::newRow("--settings-dir") << true;
+    QTest::newRow("native store") << false;
+}
+
+// Each step is a process of its own: the in-process cache would hide what the
+// store really hands back after a restart.
+void TestSettingsStore::generalSettingsSurviveARestart()
+{
+    QFETCH(bool, iniFolder);
+    QTemporaryDir dir;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    const QStringList prefix = iniFolder ? QStringList{QStringLiteral("--settings-dir"), dir.path()} : QStringList();
+    const auto probe = [&](const QStringList &args, QString *out) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(BUSVISTA_SETTINGS_PROBE), prefix + args);
+        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        *out = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+        return process.exitCode();
+    };
+    QString out;
+    QCOMPARE(probe({QStringLiteral("read")}, &out), 0);
+    QCOMPARE(out, QStringLiteral("checkUpdates=1 language="));
+    const QStringList steps[][2] = {
+        {{"write", "0", "en"}, {"checkUpdates=0 language=en"}},
+        // The store now holds what the previous run wrote: changed, not doubled.
+        {{"write", "1", "de"}, {"checkUpdates=1 language=de"}},
+        {{"write", "0", "-"}, {"checkUpdates=0 language="}},
+    };
+    for (const auto &step : steps) {
+        QCOMPARE(probe(step[0], &out), 0);
+        QCOMPARE(probe({QStringLiteral("read")}, &out), 0);
+        QCOMPARE(out, step[1].first());
+    }
+    const QString file = iniFolder ? dir.filePath(QStringLiteral("busvista.de/Busvista.ini"))
+                                   : dir.filePath(QStringLiteral("config/busvista.de/Busvista.conf"));
+    QFile stored(file);
+    QVERIFY2(stored.open(QIODevice::ReadOnly), qPrintable(file));
+    const QByteArray text = stored.readAll();
+    QCOMPARE(text.count("checkUpdates="), 1);
+    QCOMPARE(text.count("language="), 0);
+}
+
+void TestSettingsStore::unwritableStoreIsReportedOnce()
+{
+    // A settings folder below a plain file cannot be created, not even by root.
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("datei")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, blocker.fileName() + QStringLiteral("/sub"));
+    const auto restore = qScopeGuard([this] {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+    });
+
+    MainWindow window;
+    bool seen = false;
+    QStringList boxes;
+    driveNextSettingsDialog(
+        [&boxes](SettingsDialog *dialog) {
+            dialog->findChild<QCheckBox *>(QStringLiteral("updateCheck"))->setChecked(false);
+            onNextModal([&boxes](QWidget *modal) {
+                auto *box = qobject_cast<QMessageBox *>(modal);
+                boxes << (box ? box->windowTitle() + QLatin1Char('|') + box->text() : QStringLiteral("?"));
+                modal->close();
+            });
+        },
+        QDialogButtonBox::Ok, &seen);
+    window.findChild<QAction *>(QStringLiteral("actionSettings"))->trigger();
+    QVERIFY(seen);
+    QTRY_COMPARE(boxes.size(), 1);
+    QVERIFY2(boxes.first().startsWith(QStringLiteral("Einstellungen|Die Einstellungen können nicht gespeichert werden:\n")),
+             qPrintable(boxes.first()));
+    QVERIFY2(boxes.first().contains(QDir::toNativeSeparators(blocker.fileName())), qPrintable(boxes.first()));
+
+    // Later saves fail as well, but say nothing more (a box would be closed
+    // and counted after a second).
+    QObject guard;
+    QTimer::singleShot(1000, &guard, [&boxes] {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            boxes << QStringLiteral("zweites Mal");
+            modal->close();
+        }
+    });
+    {
+        QSettings settings;
+        settings.setValue(QStringLiteral("trace/filter"), QStringLiteral("100-200"));
+        QVERIFY(!SettingsDialog::syncStore(settings, &window));
+    }
+    window.close();
+    QCOMPARE(boxes.size(), 1);
 }
 
 QTEST_MAIN(TestSettingsStore)

@@ -1,3 +1,6 @@
+#include "busvistaversion.h"
+
+#include <QDir>
 #include <QImage>
 #include <QProcess>
 #include <QSettings>
@@ -13,6 +16,8 @@ private slots:
     void simWithSavedPcanSettingsKeepsThem();
     void oddOptionsDoNotStopTheProgram();
     void uiSnapshotsWritesOnePicturePerView();
+    void helpAndVersionNeedNoWindow_data();
+    void helpAndVersionNeedNoWindow();
 
 private:
     static int run(const QStringList &arguments, QString *output = nullptr)
@@ -106,6 +111,47 @@ void TestStartup::uiSnapshotsWritesOnePicturePerView()
         const QImage image(out + QLatin1Char('/') + QLatin1String(name));
         QVERIFY2(!image.isNull(), name);
     }
+}
+
+void TestStartup::helpAndVersionNeedNoWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("--version") << QStringList{QStringLiteral("--version")}
+                               << QStringLiteral("busvista " BUSVISTA_VERSION);
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << QStringLiteral("Aufruf: busvista [OPTIONEN]");
+    QTest::newRow("-h among others") << QStringList{QStringLiteral("--sim"), QStringLiteral("-h")}
+                                     << QStringLiteral("Aufruf: busvista [OPTIONEN]");
+}
+
+// As every Linux program: the answer on standard output, exit 0, and no
+// window; without a display a window could not even be opened.
+void TestStartup::helpAndVersionNeedNoWindow()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, firstLine);
+    QTemporaryDir dir;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(BUSVISTA_EXE), arguments);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split(QLatin1Char('\n'));
+    QCOMPARE(lines.first(), firstLine);
+    if (firstLine.startsWith(QLatin1String("Aufruf"))) {
+        for (const char *option : {"--settings-dir", "--sym", "--sim", "--trace", "--load-trace", "--tab",
+                                   "--no-update-check", "--version"})
+            QVERIFY2(lines.filter(QLatin1String(option)).size() >= 1, option);
+    }
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    // Nothing was started that would save settings.
+    QVERIFY(QDir(dir.path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -1,3 +1,4 @@
+#include "busvistaversion.h"
 #include "clirun.h"
 
 #include <QTest>
@@ -13,6 +14,7 @@ private slots:
     void everyCommandAnswersHelp();
     void badBusSelectionIsAUsageError_data();
     void badBusSelectionIsAUsageError();
+    void versionComesFromTheBuild();
 };
 
 void TestCliBus::everyCommandAnswersHelp_data()
@@ -71,6 +73,16 @@ void TestCliBus::badBusSelectionIsAUsageError()
     QCOMPARE(lines.value(0), message);
     QVERIFY2(lines.value(1).startsWith(QStringLiteral("Aufruf: busvista-cli %1 BUS").arg(args.first())), qPrintable(run.err));
     QVERIFY(lines.value(2).startsWith(QStringLiteral("  BUS = --sim")));
+}
+
+void TestCliBus::versionComesFromTheBuild()
+{
+    const CliRun run = runCli({QStringLiteral("--version")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("busvista-cli " BUSVISTA_VERSION "\n"));
+    QVERIFY(run.err.isEmpty());
+    const CliRun help = runCli({QStringLiteral("--help")});
+    QVERIFY2(help.out.contains(QLatin1String("busvista-cli --help | --version")), qPrintable(help.out));
 }
 
 QTEST_GUILESS_MAIN(TestCliBus)

@@ -1,4 +1,5 @@
 #include "platform/monotonicclock.h"
+#include "platform/programstart.h"
 #include "platform/receiveevent.h"
 
 #include <QTest>
@@ -20,6 +21,8 @@ private slots:
     void setFromAnotherThreadWakesTheWaiter();
     void driverCanSignalThroughNativeHandle();
     void everySetIsSeenByAWaitingReader();
+    void windowsCommandLineQuotesWhereNeeded_data();
+    void windowsCommandLineQuotesWhereNeeded();
 };
 
 void TestPlatform::clockIsMonotonicAndInMicroseconds()
@@ -133,6 +136,29 @@ void TestPlatform::everySetIsSeenByAWaitingReader()
     }
     reader.join();
     QCOMPARE(seen.load(), Rounds);
+}
+
+// What the setup's CommandLineToArgvW must get back: quotes only where an
+// argument has blanks or quotes or is empty; backslashes doubled only before
+// a quote.
+void TestPlatform::windowsCommandLineQuotesWhereNeeded_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("none") << QStringList() << QString();
+    QTest::newRow("plain") << QStringList{"/S", "/D=C:\\Programme\\Busvista"} << "/S /D=C:\\Programme\\Busvista";
+    QTest::newRow("blank") << QStringList{"C:\\Program Files\\Busvista"} << "\"C:\\Program Files\\Busvista\"";
+    QTest::newRow("empty") << QStringList{"a", "", "b"} << "a \"\" b";
+    QTest::newRow("quote inside") << QStringList{"sag \"hallo\""} << "\"sag \\\"hallo\\\"\"";
+    QTest::newRow("trailing backslash with blank") << QStringList{"C:\\Mit Blank\\"} << "\"C:\\Mit Blank\\\\\"";
+    QTest::newRow("backslashes before a quote") << QStringList{"a\\\"b"} << "\"a\\\\\\\"b\"";
+}
+
+void TestPlatform::windowsCommandLineQuotesWhereNeeded()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, line);
+    QCOMPARE(ProgramStart::windowsCommandLine(arguments), line);
 }
 
 QTEST_GUILESS_MAIN(TestPlatform)

@@ -8,6 +8,7 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 #include <QUrl>
 
 // Certificates made for one test run with openssl: a test CA and server
@@ -104,7 +105,9 @@ public:
     enum Kind {
         Whole,    // status, headers and the whole body
         CutOff,   // announces the whole body, sends half and closes
-        Stall     // announces the whole body, sends half and then nothing
+        Stall,    // announces the whole body, sends half and then nothing
+        Trickle,      // the whole body, its second half 300 ms after the first
+        Unannounced   // the whole body without Content-Length: it ends with the connection
     };
     struct Route
     {
@@ -171,10 +174,13 @@ private:
         QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) + " X\r\n";
         if (!route.location.isEmpty())
             head += "Location: " + route.location + "\r\n";
-        head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\nConnection: close\r\n\r\n";
+        if (route.kind != Unannounced)
+            head += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
+        head += "Connection: close\r\n\r\n";
         socket->write(head);
         switch (route.kind) {
         case Whole:
+        case Unannounced:
             socket->write(route.body);
             socket->disconnectFromHost();
             break;
@@ -185,6 +191,14 @@ private:
         case Stall:
             socket->write(route.body.left(route.body.size() / 2));
             socket->flush();
+            break;
+        case Trickle:
+            socket->write(route.body.left(route.body.size() / 2));
+            socket->flush();
+            QTimer::singleShot(300, socket, [socket, rest = route.body.mid(route.body.size() / 2)] {
+                socket->write(rest);
+                socket->disconnectFromHost();
+            });
             break;
         }
     }

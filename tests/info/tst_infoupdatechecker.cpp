@@ -1,3 +1,4 @@
+#include "busvistaversion.h"
 #include "httpsserver.h"
 #include "infoupdatechecker.h"
 
@@ -31,6 +32,11 @@ private slots:
     void downloadGoesToAPrivateDirectory();
     void cancelDuringDownloadLeavesNothing();
     void downloadWithoutAvailableSetupFails();
+    void downloadStopsAtTheSizeLimit_data();
+    void downloadStopsAtTheSizeLimit();
+    void startSetupRefusesAChangedFile_data();
+    void startSetupRefusesAChangedFile();
+    void startSetupKeepsAFileThatDidNotStart();
     void command_data();
     void command();
 
@@ -119,6 +125,7 @@ void TestInfoUpdateChecker::initTestCase()
     m_server.setRoute(QStringLiteral("/redirect.exe"),
                       {TestHttpsServer::Whole, 302, {},
                        QStringLiteral("http://127.0.0.1:%1/setup.exe").arg(m_server.serverPort()).toLatin1()});
+    m_server.setRoute(QStringLiteral("/unannounced.exe"), {TestHttpsServer::Unannounced, 200, m_setup, {}});
     m_server.setRoute(QStringLiteral("/moved.exe"),
                       {TestHttpsServer::Whole, 302, {}, m_server.url(QStringLiteral("/setup.exe")).toEncoded()});
 
@@ -237,6 +244,10 @@ void TestInfoUpdateChecker::relativeSetupAddressFollowsTheManifest()
     same.setCurrentVersion(QString());
     QCOMPARE(same.currentVersion(), QStringLiteral("1.0.0"));
     QCOMPARE(runCheck(same, QStringLiteral("/programme/busvista/update.json")), int(InfoUpdateChecker::UpToDate));
+
+    // Neither set (a program that gave itself no version): the build's.
+    QCoreApplication::setApplicationVersion(QString());
+    QCOMPARE(InfoUpdateChecker().currentVersion(), QStringLiteral(BUSVISTA_VERSION));
 }
 
 void TestInfoUpdateChecker::plainHttpIsRefusedBeforeAnyRequest()
@@ -413,6 +424,137 @@ void TestInfoUpdateChecker::downloadWithoutAvailableSetupFails()
     QVERIFY(!finished.at(0).at(0).toBool());
     QVERIFY(!checker.errorText().isEmpty());
     QCOMPARE(leftovers(), QStringList());
+}
+
+void TestInfoUpdateChecker::downloadStopsAtTheSizeLimit_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("announced size above the limit") << "/setup.exe" << qint64(100000) << false;
+    QTest::newRow("unannounced, grows past the limit") << "/unannounced.exe" << qint64(100000) << false;
+    QTest::newRow("exactly the limit") << "/unannounced.exe" << qint64(300000) << true;
+}
+
+void TestInfoUpdateChecker::downloadStopsAtTheSizeLimit()
+{
+    QFETCH(QString, path);
+    QFETCH(qint64, limit);
+    QFETCH(bool, ok);
+    QCOMPARE(InfoUpdateChecker().maxSetupSize(), qint64(1) << 30);
+    m_server.setBody(QStringLiteral("/update.json"), manifest(QStringLiteral("2.0"), path, m_setupHash));
+    InfoUpdateChecker checker;
+    prepare(checker);
+    checker.setMaxSetupSize(limit);
+    QCOMPARE(runCheck(checker, QStringLiteral("/update.json")), int(InfoUpdateChecker::UpdateAvailable));
+    QSignalSpy finished(&checker, &InfoUpdateChecker::downloadFinished);
+    QSignalSpy progress(&checker, &InfoUpdateChecker::downloadProgress);
+    checker.download();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), ok);
+    for (const QList<QVariant> &step : std::as_const(progress))
+        QVERIFY(step.at(0).toLongLong() <= limit && step.at(1).toLongLong() <= limit);
+    if (ok)
+        return;
+    QCOMPARE(checker.errorText(), QStringLiteral("Das Setup ist größer als 98 KiB und wird nicht geladen."));
+    QCOMPARE(checker.setupPath(), QString());
+    QCOMPARE(leftovers(), QStringList());
+}
+
+void TestInfoUpdateChecker::startSetupRefusesAChangedFile_data()
+{
+    QTest::addColumn<QByteArray>("replacement");   // empty: the file is removed
+    QTest::addColumn<QString>("error");
+    const QString mismatch = QStringLiteral("Die Prüfsumme des heruntergeladenen Setups stimmt nicht überein.");
+    QByteArray sameSize = m_setup;
+    sameSize[0] = char(sameSize[0] ^ 0x40);
+    QTest::newRow("one byte changed") << sameSize << mismatch;
+    QTest::newRow("one byte more") << m_setup + 'x' << mismatch;
+    QTest::newRow("another program") << QByteArray("#!/bin/sh\nexit 0\n") << mismatch;
+    QTest::newRow("removed") << QByteArray() << QStringLiteral("Das heruntergeladene Setup ist nicht mehr vorhanden: ");
+}
+
+// Between the download and the start another program swaps the verified file:
+// nothing is started, the user learns why, and the swapped file goes.
+void TestInfoUpdateChecker::startSetupRefusesAChangedFile()
+{
+    QFETCH(QByteArray, replacement);
+    QFETCH(QString, error);
+    m_server.setBody(QStringLiteral("/update.json"),
+                     manifest(QStringLiteral("2.0"), QStringLiteral("/setup.exe"), m_setupHash));
+    InfoUpdateChecker checker;
+    prepare(checker);
+    const QString marker = m_work.filePath(QStringLiteral("gestartet.txt"));
+    checker.setSetupArguments({marker});
+    QCOMPARE(runCheck(checker, QStringLiteral("/update.json")), int(InfoUpdateChecker::UpdateAvailable));
+    QSignalSpy finished(&checker, &InfoUpdateChecker::downloadFinished);
+    checker.download();
+    QVERIFY(finished.wait(10000));
+    QVERIFY(finished.at(0).at(0).toBool());
+    const QString path = checker.setupPath();
+    {
+        QFile file(path);
+        if (replacement.isEmpty()) {
+            QVERIFY(file.remove());
+        } else {
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(replacement);
+            file.close();
+            QVERIFY(file.setPermissions(file.permissions() | QFile::ExeOwner));
+        }
+    }
+    QVERIFY(!checker.startSetup());
+    QVERIFY2(checker.errorText().startsWith(error), qPrintable(checker.errorText()));
+    QCOMPARE(checker.setupPath(), QString());
+    QCOMPARE(leftovers(), QStringList());
+    QTest::qWait(200);
+    QVERIFY(!QFileInfo::exists(marker));
+}
+
+void TestInfoUpdateChecker::startSetupKeepsAFileThatDidNotStart()
+{
+    // A setup that writes its working folder and arguments into the file
+    // named by its first argument.
+    const QByteArray script = "#!/bin/sh\n{ pwd; for a in \"$@\"; do echo \"$a\"; done; } > \"$1.tmp\"\nmv \"$1.tmp\" \"$1\"\n";
+    m_server.setBody(QStringLiteral("/script.exe"), script);
+    m_server.setBody(QStringLiteral("/update.json"),
+                     manifest(QStringLiteral("2.0"), QStringLiteral("/script.exe"),
+                              QString::fromLatin1(QCryptographicHash::hash(script, QCryptographicHash::Sha256).toHex())));
+    const QString marker = m_work.filePath(QStringLiteral("setup lief.txt"));
+    QString kept;
+    {
+        InfoUpdateChecker checker;
+        prepare(checker);
+        checker.setSetupArguments({marker, QStringLiteral("zwei Worte")});
+        QCOMPARE(runCheck(checker, QStringLiteral("/update.json")), int(InfoUpdateChecker::UpdateAvailable));
+        QSignalSpy finished(&checker, &InfoUpdateChecker::downloadFinished);
+        checker.download();
+        QVERIFY(finished.wait(10000));
+        QVERIFY(finished.at(0).at(0).toBool());
+        kept = checker.setupPath();
+
+        // A download is no program yet (no execute permission here): the
+        // system's reason, and the verified file stays for a start by hand.
+        QVERIFY(!checker.startSetup());
+        QVERIFY(!checker.errorText().isEmpty());
+        QVERIFY2(!checker.errorText().contains(QLatin1String("Prüfsumme")), qPrintable(checker.errorText()));
+        QCOMPARE(checker.setupPath(), kept);
+        QVERIFY(QFileInfo::exists(kept));
+
+        // Made executable by hand, the same verified file starts.
+        QVERIFY(QFile::setPermissions(kept, QFile::permissions(kept) | QFile::ExeOwner));
+        QVERIFY2(checker.startSetup(), qPrintable(checker.errorText()));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(marker), 10000);
+    }
+    QFile ran(marker);
+    QVERIFY(ran.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(ran.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{QFileInfo(kept).absolutePath(), marker, QStringLiteral("zwei Worte")}));
+    // Still there after the checker is gone.
+    QVERIFY(QFileInfo::exists(kept));
+    QVERIFY(QDir(QFileInfo(kept).absolutePath()).removeRecursively());
+    QVERIFY(QFile::remove(marker));
 }
 
 void TestInfoUpdateChecker::command_data()
