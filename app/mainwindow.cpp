@@ -204,6 +204,7 @@ void MainWindow::setupActions()
     sdoToggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     ui->menuView->addAction(ui->signalDock->toggleViewAction());
     ui->menuView->addAction(sdoToggle);
+    ui->menuView->addAction(ui->markerDock->toggleViewAction());
     ui->menuView->addAction(ui->mainToolBar->toggleViewAction());
 }
 
@@ -443,6 +444,8 @@ void MainWindow::resetHardware()
         return;
     QString error;
     if (m_backend->resetHardware(&error)) {
+        m_adapterLost = false;
+        updateConnectionState();
         showStatus(tr("Hardware zurückgesetzt."), 3000);
         return;
     }
@@ -462,7 +465,14 @@ void MainWindow::updateConnectionState()
     ui->actionDisconnect->setEnabled(open);
     ui->actionReset->setEnabled(open);
     ui->sdoPanel->setConnected(open);
-    if (open) {
+    if (!open)
+        m_adapterLost = false;
+    if (open && m_adapterLost) {
+        const QString description = m_backend->description();
+        m_messageLabel->setText(tr("Adapter getrennt: %1 – neu einstecken und \"Hardware zurücksetzen\" "
+                                   "oder Verbindung trennen").arg(description));
+        setWindowTitle(tr("Busvista – %1 (Adapter getrennt)").arg(description));
+    } else if (open) {
         const QString description = m_backend->description();
         m_messageLabel->setText(tr("Verbunden: %1").arg(description));
         setWindowTitle(tr("Busvista – %1").arg(description));
@@ -523,6 +533,10 @@ void MainWindow::onStatsTick()
 {
     if (m_backend && m_backend->isOpen()) {
         const unsigned flags = m_backend->busStatus();
+        if (bool(flags & CanBackend::DeviceLost) != m_adapterLost) {
+            m_adapterLost = flags & CanBackend::DeviceLost;
+            updateConnectionState();
+        }
         m_busLabel->setText(tr("Bus: %1").arg(CanBackend::statusText(flags)));
         m_busLabel->setStyleSheet(BusStatistics::statusStyle(flags));
         const int bitrate = m_backend->bitrate();

@@ -158,6 +158,9 @@ private:
     QString m_lastSendError;
     QElapsedTimer m_sendErrorClock;
     bool m_markerRaised = false;
+    // The backend reported its adapter gone: title and status bar say so
+    // until a reset brings it back or the user disconnects.
+    bool m_adapterLost = false;
     bool m_layoutFitted = false;
     QSet<const QTableView *> m_restoredColumns;   // widths came from the settings
 

@@ -63,38 +63,13 @@ bool PcanBasicBackend::open(const ConnectParams &params, QString *error)
             *error = tr("Kein PCAN-Kanal ausgewählt.");
         return false;
     }
-    const quint16 btr = params.btr > 0 && params.btr <= 0xFFFF ? quint16(params.btr) : quint16(0x001C);
-
-    quint32 listenOnly = params.listenOnly ? 1 : 0;
-    const quint32 listenStatus = lib->setValue(candidate, PcanBasic::ParamListenOnly, &listenOnly, sizeof listenOnly);
-    if (listenStatus != PcanBasic::StatusOk && params.listenOnly) {
-        if (error)
-            *error = tr("Listen-Only-Modus konnte nicht aktiviert werden:\n%1").arg(lib->errorText(listenStatus));
+    btr = params.btr > 0 && params.btr <= 0xFFFF ? quint16(params.btr) : quint16(0x001C);
+    listenOnly = params.listenOnly;
+    errorFrames = params.errorFrames;
+    if (!initializeChannel(candidate, error))
         return false;
-    }
-    const quint32 initStatus = lib->initialize(candidate, btr, 0, 0, 0);
-    if (initStatus != PcanBasic::StatusOk) {
-        if (error)
-            *error = tr("%1 konnte nicht initialisiert werden:\n%2")
-                         .arg(PcanBasic::channelName(candidate), lib->errorText(initStatus));
-        return false;
-    }
     channel = candidate;
     ++lib->users;
-
-    quint32 on = 1;
-    if (params.errorFrames)
-        lib->setValue(channel, PcanBasic::ParamErrorFrames, &on, sizeof on);
-    driverEchoes = lib->setValue(channel, PcanBasic::ParamEchoFrames, &on, sizeof on) == PcanBasic::StatusOk;
-
-    receiveEvent = std::make_unique<ReceiveEvent>();
-    if (receiveEvent->isValid()) {
-        quint64 handle = quint64(receiveEvent->nativeHandle());
-        if (lib->setValue(channel, PcanBasic::ParamReceiveEvent, &handle, sizeof handle) != PcanBasic::StatusOk)
-            receiveEvent.reset();
-    } else {
-        receiveEvent.reset();
-    }
 
     m_startMicros = MonotonicClock::nowUs();
     timeBaseSet = false;
@@ -123,6 +98,51 @@ bool PcanBasicBackend::open(const ConnectParams &params, QString *error)
     return true;
 }
 
+bool PcanBasicBackend::initializeChannel(quint16 candidate, QString *error)
+{
+    PcanBasic::Library *lib = library();
+    quint32 listenValue = listenOnly ? 1 : 0;
+    const quint32 listenStatus = lib->setValue(candidate, PcanBasic::ParamListenOnly, &listenValue, sizeof listenValue);
+    if (listenStatus != PcanBasic::StatusOk && listenOnly) {
+        if (error)
+            *error = tr("Listen-Only-Modus konnte nicht aktiviert werden:\n%1").arg(lib->errorText(listenStatus));
+        return false;
+    }
+    const quint32 initStatus = lib->initialize(candidate, btr, 0, 0, 0);
+    if (initStatus != PcanBasic::StatusOk) {
+        if (error)
+            *error = tr("%1 konnte nicht initialisiert werden:\n%2")
+                         .arg(PcanBasic::channelName(candidate), lib->errorText(initStatus));
+        return false;
+    }
+
+    quint32 on = 1;
+    if (errorFrames)
+        lib->setValue(candidate, PcanBasic::ParamErrorFrames, &on, sizeof on);
+    driverEchoes = lib->setValue(candidate, PcanBasic::ParamEchoFrames, &on, sizeof on) == PcanBasic::StatusOk;
+
+    receiveEvent = std::make_unique<ReceiveEvent>();
+    if (receiveEvent->isValid()) {
+        quint64 handle = quint64(receiveEvent->nativeHandle());
+        if (lib->setValue(candidate, PcanBasic::ParamReceiveEvent, &handle, sizeof handle) != PcanBasic::StatusOk)
+            receiveEvent.reset();
+    } else {
+        receiveEvent.reset();
+    }
+    return true;
+}
+
+void PcanBasicBackend::releaseChannel()
+{
+    PcanBasic::Library *lib = library();
+    if (receiveEvent) {
+        quint64 none = 0;
+        lib->setValue(channel, PcanBasic::ParamReceiveEvent, &none, sizeof none);
+    }
+    lib->uninitialize(channel);
+    receiveEvent.reset();
+}
+
 void PcanBasicBackend::stopReader()
 {
     if (!hasReader())
@@ -138,14 +158,8 @@ void PcanBasicBackend::close()
     if (channel == 0)
         return;
     stopReader();
-    PcanBasic::Library *lib = library();
-    if (receiveEvent) {
-        quint64 none = 0;
-        lib->setValue(channel, PcanBasic::ParamReceiveEvent, &none, sizeof none);
-    }
-    lib->uninitialize(channel);
-    --lib->users;
-    receiveEvent.reset();
+    releaseChannel();
+    --library()->users;
     clearConnection();
     channel = 0;
     m_deviceLost = false;
@@ -161,6 +175,7 @@ void PcanBasicBackend::readLoop()
     const PcanBasic::ReadFunction read = library()->read;
     QList<CanFrame> batch;
     bool cutOff = false;
+    bool gone = false;
     while (!m_stopRequested) {
         // A burst cut off at its limit goes on at once: more is waiting, and
         // the driver signals only new arrivals.
@@ -180,7 +195,7 @@ void PcanBasicBackend::readLoop()
             if (status & PcanBasic::StatusReceiveQueueEmpty)
                 break;
             if (PcanBasic::isHardwareGone(status)) {
-                m_deviceLost = true;
+                gone = true;
                 break;
             }
             const quint32 mapped = PcanBasic::busStatusBits(status);
@@ -216,9 +231,13 @@ void PcanBasicBackend::readLoop()
             enqueue(batch);
             batch.clear();
         }
-        // Nothing more will come from a vanished adapter.
-        if (m_deviceLost)
+        // Nothing more will come from a vanished adapter: only a reset, which
+        // initialises the channel anew and starts another reader, brings
+        // frames again.
+        if (gone) {
+            m_deviceLost = true;
             break;
+        }
     }
 }
 
@@ -232,9 +251,9 @@ bool PcanBasicBackend::write(const CanFrame &frame, QString *error)
     message.length = quint8(qMin<int>(frame.dlc, 8));
     std::memcpy(message.data, frame.data, 8);
     const quint32 status = library()->write(channel, &message);
+    // A failed write says nothing about the reader: a driver may refuse one
+    // frame with a hardware status while reception goes on.
     if (status & ~HarmlessWriteStatus) {
-        if (PcanBasic::isHardwareGone(status))
-            m_deviceLost = true;
         if (error)
             *error = library()->errorText(status);
         return false;
@@ -253,9 +272,8 @@ unsigned PcanBasicBackend::busStatus()
     if (!isOpen())
         return 0;
     const quint32 taken = takeLatchedStatus();
+    // Only the reader's own read decides that the adapter is gone.
     const quint32 status = library()->getStatus(channel);
-    if (PcanBasic::isHardwareGone(status))
-        m_deviceLost = true;
     return PcanBasic::busStatusBits(status) | taken | deviceLostBit();
 }
 
@@ -263,6 +281,8 @@ bool PcanBasicBackend::resetHardware(QString *error)
 {
     if (!checkOpen(error))
         return false;
+    if (m_deviceLost)
+        return reinitialize(error);
     const quint32 status = library()->reset(channel);
     if (status != PcanBasic::StatusOk) {
         if (error)
@@ -270,6 +290,34 @@ bool PcanBasicBackend::resetHardware(QString *error)
         return false;
     }
     m_latchedStatus = 0;
+    return true;
+}
+
+// After the adapter was lost the driver no longer knows the channel: a
+// CAN_Reset would report success without bringing a frame. So the channel is
+// released and initialised again with the settings of the open, and a new
+// reader starts. When that fails the backend is closed.
+bool PcanBasicBackend::reinitialize(QString *error)
+{
+    stopReader();
+    releaseChannel();
+    QString reason;
+    if (!initializeChannel(channel, &reason)) {
+        if (error) {
+            *error = tr("%1 konnte nicht wieder in Betrieb genommen werden (Adapter eingesteckt?).\n%2")
+                         .arg(PcanBasic::channelName(channel), reason);
+        }
+        --library()->users;
+        clearConnection();
+        channel = 0;
+        m_deviceLost = false;
+        return false;
+    }
+    timeBaseSet = false;
+    m_stopRequested = false;
+    m_latchedStatus = 0;
+    m_deviceLost = false;
+    startReader(QStringLiteral("PcanBasicReader"), [this] { readLoop(); });
     return true;
 }
 

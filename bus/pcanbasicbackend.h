@@ -27,6 +27,9 @@ struct PcanBasicChannelInfo
 // "PcanBasicReader" calls only CAN_Read, touches the time-base atomics and
 // the latched status, and hands each burst to enqueue(). close() joins it
 // before the channel is released, so it never reads from a closed channel.
+// Only the reader's read result marks the adapter lost (and ends the
+// reader); resetHardware() then initialises the channel anew and starts a
+// new reader.
 class PcanBasicBackend : public HardwareBackend
 {
     Q_OBJECT
@@ -52,10 +55,20 @@ public:
 private:
     void readLoop();
     void stopReader();
+    // Listen-only, initialise, error frames, echoes and receive event for
+    // `candidate` with the stored settings; false with the message.
+    bool initializeChannel(quint16 candidate, QString *error);
+    // Detaches the event and uninitialises `channel`.
+    void releaseChannel();
+    bool reinitialize(QString *error);
 
     quint16 channel = 0;                       // 0: closed
     std::unique_ptr<ReceiveEvent> receiveEvent; // null: the reader polls
     std::atomic<bool> timeBaseSet {false};
     std::atomic<qint64> driverOffset {0};
     bool driverEchoes = false;
+    // Settings of the open, for initialising the channel again after a loss.
+    quint16 btr = 0x001C;
+    bool listenOnly = false;
+    bool errorFrames = false;
 };

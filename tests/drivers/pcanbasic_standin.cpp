@@ -566,6 +566,19 @@ EXPORT void PcanStandIn_Unplug()
         signal(entry.second);
 }
 
+// The adapter is plugged in again. The driver has forgotten the channels that
+// were open: they answer "not initialised" until they are initialised anew.
+EXPORT void PcanStandIn_Plug()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.unplugged = false;
+    for (auto &entry : s.channels) {
+        signal(entry.second);
+        entry.second = Channel {};
+    }
+}
+
 EXPORT void PcanStandIn_SetQueueLimit(uint32_t limit)
 {
     State &s = state();

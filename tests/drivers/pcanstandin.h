@@ -30,6 +30,7 @@ public:
         resolve(forceStatus, "PcanStandIn_ForceStatus");
         resolve(refuse, "PcanStandIn_Refuse");
         resolve(unplug, "PcanStandIn_Unplug");
+        resolve(plug, "PcanStandIn_Plug");
         resolve(setQueueLimit, "PcanStandIn_SetQueueLimit");
         resolve(inject, "PcanStandIn_Inject");
         resolve(injectNumbered, "PcanStandIn_InjectNumbered");
@@ -60,6 +61,7 @@ public:
     void (*forceStatus)(const char *function, uint32_t status) = nullptr;
     void (*refuse)(const char *feature, int on) = nullptr;
     void (*unplug)() = nullptr;
+    void (*plug)() = nullptr;
     void (*setQueueLimit)(uint32_t limit) = nullptr;
     int (*inject)(uint16_t channel, uint32_t id, uint8_t type, uint8_t length, const uint8_t *data,
                   uint32_t millis, uint16_t overflow, uint16_t micros) = nullptr;

@@ -46,6 +46,8 @@ private slots:
     void framesBothWays();
     void unpluggedAdapterIsShownAndDisconnectable();
     void failedOpenShowsTheDriversMessage();
+    void lostAdapterIsNotCalledConnectedUntilReset();
+    void resetWithoutAdapterDisconnects();
 
 private:
     QTemporaryDir m_dir;
@@ -150,8 +152,8 @@ void TestMainWindowPcan::unpluggedAdapterIsShownAndDisconnectable()
     QTRY_COMPARE(window.receiveModel()->rowCount(), 1);
 
     standIn.unplug();
-    window.onStatsTick();
-    QCOMPARE(labelText(window, "busLabel"), QStringLiteral("Bus: Adapter getrennt"));
+    // The reader notices the loss at its next read.
+    QTRY_COMPARE((window.onStatsTick(), labelText(window, "busLabel")), QStringLiteral("Bus: Adapter getrennt"));
     QCOMPARE(window.findChild<QLabel *>(QStringLiteral("busLabel"))->styleSheet(),
              QStringLiteral("background:#e04040; color:white;"));
     // Still responsive, still reported at the next tick.
@@ -183,6 +185,53 @@ void TestMainWindowPcan::failedOpenShowsTheDriversMessage()
     QCOMPARE(title, QStringLiteral("Verbindungsfehler"));
     QCOMPARE(text, QStringLiteral("PCAN-USB 1 konnte nicht initialisiert werden:\nUngültiges Hardware-Handle (0x1400)"));
     QVERIFY(!window.backend());
+}
+
+void TestMainWindowPcan::lostAdapterIsNotCalledConnectedUntilReset()
+{
+    MainWindow window;
+    QVERIFY(window.openBackend(pcanParams()));
+    const QString connected = QStringLiteral("Busvista – PCAN-USB 1 @ 500 kBit/s [PCAN-USB, Geräte-ID 0]");
+    QCOMPARE(window.windowTitle(), connected);
+
+    standIn.unplug();
+    QTRY_VERIFY((window.onStatsTick(), window.windowTitle() != connected));
+    QCOMPARE(window.windowTitle(), connected + QStringLiteral(" (Adapter getrennt)"));
+    QVERIFY(labelText(window, "messageLabel").startsWith(QStringLiteral("Adapter getrennt: PCAN-USB 1")));
+    QVERIFY(!labelText(window, "messageLabel").contains(QStringLiteral("Verbunden")));
+
+    standIn.plug();
+    window.resetHardware();
+    QCOMPARE(window.windowTitle(), connected);
+    QVERIFY(labelText(window, "messageLabel").startsWith(QStringLiteral("Verbunden: ")));
+    const uint8_t data[8] = {};
+    standIn.inject(0x51, 0x222, 0, 8, data, 0, 0, 0);
+    QTRY_COMPARE(window.receiveModel()->rowCount(), 1);
+    window.onStatsTick();
+    QCOMPARE(labelText(window, "busLabel"), QStringLiteral("Bus: OK"));
+    window.disconnectBus();
+}
+
+void TestMainWindowPcan::resetWithoutAdapterDisconnects()
+{
+    MainWindow window;
+    QVERIFY(window.openBackend(pcanParams()));
+    standIn.unplug();
+    QTRY_VERIFY((window.onStatsTick(), window.windowTitle().endsWith(QStringLiteral("(Adapter getrennt)"))));
+    QString text;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        text = box->text();
+        box->accept();
+    });
+    window.resetHardware();
+    QVERIFY(text.startsWith(QStringLiteral("PCAN-USB 1 konnte nicht wieder in Betrieb genommen werden")));
+    QVERIFY(text.endsWith(QStringLiteral("Die Verbindung wurde getrennt.")));
+    QVERIFY(!window.backend());
+    QCOMPARE(window.windowTitle(), QStringLiteral("Busvista"));
+    QCOMPARE(labelText(window, "messageLabel"), QStringLiteral("Nicht verbunden"));
+    QCOMPARE(PcanBasic::Library::instance()->users, 0);
 }
 
 QTEST_MAIN(TestMainWindowPcan)

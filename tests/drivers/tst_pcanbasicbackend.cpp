@@ -63,6 +63,8 @@ private slots:
     void statusIsLatchedUntilRead();
     void busOffFromTheDriverAndReset();
     void refusedEventFallsBackToPolling();
+    void failedWriteOrStatusQueryKeepsReceiving_data();
+    void failedWriteOrStatusQueryKeepsReceiving();
     void channelListFromTheDriver();
     void channelListByProbing();
     void channelListFailures();
@@ -151,7 +153,7 @@ void TestPcanBasicBackend::openFailures_data()
     ConnectParams incomplete = pcanParams();
     incomplete.basicDllPath = PcanStandIn::pathWithout("CAN_SetValue");
     QTest::newRow("export missing") << incomplete << "" << "" << 0u
-                                    << "PCANBasic.dll ist unvollständig, fehlende Funktionen: CAN_SetValue";
+                                    << "libpcanbasic.so ist unvollständig, fehlende Funktionen: CAN_SetValue";
 }
 
 void TestPcanBasicBackend::openFailures()
@@ -408,6 +410,40 @@ void TestPcanBasicBackend::refusedEventFallsBackToPolling()
     const quint64 setValues = standIn.calls("CAN_SetValue");
     backend->close();
     QCOMPARE(standIn.calls("CAN_SetValue"), setValues);
+}
+
+void TestPcanBasicBackend::failedWriteOrStatusQueryKeepsReceiving_data()
+{
+    QTest::addColumn<QString>("function");
+    QTest::addColumn<uint>("status");
+    QTest::newRow("write: illegal hardware") << "CAN_Write" << 0x1400u;
+    QTest::newRow("write: not initialised") << "CAN_Write" << 0x4000000u;
+    QTest::newRow("status query: illegal hardware") << "CAN_GetStatus" << 0x1400u;
+}
+
+void TestPcanBasicBackend::failedWriteOrStatusQueryKeepsReceiving()
+{
+    QFETCH(QString, function);
+    QFETCH(uint, status);
+    Received received(backend.get());
+    QVERIFY(backend->open(pcanParams(), nullptr));
+    standIn.forceStatus(function.toLatin1().constData(), status);
+    if (function == QLatin1String("CAN_Write"))
+        QVERIFY(!backend->write(CanFrame(), nullptr));
+    QCOMPARE(backend->busStatus() & CanBackend::DeviceLost, 0u);
+    standIn.forceStatus(function.toLatin1().constData(), 0);
+
+    // Two bursts: the reader goes on after the first.
+    for (int burst = 1; burst <= 2; ++burst) {
+        standIn.inject(0x51, 0x100 + uint32_t(burst), 0, 0, nullptr, 0, 0, 0);
+        QTRY_COMPARE(received.frames.size(), burst);
+        QTest::qWait(10);
+    }
+    QCOMPARE(backend->busStatus() & CanBackend::DeviceLost, 0u);
+    // An ordinary reset, not a new initialisation.
+    const quint64 initialisations = standIn.calls("CAN_Initialize");
+    QVERIFY(backend->resetHardware(nullptr));
+    QCOMPARE(standIn.calls("CAN_Initialize"), initialisations);
 }
 
 void TestPcanBasicBackend::channelListFromTheDriver()

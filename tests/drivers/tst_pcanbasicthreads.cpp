@@ -70,6 +70,7 @@ private slots:
     void closeWhileStreamingKeepsWhatWasRead();
     void openAndCloseLeaveNothingBehind();
     void unpluggedAdapterEndsTheReader();
+    void resetAfterPluggingBackReceivesAgain();
 
 private:
     PcanStandIn standIn;
@@ -181,6 +182,47 @@ void TestPcanBasicThreads::unpluggedAdapterEndsTheReader()
     backend.close();
     QVERIFY(!backend.isOpen());
     QCOMPARE(received.size(), 100);
+    QCOMPARE(PcanBasic::Library::instance()->users, 0);
+}
+
+void TestPcanBasicThreads::resetAfterPluggingBackReceivesAgain()
+{
+    PcanBasicBackend backend;
+    QList<CanFrame> received;
+    connect(&backend, &CanBackend::framesReceived, this, [&](const CanFrameList &batch) { received += batch; });
+    ConnectParams params = pcanParams();
+    params.btr = 0x0014;
+    params.errorFrames = true;
+    QVERIFY(backend.open(params, nullptr));
+    standIn.unplug();
+    QTRY_COMPARE(readerThreads(), 0);
+    QVERIFY(backend.busStatus() & CanBackend::DeviceLost);
+
+    standIn.plug();
+    // The driver forgot the channel: nothing comes without a reset.
+    QCOMPARE(standIn.injectNumbered(0x51, 0x100, 0, 10), 0u);
+    QString error;
+    QVERIFY2(backend.resetHardware(&error), qPrintable(error));
+    QVERIFY(backend.isOpen());
+    QTRY_COMPARE(readerThreads(), 1);
+    // Initialised again with the settings of the open.
+    QCOMPARE(standIn.channelSetting(0x51, "btr"), 0x0014);
+    QCOMPARE(standIn.channelSetting(0x51, "errorFrames"), 1);
+    QCOMPARE(standIn.channelSetting(0x51, "event"), 1);
+    QCOMPARE(backend.busStatus() & CanBackend::DeviceLost, 0u);
+    QCOMPARE(standIn.injectNumbered(0x51, 0x100, 0, 300), 300u);
+    QTRY_COMPARE(received.size(), 300);
+    QString problem;
+    QVERIFY2(inSequence(received, &problem), qPrintable(problem));
+
+    // Pulled again and reset before it is back: a clear failure, closed.
+    standIn.unplug();
+    QTRY_COMPARE(readerThreads(), 0);
+    QVERIFY(!backend.resetHardware(&error));
+    QVERIFY(error.startsWith(QStringLiteral("PCAN-USB 1 konnte nicht wieder in Betrieb genommen werden (Adapter eingesteckt?).\n")));
+    QVERIFY(!backend.isOpen());
+    QCOMPARE(backend.description(), QString());
+    QCOMPARE(standIn.initializedChannels(), 0);
     QCOMPARE(PcanBasic::Library::instance()->users, 0);
 }
 
