@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <map>
 #include <cstring>
 #include <thread>
 
@@ -19,6 +20,20 @@ quint32 maskedIdentifier(const IsCan::Message &message)
 {
     return message.identifier & (message.extended ? 0x1FFFFFFFu : 0x7FFu);
 }
+
+// The backends whose message handler runs, by the token handed to the driver
+// as its user pointer. A driver may call the callback after its stop call
+// returned, even after the backend was deleted: the callback finds the
+// backend here only while it is registered, and counts itself in under the
+// same lock, so stopReceiving() can wait for every callback that got in.
+// Tokens are never reused.
+std::mutex registryLock;
+std::map<quintptr, IsCanBackend *> &registry()
+{
+    static std::map<quintptr, IsCanBackend *> backends;
+    return backends;
+}
+quintptr lastToken = 0;
 
 } // namespace
 
@@ -131,9 +146,17 @@ void IsCanBackend::startReceiving()
 {
     m_stopRequested = false;
     IsCan::Library *library = IsCan::Library::instance();
+    {
+        std::lock_guard<std::mutex> lock(registryLock);
+        m_callbackToken = ++lastToken;
+        registry()[m_callbackToken] = this;
+    }
     // Not under m_driverLock: the driver may call onMessage before this returns.
-    m_handlerActive = library->startMessageHandler(m_device, &IsCanBackend::onMessage, this)
+    m_handlerActive = library->startMessageHandler(m_device, &IsCanBackend::onMessage,
+                                                   reinterpret_cast<void *>(m_callbackToken))
         == IsCan::NoError;
+    if (!m_handlerActive)
+        unregisterCallback();
     if (m_handlerActive) {
         drainReceiveQueue(); // what arrived before the callback was installed
         return;
@@ -146,26 +169,41 @@ void IsCanBackend::stopReceiving()
     // First the flag, so that a late callback does nothing.
     m_stopRequested = true;
     if (m_handlerActive) {
+        // From here on no callback gets to this backend.
+        unregisterCallback();
         // Not under m_driverLock: the driver may wait for a running callback,
         // which needs the lock to finish its drain.
         IsCan::Library::instance()->stopMessageHandler(m_device);
         m_handlerActive = false;
         // A driver that does not wait for its callback to return must not
-        // leave one running into a closed device.
+        // leave one running into a closed device or a deleted backend.
         while (m_callbacksRunning.load() > 0)
             std::this_thread::yield();
     }
     joinReader();
 }
 
+void IsCanBackend::unregisterCallback()
+{
+    std::lock_guard<std::mutex> lock(registryLock);
+    registry().erase(m_callbackToken);
+    m_callbackToken = 0;
+}
+
 void BV_DRIVER_CALL IsCanBackend::onMessage(quint8, void *user)
 {
-    auto *backend = static_cast<IsCanBackend *>(user);
-    if (!backend)
-        return;
-    ++backend->m_callbacksRunning;
+    IsCanBackend *backend = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(registryLock);
+        const auto found = registry().find(reinterpret_cast<quintptr>(user));
+        if (found == registry().end())
+            return; // stopped, perhaps deleted: the driver called late
+        backend = found->second;
+        ++backend->m_callbacksRunning;
+    }
     if (!backend->m_stopRequested.load())
         backend->drainReceiveQueue();
+    // The last touch of the backend: stopReceiving() may free it after this.
     --backend->m_callbacksRunning;
 }
 
@@ -269,8 +307,8 @@ bool IsCanBackend::write(const CanFrame &frame, QString *error)
     }
     if (code == IsCan::TransmitBusError || code == IsCan::NoAcknowledge)
         m_latchedStatus |= BusLight;
-    if (code == IsCan::DeviceUnplugged)
-        m_deviceLost = true;
+    // An unplug code from a write is left to the receive side, which alone
+    // decides that the adapter is gone: a write must not end the poller.
     if (error)
         *error = IsCan::errorText(code);
     return false;

@@ -66,6 +66,7 @@ private:
     void drainReceiveQueue();
     void pollLoop();
     void markClosed();
+    void unregisterCallback();
     static void BV_DRIVER_CALL onMessage(quint8 code, void *user);
 
     std::mutex m_driverLock;
@@ -78,4 +79,6 @@ private:
     quint16 m_btr = 0x001C;
     std::atomic<unsigned> m_busState {0};
     std::atomic<int> m_callbacksRunning {0};
+    // The driver's user pointer while the message handler runs; 0 otherwise.
+    quintptr m_callbackToken = 0;
 };

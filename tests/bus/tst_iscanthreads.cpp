@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -78,6 +79,11 @@ private slots:
     void unpluggedDeviceIsReported_data();
     void unpluggedDeviceIsReported();
     void pollingThreadIsNamed();
+    void unplugCodeOfAWriteKeepsReceiving_data();
+    void unplugCodeOfAWriteKeepsReceiving();
+    void resetAfterPluggingBackReceivesAgain_data();
+    void resetAfterPluggingBackReceivesAgain();
+    void stopThatDoesNotWaitLeavesNoCallbackBehind();
 
 private:
     void refuseCallback(bool refuse);
@@ -263,6 +269,91 @@ void TestIsCanThreads::pollingThreadIsNamed()
     QTRY_COMPARE(receiver.next, 10u);
     backend.close();
     QTRY_COMPARE(threadsNamed(QStringLiteral("IsCanReader")), 0);
+}
+
+void TestIsCanThreads::unplugCodeOfAWriteKeepsReceiving_data()
+{
+    fullSpeedArrivesCompleteInOrder_data();
+}
+
+void TestIsCanThreads::unplugCodeOfAWriteKeepsReceiving()
+{
+    QFETCH(bool, polling);
+    refuseCallback(polling);
+    IsCanBackend backend;
+    Receiver receiver(&backend);
+    QString error;
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
+    m_standIn->force("isCAN_TransmitMessageEx", 13);
+    QVERIFY(!backend.write(CanFrame(), &error));
+    QCOMPARE(error, QStringLiteral("Gerät wurde abgezogen"));
+    m_standIn->force("isCAN_TransmitMessageEx", -1);
+    QCOMPARE(backend.busStatus() & CanBackend::DeviceLost, 0u);
+    // Two portions, so that a reader that would end after the first shows.
+    m_standIn->inject(0, IsCanStandIn::sequence(0, 20));
+    QTRY_COMPARE(receiver.next, 20u);
+    QTest::qWait(20);
+    m_standIn->inject(0, IsCanStandIn::sequence(20, 20));
+    QTRY_COMPARE(receiver.next, 40u);
+    QVERIFY(receiver.inOrder);
+    if (polling)
+        QCOMPARE(threadsNamed(QStringLiteral("IsCanReader")), 1);
+    QCOMPARE(backend.busStatus() & CanBackend::DeviceLost, 0u);
+    backend.close();
+}
+
+void TestIsCanThreads::resetAfterPluggingBackReceivesAgain_data()
+{
+    fullSpeedArrivesCompleteInOrder_data();
+}
+
+void TestIsCanThreads::resetAfterPluggingBackReceivesAgain()
+{
+    QFETCH(bool, polling);
+    refuseCallback(polling);
+    IsCanBackend backend;
+    Receiver receiver(&backend);
+    QString error;
+    QVERIFY2(backend.open(IsCanStandIn::connectParams(), &error), qPrintable(error));
+    m_standIn->unplug(0);
+    QTRY_VERIFY(backend.busStatus() & CanBackend::DeviceLost);
+    m_standIn->plug(0);
+    QVERIFY2(backend.resetHardware(&error), qPrintable(error));
+    QVERIFY(backend.isOpen());
+    QCOMPARE(backend.usesCallback(), !polling);
+    QCOMPARE(backend.busStatus(), 0u);
+    m_standIn->inject(0, IsCanStandIn::sequence(0, 30));
+    QTRY_COMPARE(receiver.next, 30u);
+    QVERIFY(receiver.inOrder);
+    backend.close();
+    QTRY_COMPARE(threadsNamed(QStringLiteral("IsCanReader")), 0);
+}
+
+// A driver whose stop returns while a callback it has just entered is still
+// on its way in: the backend is deleted before that callback runs. Under
+// AddressSanitizer a touch of the deleted backend fails the run.
+void TestIsCanThreads::stopThatDoesNotWaitLeavesNoCallbackBehind()
+{
+    const QString path = QStringLiteral(ISCAN_STANDIN_STOPNOWAIT);
+    IsCanStandIn noWait(path);
+    QVERIFY2(noWait.isValid(), qPrintable(noWait.errorString()));
+    noWait.reset();
+    for (int round = 0; round < 5; ++round) {
+        auto backend = std::make_unique<IsCanBackend>();
+        QString error;
+        QVERIFY2(backend->open(IsCanStandIn::connectParams(0, 0x001C, path), &error), qPrintable(error));
+        QVERIFY(backend->usesCallback());
+        noWait.inject(0, IsCanStandIn::sequence(0, 10));
+        QTRY_COMPARE(noWait.callbacksInFlight(), 1); // entered, held at its entry
+        const quint64 reads = noWait.calls("isCAN_ReceiveMessageEx");
+        backend.reset(); // the driver's stop returns at once
+        noWait.releaseCallbacks();
+        QTRY_COMPARE(noWait.callbacksInFlight(), 0);
+        // The late callback found no backend and read nothing.
+        QCOMPARE(noWait.calls("isCAN_ReceiveMessageEx"), reads);
+        QCOMPARE(noWait.openDevices(), 0);
+    }
+    QCOMPARE(IsCan::Library::instance()->users, 0);
 }
 
 QTEST_GUILESS_MAIN(TestIsCanThreads)

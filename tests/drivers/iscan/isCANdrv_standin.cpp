@@ -6,6 +6,7 @@
 //
 // Plain C++ without Qt, so that it is loaded exactly like a vendor library.
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -100,6 +101,7 @@ struct Device
     void *user = nullptr;
     std::thread handler;
     bool handlerStop = false;
+    uint64_t handlerGeneration = 0; // raised by every start: a detached old handler ends
     uint64_t arrivals = 0;
     std::condition_variable wake;
 };
@@ -152,6 +154,11 @@ struct State
     uint64_t delivered = 0; // frames handed out by isCAN_ReceiveMessageEx
     uint64_t transmitted = 0;
     Message lastTransmit {};
+    int callbacksInFlight = 0; // callbacks entered and not yet returned
+    // STUB_STOP_DOES_NOT_WAIT: callbacks wait at their entry until released.
+    uint64_t heldCallbacks = 0;
+    uint64_t releasedCallbacks = 0;
+    std::condition_variable release;
     int attachedCursor = 0;
     int trafficOnOpen = 0;
 };
@@ -309,25 +316,38 @@ void pushReceived(Device &d, const Received &r)
 // Calls the callback for new arrivals, and again at once as long as messages
 // are left unread after a callback that did read some (a reader may take them
 // in portions).
-void handlerLoop(Device *d)
+//
+// The variant built with STUB_STOP_DOES_NOT_WAIT behaves like a driver whose
+// stop call returns at once: the handler thread is left to end by itself, and
+// a callback it has just entered still runs after the stop returned. Each
+// such callback is held at its entry until isCANStub_releaseCallbacks (or
+// two seconds), so a test can stop and delete the backend in between.
+void handlerLoop(Device *d, uint64_t generation)
 {
     State &s = state();
     std::unique_lock<std::mutex> lock(s.mutex);
+    const auto stopped = [&] { return d->handlerStop || d->handlerGeneration != generation; };
     uint64_t seen = 0;
     bool again = false;
     for (;;) {
         if (!again)
-            d->wake.wait(lock, [&] { return d->handlerStop || d->arrivals != seen; });
-        if (d->handlerStop)
+            d->wake.wait(lock, [&] { return stopped() || d->arrivals != seen; });
+        if (stopped())
             return;
         seen = d->arrivals;
         const uint64_t readsBefore = d->reads;
         const Callback callback = d->callback;
         void *user = d->user;
         const uint8_t code = d->unplugged ? Unplugged : Ok;
+        ++s.callbacksInFlight;
+#ifdef STUB_STOP_DOES_NOT_WAIT
+        const uint64_t ticket = s.heldCallbacks++;
+        s.release.wait_for(lock, std::chrono::seconds(2), [&] { return s.releasedCallbacks > ticket; });
+#endif
         lock.unlock();
         callback(code, user);
         lock.lock();
+        --s.callbacksInFlight;
         again = d->reads != readsBefore && !d->queue.empty();
     }
 }
@@ -340,7 +360,12 @@ void stopHandler(Device &d, std::unique_lock<std::mutex> &lock)
     d.handlerStop = true;
     d.wake.notify_all();
     std::thread thread = std::move(d.handler);
-    if (thread.get_id() == std::this_thread::get_id()) {
+#ifdef STUB_STOP_DOES_NOT_WAIT
+    const bool wait = false;
+#else
+    const bool wait = true;
+#endif
+    if (!wait || thread.get_id() == std::this_thread::get_id()) {
         thread.detach(); // called from its own callback: it ends after returning
     } else {
         lock.unlock();
@@ -511,7 +536,7 @@ STUB_EXPORT uint8_t STUB_CALL isCAN_StartMessageHandler(uint8_t device, Callback
         d.callback = callback;
         d.user = user;
         d.handlerStop = false;
-        d.handler = std::thread(handlerLoop, &d);
+        d.handler = std::thread(handlerLoop, &d, ++d.handlerGeneration);
         return Ok;
     });
 }
@@ -637,6 +662,20 @@ STUB_EXPORT void isCANStub_unplug(int device)
     d.wake.notify_one();
 }
 
+// The adapter is plugged in again. The driver has forgotten that the device
+// was open: it must be initialised anew.
+STUB_EXPORT void isCANStub_plug(int device)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (device < 0 || device >= DeviceCount)
+        return;
+    Device &d = s.devices[device];
+    d.unplugged = false;
+    d.open = false;
+    d.queue.clear();
+}
+
 STUB_EXPORT uint64_t isCANStub_calls(const char *function)
 {
     State &s = state();
@@ -697,6 +736,24 @@ STUB_EXPORT int isCANStub_openDevices()
     for (const Device &d : s.devices)
         n += d.open ? 1 : 0;
     return n;
+}
+
+// Callbacks that the handler threads have entered and not yet left (a
+// detached handler's too).
+STUB_EXPORT int isCANStub_callbacksInFlight()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.callbacksInFlight;
+}
+
+// Lets every callback held at its entry go on (STUB_STOP_DOES_NOT_WAIT).
+STUB_EXPORT void isCANStub_releaseCallbacks()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.releasedCallbacks = s.heldCallbacks;
+    s.release.notify_all();
 }
 
 STUB_EXPORT int isCANStub_handlerThreads()

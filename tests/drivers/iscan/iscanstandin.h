@@ -25,12 +25,14 @@ public:
         m_ok = resolve("isCANStub_reset", reset_) && resolve("isCANStub_configure", configure_)
             && resolve("isCANStub_setAttached", setAttached_) && resolve("isCANStub_force", force_)
             && resolve("isCANStub_inject", inject_) && resolve("isCANStub_injectCode", injectCode_)
-            && resolve("isCANStub_unplug", unplug_) && resolve("isCANStub_calls", calls_)
+            && resolve("isCANStub_unplug", unplug_) && resolve("isCANStub_plug", plug_) && resolve("isCANStub_calls", calls_)
             && resolve("isCANStub_log", log_) && resolve("isCANStub_delivered", delivered_)
             && resolve("isCANStub_transmitted", transmitted_)
             && resolve("isCANStub_openDevices", openDevices_)
             && resolve("isCANStub_handlerThreads", handlerThreads_)
-            && resolve("isCANStub_drained", drained_);
+            && resolve("isCANStub_drained", drained_)
+            && resolve("isCANStub_callbacksInFlight", callbacksInFlight_)
+            && resolve("isCANStub_releaseCallbacks", releaseCallbacks_);
     }
 
     bool isValid() const { return m_ok; }
@@ -51,6 +53,7 @@ public:
     int inject(int device, const QByteArray &records) { return inject_(device, records.constData(), int(records.size() / 16)); }
     int injectCode(int device, int code) { return injectCode_(device, code); }
     void unplug(int device) { unplug_(device); }
+    void plug(int device) { plug_(device); }
     quint64 calls(const char *function) const { return calls_(function); }
     // Calls except receive and transmit, "name(arguments)" each.
     QStringList log() const
@@ -71,15 +74,20 @@ public:
     }
     int openDevices() const { return openDevices_(); }
     int handlerThreads() const { return handlerThreads_(); }
+    int callbacksInFlight() const { return callbacksInFlight_(); }
+    // The variant whose stop does not wait holds each callback at its entry
+    // until this is called.
+    void releaseCallbacks() { releaseCallbacks_(); }
     // The reader has fetched everything queued and acted on it.
     bool drained(int device) const { return drained_(device) != 0; }
 
     // Connection parameters that open `device` through this stand-in.
-    static ConnectParams connectParams(int device = 0, int btr = 0x001C)
+    static ConnectParams connectParams(int device = 0, int btr = 0x001C,
+                                       const QString &library = QStringLiteral(ISCAN_STANDIN))
     {
         ConnectParams params;
         params.interface = 3;
-        params.isCanDllPath = QStringLiteral(ISCAN_STANDIN);
+        params.isCanDllPath = library;
         params.isCanDevice = device;
         params.btr = btr;
         return params;
@@ -130,6 +138,7 @@ private:
     int (*inject_)(int, const void *, int) = nullptr;
     int (*injectCode_)(int, int) = nullptr;
     void (*unplug_)(int) = nullptr;
+    void (*plug_)(int) = nullptr;
     uint64_t (*calls_)(const char *) = nullptr;
     int (*log_)(char *, int) = nullptr;
     uint64_t (*delivered_)() = nullptr;
@@ -137,4 +146,6 @@ private:
     int (*openDevices_)() = nullptr;
     int (*handlerThreads_)() = nullptr;
     int (*drained_)(int) = nullptr;
+    int (*callbacksInFlight_)() = nullptr;
+    void (*releaseCallbacks_)() = nullptr;
 };
