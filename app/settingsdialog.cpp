@@ -50,6 +50,11 @@ SettingsDialog::SettingsDialog(QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::SettingsDialog>())
 {
     ui->setupUi(this);
+#ifndef Q_OS_WIN
+    // The form's example is a Windows path; here the editor is a program or
+    // a start script (for instance one that runs it under Wine).
+    ui->pathEdit->setPlaceholderText(tr("z. B. /usr/local/bin/pcan-symbol-editor"));
+#endif
     ui->languageCombo->addItem(tr("Systemsprache"), QString());
     ui->languageCombo->addItem(tr("Deutsch"), QStringLiteral("de"));
     ui->languageCombo->addItem(tr("English"), QStringLiteral("en"));

@@ -2,6 +2,7 @@
 #include "ui_connectiondialog.h"
 
 #include "bitrates.h"
+#include "iscan.h"
 #include "pcanbasic.h"
 #include "iscanbackend.h"
 #include "pcanbasicbackend.h"
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
@@ -101,6 +103,7 @@ void ConnectionDialog::onInterfaceChanged()
     shownInterface = iface();
     ui->channelCombo->clear();
     setInfo(QString(), false);
+    showLibraryTexts();
     if (shownInterface == PcanBasicInterface) {
         ui->hwBox->setTitle(tr("PCAN-Basic"));
         ui->channelLabel->setText(tr("Kanal:"));
@@ -201,15 +204,56 @@ void ConnectionDialog::loadIsCanDevices()
     setInfo(text, isError);
 }
 
+QString ConnectionDialog::libraryFileName() const
+{
+    return iface() == IsCanInterface ? IsCan::Library::fileName() : PcanBasic::Library::fileName();
+}
+
+// The library row names the file and the places that are really searched on
+// this system.
+void ConnectionDialog::showLibraryTexts()
+{
+    const QString name = libraryFileName();
+    ui->browseButton->setToolTip(tr("%1 auswählen").arg(name));
+#ifndef Q_OS_WIN
+    ui->dllLabel->setText(tr("Bibliothek:"));
+    ui->dllPathEdit->setPlaceholderText(
+        tr("leer = Standardsuche nach %1 (%2)").arg(name, DllLoader::searchPlacesText()));
+#endif
+}
+
 void ConnectionDialog::browseDll()
 {
-    const QString name = iface() == IsCanInterface ? QStringLiteral("isCANdrv.dll") : QStringLiteral("PCANBasic.dll");
-    const QString file = QFileDialog::getOpenFileName(this, tr("%1 auswählen").arg(name), ui->dllPathEdit->text(),
-                                                      tr("%1 (%1);;DLL (*.dll)").arg(name));
+    const QString name = libraryFileName();
+#ifdef Q_OS_WIN
+    const QString filter = tr("%1 (%1);;DLL (*.dll)").arg(name);
+#else
+    const QString filter = tr("%1 (%1 %1.*);;Bibliotheken (*.so *.so.*)").arg(name);
+#endif
+    const QString file = QFileDialog::getOpenFileName(this, tr("%1 auswählen").arg(name), ui->dllPathEdit->text(), filter);
     if (file.isEmpty())
         return;
     ui->dllPathEdit->setText(QDir::toNativeSeparators(file));
     loadChannels();
+}
+
+// A custom word of 0 is no bit timing: refused like any other invalid value,
+// instead of silently opening at the default rate.
+void ConnectionDialog::accept()
+{
+    if (iface() != Simulation && ui->baudCombo->currentIndex() == customIndex()) {
+        bool ok = false;
+        const int btr = ui->customBtrEdit->text().toInt(&ok, 16);
+        if (!ok || btr < 1 || btr > 0xFFFF) {
+            QMessageBox::warning(this, tr("Bitrate"),
+                                 tr("Ungültiger BTR0/BTR1-Wert: %1 (1 bis FFFF hexadezimal)")
+                                     .arg(ui->customBtrEdit->text()));
+            ui->customBtrEdit->setFocus();
+            ui->customBtrEdit->selectAll();
+            return;
+        }
+    }
+    QDialog::accept();
 }
 
 void ConnectionDialog::setInfo(const QString &text, bool error)

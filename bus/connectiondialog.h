@@ -26,6 +26,9 @@ public:
     ConnectParams params() const;
     int iface() const;
 
+public slots:
+    void accept() override;
+
 private:
     void updateUi();
     void onInterfaceChanged();
@@ -33,6 +36,8 @@ private:
     void loadPcanChannels();
     void loadIsCanDevices();
     void browseDll();
+    QString libraryFileName() const;
+    void showLibraryTexts();
     void setInfo(const QString &text, bool error);
     int customIndex() const;
 

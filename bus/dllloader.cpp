@@ -13,9 +13,25 @@ QString tr(const char *text)
     return QCoreApplication::translate("DllLoader", text);
 }
 
+// The machine this program was built for, in the codes of peMachine().
+constexpr quint16 ownMachine()
+{
+#if defined(Q_PROCESSOR_X86_64)
+    return 0x8664;
+#elif defined(Q_PROCESSOR_ARM_64)
+    return 0xAA64;
+#elif defined(Q_PROCESSOR_X86_32)
+    return 0x014C;
+#else
+    return 0;
+#endif
+}
+
 QString machineName(quint16 machine)
 {
     switch (machine) {
+    case 0x8664:
+        return tr("64-bit (x64)");
     case 0xAA64:
         return tr("64-bit (ARM64)");
     case 0x014C:
@@ -84,15 +100,20 @@ int DllLoader::loadFile(const QString &path, const Spec &spec, QString *error)
     QString message = tr("%1 konnte nicht geladen werden:\n%2").arg(spec.displayName, loadError);
     if (!spec.loadHint.isEmpty())
         message += QStringLiteral("\n\n") + spec.loadHint;
-    if (!p.isEmpty()) {
-        const quint16 machine = peMachine(p);
-        if (machine != 0 && machine != 0x8664) {
-            message += QStringLiteral("\n\n")
-                + tr("Architektur passt nicht: Die DLL ist %1, die Anwendung ist %2.")
-                      .arg(machineName(machine), tr("64-bit (x64)"));
-            if (!spec.archHint.isEmpty())
-                message += QLatin1Char(' ') + spec.archHint;
-        }
+    // The file of the wrong architecture is the common mistake, whether it
+    // was chosen or found by the default search (a 32-bit DLL copied next to
+    // the program).
+    const QString file = p.isEmpty() ? findInSearchPlaces(searchedFileNames(spec)) : p;
+    const quint16 machine = file.isEmpty() ? 0 : libraryMachine(file);
+    if (machine != 0 && machine != ownMachine()) {
+        const QString kind = peMachine(file) != 0 ? tr("Die DLL") : tr("Die Bibliothek");
+        message += QStringLiteral("\n\n")
+            + tr("Architektur passt nicht: %1 ist %2, die Anwendung ist %3.")
+                  .arg(kind, machineName(machine), machineName(ownMachine()));
+        if (!spec.archHint.isEmpty())
+            message += QLatin1Char(' ') + spec.archHint;
+        if (p.isEmpty())
+            message += QLatin1Char('\n') + tr("(Gefunden: %1)").arg(QDir::toNativeSeparators(file));
     }
     setError(error, message);
     return LoadFailed;
@@ -110,6 +131,79 @@ bool DllLoader::finishLoad(const QList<QString> &missing, const Spec &spec, QStr
     library.unload();
     resetFunctions();
     return false;
+}
+
+quint16 DllLoader::libraryMachine(const QString &path)
+{
+    if (const quint16 pe = peMachine(path))
+        return pe;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = file.read(20);
+    if (header.size() < 20 || !header.startsWith("\x7f" "ELF"))
+        return 0;
+    // e_machine at offset 18, in the byte order of e_ident[5] (1 little, 2 big).
+    const quint16 machine = header[5] == 2 ? qFromBigEndian<quint16>(header.constData() + 18)
+                                           : qFromLittleEndian<quint16>(header.constData() + 18);
+    switch (machine) {
+    case 62:
+        return 0x8664;
+    case 3:
+        return 0x014C;
+    case 183:
+        return 0xAA64;
+    default:
+        return 1;
+    }
+}
+
+QStringList DllLoader::searchedFileNames(const Spec &spec)
+{
+    QStringList names;
+    for (const QString &name : QStringList {spec.libraryName} + spec.alternativeNames) {
+#ifdef Q_OS_WIN
+        names << name + QStringLiteral(".dll");
+#elif defined(Q_OS_MACOS)
+        names << QStringLiteral("lib") + name + QStringLiteral(".dylib");
+#else
+        names << QStringLiteral("lib") + name + QStringLiteral(".so");
+#endif
+    }
+    return names;
+}
+
+QString DllLoader::searchPlacesText()
+{
+#ifdef Q_OS_WIN
+    return tr("Programmordner, System32");
+#else
+    return QStringLiteral("LD_LIBRARY_PATH, /usr/local/lib, /usr/lib");
+#endif
+}
+
+QString DllLoader::findInSearchPlaces(const QStringList &fileNames)
+{
+    QStringList places;
+#ifdef Q_OS_WIN
+    places << QCoreApplication::applicationDirPath();
+    const QString systemRoot = qEnvironmentVariable("SystemRoot");
+    if (!systemRoot.isEmpty())
+        places << systemRoot + QStringLiteral("/System32");
+    places << qEnvironmentVariable("PATH").split(QLatin1Char(';'), Qt::SkipEmptyParts);
+#else
+    places << qEnvironmentVariable("LD_LIBRARY_PATH").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    places << QStringLiteral("/usr/local/lib") << QStringLiteral("/usr/lib/x86_64-linux-gnu")
+           << QStringLiteral("/usr/lib") << QStringLiteral("/lib");
+#endif
+    for (const QString &name : fileNames) {
+        for (const QString &place : places) {
+            const QString path = QDir(place).filePath(name);
+            if (QFileInfo(path).isFile())
+                return path;
+        }
+    }
+    return QString();
 }
 
 quint16 DllLoader::peMachine(const QString &path)

@@ -45,6 +45,18 @@ public:
     // The machine field of a PE file (0x8664 x64, 0x014C x86, 0xAA64 ARM64);
     // 0 when the file cannot be read or is no PE file.
     static quint16 peMachine(const QString &path);
+    // The same codes for a PE file or an ELF shared object (x86-64, i386,
+    // AArch64; another ELF machine gives 1); 0 when it is neither.
+    static quint16 libraryMachine(const QString &path);
+    // The file names the default search tries for `spec`, in order:
+    // "PCANBasic.dll" on Windows, "libpcanbasic.so", "libPCANBasic.so" elsewhere.
+    static QStringList searchedFileNames(const Spec &spec);
+    // The places of the platform's default library search, as the dialogs
+    // name them: "Programmordner, System32" or "LD_LIBRARY_PATH, /usr/local/lib, /usr/lib".
+    static QString searchPlacesText();
+    // The first file of `fileNames` in the places of the default search,
+    // empty when none is there.
+    static QString findInSearchPlaces(const QStringList &fileNames);
 
     // Open connections that use the library: a backend increments it after it
     // opened a device and decrements it in close. The library cannot be

@@ -11,6 +11,25 @@ QString tr(const char *text)
     return QCoreApplication::translate("IsCan", text);
 }
 
+DllLoader::Spec librarySpec()
+{
+#ifdef Q_OS_WIN
+    return DllLoader::Spec {
+        QStringLiteral("isCANdrv"),
+        QStringLiteral("isCANdrv.dll"),
+        tr("Ist der isCAN-Treiber installiert? (Die DLL liegt dann in C:\\Windows\\System32.)"),
+        QString(),
+    };
+#else
+    return DllLoader::Spec {
+        QStringLiteral("isCANdrv"),
+        QStringLiteral("libisCANdrv.so"),
+        tr("Ist der isCAN-Treiber installiert? Gesucht wird in %1.").arg(DllLoader::searchPlacesText()),
+        QString(),
+    };
+#endif
+}
+
 } // namespace
 
 Library *Library::instance()
@@ -19,14 +38,14 @@ Library *Library::instance()
     return &library;
 }
 
+QString Library::fileName()
+{
+    return librarySpec().displayName;
+}
+
 bool Library::load(const QString &path, QString *error)
 {
-    const Spec spec {
-        QStringLiteral("isCANdrv"),
-        QStringLiteral("isCANdrv.dll"),
-        tr("Ist der isCAN-Treiber installiert? (Die DLL liegt dann in C:\\Windows\\System32.)"),
-        QString(),
-    };
+    const Spec spec = librarySpec();
     const int loaded = loadFile(path, spec, error);
     if (loaded == 0)
         return true;

@@ -79,6 +79,10 @@ class Library : public DllLoader
 public:
     static Library *instance();
 
+    // The file the default search looks for: "isCANdrv.dll" on Windows,
+    // "libisCANdrv.so" elsewhere; the name in messages.
+    static QString fileName();
+
     // True when the library is loaded and complete, now or already before
     // with the same path.
     bool load(const QString &path, QString *error);

@@ -9,14 +9,21 @@ namespace {
 
 DllLoader::Spec librarySpec()
 {
-    DllLoader::Spec spec {QStringLiteral("PCANBasic"), QStringLiteral("PCANBasic.dll"), QString(),
-                          QCoreApplication::translate("PcanBasic", "Bitte die DLL aus dem Ordner PCAN-Basic\\%1 verwenden.")
-                              .arg(QStringLiteral("x64"))};
-#ifndef Q_OS_WIN
-    // The vendor's Linux build of the same API.
-    spec.alternativeNames = QStringList {QStringLiteral("pcanbasic")};
-#endif
+#ifdef Q_OS_WIN
+    return {QStringLiteral("PCANBasic"), QStringLiteral("PCANBasic.dll"), QString(),
+            QCoreApplication::translate("PcanBasic", "Bitte die DLL aus dem Ordner PCAN-Basic\\%1 verwenden.")
+                .arg(QStringLiteral("x64"))};
+#else
+    // The vendor's Linux build of the same API, then the Windows name.
+    DllLoader::Spec spec {QStringLiteral("pcanbasic"), QStringLiteral("libpcanbasic.so"),
+                          QCoreApplication::translate("PcanBasic",
+                                                      "Ist PCAN-Basic für Linux installiert? Gesucht wird in %1.")
+                              .arg(DllLoader::searchPlacesText()),
+                          QCoreApplication::translate("PcanBasic",
+                                                      "Bitte die 64-Bit-Bibliothek des PCAN-Basic-Pakets verwenden.")};
+    spec.alternativeNames = QStringList {QStringLiteral("PCANBasic")};
     return spec;
+#endif
 }
 
 // Text of a zero-terminated buffer in the local 8-bit code page.
@@ -31,6 +38,11 @@ Library *Library::instance()
 {
     static Library library;
     return &library;
+}
+
+QString Library::fileName()
+{
+    return librarySpec().displayName;
 }
 
 bool Library::load(const QString &path, QString *error)

@@ -95,6 +95,10 @@ public:
     bool load(const QString &path, QString *error);
     void resetFunctions() override;
 
+    // The file the default search looks for first: "PCANBasic.dll" on
+    // Windows, "libpcanbasic.so" elsewhere; the name in messages.
+    static QString fileName();
+
     // The library's API version text; empty when it reports none.
     QString apiVersion() const;
     // German driver text of a status with its code, else "Fehlercode 0x...".

@@ -45,6 +45,7 @@ private slots:
     void generalSettingsSurviveARestart_data();
     void generalSettingsSurviveARestart();
     void unwritableStoreIsReportedOnce();
+    void editorExampleFitsThePlatform();
 
 private:
     // Runs `edit` on the settings dialog that the window opens, then presses `button`.
@@ -386,6 +387,17 @@ void TestSettingsStore::unwritableStoreIsReportedOnce()
     }
     window.close();
     QCOMPARE(boxes.size(), 1);
+}
+
+void TestSettingsStore::editorExampleFitsThePlatform()
+{
+    SettingsDialog dialog;
+    const QString example = dialog.findChild<QLineEdit *>(QStringLiteral("pathEdit"))->placeholderText();
+#ifdef Q_OS_WIN
+    QVERIFY2(example.startsWith(QStringLiteral("z. B. C:\\")), qPrintable(example));
+#else
+    QCOMPARE(example, QStringLiteral("z. B. /usr/local/bin/pcan-symbol-editor"));
+#endif
 }
 
 QTEST_MAIN(TestSettingsStore)

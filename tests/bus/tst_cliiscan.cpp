@@ -9,6 +9,12 @@
 namespace {
 
 const QString StandIn = QStringLiteral(ISCAN_STANDIN);
+// The library's name in messages: the file the default search looks for.
+#ifdef Q_OS_WIN
+const QString LibraryName = QStringLiteral("isCANdrv.dll");
+#else
+const QString LibraryName = QStringLiteral("libisCANdrv.so");
+#endif
 const QString Hint = QStringLiteral("Hinweis: isCAN liefert keine Hardware-Zeitstempel und unterstützt kein Listen-Only.");
 
 // Runs the tool with the stand-in set up by `environment` (name=value each).
@@ -86,7 +92,7 @@ void TestCliIsCan::failuresGiveTheDriverMessage_data()
                                      << QStringLiteral("Datei nicht gefunden: %1").arg(missing);
     QTest::newRow("export missing") << QStringList()
                                     << QStringList {"dump", "--iscan", "0", "--dll", ISCAN_STANDIN_NOSETUP, "--seconds", "0"}
-                                    << QStringLiteral("isCANdrv.dll ist unvollständig, fehlende Funktionen: isCAN_SetupDevice");
+                                    << LibraryName + QStringLiteral(" ist unvollständig, fehlende Funktionen: isCAN_SetupDevice");
     QTest::newRow("listen-only") << QStringList()
                                  << QStringList {"dump", "--iscan", "0", "--dll", StandIn, "--listen-only", "--seconds", "0"}
                                  << QStringLiteral("isCAN unterstützt keinen Listen-Only-Modus.");
@@ -113,12 +119,18 @@ void TestCliIsCan::failuresGiveTheDriverMessage()
 
 void TestCliIsCan::defaultSearchExplains()
 {
-    // The driver exists for Windows only; here the default search finds nothing.
+    // The driver is not installed here: the default search finds nothing and
+    // the message names the file and the places searched on this system.
     const CliRun run = runWith({}, {"devices"});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.startsWith(QStringLiteral("isCANdrv.dll konnte nicht geladen werden:\n")), qPrintable(run.err));
-    QVERIFY2(run.err.endsWith(QStringLiteral("\n\nIst der isCAN-Treiber installiert? "
-                                             "(Die DLL liegt dann in C:\\Windows\\System32.)\n")),
+    QVERIFY2(run.err.startsWith(LibraryName + QStringLiteral(" konnte nicht geladen werden:\n")), qPrintable(run.err));
+#ifdef Q_OS_WIN
+    const QString hint = QStringLiteral("(Die DLL liegt dann in C:\\Windows\\System32.)");
+#else
+    const QString hint = QStringLiteral("Gesucht wird in LD_LIBRARY_PATH, /usr/local/lib, /usr/lib.");
+    QVERIFY2(!run.err.contains(QLatin1String("System32")), qPrintable(run.err));
+#endif
+    QVERIFY2(run.err.endsWith(QStringLiteral("\n\nIst der isCAN-Treiber installiert? ") + hint + QLatin1Char('\n')),
              qPrintable(run.err));
 }
 

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -52,6 +53,8 @@ private slots:
     void foreignArchitectureIsExplained_data();
     void foreignArchitectureIsExplained();
     void defaultSearchFailureNamesTheLibraryAndHint();
+    void wrongArchitectureFoundByTheDefaultSearch_data();
+    void wrongArchitectureFoundByTheDefaultSearch();
 
 private:
     QTemporaryDir m_dir;
@@ -183,6 +186,51 @@ void TestDllLoader::defaultSearchFailureNamesTheLibraryAndHint()
     // The platform's reason names what was searched, not the alternative.
     QVERIFY2(error.contains(QLatin1String("NoSuchVendorLib")), qPrintable(error));
     QVERIFY(!error.contains(QLatin1String("Architektur")));
+}
+
+void TestDllLoader::wrongArchitectureFoundByTheDefaultSearch_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("sentence");
+    // A 32-bit ELF shared object: class 1, little-endian, machine 3 (i386).
+    QByteArray elf32(52, '\0');
+    elf32.replace(0, 6, QByteArray("\x7f" "ELF\x01\x01", 6));
+    elf32[16] = 3;
+    elf32[18] = 3;
+    QTest::newRow("32-bit DLL") << peFile(0x014C) << "Die DLL ist 32-bit (x86)";
+    QTest::newRow("32-bit shared object") << elf32 << "Die Bibliothek ist 32-bit (x86)";
+}
+
+// The common mistake of a 32-bit library where the default search finds it
+// gets the hint that an explicitly chosen file gets, with the place found.
+void TestDllLoader::wrongArchitectureFoundByTheDefaultSearch()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the test's search place is given through LD_LIBRARY_PATH");
+#else
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, sentence);
+    const QString place = QString::fromLocal8Bit(qgetenv("BUSVISTA_TEST_SEARCH_DIR"));
+    QVERIFY2(!place.isEmpty() && qEnvironmentVariable("LD_LIBRARY_PATH").contains(place), "set by CTest");
+    DllLoader::Spec spec = vendorSpec();
+    spec.libraryName = QStringLiteral("Vendor32");
+    const QString path = QDir(place).filePath(DllLoader::searchedFileNames(spec).constFirst());
+    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("libVendor32.so"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+    file.close();
+
+    TestLoader loader;
+    QString error;
+    QCOMPARE(loader.load(QString(), spec, &error), 2);
+    QFile::remove(path);
+    QVERIFY2(error.startsWith(QStringLiteral("Vendor.dll konnte nicht geladen werden:\n")), qPrintable(error));
+    QVERIFY2(error.endsWith(QStringLiteral("\n\nArchitektur passt nicht: %1, die Anwendung ist 64-bit (x64). "
+                                           "Bitte die DLL aus dem Ordner PCAN-Basic\\x64 verwenden.\n(Gefunden: %2)")
+                                .arg(sentence, path)),
+             qPrintable(error));
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestDllLoader)

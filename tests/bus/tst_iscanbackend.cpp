@@ -10,6 +10,12 @@
 namespace {
 
 const QString StandIn = QStringLiteral(ISCAN_STANDIN);
+// The library's name in messages: the file the default search looks for.
+#ifdef Q_OS_WIN
+const QString LibraryName = QStringLiteral("isCANdrv.dll");
+#else
+const QString LibraryName = QStringLiteral("libisCANdrv.so");
+#endif
 
 // Every frame the backend emitted so far.
 CanFrameList collected(const QSignalSpy &spy)
@@ -191,11 +197,11 @@ void TestIsCanBackend::loadReportsMissingExports_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("message");
     QTest::newRow("one") << QStringLiteral(ISCAN_STANDIN_NOSETUP)
-                         << QStringLiteral("isCANdrv.dll ist unvollständig, fehlende Funktionen: isCAN_SetupDevice");
+                         << LibraryName + QStringLiteral(" ist unvollständig, fehlende Funktionen: isCAN_SetupDevice");
     QTest::newRow("two, in resolution order")
         << QStringLiteral(ISCAN_STANDIN_NOBAUDNOATTACHED)
-        << QStringLiteral("isCANdrv.dll ist unvollständig, fehlende Funktionen: "
-                          "isCAN_SetBaudRegister, isCAN_AttachedDevices");
+        << LibraryName + QStringLiteral(" ist unvollständig, fehlende Funktionen: "
+                                       "isCAN_SetBaudRegister, isCAN_AttachedDevices");
 }
 
 void TestIsCanBackend::loadReportsMissingExports()

@@ -39,6 +39,7 @@ private slots:
     void driverFailuresExitWithOne_data();
     void driverFailuresExitWithOne();
     void badChannelIsAUsageError();
+    void defaultSearchNamesTheLinuxLibrary();
 };
 
 void TestCliPcan::dumpReceivesInOrder()
@@ -100,7 +101,7 @@ void TestCliPcan::driverFailuresExitWithOne_data()
                                      << "" << "" << "Datei nicht gefunden: /nonexistent/x.so";
     QTest::newRow("export missing")
         << QStringList {"dump", "--pcan", "81", "--dll", PcanStandIn::pathWithout("CAN_SetValue"), "--seconds", "0"} << ""
-        << "" << "PCANBasic.dll ist unvollständig, fehlende Funktionen: CAN_SetValue";
+        << "" << "libpcanbasic.so ist unvollständig, fehlende Funktionen: CAN_SetValue";
     QTest::newRow("initialise") << (QStringList {"record"} + pcan({"--seconds", "0", "--out", "/tmp/never.trc"}))
                                 << "PCANBASIC_STANDIN_FORCE" << "CAN_Initialize=1400"
                                 << "PCAN-USB 1 konnte nicht initialisiert werden:\nUngültiges Hardware-Handle (0x1400)";
@@ -135,6 +136,20 @@ void TestCliPcan::badChannelIsAUsageError()
     const CliRun both = runWithStandIn({"dump", "--pcan", "0x51", "--sim", "--seconds", "0"});
     QCOMPARE(both.exitCode, 2);
     QVERIFY(both.err.startsWith(QStringLiteral("Nur ein Bus kann gewählt werden.")));
+}
+
+// Nothing installed: the message names the file and places searched here,
+// not the Windows DLL.
+void TestCliPcan::defaultSearchNamesTheLinuxLibrary()
+{
+    qunsetenv("LD_LIBRARY_PATH");
+    const CliRun run = runWithStandIn({"channels"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.startsWith(QStringLiteral("libpcanbasic.so konnte nicht geladen werden:\n")), qPrintable(run.err));
+    QVERIFY2(run.err.trimmed().endsWith(QStringLiteral("\n\nIst PCAN-Basic für Linux installiert? Gesucht wird in "
+                                                       "LD_LIBRARY_PATH, /usr/local/lib, /usr/lib.")),
+             qPrintable(run.err));
+    QVERIFY2(!run.err.contains(QLatin1String("PCANBasic.dll")), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliPcan)

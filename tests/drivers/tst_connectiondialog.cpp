@@ -1,6 +1,7 @@
 #include "connectiondialog.h"
 #include "iscanstandin.h"
 #include "pcanstandin.h"
+#include "app/nextmodal.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -56,6 +58,10 @@ private slots:
     void switchingKeepsEachInterfacesChoice();
     void isCanAndSimulationNeverGetPcanModes();
     void isCanDevicesOfTheDriverWithDetails();
+    void customWordZeroIsRefused_data();
+    void customWordZeroIsRefused();
+    void libraryRowNamesWhatIsSearched_data();
+    void libraryRowNamesWhatIsSearched();
 
 private:
     PcanStandIn standIn;
@@ -267,6 +273,74 @@ void TestConnectionDialog::isCanDevicesOfTheDriverWithDetails()
     QCOMPARE(dialog.params().interface, 3);
     QCOMPARE(dialog.params().isCanDevice, 3);
     isCan.reset();
+}
+
+void TestConnectionDialog::customWordZeroIsRefused_data()
+{
+    QTest::addColumn<QString>("word");
+    QTest::newRow("0") << "0";
+    QTest::newRow("0000") << "0000";
+}
+
+void TestConnectionDialog::customWordZeroIsRefused()
+{
+    QFETCH(QString, word);
+    ConnectionDialog dialog;
+    dialog.setParams(pcanParams());
+    QComboBox *baud = child<QComboBox>(dialog, "baudCombo");
+    QLineEdit *custom = child<QLineEdit>(dialog, "customBtrEdit");
+    baud->setCurrentIndex(baud->findData(-2));
+    custom->setText(word);
+    QString shown;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        shown = box->text();
+        box->accept();
+    });
+    dialog.open();
+    okButton(dialog)->click();
+    QTRY_VERIFY(!shown.isEmpty());
+    QCOMPARE(shown, QStringLiteral("Ungültiger BTR0/BTR1-Wert: %1 (1 bis FFFF hexadezimal)").arg(word));
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+
+    custom->setText(QStringLiteral("1"));
+    okButton(dialog)->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.params().btr, 1);
+}
+
+void TestConnectionDialog::libraryRowNamesWhatIsSearched_data()
+{
+    QTest::addColumn<int>("interface");
+    QTest::addColumn<QString>("name");
+#ifdef Q_OS_WIN
+    QTest::newRow("PCAN-Basic") << 2 << "PCANBasic.dll";
+    QTest::newRow("isCAN") << 3 << "isCANdrv.dll";
+#else
+    QTest::newRow("PCAN-Basic") << 2 << "libpcanbasic.so";
+    QTest::newRow("isCAN") << 3 << "libisCANdrv.so";
+#endif
+}
+
+void TestConnectionDialog::libraryRowNamesWhatIsSearched()
+{
+    QFETCH(int, interface);
+    QFETCH(QString, name);
+    ConnectionDialog dialog;
+    ConnectParams params;
+    params.interface = interface;
+    params.basicDllPath = params.isCanDllPath = QStringLiteral("/nicht/da/x");
+    dialog.setParams(params);
+    const QString placeholder = child<QLineEdit>(dialog, "dllPathEdit")->placeholderText();
+    QCOMPARE(child<QPushButton>(dialog, "browseButton")->toolTip(), name + QStringLiteral(" auswählen"));
+#ifdef Q_OS_WIN
+    QCOMPARE(placeholder, QStringLiteral("leer = Standardsuche (Programmordner, System32)"));
+#else
+    QCOMPARE(placeholder, QStringLiteral("leer = Standardsuche nach %1 (LD_LIBRARY_PATH, /usr/local/lib, /usr/lib)").arg(name));
+    QCOMPARE(child<QLabel>(dialog, "dllLabel")->text(), QStringLiteral("Bibliothek:"));
+#endif
 }
 
 QTEST_MAIN(TestConnectionDialog)

@@ -89,7 +89,7 @@ void TestPcanBasic::incompleteLibraryIsUnloaded()
     QFETCH(QString, exportName);
     QString error;
     QVERIFY(!lib->load(PcanStandIn::pathWithout(qPrintable(exportName)), &error));
-    QCOMPARE(error, QStringLiteral("PCANBasic.dll ist unvollständig, fehlende Funktionen: %1").arg(exportName));
+    QCOMPARE(error, QStringLiteral("libpcanbasic.so ist unvollständig, fehlende Funktionen: %1").arg(exportName));
     QVERIFY(!lib->isLoaded());
     QVERIFY(!lib->initialize && !lib->read && !lib->getValue && !lib->getErrorText);
     // The complete library loads again afterwards.
@@ -125,9 +125,9 @@ void TestPcanBasic::thirtyTwoBitCopyIsExplained()
 
     QString error;
     QVERIFY(!lib->load(path, &error));
-    QVERIFY2(error.startsWith(QStringLiteral("PCANBasic.dll konnte nicht geladen werden:\n")), qPrintable(error));
+    QVERIFY2(error.startsWith(QStringLiteral("libpcanbasic.so konnte nicht geladen werden:\n")), qPrintable(error));
     QVERIFY2(error.endsWith(QStringLiteral("\n\nArchitektur passt nicht: Die DLL ist 32-bit (x86), die Anwendung ist "
-                                           "64-bit (x64). Bitte die DLL aus dem Ordner PCAN-Basic\\x64 verwenden.")),
+                                           "64-bit (x64). Bitte die 64-Bit-Bibliothek des PCAN-Basic-Pakets verwenden.")),
              qPrintable(error));
     QVERIFY(!lib->isLoaded());
 }
