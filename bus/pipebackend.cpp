@@ -22,9 +22,9 @@ void takeLine(PipeBackend::LineState *state, const char *begin, const char *end,
               QList<CanFrame> *frames)
 {
     CanDumpLine::Parsed parsed;
-    // The bus carries classic frames as candump and cansend write them:
-    // no CAN FD, no direction markers of trace files.
-    if (!CanDumpLine::parse(begin, end, &parsed) || parsed.fd || parsed.direction) {
+    // The bus carries classic frames as candump and cansend write them, with
+    // the direction marker of "candump -L -x"; no CAN FD.
+    if (!CanDumpLine::parse(begin, end, &parsed) || parsed.fd) {
         // Blank lines are no frames, but no error either.
         bool blank = true;
         for (const char *p = begin; p != end && blank; ++p)
@@ -33,12 +33,17 @@ void takeLine(PipeBackend::LineState *state, const char *begin, const char *end,
             ++state->bad;
         return;
     }
+    // " T": the other tool's host sent it, so it is an echo of a sent frame.
+    parsed.frame.tx = parsed.direction == 'T';
+    // One time base with the echoes of write(): time since the open. The
+    // first stamped line is placed at its arrival, later ones keep the
+    // spacing of their stamps.
     if (parsed.hasTimestamp) {
         if (!state->haveFirstStamp) {
             state->haveFirstStamp = true;
-            state->firstStampUs = parsed.timestampUs;
+            state->stampOffsetUs = parsed.timestampUs - arrivalUs;
         }
-        parsed.frame.timestampUs = parsed.timestampUs - state->firstStampUs;
+        parsed.frame.timestampUs = parsed.timestampUs - state->stampOffsetUs;
     } else {
         parsed.frame.timestampUs = arrivalUs;
     }

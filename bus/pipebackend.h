@@ -11,7 +11,8 @@
 
 // A bus made of two text streams, for other CAN tools: received frames are
 // read line by line from IN (a file, a named pipe or "-" for standard input)
-// in candump -L or cansend notation; every frame sent on it is written to OUT
+// in candump -L (with or without the direction markers of -x; " T" lines
+// are echoes) or cansend notation; every frame sent on it is written to OUT
 // as one candump -L line, flushed at once. Unreadable lines are counted and
 // skipped; the end of IN ends the bus like a disconnect (inputEnded).
 //
@@ -39,13 +40,14 @@ public:
     // Splits a chunk of input into lines and turns each into a frame; used
     // by the reader thread and by the fuzz target. `carry` holds an
     // unfinished line between chunks; lines longer than MaxLineBytes are
-    // skipped (and counted) without being kept.
+    // skipped (and counted) without being kept. `arrivalUs` is the time since
+    // the open, the time base of every frame of the bus.
     struct LineState
     {
         QByteArray carry;
         bool skippingLongLine = false;
         bool haveFirstStamp = false;
-        qint64 firstStampUs = 0;
+        qint64 stampOffsetUs = 0; // stamp of the first stamped line minus its arrival
         qint64 bad = 0;
     };
     static constexpr int MaxLineBytes = 4096;

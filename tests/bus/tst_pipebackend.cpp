@@ -55,6 +55,7 @@ private slots:
     void writesCandumpLines();
     void openFailures();
     void namedPipeStopsPromptly();
+    void answersFollowTheirRequests();
 
 private:
     QTemporaryDir m_dir;
@@ -126,15 +127,21 @@ void TestPipeBackend::parse()
 
 void TestPipeBackend::busTakesClassicFramesOnly()
 {
-    // Trace-file extras are not frames of this bus.
-    const QByteArray input = "123##011\n(1.000000) can0 124#11 T\n(1.000000) can0 125#22\n126#33\n";
+    // CAN FD is not a frame of this bus; the markers of "candump -L -x" are:
+    // T (sent by the host that recorded) is an echo, R a received frame.
+    const QByteArray input = "123##011\n(1.000000) can0 124#11 T\n(1.000000) can0 125#22 R\n126#33\n"
+                             "(1.000000) can0 127#44 X\n";
     PipeBackend::LineState state;
     QList<CanFrame> frames;
     PipeBackend::takeChunk(&state, input.constData(), input.size(), 7, &frames);
     QCOMPARE(state.bad, qint64(2));
-    QCOMPARE(frames.size(), 2);
-    QCOMPARE(frames.at(0).id, quint32(0x125));
-    QCOMPARE(frames.at(1).id, quint32(0x126));
+    QCOMPARE(frames.size(), 3);
+    QCOMPARE(frames.at(0).id, quint32(0x124));
+    QVERIFY(frames.at(0).tx);
+    QCOMPARE(frames.at(1).id, quint32(0x125));
+    QVERIFY(!frames.at(1).tx);
+    QCOMPARE(frames.at(2).id, quint32(0x126));
+    QVERIFY(!frames.at(2).tx);
 }
 
 void TestPipeBackend::format_data()
@@ -171,8 +178,8 @@ void TestPipeBackend::chunksAndLongLines()
         QCOMPARE(frames.size(), 3);
         QCOMPARE(state.bad, qint64(2)); // the long line and "kaputt"; the blank one is no error
         QCOMPARE(frames.at(0).timestampUs, qint64(42)); // cansend: arrival time
-        QCOMPARE(frames.at(1).timestampUs, qint64(0));  // candump -L: relative to the first stamp
-        QCOMPARE(frames.at(2).timestampUs, qint64(250000));
+        QCOMPARE(frames.at(1).timestampUs, qint64(42)); // candump -L: the first stamp at its arrival,
+        QCOMPARE(frames.at(2).timestampUs, qint64(250042)); // later ones at their spacing
         QCOMPARE(frames.at(2).id, quint32(0x125));
     }
 }
@@ -195,9 +202,10 @@ void TestPipeBackend::readsFileUntilItsEnd()
     for (const QList<QVariant> &args : received)
         frames += args.at(0).value<CanFrameList>();
     QCOMPARE(frames.size(), 4);
-    QCOMPARE(frames.at(1).timestampUs, qint64(500000));
+    QVERIFY(frames.at(0).timestampUs >= 0);
+    QCOMPARE(frames.at(1).timestampUs - frames.at(0).timestampUs, qint64(500000));
     QVERIFY(frames.at(2).extended);
-    QCOMPARE(frames.at(3).timestampUs, qint64(1000000));
+    QCOMPARE(frames.at(3).timestampUs - frames.at(0).timestampUs, qint64(1000000));
     QVERIFY(frames.at(3).rtr);
     QCOMPARE(bus.badLines(), qint64(1));
     QCOMPARE(bus.framesRead(), qint64(4));
@@ -265,6 +273,39 @@ void TestPipeBackend::namedPipeStopsPromptly()
     timer.start();
     bus.close();
     QVERIFY(timer.elapsed() < 2000);
+    writer.close();
+#endif
+}
+
+// A request sent on the bus and the answer read later share one time base,
+// whatever the stamps of the input say.
+void TestPipeBackend::answersFollowTheirRequests()
+{
+#ifdef Q_OS_WIN
+    QSKIP("named pipes of this kind are POSIX only");
+#else
+    const QString fifo = m_dir.filePath(QStringLiteral("answers.fifo"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    PipeBackend bus(fifo, QStringLiteral("/dev/null"));
+    QList<CanFrame> frames;
+    connect(&bus, &CanBackend::framesReceived, this, [&](const CanFrameList &batch) { frames += batch; });
+    QVERIFY(bus.open(ConnectParams(), nullptr));
+    QFile writer(fifo);
+    QVERIFY(writer.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    QTest::qWait(100);
+    CanFrame request;
+    request.id = 0x601;
+    request.dlc = 8;
+    QVERIFY(bus.write(request, nullptr));
+    QTest::qWait(30);
+    writer.write("(1733600000.000000) can0 581#4B00100000000000 R\n(1733600000.002500) can0 581#60 R\n");
+    QTRY_COMPARE(frames.size(), 3);
+    QVERIFY(frames.at(0).tx);
+    QCOMPARE(frames.at(1).id, quint32(0x581));
+    QVERIFY2(frames.at(1).timestampUs > frames.at(0).timestampUs,
+             qPrintable(QStringLiteral("Anfrage %1 µs, Antwort %2 µs").arg(frames.at(0).timestampUs).arg(frames.at(1).timestampUs)));
+    QCOMPARE(frames.at(2).timestampUs - frames.at(1).timestampUs, qint64(2500));
+    bus.close();
     writer.close();
 #endif
 }
