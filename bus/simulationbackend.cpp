@@ -8,6 +8,8 @@ constexpr quint32 BootUpId = 0x705;
 constexpr quint32 SdoRequestId = 0x605;
 constexpr quint32 NmtId = 0x000;
 constexpr qint64 RemoteAnswerDelayUs = 200;
+// A tick later than this behind a due time no longer catches up.
+constexpr qint64 MaxCatchUpMs = 1000;
 // One-element seed sequence: every backend object repeats the same random bytes.
 constexpr quint32 RandomSeed[] = {0x00C0FFEE};
 
@@ -150,18 +152,31 @@ int SimulationBackend::bitrate() const
 void SimulationBackend::tick()
 {
     const qint64 nowMs = elapsedNs() / 1000000;
+    // Far behind (the GUI thread was blocked for long): one send now, then
+    // one period later; a catch-up burst of that length would flood the bus.
     for (SimMessage &message : m_messages) {
-        if (!message.enabled || nowMs < message.nextDueMs)
+        if (!message.enabled || nowMs - message.nextDueMs <= MaxCatchUpMs)
             continue;
-        const quint64 n = message.count++;
-        message.generator(message.frame, n);
+        message.generator(message.frame, message.count++);
         message.frame.timestampUs = elapsedNs() / 1000;
         enqueue(message.frame);
-        // Drop missed sends: a catch-up burst would flood the bus.
-        if (message.nextDueMs + message.periodMs <= nowMs)
-            message.nextDueMs = nowMs + message.periodMs;
-        else
-            message.nextDueMs += message.periodMs;
+        message.nextDueMs = nowMs + message.periodMs;
+    }
+    // A tick that came late (a busy machine) still produces every send that
+    // fell due, stamped with its due time and in time order, so the declared
+    // rates hold.
+    for (;;) {
+        SimMessage *next = nullptr;
+        for (SimMessage &message : m_messages) {
+            if (message.enabled && message.nextDueMs <= nowMs && (!next || message.nextDueMs < next->nextDueMs))
+                next = &message;
+        }
+        if (!next)
+            break;
+        next->generator(next->frame, next->count++);
+        next->frame.timestampUs = next->nextDueMs * 1000;
+        enqueue(next->frame);
+        next->nextDueMs += next->periodMs;
     }
 }
 

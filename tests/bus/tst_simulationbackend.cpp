@@ -85,6 +85,7 @@ private slots:
     void writeEchoesOnNextFlushOnly();
     void writeOnClosedFailsAndEnqueuesNothing();
     void missedSendsAreDropped();
+    void lateTickCatchesUpAtTheDueTimes();
     void secondOpenRestarts();
     void realTimerDeliversTraffic();
     void destroyWhileOpen();
@@ -443,6 +444,43 @@ void TestSimulationBackend::missedSendsAreDropped()
     QCOMPARE(heartbeat.last().timestampUs, 4000000);
     // The count went on from where it was: one send per message, not 290.
     QCOMPARE(sim.framesOf(0x100).first().data[7], quint8(10));
+}
+
+void TestSimulationBackend::lateTickCatchesUpAtTheDueTimes()
+{
+    FakeClockSimulation sim;
+    sim.start();
+    sim.runUntil(100);
+    sim.received.clear();
+
+    // 300 ms late, within the catch-up span: every send that fell due comes.
+    sim.jumpTo(400);
+    const CanFrameList fast = sim.framesOf(0x100);
+    QCOMPARE(fast.size(), 30);
+    for (int i = 0; i < fast.size(); ++i) {
+        QCOMPARE(fast.at(i).timestampUs, qint64(110 + 10 * i) * 1000);
+        QCOMPARE(fast.at(i).data[7], quint8(10 + i)); // the count goes on without a gap
+    }
+    QCOMPARE(sim.framesOf(0x1A0).size(), 15);
+    QCOMPARE(sim.framesOf(0x1A0).first().timestampUs, 120000);
+    QCOMPARE(sim.framesOf(0x18FEF100, true).size(), 3);
+    QCOMPARE(sim.framesOf(0x705).size(), 0); // first heartbeat due at 1 s
+    // In time order across the messages.
+    for (int i = 1; i < sim.received.size(); ++i)
+        QVERIFY(sim.received.at(i).timestampUs >= sim.received.at(i - 1).timestampUs);
+
+    // On time again, and the phase is kept.
+    sim.runUntil(410);
+    QCOMPARE(sim.framesOf(0x100).size(), 31);
+    QCOMPARE(sim.framesOf(0x100).last().timestampUs, 410000);
+
+    // Over a whole second behind: that is skipped, one send each.
+    sim.received.clear();
+    sim.jumpTo(2500);
+    QCOMPARE(sim.framesOf(0x100).size(), 1);
+    QCOMPARE(sim.framesOf(0x100).first().timestampUs, 2500000);
+    sim.runUntil(2510);
+    QCOMPARE(sim.framesOf(0x100).size(), 2);
 }
 
 void TestSimulationBackend::secondOpenRestarts()
