@@ -34,6 +34,31 @@ private:
 
 enum SignalColumn { SigName, SigValue, SigUnit, SigRaw };
 
+// Marks the item that shows a raw value without an entry of its own.
+constexpr int UnlistedRole = Qt::UserRole + 1;
+
+// Selects the entry of `raw` in an enumeration's combo box. A value that has
+// no entry (0 in an enumeration that starts at 192, a value of a range) is
+// still shown, by an extra first item with `text`, so the box is never blank.
+void showEnumValue(QComboBox *combo, qint64 raw, const QString &text)
+{
+    if (combo->count() > 0 && combo->itemData(0, UnlistedRole).toBool())
+        combo->removeItem(0);
+    int item = -1;
+    for (int i = 0; i < combo->count() && item < 0; ++i) {
+        if (combo->itemData(i).value<qint64>() == raw)
+            item = i;
+    }
+    if (item < 0) {
+        const QString number = QString::number(raw);
+        combo->insertItem(0, text == number ? number : QStringLiteral("%1  (%2)").arg(text, number),
+                          QVariant::fromValue<qint64>(raw));
+        combo->setItemData(0, true, UnlistedRole);
+        item = 0;
+    }
+    combo->setCurrentIndex(item);
+}
+
 } // namespace
 
 TransmitDialog::TransmitDialog(std::shared_ptr<const SymbolDatabase> db, QWidget *parent)
@@ -178,6 +203,9 @@ void TransmitDialog::setMessage(const TxMessage &message)
         ui->commentEdit->setText(message.comment);
     }
     m_currentSymbol = m_db ? m_db->find(message.frame) : nullptr;
+    // A comment that is just the symbol's name (as this dialog writes it)
+    // may follow a change of symbol.
+    m_symbolComment = m_currentSymbol && message.comment == m_currentSymbol->displayName() ? message.comment : QString();
     selectSymbolItem(m_currentSymbol);
     rebuildSignalTable();
     updateEnabled();
@@ -245,12 +273,20 @@ void TransmitDialog::onSymbolChosen(int index)
     if (m_db && symbol >= 0 && symbol < m_db->messages.size()) {
         m_currentSymbol = &m_db->messages.at(symbol);
         writeFrameToFields(m_db->defaultFrame(*m_currentSymbol));
-        if (ui->commentEdit->text().isEmpty())
-            ui->commentEdit->setText(m_currentSymbol->displayName());
     } else {
         m_currentSymbol = nullptr;
     }
+    commentFollowsSymbol(true);
     rebuildSignalTable();
+}
+
+void TransmitDialog::commentFollowsSymbol(bool fillEmpty)
+{
+    const QString comment = ui->commentEdit->text();
+    if (comment.isEmpty() ? !fillEmpty : comment != m_symbolComment)
+        return; // the user's own, or recognising a symbol by its identifier
+    m_symbolComment = m_currentSymbol ? m_currentSymbol->displayName() : QString();
+    ui->commentEdit->setText(m_symbolComment);
 }
 
 void TransmitDialog::onRawFieldsEdited()
@@ -264,6 +300,7 @@ void TransmitDialog::onRawFieldsEdited()
     }
     m_currentSymbol = symbol;
     selectSymbolItem(symbol);
+    commentFollowsSymbol(false);
     rebuildSignalTable();
 }
 
@@ -332,8 +369,7 @@ void TransmitDialog::refreshSignalValues()
     for (int row = 0; row < rows; ++row) {
         const SymVariable &v = variables.at(row);
         if (auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, SigValue))) {
-            combo->setCurrentIndex(
-                combo->findData(QVariant::fromValue<qint64>(m_db->rawValue(v, frame))));
+            showEnumValue(combo, m_db->rawValue(v, frame), m_db->valueText(v, frame));
         } else if (QTableWidgetItem *item = table->item(row, SigValue)) {
             item->setText(m_db->valueText(v, frame));
         }

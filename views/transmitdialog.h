@@ -49,6 +49,10 @@ private:
     void showError(const QString &text);
     void selectSymbolItem(const SymMessage *symbol);
     int symbolIndex(const SymMessage *symbol) const;
+    // Puts the current symbol's name into the comment unless the user wrote
+    // one of their own; without a symbol such a name is removed. An empty
+    // comment is filled only when `fillEmpty` (the user chose the symbol).
+    void commentFollowsSymbol(bool fillEmpty);
 
     std::unique_ptr<Ui::TransmitDialog> ui;
     std::shared_ptr<const SymbolDatabase> m_db;
@@ -56,5 +60,8 @@ private:
     bool m_updating = false;
     bool m_validationShown = false;   // the error label holds a validate() message
     TxMessage m_givenEntry;
+    // The comment as the dialog last set it from a symbol name; a comment
+    // that differs from it (and is not empty) was written by the user.
+    QString m_symbolComment;
     QLineEdit *m_byteEdits[8] = {};
 };

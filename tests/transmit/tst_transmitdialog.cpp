@@ -91,6 +91,9 @@ private slots:
     void signalValuesWriteTheBytes();
     void enumerationValuesAreChosenFromAList();
     void enumerationEntryWritesItsRawValue();
+    void enumerationWithoutAnEntryForTheValue();
+    void templateCommentFollowsTheSymbol_data();
+    void templateCommentFollowsTheSymbol();
     void longCycleSurvivesAnEdit();
     void rejectedSignalValueChangesNothing();
     void validationNamesTheIdentifierProblem_data();
@@ -202,13 +205,72 @@ void TestTransmitDialog::choosingASymbolWritesItsDefaultFrame()
     QVERIFY(!f.extended->isChecked());
     QCOMPARE(f.dlc->value(), 8);
     QVERIFY(f.bytes[2]->isEnabled());
-    QCOMPARE(f.comment->text(), QStringLiteral("Bremse"));   // typed or earlier text stays
+    QCOMPARE(f.comment->text(), QStringLiteral("Motor"));   // the name follows the symbol
 
-    // Back to raw data: the fields stay as they are.
+    // Back to raw data: the fields stay as they are, the symbol's name goes.
     f.symbol->setCurrentIndex(0);
     emit f.symbol->activated(0);
     QCOMPARE(f.id->text(), QStringLiteral("100"));
     QCOMPARE(f.table->rowCount(), 0);
+    QCOMPARE(f.comment->text(), QString());
+
+    // A comment of the user's own stays whatever is chosen.
+    f.comment->setText(QStringLiteral("Prüfstand"));
+    f.chooseSymbol(QStringLiteral("Bremse"));
+    QCOMPARE(f.comment->text(), QStringLiteral("Prüfstand"));
+    f.symbol->setCurrentIndex(0);
+    emit f.symbol->activated(0);
+    QCOMPARE(f.comment->text(), QStringLiteral("Prüfstand"));
+}
+
+void TestTransmitDialog::templateCommentFollowsTheSymbol_data()
+{
+    QTest::addColumn<QString>("comment");
+    QTest::addColumn<QString>("afterRaw");
+    QTest::addColumn<QString>("afterIdentifier");
+    QTest::addColumn<QString>("afterBremse");
+    // A new message made from the selected row carries the row's comment.
+    QTest::newRow("symbol name") << "Motor" << "" << "" << "Bremse";
+    QTest::newRow("own text") << "Lüfter an" << "Lüfter an" << "Lüfter an" << "Lüfter an";
+    QTest::newRow("empty") << "" << "" << "" << "Bremse";
+}
+
+void TestTransmitDialog::templateCommentFollowsTheSymbol()
+{
+    QFETCH(QString, comment);
+    QFETCH(QString, afterRaw);
+    QFETCH(QString, afterIdentifier);
+    QFETCH(QString, afterBremse);
+    TxMessage m;
+    m.frame.id = 0x100;
+    m.frame.dlc = 8;
+    m.comment = comment;
+    {
+        TransmitDialog dialog(TestSymbols::database());
+        Fields f(dialog);
+        dialog.show();
+        dialog.setMessage(m);
+        f.symbol->setCurrentIndex(0);
+        emit f.symbol->activated(0);
+        QCOMPARE(f.comment->text(), afterRaw);
+    }
+    {
+        TransmitDialog dialog(TestSymbols::database());
+        Fields f(dialog);
+        dialog.show();
+        dialog.setMessage(m);
+        f.typeId(QStringLiteral("123"));   // no symbol
+        QCOMPARE(f.comment->text(), afterIdentifier);
+        QCOMPARE(dialog.message().comment, afterIdentifier);
+    }
+    {
+        TransmitDialog dialog(TestSymbols::database());
+        Fields f(dialog);
+        dialog.show();
+        dialog.setMessage(m);
+        f.chooseSymbol(QStringLiteral("Bremse"));
+        QCOMPARE(f.comment->text(), afterBremse);
+    }
 }
 
 void TestTransmitDialog::signalValuesWriteTheBytes()
@@ -255,8 +317,49 @@ void TestTransmitDialog::enumerationValuesAreChosenFromAList()
     QTest::keyClicks(f.bytes[2], QStringLiteral("01"));
     QCOMPARE(combo->currentIndex(), 1);
     f.bytes[2]->selectAll();
-    QTest::keyClicks(f.bytes[2], QStringLiteral("09"));   // no such entry
-    QCOMPARE(combo->currentIndex(), -1);
+    QTest::keyClicks(f.bytes[2], QStringLiteral("09"));   // no such entry: still shown
+    QCOMPARE(combo->count(), 4);
+    QCOMPARE(combo->currentText(), QStringLiteral("9"));
+    f.bytes[2]->selectAll();
+    QTest::keyClicks(f.bytes[2], QStringLiteral("00"));
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->currentText(), QStringLiteral("Aus  (0)"));
+}
+
+void TestTransmitDialog::enumerationWithoutAnEntryForTheValue()
+{
+    // As "Bewegung" of the example file: entries from 192 on, a new frame holds 0.
+    auto db = std::make_shared<SymbolDatabase>(*TestSymbols::database());
+    SymEnum &modi = db->enums[QStringLiteral("MODI")];
+    modi.values.clear();
+    modi.values.insert(192, QStringLiteral("Stillstand"));
+    modi.values.insert(196, QStringLiteral("Aufwärts"));
+    SymEnumRange range;
+    range.low = 10;
+    range.high = 19;
+    range.text = QStringLiteral("Prüfung");
+    modi.ranges.append(range);
+    TransmitDialog dialog(db);
+    Fields f(dialog);
+    dialog.show();
+    f.chooseSymbol(QStringLiteral("Motor"));
+    auto *combo = qobject_cast<QComboBox *>(f.table->cellWidget(1, 1));
+    QVERIFY(combo);
+    QCOMPARE(combo->currentText(), QStringLiteral("0"));
+    QCOMPARE(combo->count(), 3);
+    // A value of a range shows the range's text.
+    f.bytes[2]->selectAll();
+    QTest::keyClicks(f.bytes[2], QStringLiteral("0C"));
+    QCOMPARE(combo->currentText(), QStringLiteral("Prüfung  (12)"));
+    QCOMPARE(combo->count(), 3);
+    // Choosing an entry removes the stand-in item and writes the value.
+    const int stillstand = combo->findText(QStringLiteral("Stillstand  (192)"));
+    QVERIFY(stillstand > 0);
+    combo->setCurrentIndex(stillstand);
+    emit combo->activated(stillstand);
+    QCOMPARE(f.bytes[2]->text(), QStringLiteral("C0"));
+    QCOMPARE(combo->count(), 2);
+    QCOMPARE(combo->currentText(), QStringLiteral("Stillstand  (192)"));
 }
 
 void TestTransmitDialog::enumerationEntryWritesItsRawValue()
