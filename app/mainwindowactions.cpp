@@ -179,6 +179,15 @@ void MainWindow::setTraceRunning(bool on)
 
 void MainWindow::clearTrace()
 {
+    if (m_traceModel->hasUnsavedEntries()) {
+        const auto answer = QMessageBox::question(
+            this, tr("Trace leeren"),
+            tr("Der aktuelle Trace (%1 Einträge) wird gelöscht.\n"
+               "Ungespeicherte Aufzeichnungen gehen verloren. Fortfahren?").arg(m_traceModel->rowCount()),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
     m_traceModel->clear();
     updateTraceInfo();
 }
@@ -224,8 +233,10 @@ void MainWindow::loadTrace()
         TraceFile::loadFilters());
     if (path.isEmpty())
         return;
+    // Asked only when something recorded would be lost: a trace that was
+    // saved or loaded is in its file.
     const int rows = m_traceModel->rowCount();
-    if (rows > 0) {
+    if (rows > 0 && m_traceModel->hasUnsavedEntries()) {
         const auto answer = QMessageBox::question(
             this, tr("Trace laden"),
             tr("Der aktuelle Trace (%1 Einträge) wird durch die Datei ersetzt.\n"

@@ -20,7 +20,10 @@ bool TraceModel::save(const QString &path, TraceFile::Format format, QString *er
     source.startTime = m_startTime;
     source.startUs = m_startUs;
     source.symbols = m_symbols;
-    return TraceFile::save(path, format, source, error, result);
+    if (!TraceFile::save(path, format, source, error, result))
+        return false;
+    m_unsaved = false;
+    return true;
 }
 
 bool TraceModel::load(const QString &path, TraceFile::Format format, QString *error, int *count,

@@ -169,6 +169,7 @@ void TraceModel::addFrames(const QList<CanFrame> &frames)
     m_nextNumber += quint64(skipped);
     for (qsizetype i = skipped; i < n; ++i)
         m_entries.push_back(pack(m_nextNumber++, batch->at(i)));
+    m_unsaved = true;
     endInsertRows();
 }
 
@@ -198,6 +199,7 @@ void TraceModel::clear()
     m_droppedByFilter = 0;
     m_started = false;
     m_startUs = 0;
+    m_unsaved = false;
     endResetModel();
 }
 
@@ -210,6 +212,7 @@ void TraceModel::replaceStored(std::deque<Stored> &&entries, const QDateTime &st
     m_started = true;
     m_startUs = 0;
     m_startTime = startTime;
+    m_unsaved = false;
     endResetModel();
 }
 

@@ -62,12 +62,15 @@ public:
     int maxEntries() const { return m_maxEntries; }
     quint64 nextNumber() const { return m_nextNumber; }
     QDateTime startTime() const { return m_startTime; }
+    // Entries were recorded since the last save, load or clear.
+    bool hasUnsavedEntries() const { return m_unsaved; }
 
     bool saveTrc(const QString &path, QString *error) const;
     bool loadTrc(const QString &path, QString *error, int *count, const Progress &progress = Progress());
     bool saveCsv(const QString &path, QString *error) const;
     bool loadCsv(const QString &path, QString *error, int *count, const Progress &progress = Progress());
     // Any trace format (tracefiles/); a failed load leaves the trace as it was.
+    // A successful save counts as saved (hasUnsavedEntries() false).
     bool save(const QString &path, TraceFile::Format format, QString *error,
               TraceFile::SaveResult *result = nullptr) const;
     // *result (may be null) says what the file held besides the entries.
@@ -102,6 +105,7 @@ private:
     int m_maxEntries = DefaultMaxEntries;
     quint64 m_nextNumber = 1;
     bool m_started = false;
+    mutable bool m_unsaved = false; // not part of the content: save() stays const
     qint64 m_startUs = 0;
     QDateTime m_startTime;
     QList<CanFrame> m_accepted;  // reused filter buffer, so a batch allocates nothing

@@ -9,8 +9,12 @@
 #include <QFileDialog>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -18,6 +22,34 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
+// Answers the modal windows that come up while it lives: file dialogs choose
+// `file`, question boxes get `answer`; counts both and keeps the questions'
+// titles and texts.
+struct Modals
+{
+    explicit Modals(QMessageBox::StandardButton answer, const QString &file = QString())
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this, answer, file] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+                ++this->files;
+                files->selectFile(file);
+                static_cast<QDialog *>(files)->accept(); // public in QDialog
+            } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                questions << box->windowTitle();
+                texts << box->text();
+                box->button(answer)->click();
+            }
+        });
+        timer.start();
+    }
+    QTimer timer;
+    QStringList questions;
+    QStringList texts;
+    int files = 0;
+};
 
 // The trace tab and the receive list as the main window drives them.
 class TestMainWindowTrace : public QObject
@@ -39,6 +71,8 @@ private slots:
     void saveSaysWhatTheFormatLeavesOut();
     void receiveListIsFedAndClearedByEsc();
     void saveDialogStartsInLastTraceFolder();
+    void onlyUnsavedRecordingsAreAskedFor();
+    void viewMenuTogglesEveryDock();
 
 private:
     static CanFrame frame(quint32 id, qint64 us = 0)
@@ -90,8 +124,10 @@ void TestMainWindowTrace::recordingFollowsTheRecordAction()
 
     record->trigger();
     QVERIFY(!w.traceModel()->recording());
+    Modals modals(QMessageBox::Yes);
     w.findChild<QAction *>("actionTraceClear")->trigger();
     QCOMPARE(w.traceModel()->rowCount(), 0);
+    QCOMPARE(modals.questions, QStringList {QStringLiteral("Trace leeren")});
 }
 
 void TestMainWindowTrace::filterWidgetsReachTheModel()
@@ -312,6 +348,72 @@ void TestMainWindowTrace::saveDialogStartsInLastTraceFolder()
     w.openTxList();
     saveAs(saved.filePath(QStringLiteral("zwei.trc")));
     QCOMPARE(startedIn, folder);
+}
+
+void TestMainWindowTrace::onlyUnsavedRecordingsAreAskedFor()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("gesichert.trc"));
+    TestWindow w;
+    w.show();
+    w.setTraceRunning(true);
+    w.onFramesReceived({frame(0x100, 1000), frame(0x200, 2000)});
+    QVERIFY(w.traceModel()->hasUnsavedEntries());
+
+    // The trash button asks like loading does; No keeps the recording.
+    {
+        Modals modals(QMessageBox::No);
+        w.findChild<QAction *>("actionTraceClear")->trigger();
+        QCOMPARE(modals.questions, QStringList {QStringLiteral("Trace leeren")});
+        QCOMPARE(modals.texts.value(0), QStringLiteral("Der aktuelle Trace (2 Einträge) wird gelöscht.\n"
+                                                       "Ungespeicherte Aufzeichnungen gehen verloren. Fortfahren?"));
+        QCOMPARE(w.traceModel()->rowCount(), 2);
+    }
+    // Loading right after saving: nothing is lost, nothing is asked.
+    QString error;
+    QVERIFY2(w.saveTraceFile(path, QString(), &error), qPrintable(error));
+    QVERIFY(!w.traceModel()->hasUnsavedEntries());
+    {
+        Modals modals(QMessageBox::No, path);
+        w.loadTrace();
+        QCOMPARE(modals.questions, QStringList());
+        QCOMPARE(modals.files, 1);
+        QVERIFY(w.statusBar()->currentMessage().startsWith(QStringLiteral("Trace geladen: 2 Nachrichten")));
+    }
+    // A loaded trace is in its file: clearing it asks nothing either.
+    {
+        Modals modals(QMessageBox::No);
+        w.findChild<QAction *>("actionTraceClear")->trigger();
+        QCOMPARE(modals.questions, QStringList());
+        QCOMPARE(w.traceModel()->rowCount(), 0);
+    }
+    // A new recording is unsaved again, and loading asks.
+    w.setTraceRunning(true);
+    w.onFramesReceived({frame(0x300, 5000)});
+    {
+        Modals modals(QMessageBox::No, path);
+        w.loadTrace();
+        QCOMPARE(modals.questions, QStringList {QStringLiteral("Trace laden")});
+        QCOMPARE(w.traceModel()->rowCount(), 1);
+    }
+}
+
+void TestMainWindowTrace::viewMenuTogglesEveryDock()
+{
+    TestWindow w;
+    w.show();
+    auto *menu = w.findChild<QMenu *>("menuView");
+    QVERIFY(menu);
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        texts << action->text();
+    QVERIFY2(texts.contains(QStringLiteral("Marker")), qPrintable(texts.join(QLatin1Char('|'))));
+    auto *dock = w.findChild<QDockWidget *>("markerDock");
+    QAction *toggle = menu->actions().at(texts.indexOf(QStringLiteral("Marker")));
+    toggle->trigger();
+    QCOMPARE(dock->isHidden(), true);
+    toggle->trigger();
+    QCOMPARE(dock->isHidden(), false);
 }
 
 QTEST_MAIN(TestMainWindowTrace)
