@@ -1,3 +1,4 @@
+#include "heartbeatmonitor.h"
 #include "symtestutil.h"
 
 #include <QTest>
@@ -12,6 +13,7 @@ private slots:
     void initTestCase();
     void decodesTheSimulatedTraffic_data();
     void decodesTheSimulatedTraffic();
+    void nmtStatesReadAsInTheNodeTable();
 
 private:
     SymbolDatabase m_db;
@@ -56,6 +58,20 @@ void TestExampleSymbols::decodesTheSimulatedTraffic()
     QVERIFY(!values.isEmpty());
     if (!text.isEmpty())
         QCOMPARE(m_db.decodeText(frame), text);
+}
+
+// The SDO dock's node table and the decoded heartbeat use the same words.
+void TestExampleSymbols::nmtStatesReadAsInTheNodeTable()
+{
+    const SymEnum *states = nullptr;
+    for (const SymEnum &e : m_db.enums) {
+        if (e.name == QLatin1String("NmtZustand"))
+            states = &e;
+    }
+    QVERIFY(states);
+    QCOMPARE(states->values.size(), 4);
+    for (auto it = states->values.cbegin(); it != states->values.cend(); ++it)
+        QCOMPARE(it.value(), HeartbeatMonitor::stateText(quint8(it.key())));
 }
 
 QTEST_GUILESS_MAIN(TestExampleSymbols)
