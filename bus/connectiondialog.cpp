@@ -217,8 +217,10 @@ void ConnectionDialog::showLibraryTexts()
     ui->browseButton->setToolTip(tr("%1 auswählen").arg(name));
 #ifndef Q_OS_WIN
     ui->dllLabel->setText(tr("Bibliothek:"));
-    ui->dllPathEdit->setPlaceholderText(
-        tr("leer = Standardsuche nach %1 (%2)").arg(name, DllLoader::searchPlacesText()));
+    const QString search = tr("leer = Standardsuche nach %1 (%2)").arg(name, DllLoader::searchPlacesText());
+    ui->dllPathEdit->setPlaceholderText(search);
+    // The field is narrower than the text: the tool tip shows it whole.
+    ui->dllPathEdit->setToolTip(search);
 #endif
 }
 

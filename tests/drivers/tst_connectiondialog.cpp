@@ -339,6 +339,7 @@ void TestConnectionDialog::libraryRowNamesWhatIsSearched()
     QCOMPARE(placeholder, QStringLiteral("leer = Standardsuche (Programmordner, System32)"));
 #else
     QCOMPARE(placeholder, QStringLiteral("leer = Standardsuche nach %1 (LD_LIBRARY_PATH, /usr/local/lib, /usr/lib)").arg(name));
+    QCOMPARE(child<QLineEdit>(dialog, "dllPathEdit")->toolTip(), placeholder);
     QCOMPARE(child<QLabel>(dialog, "dllLabel")->text(), QStringLiteral("Bibliothek:"));
 #endif
 }
