@@ -26,12 +26,52 @@ void CanBackend::enqueue(const CanFrame &frame)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending.append(frame);
+    if (!m_urgentIds.isEmpty() && isUrgentLocked(frame))
+        scheduleFlushLocked();
 }
 
 void CanBackend::enqueue(const QList<CanFrame> &frames)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending.append(frames);
+    if (m_urgentIds.isEmpty() || m_flushScheduled)
+        return;
+    for (const CanFrame &frame : frames) {
+        if (isUrgentLocked(frame)) {
+            scheduleFlushLocked();
+            return;
+        }
+    }
+}
+
+bool CanBackend::isUrgentLocked(const CanFrame &frame) const
+{
+    // Echoes of own requests are not what anybody waits for.
+    return !frame.tx && !frame.error && !frame.status && m_urgentIds.contains(urgentKey(frame.id, frame.extended));
+}
+
+void CanBackend::scheduleFlushLocked()
+{
+    if (m_flushScheduled)
+        return;
+    m_flushScheduled = true;
+    // Queued even from the owning thread: a backend that answers inside
+    // write() must not deliver into the caller that is still sending.
+    QMetaObject::invokeMethod(this, &CanBackend::flushQueue, Qt::QueuedConnection);
+}
+
+void CanBackend::addUrgentId(quint32 id, bool extended)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_urgentIds[urgentKey(id, extended)];
+}
+
+void CanBackend::removeUrgentId(quint32 id, bool extended)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto it = m_urgentIds.find(urgentKey(id, extended));
+    if (it != m_urgentIds.end() && --it.value() <= 0)
+        m_urgentIds.erase(it);
 }
 
 void CanBackend::clearQueue()
@@ -50,6 +90,7 @@ void CanBackend::flushQueue()
     {
         // Swap, so the lock time does not depend on the batch size.
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_flushScheduled = false;
         if (m_pending.isEmpty())
             return;
         batch.swap(m_pending);

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <QHash>
+
 #include <mutex>
 
 // Abstract base of the bus backends. Owns the receive queue through which
@@ -48,6 +50,14 @@ public:
     // Runs in the owning (GUI) thread, every 20 ms.
     void flushQueue();
 
+    // Frames with an urgent identifier do not wait for the next 20 ms flush:
+    // queuing one schedules a flush at once (in the owning thread), which
+    // hands over the whole pending batch. A protocol that waits for an answer
+    // (the SDO client) registers its response identifier while it waits.
+    // Registrations are counted; callable from any thread.
+    void addUrgentId(quint32 id, bool extended = false);
+    void removeUrgentId(quint32 id, bool extended = false);
+
     static QString statusText(unsigned flags);
 
 signals:
@@ -57,7 +67,14 @@ protected:
     static QString notConnectedText();
 
 private:
-    std::mutex m_mutex;           // guards m_pending only; never held while emitting
+    static quint32 urgentKey(quint32 id, bool extended) { return extended ? (id | 0x80000000u) : id; }
+    // Called with m_mutex held.
+    bool isUrgentLocked(const CanFrame &frame) const;
+    void scheduleFlushLocked();
+
+    std::mutex m_mutex;           // guards the members below; never held while emitting
     QList<CanFrame> m_pending;
+    QHash<quint32, int> m_urgentIds; // key -> number of registrations
+    bool m_flushScheduled = false;
     QTimer m_flushTimer;
 };

@@ -67,6 +67,7 @@ bool SimulationBackend::open(const ConnectParams &, QString *)
     buildMessages();
     buildDictionary();
     m_nmtState = NmtOperational;
+    m_otherNmtStates = {{0x10, NmtPreOperational}, {0x14, NmtOperational}, {0x15, NmtOperational}};
     m_clock.start();
     clearQueue();
 
@@ -200,10 +201,6 @@ void SimulationBackend::buildMessages()
         message.generator = std::move(generator);
         m_messages.push_back(std::move(message));
     };
-    auto constantByte = [](quint8 value) {
-        return [value](CanFrame &frame, quint64) { frame.data[0] = value; };
-    };
-
     add(0x100, false, 8, 10, [](CanFrame &frame, quint64 n) {
         const int v = int((std::sin(0.005 * double(n)) * 0.5 + 0.5) * 2200 + 800);
         putBigEndian16(frame, 0, unsigned(v));
@@ -231,8 +228,12 @@ void SimulationBackend::buildMessages()
     add(0x705, false, 1, 1000, [this](CanFrame &frame, quint64) { frame.data[0] = m_nmtState; });
     add(0x192, false, 4, 50, [](CanFrame &frame, quint64 n) { rampProfile(frame, n, 0); });
     add(0x1A2, false, 4, 50, [](CanFrame &frame, quint64 n) { rampProfile(frame, n, 100); });
-    add(0x714, false, 1, 1000, constantByte(0x05));
-    add(0x715, false, 1, 1000, constantByte(0x05));
-    add(0x710, false, 1, 500, constantByte(0x7F));
+    // The other heartbeat producers: NMT slaves without SDO server.
+    const auto otherNode = [this](int node) {
+        return [this, node](CanFrame &frame, quint64) { frame.data[0] = m_otherNmtStates.value(node); };
+    };
+    add(0x714, false, 1, 1000, otherNode(0x14));
+    add(0x715, false, 1, 1000, otherNode(0x15));
+    add(0x710, false, 1, 500, otherNode(0x10));
 }
 

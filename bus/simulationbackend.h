@@ -58,6 +58,9 @@ public:
     void applyWrite(unsigned key, const QByteArray &data);
     const QMap<unsigned, OdEntry> &objectDictionary() const { return m_dictionary; }
     quint8 nmtState() const { return m_nmtState; }
+    // NMT state of a simulated node: 5 or one of the heartbeat-only nodes
+    // 0x10, 0x14, 0x15; 0xFF for a node the bus does not have.
+    quint8 nmtState(int node) const;
 
 public slots:
     void tick();
@@ -72,11 +75,23 @@ private:
     void buildDictionary();
     void handleSdoRequest(const CanFrame &frame);
     void handleNmtCommand(const CanFrame &frame);
+    void sendBootUp(int node);
     void sendSdoAnswer(const quint8 (&bytes)[8]);
     void sendSdoAbort(unsigned key, quint32 code);
     void applyHeartbeatTime(unsigned timeMs);
 
-    enum SdoTransfer { SdoIdle = 0, SdoUploading = 1, SdoDownloading = 2 };
+    enum SdoTransfer {
+        SdoIdle = 0,
+        SdoUploading = 1,
+        SdoDownloading = 2,
+        SdoBlockUploadStarting, // initiate answered, waiting for the start
+        SdoBlockUploading,      // a block sent, waiting for its acknowledgement
+        SdoBlockUploadEnd,      // end sent, waiting for the client's end
+        SdoBlockDownloading,    // receiving segments
+        SdoBlockDownloadEnd,    // last segment acknowledged, waiting for the end
+    };
+    void handleBlockRequest(const CanFrame &frame);
+    void sendUploadBlock();
 
     std::vector<SimMessage> m_messages;
     QMap<unsigned, OdEntry> m_dictionary;
@@ -86,7 +101,12 @@ private:
     int m_uploadOffset = 0;
     int m_expectedSize = -1;
     quint8 m_toggle = 0;
+    int m_blockSize = 0;       // segments per block in flight
+    bool m_blockCrc = false;   // the client checks or sends a CRC
+    int m_blockSequence = 0;   // download: last segment taken; upload: segments sent
+    int m_blockStart = 0;      // upload: offset of the block in flight
     quint8 m_nmtState = NmtOperational;
+    QMap<int, quint8> m_otherNmtStates; // heartbeat-only nodes
     QElapsedTimer m_clock;
     QTimer m_tickTimer;
     QRandomGenerator m_random;

@@ -8,6 +8,9 @@ namespace {
 constexpr quint32 AbortToggle = 0x05030000;
 constexpr quint32 AbortTimeout = 0x05040000;
 constexpr quint32 AbortCommand = 0x05040001;
+constexpr quint32 AbortBlockSize = 0x05040002;
+constexpr quint32 AbortSequence = 0x05040003;
+constexpr quint32 AbortCrc = 0x05040004;
 constexpr quint32 AbortOutOfMemory = 0x05040005;
 constexpr quint32 AbortLength = 0x06070010;
 constexpr quint32 AbortGeneral = 0x08000000;
@@ -36,6 +39,7 @@ void SdoClient::setBackend(CanBackend *backend)
     // No abort frame: the old backend may already be gone.
     if (isBusy())
         finish(false, tr("Verbindung getrennt"), 0);
+    watchResponses(false);
     m_backend = backend;
 }
 
@@ -71,18 +75,39 @@ bool SdoClient::start(Operation operation, int node, quint16 index, quint8 subIn
     m_lastSegmentSize = 0;
     m_toggle = 0;
     m_expectedSize = -1;
+    m_abortSent = false;
     ++m_transferSerial;
     m_clock.start();
+    watchResponses(true);
     return true;
+}
+
+void SdoClient::watchResponses(bool on)
+{
+    // While a transfer waits, its answers skip the backend's batching: each
+    // round trip would otherwise cost up to one flush period.
+    const quint32 id = 0x580 + quint32(m_result.node);
+    if (m_watched && (!on || m_watched != m_backend || m_watchedId != id)) {
+        m_watched->removeUrgentId(m_watchedId);
+        m_watched = nullptr;
+    }
+    if (on && !m_watched && m_backend) {
+        m_backend->addUrgentId(id);
+        m_watched = m_backend;
+        m_watchedId = id;
+    }
 }
 
 bool SdoClient::upload(int node, quint16 index, quint8 subIndex, QString *error)
 {
     if (!start(Upload, node, index, subIndex, nullptr, error))
         return false;
-    m_state = UploadInitiated;
-    if (!send(initiateFrame(0x40, 0))) {
+    m_result.block = m_blockWanted;
+    // Block upload: client CRC support, our block size, no protocol switch.
+    m_state = m_blockWanted ? BlockUploadInitiated : UploadInitiated;
+    if (!send(m_blockWanted ? initiateFrame(0xA4, quint32(m_blockSize)) : initiateFrame(0x40, 0))) {
         m_state = Idle;
+        watchResponses(false);
         if (error)
             *error = m_result.message;
         return false;
@@ -96,24 +121,35 @@ bool SdoClient::download(int node, quint16 index, quint8 subIndex, const QByteAr
         return false;
     m_buffer = data;
     m_result.data = data;
-    m_state = DownloadInitiated;
+    m_result.block = m_blockWanted;
     bool sent = false;
-    if (data.size() > 4) {
-        sent = send(initiateFrame(0x21, quint32(data.size())));
+    if (m_blockWanted) {
+        // Client CRC support and size indicated.
+        m_state = BlockDownloadInitiated;
+        sent = send(initiateFrame(0xC6, quint32(data.size())));
     } else {
-        quint32 value = 0;
-        for (int i = 0; i < data.size(); ++i)
-            value |= quint32(quint8(data.at(i))) << (8 * i);
-        sent = send(initiateFrame(quint8(0x23 + (4 - data.size()) * 4), value));
+        m_state = DownloadInitiated;
+        sent = sendDownloadInitiate();
     }
     if (!sent) {
         m_state = Idle;
+        watchResponses(false);
         if (error)
             *error = m_result.message;
         return false;
     }
     emit progress(0, int(data.size()));
     return true;
+}
+
+bool SdoClient::sendDownloadInitiate()
+{
+    if (m_buffer.size() > 4)
+        return send(initiateFrame(0x21, quint32(m_buffer.size())));
+    quint32 value = 0;
+    for (int i = 0; i < m_buffer.size(); ++i)
+        value |= quint32(quint8(m_buffer.at(i))) << (8 * i);
+    return send(initiateFrame(quint8(0x23 + (4 - m_buffer.size()) * 4), value));
 }
 
 void SdoClient::cancel()
@@ -170,7 +206,7 @@ bool SdoClient::send(const std::array<quint8, 8> &bytes)
 
 void SdoClient::sendAbort(quint32 code)
 {
-    send(initiateFrame(0x80, code));
+    m_abortSent = send(initiateFrame(0x80, code));
     m_timer.stop();
 }
 
@@ -196,6 +232,7 @@ void SdoClient::failWithAbort(quint32 code, const QString &message)
 void SdoClient::finish(bool ok, const QString &message, quint32 abortCode)
 {
     m_timer.stop();
+    watchResponses(false);
     m_result.ok = ok;
     m_state = Idle;
     m_result.message = message;
@@ -215,12 +252,41 @@ bool SdoClient::matchesMux(const CanFrame &frame) const
 void SdoClient::handleResponse(const CanFrame &frame)
 {
     const quint8 cmd = frame.data[0];
+    const bool waitingForInitiate = m_state == UploadInitiated || m_state == DownloadInitiated
+                                    || m_state == BlockUploadInitiated || m_state == BlockDownloadInitiated;
+    if (cmd == 0x80 && matchesMux(frame) && littleEndian32(frame, 4) == AbortCommand
+        && (m_state == BlockUploadInitiated || m_state == BlockDownloadInitiated)) {
+        // The server has no block transfer: the same transfer, segmented.
+        m_result.block = false;
+        const bool upload = m_state == BlockUploadInitiated;
+        m_state = upload ? UploadInitiated : DownloadInitiated;
+        if (!(upload ? send(initiateFrame(0x40, 0)) : sendDownloadInitiate()))
+            finish(false, m_result.message, 0);
+        return;
+    }
     if (cmd == 0x80) {
+        // A late abort of an earlier, timed-out transfer is not ours. Segment
+        // states also take an abort without multiplexer: some servers do not
+        // repeat it there.
+        const bool zeroMux = frame.data[1] == 0 && frame.data[2] == 0 && frame.data[3] == 0;
+        if (!matchesMux(frame) && (waitingForInitiate || !zeroMux))
+            return;
         const quint32 code = littleEndian32(frame, 4);
         finish(false, Sdo::abortText(code), code);
         return;
     }
     const int commandClass = cmd >> 5;
+    // A late initiate response for another object belongs to an earlier
+    // transfer: it is neither ours nor worth an abort.
+    if (waitingForInitiate && commandClass >= 2 && commandClass <= 6 && !matchesMux(frame))
+        return;
+    if (m_state == BlockUploadInitiated && commandClass == 2) {
+        // The server chose a normal upload instead (protocol switch).
+        m_result.block = false;
+        m_state = UploadInitiated;
+    }
+    if (m_state >= BlockUploadInitiated)
+        return handleBlockResponse(frame);
     const auto unexpected = [this, cmd] {
         failWithAbort(AbortCommand, tr("Unerwartete Antwort (Befehl 0x%1)").arg(cmd, 2, 16, QLatin1Char('0')));
     };
@@ -306,6 +372,145 @@ void SdoClient::handleResponse(const CanFrame &frame)
 
     default:
         return;
+    }
+}
+
+void SdoClient::handleBlockResponse(const CanFrame &frame)
+{
+    const quint8 cmd = frame.data[0];
+    const auto unexpected = [this, cmd] {
+        failWithAbort(AbortCommand, tr("Unerwartete Antwort (Befehl 0x%1)").arg(cmd, 2, 16, QLatin1Char('0')));
+    };
+    const auto lengthMessage = [this] {
+        return tr("Datenlänge %1 Byte, angekündigt waren %2 Byte").arg(m_buffer.size()).arg(m_expectedSize);
+    };
+
+    switch (m_state) {
+    case BlockUploadInitiated: {
+        if ((cmd & 0xE1) != 0xC0 || !matchesMux(frame))
+            return unexpected();
+        m_blockCrc = cmd & 0x04;
+        m_expectedSize = (cmd & 0x02) ? qint32(littleEndian32(frame, 4)) : -1;
+        if (m_expectedSize > MaxUploadBytes)
+            return failWithAbort(AbortOutOfMemory, tr("Upload zu groß"));
+        m_state = BlockUploadSegments;
+        m_sequence = 1;
+        m_lastReceived = false;
+        emit progress(0, m_expectedSize);
+        if (!send(std::array<quint8, 8>{0xA3}))
+            finish(false, m_result.message, 0);
+        return;
+    }
+
+    case BlockUploadSegments: {
+        const int sequence = cmd & 0x7F;
+        if (sequence == 0 || sequence > m_blockSize)
+            return failWithAbort(AbortSequence, Sdo::abortText(AbortSequence));
+        // A segment out of order (one was lost) is dropped; the
+        // acknowledgement makes the server repeat from the gap.
+        if (sequence == m_sequence) {
+            if (m_buffer.size() + 7 > MaxUploadBytes + 7
+                || (m_expectedSize >= 0 && m_buffer.size() >= m_expectedSize + 7))
+                return failWithAbort(AbortOutOfMemory, tr("Upload zu groß"));
+            m_buffer.append(reinterpret_cast<const char *>(frame.data + 1), 7);
+            ++m_sequence;
+            m_lastReceived = cmd & 0x80;
+        }
+        if (!(cmd & 0x80) && sequence < m_blockSize)
+            return; // the block goes on
+        const std::array<quint8, 8> ack = {0xA2, quint8(m_sequence - 1), quint8(m_blockSize)};
+        if (m_lastReceived)
+            m_state = BlockUploadEnd;
+        m_sequence = 1;
+        emit progress(int(qMin<qsizetype>(m_buffer.size(), m_expectedSize >= 0 ? m_expectedSize : m_buffer.size())),
+                      m_expectedSize);
+        if (!send(ack))
+            finish(false, m_result.message, 0);
+        return;
+    }
+
+    case BlockUploadEnd: {
+        if ((cmd & 0xE3) != 0xC1)
+            return unexpected();
+        const int unused = (cmd >> 2) & 7;
+        m_buffer.chop(qMin<qsizetype>(unused, m_buffer.size()));
+        if (m_expectedSize >= 0 && m_buffer.size() != m_expectedSize)
+            return failWithAbort(AbortLength, lengthMessage());
+        const quint16 crc = quint16(frame.data[1] | frame.data[2] << 8);
+        if (m_blockCrc && crc != Sdo::crc16(m_buffer))
+            return failWithAbort(AbortCrc, Sdo::abortText(AbortCrc));
+        send(std::array<quint8, 8>{0xA1});
+        finish(true, QString(), 0);
+        return;
+    }
+
+    case BlockDownloadInitiated:
+        if ((cmd & 0xE3) != 0xA0 || !matchesMux(frame))
+            return unexpected();
+        m_blockCrc = cmd & 0x04;
+        m_serverBlockSize = frame.data[4];
+        if (m_serverBlockSize < 1 || m_serverBlockSize > 127)
+            return failWithAbort(AbortBlockSize, Sdo::abortText(AbortBlockSize));
+        m_state = BlockDownloadSegments;
+        m_blockStart = 0;
+        sendDownloadBlock();
+        return;
+
+    case BlockDownloadSegments: {
+        if ((cmd & 0xE3) != 0xA2)
+            return unexpected();
+        const int acknowledged = frame.data[1];
+        if (acknowledged > m_blockSegments)
+            return failWithAbort(AbortSequence, Sdo::abortText(AbortSequence));
+        m_offset = int(qMin<qsizetype>(m_blockStart + qsizetype(acknowledged) * 7, m_buffer.size()));
+        emit progress(m_offset, int(m_buffer.size()));
+        if (acknowledged == m_blockSegments && m_lastInBlock) {
+            const int unused = int(7 - (m_buffer.size() - (m_blockStart + qsizetype(m_blockSegments - 1) * 7)));
+            const quint16 crc = m_blockCrc ? Sdo::crc16(m_buffer) : 0;
+            m_state = BlockDownloadEnd;
+            if (!send(std::array<quint8, 8>{quint8(0xC1 | unused << 2), quint8(crc), quint8(crc >> 8)}))
+                finish(false, m_result.message, 0);
+            return;
+        }
+        m_serverBlockSize = frame.data[2];
+        if (m_serverBlockSize < 1 || m_serverBlockSize > 127)
+            return failWithAbort(AbortBlockSize, Sdo::abortText(AbortBlockSize));
+        m_blockStart = m_offset;
+        sendDownloadBlock();
+        return;
+    }
+
+    case BlockDownloadEnd:
+        if ((cmd & 0xE3) != 0xA1)
+            return unexpected();
+        finish(true, QString(), 0);
+        return;
+
+    default:
+        return;
+    }
+}
+
+void SdoClient::sendDownloadBlock()
+{
+    // The whole block goes out at once; the server acknowledges it as one.
+    const qsizetype size = m_buffer.size();
+    m_blockSegments = 0;
+    m_lastInBlock = false;
+    for (int sequence = 1; sequence <= m_serverBlockSize; ++sequence) {
+        const qsizetype at = m_blockStart + qsizetype(sequence - 1) * 7;
+        const qsizetype count = qMin<qsizetype>(7, size - at);
+        const bool last = at + count >= size;
+        std::array<quint8, 8> bytes = {quint8(sequence | (last ? 0x80 : 0))};
+        for (qsizetype i = 0; i < count; ++i)
+            bytes[size_t(1 + i)] = quint8(m_buffer.at(at + i));
+        if (!send(bytes))
+            return finish(false, m_result.message, 0);
+        m_blockSegments = sequence;
+        if (last) {
+            m_lastInBlock = true;
+            return;
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -19,6 +20,8 @@
 #include <QTableWidget>
 #include <QTime>
 #include <QVBoxLayout>
+
+#include <array>
 
 namespace {
 
@@ -54,6 +57,24 @@ void setupHeader(QTableWidget *table)
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setWordWrap(false);
     table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+}
+
+struct NmtCommandName
+{
+    Nmt::Command command;
+    const char *text;
+};
+
+const std::array<NmtCommandName, 5> &nmtCommandNames()
+{
+    static const std::array<NmtCommandName, 5> names = {{
+        {Nmt::Start, QT_TRANSLATE_NOOP("SdoPanel", "Start (Operational)")},
+        {Nmt::Stop, QT_TRANSLATE_NOOP("SdoPanel", "Stop")},
+        {Nmt::PreOperational, QT_TRANSLATE_NOOP("SdoPanel", "Pre-Operational")},
+        {Nmt::ResetNode, QT_TRANSLATE_NOOP("SdoPanel", "Reset Node")},
+        {Nmt::ResetCommunication, QT_TRANSLATE_NOOP("SdoPanel", "Reset Communication")},
+    }};
+    return names;
 }
 
 } // namespace
@@ -115,7 +136,8 @@ SdoPanel::SdoPanel(QWidget *parent)
     m_autoTypeCheck->setObjectName(QStringLiteral("autoTypeCheck"));
     m_autoTypeCheck->setChecked(true);
     m_autoTypeCheck->setToolTip(tr("Beim Lesen den Datentyp aus der Länge der Antwort bestimmen (immer vorzeichenlos):\n"
-                                   "1/2/4/8 Byte = UNSIGNED8/16/32/64, sonst VISIBLE_STRING (lesbarer Text) oder DOMAIN"));
+                                   "1/2/4 Byte = UNSIGNED8/16/32; länger: VISIBLE_STRING, wenn alle Zeichen lesbar sind,\n"
+                                   "sonst UNSIGNED64 (8 Byte) oder DOMAIN"));
 
     m_valueEdit = new QLineEdit(this);
     m_valueEdit->setObjectName(QStringLiteral("valueEdit"));
@@ -124,7 +146,7 @@ SdoPanel::SdoPanel(QWidget *parent)
 
     m_timeoutSpin = new QSpinBox(this);
     m_timeoutSpin->setObjectName(QStringLiteral("timeoutSpin"));
-    m_timeoutSpin->setRange(50, 30000);
+    m_timeoutSpin->setRange(SdoClient::MinTimeoutMs, 30000);
     m_timeoutSpin->setSingleStep(100);
     m_timeoutSpin->setValue(1000);
     m_timeoutSpin->setSuffix(tr(" ms"));
@@ -444,11 +466,10 @@ void SdoPanel::addLogEntry(const SdoClient::Result &result, Sdo::DataType type)
     first->setData(SubRole, int(result.subIndex));
     first->setData(TypeRole, int(type));
     first->setData(ValueRole, result.ok ? Sdo::valueText(type, result.data) : QString());
+    // One multi-argument arg(): a device text holding "%1" must stay as it is.
     m_logTable->item(0, 4)->setToolTip(tr("%1\n%2 Byte: %3\nTyp: %4, Dauer: %5 ms")
-                                           .arg(text)
-                                           .arg(result.data.size())
-                                           .arg(Sdo::toHex(result.data), Sdo::typeName(type))
-                                           .arg(result.elapsedMs));
+                                           .arg(text, QString::number(result.data.size()), Sdo::toHex(result.data),
+                                                Sdo::typeName(type), QString::number(result.elapsedMs)));
 }
 
 void SdoPanel::restoreFromLog(int row)
@@ -552,6 +573,28 @@ void SdoPanel::updateUi()
         setStatus(tr("Nicht verbunden."), QString());
 }
 
+bool SdoPanel::requestNmt(Nmt::Command command, int node)
+{
+    if (node == 0) {
+        QString name;
+        for (const auto &entry : nmtCommandNames()) {
+            if (entry.command == command)
+                name = tr(entry.text);
+        }
+        const QString title = tr("NMT an alle Knoten");
+        const QString text = tr("\"%1\" an alle Knoten des Busses senden?\n"
+                                "Das wirkt sofort auf jedes Gerät der Anlage.").arg(name);
+        const bool yes = m_confirm ? m_confirm(title, text)
+                                   : QMessageBox::question(this, title, text, QMessageBox::Yes | QMessageBox::No,
+                                                           QMessageBox::No) == QMessageBox::Yes;
+        if (!yes) {
+            setStatus(tr("NMT-Befehl an alle Knoten nicht gesendet."), QString());
+            return false;
+        }
+    }
+    return sendNmt(command, node);
+}
+
 bool SdoPanel::sendNmt(Nmt::Command command, int node)
 {
     QString error;
@@ -573,17 +616,7 @@ void SdoPanel::showNodeMenu(const QPoint &pos)
 {
     const QTableWidgetItem *item = m_nodeTable->itemAt(pos);
     const int node = item ? m_nodeTable->item(item->row(), 0)->data(NodeRole).toInt() : 0;
-    const struct
-    {
-        Nmt::Command command;
-        const char *text;
-    } commands[] = {
-        {Nmt::Start, QT_TR_NOOP("Start (Operational)")},
-        {Nmt::Stop, QT_TR_NOOP("Stop")},
-        {Nmt::PreOperational, QT_TR_NOOP("Pre-Operational")},
-        {Nmt::ResetNode, QT_TR_NOOP("Reset Node")},
-        {Nmt::ResetCommunication, QT_TR_NOOP("Reset Communication")},
-    };
+    const auto &commands = nmtCommandNames();
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("nmtMenu"));
     const bool canSend = m_backend && m_backend->isOpen();
@@ -592,7 +625,7 @@ void SdoPanel::showNodeMenu(const QPoint &pos)
             QAction *action = target->addAction(tr(entry.text));
             action->setEnabled(canSend);
             const Nmt::Command command = entry.command;
-            connect(action, &QAction::triggered, this, [this, command, targetNode] { sendNmt(command, targetNode); });
+            connect(action, &QAction::triggered, this, [this, command, targetNode] { requestNmt(command, targetNode); });
         }
     };
     if (node > 0) {

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <functional>
+
 class CanBackend;
 class QCheckBox;
 class QComboBox;
@@ -41,6 +43,12 @@ public:
     HeartbeatMonitor &monitor() { return m_monitor; }
     // Sends one NMT command; false with a message in the status line.
     bool sendNmt(Nmt::Command command, int node);
+    // The user's NMT command from the node menu: one to all nodes acts on a
+    // whole plant and is sent only after a confirmation.
+    bool requestNmt(Nmt::Command command, int node);
+    // Asks a yes/no question; a message box unless a test replaces it.
+    using ConfirmHandler = std::function<bool(const QString &title, const QString &text)>;
+    void setConfirmHandler(ConfirmHandler handler) { m_confirm = std::move(handler); }
 
 private:
     bool parseAddress(quint16 *index, quint8 *sub, QString *error) const;
@@ -86,4 +94,5 @@ private:
     HeartbeatMonitor m_monitor;
     bool m_nodesDirty = false;
     QTimer m_refreshTimer;
+    ConfirmHandler m_confirm;
 };

@@ -173,22 +173,23 @@ DataType typeFromLength(const QByteArray &data)
         return Unsigned16;
     case 4:
         return Unsigned32;
-    case 8:
-        return Unsigned64;
     default:
         break;
     }
+    // Longer values are text when every byte up to the trailing zeros is
+    // printable, Latin-1 letters included (the panel writes text as Latin-1);
+    // an 8-byte value that is not text is a number.
     qsizetype end = data.size();
     while (end > 0 && data.at(end - 1) == '\0')
         --end;
-    if (end == 0)
-        return Domain;
-    for (qsizetype i = 0; i < end; ++i) {
+    bool printable = end > 0;
+    for (qsizetype i = 0; i < end && printable; ++i) {
         const auto c = quint8(data.at(i));
-        if (c < 32 || c > 126)
-            return Domain;
+        printable = (c >= 32 && c <= 126) || c >= 160;
     }
-    return VisibleString;
+    if (printable)
+        return VisibleString;
+    return data.size() == 8 ? Unsigned64 : Domain;
 }
 
 QString toHex(const QByteArray &data)
@@ -346,6 +347,17 @@ QString abortText(quint32 code)
     if (found == texts.constEnd())
         return QStringLiteral("Unbekannter Abort-Code %1").arg(hex);
     return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(*found), hex);
+}
+
+quint16 crc16(const QByteArray &data, quint16 crc)
+{
+    // Polynomial x^16 + x^12 + x^5 + 1, MSB first, no final XOR.
+    for (const char c : data) {
+        crc ^= quint16(quint8(c)) << 8;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    }
+    return crc;
 }
 
 } // namespace Sdo

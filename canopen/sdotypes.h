@@ -49,6 +49,10 @@ QString valueText(DataType type, const QByteArray &data);
 
 QString abortText(quint32 code);
 
+// The CRC of SDO block transfers (CCITT polynomial 0x1021, start value 0);
+// `crc` continues an earlier part.
+quint16 crc16(const QByteArray &data, quint16 crc = 0);
+
 // "0x%1", upper-case digits zero-filled to `width`, lower-case prefix.
 QString hexNumber(quint64 value, int width);
 

@@ -10,6 +10,9 @@
 #include "sdotypes.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QSaveFile>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -17,8 +20,8 @@
 
 namespace {
 
-const char SdoUsage[] = "sdo BUS read KNOTEN INDEX:SUB [--type NAME|auto] [--timeout MS] | "
-                        "sdo BUS write KNOTEN INDEX:SUB WERT --type NAME [--timeout MS]";
+const char SdoUsage[] = "sdo BUS read KNOTEN INDEX:SUB [--type NAME|auto] [--output DATEI] [--block] [--timeout MS] | "
+                        "sdo BUS write KNOTEN INDEX:SUB (WERT --type NAME | --file DATEI) [--block] [--timeout MS]";
 const char NmtUsage[] = "nmt BUS start|stop|preop|reset|resetcomm KNOTEN";
 const char NodesUsage[] = "nodes BUS --seconds S";
 
@@ -29,15 +32,57 @@ void quitAtEndOfInput(CanBackend *backend, const std::function<void()> &atEnd)
         QObject::connect(pipe, &PipeBackend::inputEnded, QCoreApplication::instance(), atEnd);
 }
 
+// Node IDs are decimal, or hexadecimal with "0x": "010" is node 10, not 8.
 bool parseNode(const QString &text, int min, int *node)
 {
     bool ok = false;
-    const int value = text.toInt(&ok, 0);
+    int value = 0;
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && text.size() > 2)
+        value = text.mid(2).toInt(&ok, 16);
+    else if (!text.isEmpty() && text.at(0).isDigit())
+        value = text.toInt(&ok, 10);
     if (!ok || value < min || value > 127)
         return false;
     *node = value;
     return true;
 }
+
+// Watches the transmit echoes of one identifier, so that the bus is closed
+// only after the driver has really sent a last frame (NMT command, abort).
+class EchoWatch
+{
+public:
+    EchoWatch(CanBackend *backend, quint32 id, quint8 firstByte)
+    {
+        QObject::connect(backend, &CanBackend::framesReceived, &m_context, [this, id, firstByte](const CanFrameList &frames) {
+            for (const CanFrame &frame : frames) {
+                if (frame.tx && !frame.extended && frame.id == id && frame.dlc > 0 && frame.data[0] == firstByte)
+                    ++m_seen;
+            }
+            if (m_seen >= m_wanted && m_loop.isRunning())
+                m_loop.quit();
+        });
+    }
+    // Waits until `count` echoes came, at most `maxMs`; false on time-out.
+    bool wait(int count, int maxMs)
+    {
+        m_wanted = count;
+        if (m_seen >= count)
+            return true;
+        QTimer::singleShot(maxMs, &m_loop, &QEventLoop::quit);
+        m_loop.exec();
+        return m_seen >= count;
+    }
+
+private:
+    QObject m_context;
+    QEventLoop m_loop;
+    int m_seen = 0;
+    int m_wanted = 1;
+};
+
+// Time for a driver to put a last frame on the bus and report its echo.
+constexpr int EchoWaitMs = 500;
 
 bool parseObject(const QString &text, quint16 *index, quint8 *sub)
 {
@@ -77,6 +122,10 @@ int runSdo(const QStringList &arguments)
     options.add(QStringLiteral("type"), QStringLiteral("Datentyp (UNSIGNED8 … INTEGER64, REAL32, VISIBLE_STRING, DOMAIN); beim Lesen auch auto (Vorgabe)"),
                 QStringLiteral("NAME"));
     options.add(QStringLiteral("timeout"), QStringLiteral("Antwort-Timeout je Anfrage in ms (Vorgabe 1000)"), QStringLiteral("MS"));
+    options.add(QStringLiteral("block"), QStringLiteral("Blocktransfer (mit CRC); lehnt der Knoten ab, segmentiert"));
+    options.add(QStringLiteral("file"), QStringLiteral("Schreiben: die Bytes dieser Datei als Wert"), QStringLiteral("DATEI"));
+    options.add(QStringLiteral("output"), QStringLiteral("Lesen: die gelesenen Bytes in diese Datei schreiben"),
+                QStringLiteral("DATEI"));
     CliBus::Choice bus;
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
@@ -86,9 +135,16 @@ int runSdo(const QStringList &arguments)
     const bool write = positional.at(0) == QLatin1String("write");
     if (!write && positional.at(0) != QLatin1String("read"))
         return options.fail(QStringLiteral("read oder write erwartet: %1").arg(positional.at(0)));
-    if (positional.size() != (write ? 4 : 3))
-        return options.fail(write ? QStringLiteral("Zum Schreiben fehlt der Wert.")
-                                  : QStringLiteral("Unerwartetes Argument: %1").arg(positional.at(3)));
+    const bool fromFile = options.isSet(QStringLiteral("file"));
+    if (fromFile && !write)
+        return options.fail(QStringLiteral("--file gilt nur beim Schreiben."));
+    if (write && options.isSet(QStringLiteral("output")))
+        return options.fail(QStringLiteral("--output gilt nur beim Lesen."));
+    const int wanted = write && !fromFile ? 4 : 3;
+    if (positional.size() < wanted)
+        return options.fail(QStringLiteral("Zum Schreiben fehlt der Wert."));
+    if (positional.size() > wanted)
+        return options.fail(QStringLiteral("Unerwartetes Argument: %1").arg(positional.at(wanted)));
     int node = 0;
     if (!parseNode(positional.at(1), 1, &node))
         return options.fail(QStringLiteral("Ungültige Knoten-ID: %1 (1 bis 127)").arg(positional.at(1)));
@@ -100,8 +156,12 @@ int runSdo(const QStringList &arguments)
     if (options.isSet(QStringLiteral("timeout"))) {
         bool ok = false;
         timeoutMs = options.value(QStringLiteral("timeout")).toInt(&ok);
-        if (!ok || timeoutMs < 10 || timeoutMs > 600000)
-            return options.fail(QStringLiteral("Ungültiger Timeout: %1 (10 bis 600000 ms)").arg(options.value(QStringLiteral("timeout"))));
+        // The same lower limit as the panel: shorter than a round trip on a
+        // loaded bus only produces time-outs and stray late answers.
+        if (!ok || timeoutMs < SdoClient::MinTimeoutMs || timeoutMs > 600000)
+            return options.fail(QStringLiteral("Ungültiger Timeout: %1 (%2 bis 600000 ms)")
+                                    .arg(options.value(QStringLiteral("timeout")))
+                                    .arg(SdoClient::MinTimeoutMs));
     }
     const QString typeText = options.value(QStringLiteral("type"));
     bool autoType = !write;
@@ -110,13 +170,27 @@ int runSdo(const QStringList &arguments)
         if (!Sdo::typeFromName(typeText, &type))
             return options.fail(QStringLiteral("Unbekannter Datentyp: %1").arg(typeText));
         autoType = false;
-    } else if (write) {
+    } else if (write && !fromFile) {
         return options.fail(QStringLiteral("Zum Schreiben wird --type gebraucht."));
     }
     QByteArray bytes;
     QString error;
-    // A value the type cannot take is refused before anything is sent.
-    if (write && !Sdo::encode(type, positional.at(3), &bytes, &error)) {
+    if (fromFile) {
+        QFile file(options.value(QStringLiteral("file")));
+        if (!file.open(QIODevice::ReadOnly)) {
+            Cli::err(QStringLiteral("%1 kann nicht gelesen werden: %2").arg(file.fileName(), file.errorString()));
+            return Cli::Failed;
+        }
+        if (file.size() > SdoClient::MaxUploadBytes) {
+            Cli::err(QStringLiteral("%1 ist zu groß für ein Objekt (höchstens %2 Byte).")
+                         .arg(file.fileName())
+                         .arg(SdoClient::MaxUploadBytes));
+            return Cli::Failed;
+        }
+        bytes = file.readAll();
+        type = Sdo::Domain;
+    } else if (write && !Sdo::encode(type, positional.at(3), &bytes, &error)) {
+        // A value the type cannot take is refused before anything is sent.
         Cli::err(error);
         return Cli::Usage;
     }
@@ -128,6 +202,7 @@ int runSdo(const QStringList &arguments)
     }
     SdoClient client;
     client.setTimeoutMs(timeoutMs);
+    client.setBlockTransfer(options.isSet(QStringLiteral("block")));
     client.setBackend(backend.get());
     QObject::connect(backend.get(), &CanBackend::framesReceived, &client, &SdoClient::handleFrames);
     SdoClient::Result result;
@@ -139,6 +214,7 @@ int runSdo(const QStringList &arguments)
     });
     // The end of a pipe's input ends the transfer as a lost connection.
     quitAtEndOfInput(backend.get(), [&] { client.setBackend(nullptr); });
+    EchoWatch abortEcho(backend.get(), 0x600 + quint32(node), 0x80);
 
     const bool started = write ? client.download(node, index, sub, bytes, &error)
                                : client.upload(node, index, sub, &error);
@@ -148,6 +224,8 @@ int runSdo(const QStringList &arguments)
     }
     if (!done)
         QCoreApplication::exec();
+    if (client.abortSent() && backend->isOpen())
+        abortEcho.wait(1, EchoWaitMs);
     backend->close();
 
     const QString object = objectText(index, sub);
@@ -157,6 +235,17 @@ int runSdo(const QStringList &arguments)
     }
     if (write) {
         Cli::out(QStringLiteral("%1 geschrieben (%2 Byte, %3 ms).").arg(object).arg(result.data.size()).arg(result.elapsedMs));
+    } else if (options.isSet(QStringLiteral("output"))) {
+        QSaveFile file(options.value(QStringLiteral("output")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(result.data) != result.data.size() || !file.commit()) {
+            Cli::err(QStringLiteral("%1 kann nicht geschrieben werden: %2").arg(file.fileName(), file.errorString()));
+            return Cli::Failed;
+        }
+        Cli::out(QStringLiteral("%1 gelesen (%2 Byte, %3 ms) und in %4 gespeichert.")
+                     .arg(object)
+                     .arg(result.data.size())
+                     .arg(result.elapsedMs)
+                     .arg(file.fileName()));
     } else {
         if (autoType)
             type = Sdo::typeFromLength(result.data);
@@ -188,7 +277,10 @@ int runNmt(const QStringList &args)
         Cli::err(error);
         return Cli::Failed;
     }
+    EchoWatch echo(backend.get(), 0x000, quint8(command));
     const bool sent = backend->write(Nmt::commandFrame(command, node), &error);
+    if (sent)
+        echo.wait(1, EchoWaitMs);
     backend->close();
     if (!sent) {
         Cli::err(QStringLiteral("NMT-Befehl konnte nicht gesendet werden: %1").arg(error));

@@ -17,6 +17,8 @@ private slots:
     void flushDeliversOneBatchInEnqueueOrder();
     void frameEnqueuedDuringEmissionArrivesInNextBatch();
     void clearQueueDropsPendingFrames();
+    void urgentIdFlushesEarly_data();
+    void urgentIdFlushesEarly();
     void connectParamsDefaults();
 };
 
@@ -123,6 +125,58 @@ void TestCanBackend::clearQueueDropsPendingFrames()
     const auto frames = spy.at(0).at(0).value<CanFrameList>();
     QCOMPARE(frames.size(), 1);
     QCOMPARE(sequenceOf(frames.first()), 3u);
+}
+
+void TestCanBackend::urgentIdFlushesEarly_data()
+{
+    QTest::addColumn<CanFrame>("frame");
+    QTest::addColumn<int>("registrations"); // of 585h, standard
+    QTest::addColumn<int>("removals");
+    QTest::addColumn<bool>("early");
+    CanFrame answer = numberedFrame(0x585, 1);
+    CanFrame echo = answer;
+    echo.tx = true;
+    CanFrame extended = answer;
+    extended.extended = true;
+    QTest::newRow("registered answer") << answer << 1 << 0 << true;
+    QTest::newRow("nothing registered") << answer << 0 << 0 << false;
+    QTest::newRow("other identifier") << numberedFrame(0x586, 1) << 1 << 0 << false;
+    QTest::newRow("own echo") << echo << 1 << 0 << false;
+    QTest::newRow("extended frame of the same number") << extended << 1 << 0 << false;
+    QTest::newRow("registration removed") << answer << 1 << 1 << false;
+    QTest::newRow("counted: one of two removed") << answer << 2 << 1 << true;
+}
+
+void TestCanBackend::urgentIdFlushesEarly()
+{
+    QFETCH(CanFrame, frame);
+    QFETCH(int, registrations);
+    QFETCH(int, removals);
+    QFETCH(bool, early);
+    QueueBackend backend;
+    QList<CanFrameList> batches;
+    connect(&backend, &CanBackend::framesReceived, this, [&](const CanFrameList &frames) { batches.append(frames); });
+    for (int i = 0; i < registrations; ++i)
+        backend.addUrgentId(0x585);
+    for (int i = 0; i < removals; ++i)
+        backend.removeUrgentId(0x585);
+    backend.enqueue(numberedFrame(0x100, 7));
+    backend.enqueue(CanFrameList{numberedFrame(0x101, 8), frame, numberedFrame(0x102, 9)});
+    QVERIFY(batches.isEmpty()); // never delivered inside enqueue
+    // Only queued calls run here, not the 20 ms timer.
+    QCoreApplication::sendPostedEvents(&backend, QEvent::MetaCall);
+    QCOMPARE(batches.size(), early ? 1 : 0);
+    if (early) {
+        // The whole pending batch goes, in order, and one flush is scheduled
+        // however many urgent frames came.
+        QCOMPARE(batches.at(0).size(), 4);
+        QCOMPARE(sequenceOf(batches.at(0).at(0)), 7u);
+        backend.enqueue(frame);
+        backend.enqueue(frame);
+        QCoreApplication::sendPostedEvents(&backend, QEvent::MetaCall);
+        QCOMPARE(batches.size(), 2);
+        QCOMPARE(batches.at(1).size(), 2);
+    }
 }
 
 void TestCanBackend::connectParamsDefaults()

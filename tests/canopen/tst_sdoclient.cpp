@@ -49,6 +49,8 @@ private slots:
     void followUpSendFailure();
     void restartFromFinishedSlot();
     void oversizedUploadStopsAtLimit();
+    void blockTransfer_data();
+    void blockTransfer();
 };
 
 void TestSdoClient::transfer_data()
@@ -99,13 +101,31 @@ void TestSdoClient::transfer_data()
         << QByteArray() << 0 << QStringList{"41 00 10 00 0A 00 00 00", "10 41 42 43 44 45 46 47"}
         << QStringList{req, seg0, "80 00 10 00 00 00 03 05"} << false
         << Sdo::abortText(0x05030000) << 0x05030000u << QByteArray() << "0/10";
-    QTest::newRow("other subindex is unexpected")
-        << QByteArray() << 0 << QStringList{"4F 00 10 01 2A 00 00 00"}
-        << QStringList{req, "80 00 10 00 01 00 04 05"} << false << "Unerwartete Antwort (Befehl 0x4f)"
+    // Late answers of an earlier, timed-out transfer: ignored, not answered.
+    QTest::newRow("late response for other subindex")
+        << QByteArray() << 0 << QStringList{"4F 00 10 01 2A 00 00 00", "4F 00 10 00 2B 00 00 00"}
+        << QStringList{req} << true << "" << 0u << QByteArray("\x2B") << "";
+    QTest::newRow("late abort for other object")
+        << QByteArray() << 0 << QStringList{"80 00 20 07 00 00 02 06", "4F 00 10 00 2B 00 00 00"}
+        << QStringList{req} << true << "" << 0u << QByteArray("\x2B") << "";
+    QTest::newRow("late write response while reading")
+        << QByteArray() << 0 << QStringList{"60 17 10 00 00 00 00 00", "4F 00 10 00 2B 00 00 00"}
+        << QStringList{req} << true << "" << 0u << QByteArray("\x2B") << "";
+    QTest::newRow("matching abort") << QByteArray() << 0 << QStringList{"80 00 10 00 00 00 02 06"} << QStringList{req}
+                                    << false << "Objekt existiert nicht im Objektverzeichnis (0x06020000)"
+                                    << 0x06020000u << QByteArray() << "";
+    QTest::newRow("abort without mux during segments")
+        << QByteArray() << 0 << QStringList{"41 00 10 00 0A 00 00 00", "80 00 00 00 00 00 04 08"}
+        << QStringList{req, seg0} << false << Sdo::abortText(0x08040000) << 0x08040000u << QByteArray() << "0/10";
+    QTest::newRow("foreign abort during segments ignored")
+        << QByteArray() << 0
+        << QStringList{"41 00 10 00 0A 00 00 00", "80 08 10 00 00 00 02 06", "00 41 42 43 44 45 46 47",
+                       "19 48 49 4A 00 00 00 00"}
+        << QStringList{req, seg0, seg1} << true << "" << 0u << QByteArray("ABCDEFGHIJ") << "0/10 7/10 10/10";
+    QTest::newRow("right mux, wrong command is unexpected")
+        << QByteArray() << 0 << QStringList{"60 00 10 00 00 00 00 00"}
+        << QStringList{req, "80 00 10 00 01 00 04 05"} << false << "Unerwartete Antwort (Befehl 0x60)"
         << 0x05040001u << QByteArray() << "";
-    QTest::newRow("node abort with other mux")
-        << QByteArray() << 0 << QStringList{"80 00 20 07 00 00 02 06"} << QStringList{req} << false
-        << "Objekt existiert nicht im Objektverzeichnis (0x06020000)" << 0x06020000u << QByteArray() << "";
     QTest::newRow("write 4 bytes") << QByteArray("\x01\x02\x03\x04") << 0 << QStringList{"60 00 10 00 00 00 00 00"}
                                    << QStringList{"23 00 10 00 01 02 03 04"} << true << "" << 0u
                                    << QByteArray("\x01\x02\x03\x04") << "0/4";
@@ -391,6 +411,127 @@ void TestSdoClient::oversizedUploadStopsAtLimit()
     QCOMPARE(result.abortCode, quint32(0x05040005));
     QVERIFY(result.data.size() <= SdoClient::MaxUploadBytes);
     QVERIFY(result.data.size() > SdoClient::MaxUploadBytes - 7);
+}
+
+void TestSdoClient::blockTransfer_data()
+{
+    QTest::addColumn<QByteArray>("writeData"); // empty: upload
+    QTest::addColumn<QStringList>("responses");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<quint32>("abortCode"); // 0: success
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("block");
+    QTest::addColumn<QString>("progress");
+
+    const QString init = QStringLiteral("A4 00 10 00 7F 00 00 00");
+    const QString start = QStringLiteral("A3 00 00 00 00 00 00 00");
+    const QString end = QStringLiteral("A1 00 00 00 00 00 00 00");
+    const QStringList abcSegments = {"01 41 42 43 44 45 46 47", "82 48 49 4A 00 00 00 00"};
+    const QByteArray abc("ABCDEFGHIJ");
+
+    QTest::newRow("upload 10 bytes with CRC")
+        << QByteArray() << QStringList{"C6 00 10 00 0A 00 00 00"} + abcSegments + QStringList{"D1 F5 86 00 00 00 00 00"}
+        << QStringList{init, start, "A2 02 7F 00 00 00 00 00", end} << 0u << abc << true << "0/10 10/10";
+    QTest::newRow("upload CRC error")
+        << QByteArray() << QStringList{"C6 00 10 00 0A 00 00 00"} + abcSegments + QStringList{"D1 00 00 00 00 00 00 00"}
+        << QStringList{init, start, "A2 02 7F 00 00 00 00 00", "80 00 10 00 04 00 04 05"} << 0x05040004u << abc
+        << true << "0/10 10/10";
+    QTest::newRow("upload without server CRC")
+        << QByteArray() << QStringList{"C2 00 10 00 0A 00 00 00"} + abcSegments + QStringList{"D1 00 00 00 00 00 00 00"}
+        << QStringList{init, start, "A2 02 7F 00 00 00 00 00", end} << 0u << abc << true << "0/10 10/10";
+    QTest::newRow("upload refused: segmented instead")
+        << QByteArray() << QStringList{"80 00 10 00 01 00 04 05", "4F 00 10 00 2A 00 00 00"}
+        << QStringList{init, "40 00 10 00 00 00 00 00"} << 0u << QByteArray("\x2A") << false << "";
+    QTest::newRow("upload answered normally") << QByteArray() << QStringList{"43 00 10 00 91 01 00 00"}
+                                              << QStringList{init} << 0u << QByteArray("\x91\x01\x00\x00", 4)
+                                              << false << "";
+    QTest::newRow("upload other abort ends it") << QByteArray() << QStringList{"80 00 10 00 00 00 02 06"}
+                                                << QStringList{init} << 0x06020000u << QByteArray() << true << "";
+    QTest::newRow("upload lost segment repeated")
+        << QByteArray()
+        << QStringList{"C6 00 10 00 0A 00 00 00", "01 41 42 43 44 45 46 47", "83 48 49 4A 00 00 00 00",
+                       "81 48 49 4A 00 00 00 00", "D1 F5 86 00 00 00 00 00"}
+        << QStringList{init, start, "A2 01 7F 00 00 00 00 00", "A2 01 7F 00 00 00 00 00", end} << 0u << abc << true
+        << "0/10 7/10 10/10";
+    QTest::newRow("upload sequence 0")
+        << QByteArray() << QStringList{"C6 00 10 00 0A 00 00 00", "00 41 42 43 44 45 46 47"}
+        << QStringList{init, start, "80 00 10 00 03 00 04 05"} << 0x05040003u << QByteArray() << true << "0/10";
+    QTest::newRow("upload more than announced")
+        << QByteArray() << QStringList{"C6 00 10 00 0A 00 00 00"} + abcSegments + QStringList{"CD 00 00 00 00 00 00 00"}
+        << QStringList{init, start, "A2 02 7F 00 00 00 00 00", "80 00 10 00 10 00 07 06"} << 0x06070010u
+        << QByteArray("ABCDEFGHIJ\0", 11) << true << "0/10 10/10";
+
+    QByteArray twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append(char(i));
+    const QString init20 = QStringLiteral("C6 00 10 00 14 00 00 00");
+    const QString seg1 = QStringLiteral("01 00 01 02 03 04 05 06");
+    const QString seg2 = QStringLiteral("02 07 08 09 0A 0B 0C 0D");
+    const QString endCrc = QStringLiteral("C5 CC AC 00 00 00 00 00");
+    QTest::newRow("download 20 bytes in blocks of 2")
+        << twenty << QStringList{"A4 00 10 00 02 00 00 00", "A2 02 02 00 00 00 00 00", "A2 01 02 00 00 00 00 00", end}
+        << QStringList{init20, seg1, seg2, "81 0E 0F 10 11 12 13 00", endCrc} << 0u << twenty << true
+        << "0/20 14/20 20/20";
+    QTest::newRow("download repeats after partial acknowledgement")
+        << twenty << QStringList{"A4 00 10 00 02 00 00 00", "A2 01 02 00 00 00 00 00", "A2 02 02 00 00 00 00 00", end}
+        << QStringList{init20, seg1, seg2, "01 07 08 09 0A 0B 0C 0D", "82 0E 0F 10 11 12 13 00", endCrc} << 0u << twenty
+        << true << "0/20 7/20 20/20";
+    QTest::newRow("download without server CRC")
+        << twenty << QStringList{"A0 00 10 00 7F 00 00 00", "A2 03 7F 00 00 00 00 00", end}
+        << QStringList{init20, seg1, seg2, "83 0E 0F 10 11 12 13 00", "C5 00 00 00 00 00 00 00"} << 0u << twenty << true
+        << "0/20 20/20";
+    QTest::newRow("download refused: segmented instead")
+        << QByteArray("ABCDE") << QStringList{"80 00 10 00 01 00 04 05", "60 00 10 00 00 00 00 00", "20 00 00 00 00 00 00 00"}
+        << QStringList{"C6 00 10 00 05 00 00 00", "21 00 10 00 05 00 00 00", "05 41 42 43 44 45 00 00"} << 0u
+        << QByteArray("ABCDE") << false << "0/5 5/5";
+    QTest::newRow("download block size 0")
+        << twenty << QStringList{"A4 00 10 00 00 00 00 00"} << QStringList{init20, "80 00 10 00 02 00 04 05"}
+        << 0x05040002u << twenty << true << "0/20";
+    QTest::newRow("download acknowledgement beyond the block")
+        << twenty << QStringList{"A4 00 10 00 02 00 00 00", "A2 05 02 00 00 00 00 00"}
+        << QStringList{init20, seg1, seg2, "80 00 10 00 03 00 04 05"} << 0x05040003u << twenty << true << "0/20";
+    QTest::newRow("download end answered wrongly")
+        << QByteArray("\x01") << QStringList{"A4 00 10 00 7F 00 00 00", "A2 01 7F 00 00 00 00 00", "A2 00 00 00 00 00 00 00"}
+        << QStringList{"C6 00 10 00 01 00 00 00", "81 01 00 00 00 00 00 00", "D9 21 10 00 00 00 00 00",
+                       "80 00 10 00 01 00 04 05"}
+        << 0x05040001u << QByteArray("\x01") << true << "0/1 1/1";
+}
+
+void TestSdoClient::blockTransfer()
+{
+    QFETCH(QByteArray, writeData);
+    QFETCH(QStringList, responses);
+    QFETCH(QStringList, sent);
+    QFETCH(quint32, abortCode);
+    QFETCH(QByteArray, data);
+    QFETCH(bool, block);
+    QFETCH(QString, progress);
+
+    RecordingBackend backend;
+    SdoClient client;
+    client.setBackend(&backend);
+    client.setBlockTransfer(true);
+    QSignalSpy finished(&client, &SdoClient::finished);
+    QSignalSpy progressSpy(&client, &SdoClient::progress);
+    QString error;
+    const bool started = writeData.isEmpty() ? client.upload(5, 0x1000, 0, &error)
+                                             : client.download(5, 0x1000, 0, writeData, &error);
+    QVERIFY2(started, qPrintable(error));
+    for (const QString &response : responses) {
+        QCOMPARE(finished.size(), 0);
+        client.handleFrames({hexFrame(Response5, response.toLatin1().constData())});
+    }
+    QCOMPARE(sentBytes(backend), sent);
+    QCOMPARE(finished.size(), 1);
+    const auto result = finished.at(0).at(0).value<SdoClient::Result>();
+    QCOMPARE(result.ok, abortCode == 0);
+    QCOMPARE(result.abortCode, abortCode);
+    if (abortCode >= 0x05040002 && abortCode <= 0x05040004)
+        QCOMPARE(result.message, Sdo::abortText(abortCode));
+    QCOMPARE(result.data.toHex(' '), data.toHex(' '));
+    QCOMPARE(result.block, block);
+    QCOMPARE(progressText(progressSpy), progress);
+    QVERIFY(!client.isBusy());
 }
 
 QTEST_GUILESS_MAIN(TestSdoClient)

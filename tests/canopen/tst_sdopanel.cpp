@@ -64,6 +64,8 @@ private slots:
     void progressBar();
     void nodeTableShowsAndMarksStale();
     void nmtFromPanel();
+    void broadcastNmtNeedsConfirmation();
+    void deviceTextWithPercentInToolTip();
     void settingsRoundTrip();
     void disconnectedDisablesButtons();
 
@@ -301,6 +303,58 @@ void TestSdoPanel::nmtFromPanel()
     Rig rig;
     QVERIFY(rig.panel.sendNmt(Nmt::Stop, 5));
     QCOMPARE(rig.simulation.nmtState(), quint8(0x04));
+}
+
+void TestSdoPanel::broadcastNmtNeedsConfirmation()
+{
+    RecordingBackend backend;
+    SdoPanel panel;
+    panel.setBackend(&backend);
+    QStringList asked;
+    bool answer = false;
+    panel.setConfirmHandler([&](const QString &, const QString &text) {
+        asked << text;
+        return answer;
+    });
+    QVERIFY(!panel.requestNmt(Nmt::ResetNode, 0));
+    QVERIFY(backend.written.isEmpty());
+    QCOMPARE(asked.size(), 1);
+    QVERIFY2(asked.at(0).contains(QLatin1String("\"Reset Node\" an alle Knoten")), qPrintable(asked.at(0)));
+    QCOMPARE(panel.findChild<QLabel *>(QStringLiteral("statusLabel"))->text(),
+             QStringLiteral("NMT-Befehl an alle Knoten nicht gesendet."));
+    answer = true;
+    QVERIFY(panel.requestNmt(Nmt::Stop, 0));
+    QCOMPARE(backend.written.size(), 1);
+    QCOMPARE(frameBytes(backend.written.at(0)), QByteArray("02 00"));
+    // A command to one node goes out without a question.
+    QVERIFY(panel.requestNmt(Nmt::Stop, 5));
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(backend.written.size(), 2);
+}
+
+void TestSdoPanel::deviceTextWithPercentInToolTip()
+{
+    // A string holding "%1" and Latin-1 letters reads back as text, and the
+    // log's tool tip keeps it unchanged beside its hex bytes.
+    Rig rig;
+    QSignalSpy finished(&rig.client, &SdoClient::finished);
+    rig.find<QCheckBox>("autoTypeCheck")->setChecked(true);
+    rig.find<QLineEdit>("indexEdit")->setText(QStringLiteral("2002"));
+    rig.find<QLineEdit>("subEdit")->setText(QStringLiteral("00"));
+    auto *combo = rig.find<QComboBox>("typeCombo");
+    combo->setCurrentIndex(combo->findData(int(Sdo::VisibleString)));
+    rig.find<QLineEdit>("valueEdit")->setText(QStringLiteral("Größe %1 %2"));
+    rig.find<QPushButton>("writeButton")->click();
+    QVERIFY(rig.finish(finished));
+    combo->setCurrentIndex(combo->findData(int(Sdo::Unsigned8)));
+    rig.find<QPushButton>("readButton")->click();
+    QSignalSpy second(&rig.client, &SdoClient::finished);
+    QVERIFY(rig.finish(second));
+    QCOMPARE(combo->currentText(), QStringLiteral("VISIBLE_STRING"));
+    auto *log = rig.find<QTableWidget>("logTable");
+    QCOMPARE(log->item(0, 4)->text(), QStringLiteral("Größe %1 %2"));
+    QVERIFY2(log->item(0, 4)->toolTip().startsWith(QStringLiteral("Größe %1 %2\n11 Byte: 47 72 F6 DF 65 20 25 31 20 25 32\nTyp: VISIBLE_STRING")),
+             qPrintable(log->item(0, 4)->toolTip()));
 }
 
 void TestSdoPanel::settingsRoundTrip()

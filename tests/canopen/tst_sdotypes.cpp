@@ -28,6 +28,7 @@ private slots:
     void failedEncodeKeepsOutput();
     void abortText_data();
     void abortText();
+    void blockCrc();
 };
 
 void TestSdoTypes::typeTable()
@@ -57,7 +58,11 @@ void TestSdoTypes::typeFromLength_data()
     QTest::newRow("1") << hex("00") << Sdo::Unsigned8;
     QTest::newRow("2") << hex("00 00") << Sdo::Unsigned16;
     QTest::newRow("4 printable: length first") << hex("41 42 43 44") << Sdo::Unsigned32;
-    QTest::newRow("8") << hex("41 42 43 44 45 46 47 48") << Sdo::Unsigned64;
+    QTest::newRow("8 printable is text") << hex("41 42 43 44 45 46 47 48") << Sdo::VisibleString;
+    QTest::newRow("8 not printable") << hex("E8 03 00 00 00 00 00 00") << Sdo::Unsigned64;
+    QTest::newRow("8 zeros") << hex("00 00 00 00 00 00 00 00") << Sdo::Unsigned64;
+    QTest::newRow("Latin-1 text") << QString::fromUtf8("Größe °C").toLatin1() << Sdo::VisibleString;
+    QTest::newRow("byte A0..FF with control char") << hex("E4 0D E4 0D E4") << Sdo::Domain;
     QTest::newRow("text with zero") << hex("41 42 00") << Sdo::VisibleString;
     QTest::newRow("only zeros") << hex("00 00 00") << Sdo::Domain;
     QTest::newRow("control char") << hex("41 42 0A 43 44") << Sdo::Domain;
@@ -189,6 +194,14 @@ void TestSdoTypes::abortText()
     QFETCH(quint32, code);
     QFETCH(QString, text);
     QCOMPARE(Sdo::abortText(code), text);
+}
+
+void TestSdoTypes::blockCrc()
+{
+    QCOMPARE(Sdo::crc16(QByteArray("123456789")), quint16(0x31C3));
+    QCOMPARE(Sdo::crc16(QByteArray()), quint16(0));
+    // Continuing over parts gives the CRC of the whole.
+    QCOMPARE(Sdo::crc16(QByteArray("6789"), Sdo::crc16(QByteArray("12345"))), quint16(0x31C3));
 }
 
 QTEST_APPLESS_MAIN(TestSdoTypes)

@@ -89,7 +89,14 @@ private slots:
     void lookupErrors_data();
     void lookupErrors();
     void nmtCommands();
+    void stoppedNodeIsSilentForSdo();
+    void otherNodesFollowNmt_data();
+    void otherNodesFollowNmt();
     void clientReadsAndWritesEveryEntry();
+    void blockTransferRoundTrip_data();
+    void blockTransferRoundTrip();
+    void blockServerFaults_data();
+    void blockServerFaults();
 };
 
 void TestSimulationNode::initTestCase()
@@ -141,6 +148,16 @@ void TestSimulationNode::requests_data()
     QTest::newRow("heartbeat 500 ms") << QStringList{"2B 17 10 00 F4 01 00 00"} << QStringList{"60 17 10 00 00 00 00 00"};
     QTest::newRow("expedited without size is 4 bytes") << QStringList{"22 01 20 00 01 02 03 04"}
                                                        << QStringList{"60 01 20 00 00 00 00 00"};
+    // Without size the entry's length counts: one byte for 2000, two for 1017.
+    QTest::newRow("expedited without size to 2000")
+        << QStringList{"22 00 20 00 2A 00 00 00", "40 00 20 00 00 00 00 00"}
+        << QStringList{"60 00 20 00 00 00 00 00", "4F 00 20 00 2A 00 00 00"};
+    QTest::newRow("expedited without size to 1017")
+        << QStringList{"22 17 10 00 F4 01 00 00", "40 17 10 00 00 00 00 00"}
+        << QStringList{"60 17 10 00 00 00 00 00", "4B 17 10 00 F4 01 00 00"};
+    QTest::newRow("expedited without size to a text")
+        << QStringList{"22 02 20 00 4F 4B 00 00", "40 02 20 00 00 00 00 00"}
+        << QStringList{"60 02 20 00 00 00 00 00", "4B 02 20 00 4F 4B 00 00"};
     QTest::newRow("segmented text 7+3")
         << QStringList{"21 02 20 00 0A 00 00 00", "00 41 42 43 44 45 46 47", "19 48 49 4A 00 00 00 00"}
         << QStringList{"60 02 20 00 00 00 00 00", "20 00 00 00 00 00 00 00", "30 00 00 00 00 00 00 00"};
@@ -154,7 +171,8 @@ void TestSimulationNode::requests_data()
         << QStringList{"60 02 20 00 00 00 00 00", abortOf("02 20 00", 0x05030000)};
     QTest::newRow("segment without download") << QStringList{"00 41 42 43 44 45 46 47"}
                                               << QStringList{abortOf("00 00 00", 0x05040001)};
-    QTest::newRow("block transfer") << QStringList{"C0 00 10 00 00 00 00 00"} << QStringList{abortOf("00 10 00", 0x05040001)};
+    QTest::newRow("block download to read-only") << QStringList{"C0 00 10 00 00 00 00 00"} << QStringList{abortOf("00 10 00", 0x06010002)};
+    QTest::newRow("unknown command 0xE0") << QStringList{"E0 00 10 00 00 00 00 00"} << QStringList{abortOf("00 10 00", 0x05040001)};
     QTest::newRow("client abort is silent") << QStringList{"40 08 10 00 00 00 00 00", "80 08 10 00 00 00 00 08",
                                                            "60 00 00 00 00 00 00 00"}
                                             << QStringList{"41 08 10 00 13 00 00 00", abortOf("08 10 00", 0x05040001)};
@@ -282,6 +300,62 @@ void TestSimulationNode::nmtCommands()
     QVERIFY(!node.heartbeatTimesMs().isEmpty());
 }
 
+void TestSimulationNode::stoppedNodeIsSilentForSdo()
+{
+    Node5 node;
+    const CanFrame stop = hexFrame(0x000, "02 05");
+    node.write(stop, nullptr);
+    QCOMPARE(node.exchange({"40 00 10 00 00 00 00 00", "2F 00 20 00 2A 00 00 00"}), QStringList());
+    QCOMPARE(node.objectDictionary().value(0x200000).value, QByteArray(1, '\0'));
+    node.runUntil(1500); // the heartbeat goes on, reporting "stopped"
+    QVERIFY(!node.framesOf(0x705).isEmpty());
+    QCOMPARE(node.framesOf(0x705).last().data[0], quint8(0x04));
+    node.write(hexFrame(0x000, "80 00"), nullptr);
+    QCOMPARE(node.exchange({"40 00 10 00 00 00 00 00"}), QStringList{"43 00 10 00 91 01 00 00"});
+}
+
+void TestSimulationNode::otherNodesFollowNmt_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QList<int>>("states"); // of 0x10, 0x14, 0x15 afterwards
+    QTest::addColumn<int>("bootUps");
+    QTest::newRow("stop all") << "02 00" << QList<int>{0x04, 0x04, 0x04} << 0;
+    QTest::newRow("start all") << "01 00" << QList<int>{0x05, 0x05, 0x05} << 0;
+    QTest::newRow("pre-op all") << "80 00" << QList<int>{0x7F, 0x7F, 0x7F} << 0;
+    QTest::newRow("stop 14h only") << "02 14" << QList<int>{0x7F, 0x04, 0x05} << 0;
+    QTest::newRow("reset all") << "81 00" << QList<int>{0x7F, 0x7F, 0x7F} << 4;
+    QTest::newRow("reset comm 15h") << "82 15" << QList<int>{0x7F, 0x05, 0x7F} << 1;
+    QTest::newRow("node 5 only") << "02 05" << QList<int>{0x7F, 0x05, 0x05} << 0;
+}
+
+void TestSimulationNode::otherNodesFollowNmt()
+{
+    QFETCH(QString, command);
+    QFETCH(QList<int>, states);
+    QFETCH(int, bootUps);
+    Node5 node;
+    node.flushQueue();
+    node.received.clear();
+    node.write(hexFrame(0x000, command.toLatin1().constData()), nullptr);
+    node.flushQueue();
+    int seenBootUps = 0;
+    for (const CanFrame &frame : node.received)
+        seenBootUps += !frame.tx && (frame.id & 0x780) == 0x700 && frame.dlc == 1 && frame.data[0] == 0;
+    QCOMPARE(seenBootUps, bootUps);
+    const int nodes[] = {0x10, 0x14, 0x15};
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(int(node.nmtState(nodes[i])), states.at(i));
+    // Their heartbeats report the new state.
+    node.received.clear();
+    node.runUntil(1100);
+    for (int i = 0; i < 3; ++i) {
+        const CanFrameList beats = node.framesOf(0x700 + quint32(nodes[i]));
+        QVERIFY(!beats.isEmpty());
+        QCOMPARE(int(beats.last().data[0]), states.at(i));
+    }
+    QCOMPARE(int(node.nmtState(0x33)), 0xFF);
+}
+
 void TestSimulationNode::clientReadsAndWritesEveryEntry()
 {
     Node5 node;
@@ -315,6 +389,111 @@ void TestSimulationNode::clientReadsAndWritesEveryEntry()
     }
     const SdoClient::Result missing = run(false, 0x600000, {});
     QCOMPARE(missing.message, Sdo::abortText(0x06020000));
+}
+
+void TestSimulationNode::blockTransferRoundTrip_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("blockSize"); // segments per block the client asks for
+    QTest::newRow("1 byte") << 1 << 127;
+    QTest::newRow("7 bytes, one full segment") << 7 << 127;
+    QTest::newRow("8 bytes") << 8 << 127;
+    QTest::newRow("889 bytes, one full block") << 889 << 127;
+    QTest::newRow("890 bytes") << 890 << 127;
+    QTest::newRow("small blocks of 3") << 100 << 3;
+    QTest::newRow("100 KiB") << 100 * 1024 << 127;
+}
+
+void TestSimulationNode::blockTransferRoundTrip()
+{
+    QFETCH(int, size);
+    QFETCH(int, blockSize);
+    Node5 node;
+    SdoClient client;
+    client.setBackend(&node);
+    client.setBlockTransfer(true);
+    client.setBlockSize(blockSize);
+    QSignalSpy finished(&client, &SdoClient::finished);
+    connect(&node, &CanBackend::framesReceived, &client, &SdoClient::handleFrames);
+    auto run = [&](bool write, const QByteArray &data) {
+        finished.clear();
+        const bool started = write ? client.download(5, 0x2002, 0, data, nullptr) : client.upload(5, 0x2002, 0, nullptr);
+        for (int i = 0; i < 5000 && finished.isEmpty(); ++i)
+            node.flushQueue();
+        return started && finished.size() == 1 ? finished.at(0).at(0).value<SdoClient::Result>() : SdoClient::Result();
+    };
+    QByteArray value(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        value[i] = char(0x20 + (i * 7 + i / 251) % 95);
+    const SdoClient::Result written = run(true, value);
+    QVERIFY2(written.ok, qPrintable(written.message));
+    QVERIFY(written.block);
+    QCOMPARE(node.objectDictionary().value(0x200200).value, value);
+    const SdoClient::Result read = run(false, {});
+    QVERIFY2(read.ok, qPrintable(read.message));
+    QVERIFY(read.block);
+    QCOMPARE(read.data.size(), value.size());
+    QCOMPARE(read.data, value);
+    // A 4-byte number also goes as block transfer.
+    client.setBlockTransfer(true);
+    finished.clear();
+    client.upload(5, 0x1000, 0, nullptr);
+    for (int i = 0; i < 50 && finished.isEmpty(); ++i)
+        node.flushQueue();
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.at(0).at(0).value<SdoClient::Result>().data, QByteArray("\x91\x01\x00\x00", 4));
+}
+
+void TestSimulationNode::blockServerFaults_data()
+{
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QStringList>("answers");
+    const QString init = QStringLiteral("C6 02 20 00 0A 00 00 00"); // 10 bytes to 2002, with CRC
+    const QString accepted = QStringLiteral("A4 02 20 00 7F 00 00 00");
+    QTest::newRow("download with wrong CRC")
+        << QStringList{init, "01 41 42 43 44 45 46 47", "82 48 49 4A 00 00 00 00", "D1 00 00 00 00 00 00 00"}
+        << QStringList{accepted, "A2 02 7F 00 00 00 00 00", abortOf("02 20 00", 0x05040004)};
+    QTest::newRow("download without CRC")
+        << QStringList{"C2 02 20 00 0A 00 00 00", "01 41 42 43 44 45 46 47", "82 48 49 4A 00 00 00 00",
+                       "D1 00 00 00 00 00 00 00"}
+        << QStringList{"A4 02 20 00 7F 00 00 00", "A2 02 7F 00 00 00 00 00", "A1 00 00 00 00 00 00 00"};
+    // Segment 2 lost: the last one is acknowledged with sequence 1, and the
+    // client repeats the rest as a new block.
+    QTest::newRow("download gap acknowledged")
+        << QStringList{"C2 02 20 00 0A 00 00 00", "01 41 42 43 44 45 46 47", "83 48 49 4A 00 00 00 00",
+                       "81 48 49 4A 00 00 00 00", "D1 00 00 00 00 00 00 00"}
+        << QStringList{"A4 02 20 00 7F 00 00 00", "A2 01 7F 00 00 00 00 00", "A2 01 7F 00 00 00 00 00",
+                       "A1 00 00 00 00 00 00 00"};
+    QTest::newRow("download size differs")
+        << QStringList{"C2 02 20 00 0B 00 00 00", "01 41 42 43 44 45 46 47", "82 48 49 4A 00 00 00 00",
+                       "D1 00 00 00 00 00 00 00"}
+        << QStringList{"A4 02 20 00 7F 00 00 00", "A2 02 7F 00 00 00 00 00", abortOf("02 20 00", 0x06070010)};
+    QTest::newRow("download of wrong size to 2001") << QStringList{"C2 01 20 00 05 00 00 00"}
+                                                    << QStringList{abortOf("01 20 00", 0x06070012)};
+    QTest::newRow("upload block size 0") << QStringList{"A4 00 10 00 00 00 00 00"}
+                                         << QStringList{abortOf("00 10 00", 0x05040002)};
+    QTest::newRow("upload of 1000h, blocks of 1")
+        << QStringList{"A0 00 10 00 01 00 00 00", "A3 00 00 00 00 00 00 00", "A2 01 01 00 00 00 00 00",
+                       "A1 00 00 00 00 00 00 00"}
+        << QStringList{"C6 00 10 00 04 00 00 00", "81 91 01 00 00 00 00 00", "CD 00 00 00 00 00 00 00"};
+    QTest::newRow("upload repeats after a gap")
+        << QStringList{"A0 08 10 00 02 00 00 00", "A3 00 00 00 00 00 00 00", "A2 01 02 00 00 00 00 00"}
+        << QStringList{"C6 08 10 00 13 00 00 00", "01 42 75 73 76 69 73 74", "02 61 20 53 69 6D 75 6C",
+                       "01 61 20 53 69 6D 75 6C", "82 61 74 69 6F 6E 00 00"};
+    QTest::newRow("upload protocol switch") << QStringList{"A0 00 10 00 7F 04 00 00"}
+                                            << QStringList{"43 00 10 00 91 01 00 00"};
+    QTest::newRow("start without initiate") << QStringList{"A3 00 00 00 00 00 00 00"}
+                                            << QStringList{abortOf("00 00 00", 0x05040001)};
+    QTest::newRow("end of download without segments") << QStringList{"C1 02 20 00 00 00 00 00"}
+                                                      << QStringList{abortOf("00 00 00", 0x05040001)};
+}
+
+void TestSimulationNode::blockServerFaults()
+{
+    QFETCH(QStringList, requests);
+    QFETCH(QStringList, answers);
+    Node5 node;
+    QCOMPARE(node.exchange(requests), answers);
 }
 
 QTEST_GUILESS_MAIN(TestSimulationNode)
