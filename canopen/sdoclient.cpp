@@ -238,6 +238,9 @@ void SdoClient::finish(bool ok, const QString &message, quint32 abortCode)
     m_result.message = message;
     m_result.abortCode = abortCode;
     m_result.elapsedMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+    // Block segments are padded to 7 bytes: never report more than announced.
+    if (m_result.operation == Upload && m_expectedSize >= 0 && m_buffer.size() > m_expectedSize)
+        m_buffer.truncate(m_expectedSize);
     if (m_result.operation == Upload)
         m_result.data = m_buffer;
     emit finished(m_result);

@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -18,7 +20,10 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QSaveFile>
+#include <QSet>
 #include <QTime>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <array>
@@ -28,6 +33,10 @@ namespace {
 constexpr int MaxLogRows = 500;
 const char ErrorColor[] = "#c02020";
 const char OkColor[] = "#208020";
+
+enum TreeRole {
+    KeyRole = Qt::UserRole + 10, // (index << 8) | sub of an entry row
+};
 
 enum LogRole {
     NodeRole = Qt::UserRole + 1,
@@ -89,13 +98,16 @@ SdoPanel::SdoPanel(QWidget *parent)
     m_nodeTitle->setTextFormat(Qt::RichText);
     m_nodeTitle->setWordWrap(true);
 
-    m_nodeTable = new QTableWidget(0, 4, this);
+    m_nodeTable = new QTableWidget(0, 6, this);
     m_nodeTable->setObjectName(QStringLiteral("nodeTable"));
-    m_nodeTable->setHorizontalHeaderLabels({tr("Knoten"), tr("Zustand"), tr("Intervall"), tr("Zuletzt")});
+    m_nodeTable->setHorizontalHeaderLabels(
+        {tr("Knoten"), tr("Zustand"), tr("Intervall"), tr("Zuletzt"), tr("Gerät"), tr("Emergency")});
     setupHeader(m_nodeTable);
     m_nodeTable->setColumnWidth(0, 85);
     m_nodeTable->setColumnWidth(1, 150);
     m_nodeTable->setColumnWidth(2, 85);
+    m_nodeTable->setColumnWidth(3, 85);
+    m_nodeTable->setColumnWidth(4, 200);
     const int rowHeight = QFontMetrics(m_nodeTable->font()).height() + 6;
     m_nodeTable->verticalHeader()->setDefaultSectionSize(rowHeight);
     m_nodeTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -161,6 +173,36 @@ SdoPanel::SdoPanel(QWidget *parent)
     m_cancelButton->setObjectName(QStringLiteral("cancelButton"));
     m_clearLogButton = new QPushButton(tr("Verlauf leeren"), this);
     m_clearLogButton->setObjectName(QStringLiteral("clearLogButton"));
+    m_scanButton = new QPushButton(tr("Knoten suchen"), this);
+    m_scanButton->setObjectName(QStringLiteral("scanButton"));
+    m_scanButton->setToolTip(tr("Liest 1000h (Gerätetyp) und 1008h (Name) der Knoten 1 bis 127, %1 zugleich;\n"
+                                "gefundene Knoten erscheinen auch ohne Heartbeat in der Liste")
+                                 .arg(16));
+
+    m_blockCheck = new QCheckBox(tr("Blocktransfer"), this);
+    m_blockCheck->setObjectName(QStringLiteral("blockCheck"));
+    m_blockCheck->setToolTip(tr("SDO-Blocktransfer mit CRC für große Objekte; lehnt der Knoten ihn ab, "
+                                "wird segmentiert übertragen"));
+    m_edsButton = new QPushButton(tr("EDS laden …"), this);
+    m_edsButton->setObjectName(QStringLiteral("edsButton"));
+    m_edsButton->setToolTip(tr("EDS- oder DCF-Datei für diesen Knoten laden: Objektverzeichnis, Datentypen und Zugriffsrechte"));
+    m_readAllButton = new QPushButton(tr("Alle lesen"), this);
+    m_readAllButton->setObjectName(QStringLiteral("readAllButton"));
+    m_readAllButton->setToolTip(tr("Alle lesbaren Einträge des Objektverzeichnisses nacheinander lesen"));
+    m_saveDcfButton = new QPushButton(tr("Als DCF speichern …"), this);
+    m_saveDcfButton->setObjectName(QStringLiteral("saveDcfButton"));
+    m_saveDcfButton->setToolTip(tr("Die gelesenen Werte als DCF-Datei speichern"));
+    m_edsLabel = new QLabel(this);
+    m_edsLabel->setObjectName(QStringLiteral("edsLabel"));
+    m_odTree = new QTreeWidget(this);
+    m_odTree->setObjectName(QStringLiteral("odTree"));
+    m_odTree->setColumnCount(6);
+    m_odTree->setHeaderLabels({tr("Objekt"), tr("Name"), tr("Typ"), tr("Zugriff"), tr("Vorgabe"), tr("Wert")});
+    m_odTree->setFont(fixed);
+    m_odTree->setColumnWidth(0, 90);
+    m_odTree->setColumnWidth(1, 200);
+    m_odTree->setToolTip(tr("Klick übernimmt Objekt und Datentyp in die Eingabefelder"));
+    m_odTree->hide();
 
     m_progressBar = new QProgressBar(this);
     m_progressBar->setObjectName(QStringLiteral("progressBar"));
@@ -192,6 +234,7 @@ SdoPanel::SdoPanel(QWidget *parent)
     auto *typeRow = new QHBoxLayout;
     typeRow->addWidget(m_typeCombo, 1);
     typeRow->addWidget(m_autoTypeCheck);
+    typeRow->addWidget(m_blockCheck);
     auto *form = new QFormLayout;
     form->addRow(tr("Knoten-ID:"), nodeRow);
     form->addRow(tr("Objekt:"), objectRow);
@@ -206,8 +249,18 @@ SdoPanel::SdoPanel(QWidget *parent)
     buttons->addWidget(m_clearLogButton);
 
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_nodeTitle);
+    auto *titleRow = new QHBoxLayout;
+    titleRow->addWidget(m_nodeTitle, 1);
+    titleRow->addWidget(m_scanButton);
+    layout->addLayout(titleRow);
     layout->addWidget(m_nodeTable);
+    auto *edsRow = new QHBoxLayout;
+    edsRow->addWidget(m_edsButton);
+    edsRow->addWidget(m_edsLabel, 1);
+    edsRow->addWidget(m_readAllButton);
+    edsRow->addWidget(m_saveDcfButton);
+    layout->addLayout(edsRow);
+    layout->addWidget(m_odTree, 1);
     layout->addLayout(form);
     layout->addLayout(buttons);
     layout->addWidget(m_progressBar);
@@ -224,13 +277,41 @@ SdoPanel::SdoPanel(QWidget *parent)
     connect(m_writeButton, &QPushButton::clicked, this, &SdoPanel::doWrite);
     connect(m_valueEdit, &QLineEdit::returnPressed, this, &SdoPanel::doWrite);
     connect(m_cancelButton, &QPushButton::clicked, this, [this] {
-        if (m_client)
+        m_readAllQueue.clear();
+        m_readAllTotal = 0;
+        if (m_scanner.isRunning())
+            m_scanner.cancel();
+        else if (m_client && m_client->isBusy())
             m_client->cancel();
+        updateUi();
     });
+    connect(m_scanButton, &QPushButton::clicked, this, &SdoPanel::startScan);
+    connect(m_blockCheck, &QCheckBox::toggled, this, [this](bool on) {
+        if (m_client)
+            m_client->setBlockTransfer(on);
+    });
+    connect(m_edsButton, &QPushButton::clicked, this, &SdoPanel::chooseEds);
+    connect(m_readAllButton, &QPushButton::clicked, this, &SdoPanel::readAll);
+    connect(m_saveDcfButton, &QPushButton::clicked, this, &SdoPanel::chooseDcf);
+    connect(m_odTree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { onTreeItemClicked(item); });
+    connect(&m_scanner, &NodeScanner::nodeFound, this, [this](const NodeScanner::Node &node) {
+        m_monitor.noteScanned(node.nodeId, node.deviceTypeRead, node.deviceType, node.name);
+        m_nodesDirty = true;
+        refreshNodeTable();
+    });
+    connect(&m_scanner, &NodeScanner::progress, this, [this](int done, int total) {
+        m_progressBar->setRange(0, total);
+        m_progressBar->setValue(done);
+        m_progressBar->show();
+        setStatus(tr("Suche Knoten … %1 von %2").arg(done).arg(total), QString());
+    });
+    connect(&m_scanner, &NodeScanner::finished, this, &SdoPanel::onScanFinished);
     connect(m_clearLogButton, &QPushButton::clicked, this, [this] { m_logTable->setRowCount(0); });
     connect(m_nodeSpin, &QSpinBox::valueChanged, this, [this](int value) {
         updateCobIds();
         selectNodeRow(value);
+        fillTree();
+        updateUi();
     });
     connect(m_timeoutSpin, &QSpinBox::valueChanged, this, [this](int value) {
         if (m_client)
@@ -259,6 +340,7 @@ void SdoPanel::setClient(SdoClient *client)
         connect(m_client, &SdoClient::finished, this, &SdoPanel::onFinished);
         connect(m_client, &SdoClient::progress, this, &SdoPanel::onProgress);
         m_client->setTimeoutMs(m_timeoutSpin->value());
+        m_client->setBlockTransfer(m_blockCheck->isChecked());
     }
     updateUi();
 }
@@ -266,6 +348,37 @@ void SdoPanel::setClient(SdoClient *client)
 void SdoPanel::setBackend(CanBackend *backend)
 {
     m_backend = backend;
+    if (!backend && m_scanner.isRunning())
+        m_scanner.cancel();
+    m_scanner.setBackend(backend);
+    updateUi();
+}
+
+void SdoPanel::startScan()
+{
+    if (!m_scanButton->isEnabled())
+        return;
+    // Quiet IDs must not hold the search up: a short time-out per node.
+    m_scanner.setTimeoutMs(qMin(m_timeoutSpin->value(), 250));
+    QString error;
+    if (!m_scanner.start(1, 127, &error)) {
+        setStatus(error, QString::fromLatin1(ErrorColor));
+        return;
+    }
+    updateUi();
+}
+
+void SdoPanel::onScanFinished(bool cancelled)
+{
+    m_progressBar->hide();
+    QStringList ids;
+    for (const NodeScanner::Node &node : m_scanner.nodes())
+        ids << QString::number(node.nodeId);
+    const QString found = ids.isEmpty() ? tr("kein Knoten gefunden") : tr("%n Knoten gefunden (%1)", nullptr, int(ids.size())).arg(ids.join(QStringLiteral(", ")));
+    setStatus(cancelled ? tr("Suche abgebrochen: %1.").arg(found) : tr("Suche beendet: %1.").arg(found),
+              QString::fromLatin1(OkColor));
+    refreshNodeTable();
+    updateUi();
 }
 
 void SdoPanel::setConnected(bool on)
@@ -283,6 +396,7 @@ void SdoPanel::setConnected(bool on)
 
 void SdoPanel::handleFrames(const QList<CanFrame> &frames)
 {
+    m_scanner.handleFrames(frames);
     if (m_monitor.handleFrames(frames))
         m_nodesDirty = true;
 }
@@ -298,6 +412,7 @@ void SdoPanel::loadSettings()
         m_typeCombo->setCurrentIndex(type);
     m_timeoutSpin->setValue(settings.value(QStringLiteral("sdo/timeoutMs"), 1000).toInt());
     m_autoTypeCheck->setChecked(settings.value(QStringLiteral("sdo/autoType"), true).toBool());
+    m_blockCheck->setChecked(settings.value(QStringLiteral("sdo/block"), false).toBool());
 }
 
 void SdoPanel::saveSettings() const
@@ -309,6 +424,7 @@ void SdoPanel::saveSettings() const
     settings.setValue(QStringLiteral("sdo/type"), m_typeCombo->currentData().toInt());
     settings.setValue(QStringLiteral("sdo/timeoutMs"), m_timeoutSpin->value());
     settings.setValue(QStringLiteral("sdo/autoType"), m_autoTypeCheck->isChecked());
+    settings.setValue(QStringLiteral("sdo/block"), m_blockCheck->isChecked());
 }
 
 Sdo::DataType SdoPanel::currentType() const
@@ -383,7 +499,17 @@ void SdoPanel::doWrite()
     quint8 sub = 0;
     QString error;
     QByteArray bytes;
-    if (!parseAddress(&index, &sub, &error) || !Sdo::encode(currentType(), m_valueEdit->text(), &bytes, &error)
+    if (!parseAddress(&index, &sub, &error)) {
+        setStatus(error, QString::fromLatin1(ErrorColor));
+        return;
+    }
+    // The data sheet knows what the device refuses anyway.
+    if (const EdsFile::Entry *entry = edsEntry(m_nodeSpin->value(), index, sub); entry && !EdsFile::isWritable(*entry)) {
+        setStatus(tr("%1 ist laut EDS nur lesbar (%2).").arg(objectText(index, sub), entry->accessType),
+                  QString::fromLatin1(ErrorColor));
+        return;
+    }
+    if (!Sdo::encode(currentType(), m_valueEdit->text(), &bytes, &error)
         || !m_client->download(m_nodeSpin->value(), index, sub, bytes, &error)) {
         setStatus(error, QString::fromLatin1(ErrorColor));
         return;
@@ -416,11 +542,18 @@ void SdoPanel::onFinished(const SdoClient::Result &result)
     const QString object = objectText(result.index, result.subIndex);
     if (result.ok) {
         bool detected = false;
-        if (result.operation == SdoClient::Upload && m_autoTypeCheck->isChecked()) {
+        Sdo::DataType edsType = Sdo::Domain;
+        const EdsFile::Entry *entry = edsEntry(result.node, result.index, result.subIndex);
+        if (result.operation == SdoClient::Upload && entry && EdsFile::sdoType(entry->dataType, &edsType)) {
+            // The data sheet's type beats any guess from the length.
+            m_lastType = edsType;
+            selectType(m_lastType);
+        } else if (result.operation == SdoClient::Upload && m_autoTypeCheck->isChecked()) {
             m_lastType = Sdo::typeFromLength(result.data);
             selectType(m_lastType);
             detected = true;
         }
+        m_values[result.node].insert(quint32(result.index) << 8 | result.subIndex, result.data);
         const QString value = Sdo::decode(m_lastType, result.data);
         if (result.operation == SdoClient::Download) {
             setStatus(tr("%1 geschrieben (%2 Byte, %3 ms).").arg(object).arg(result.data.size()).arg(result.elapsedMs),
@@ -441,6 +574,10 @@ void SdoPanel::onFinished(const SdoClient::Result &result)
         setStatus(tr("%1: %2").arg(object, result.message), QString::fromLatin1(ErrorColor));
     }
     addLogEntry(result, m_lastType);
+    if (result.node == m_nodeSpin->value() && m_eds.contains(result.node))
+        fillTree();
+    if (m_readAllTotal > 0 && result.node == m_readAllNode)
+        return readNextOfAll();
     updateUi();
 }
 
@@ -504,11 +641,43 @@ void SdoPanel::refreshNodeTable()
             age = tr("vor %1 min").arg(ageMs / 60000);
         else
             age = tr("vor %1 s").arg(ageMs / 1000);
+        QString state;
+        if (stale)
+            state = tr("keine Meldung mehr");
+        else if (node.count > 0)
+            state = HeartbeatMonitor::stateText(node.state);
+        else if (node.scanned)
+            state = tr("gefunden (kein Heartbeat)");
+        else
+            state = tr("– (nur Emergency)");
+        QString device;
+        if (node.scanned) {
+            device = node.deviceTypeKnown ? NodeScanner::deviceTypeText(node.deviceType) : tr("1000h nicht lesbar");
+            if (!node.name.isEmpty())
+                device += QStringLiteral(" · ") + node.name;
+        }
+        QString emergency;
+        QString emergencyTip;
+        if (!node.emcyHistory.isEmpty()) {
+            const Emcy::Message &last = node.emcyHistory.first();
+            const QTime now = QTime::currentTime();
+            emergency = tr("%1 ×%2, %3")
+                            .arg(Emcy::describe(last), QString::number(node.emcyCount),
+                                 now.addMSecs(int(last.seenMs - nowMs)).toString(QStringLiteral("HH:mm:ss")));
+            QStringList lines;
+            lines << tr("%1 Emergency-Meldungen, die letzten %2:").arg(node.emcyCount).arg(node.emcyHistory.size());
+            for (const Emcy::Message &message : node.emcyHistory)
+                lines << now.addMSecs(int(message.seenMs - nowMs)).toString(QStringLiteral("HH:mm:ss.zzz"))
+                             + QStringLiteral("  ") + Emcy::describe(message);
+            emergencyTip = lines.join(QLatin1Char('\n'));
+        }
         const QStringList cells = {
             QStringLiteral("%1 (%2h)").arg(node.nodeId, 3).arg(hex2(unsigned(node.nodeId))),
-            stale ? tr("keine Meldung mehr") : HeartbeatMonitor::stateText(node.state),
+            state,
             node.intervalUs > 0 ? tr("%1 ms").arg((node.intervalUs + 500) / 1000) : QString(),
             age,
+            device,
+            emergency,
         };
         const QColor color = pal.color(stale ? QPalette::Disabled : QPalette::Normal, QPalette::Text);
         for (int column = 0; column < cells.size(); ++column) {
@@ -524,7 +693,10 @@ void SdoPanel::refreshNodeTable()
         first->setData(NodeRole, node.nodeId);
         first->setToolTip(tr("%1 Heartbeats empfangen, letzter Zustand %2")
                               .arg(node.count)
-                              .arg(HeartbeatMonitor::stateText(node.state)));
+                              .arg(node.count > 0 ? HeartbeatMonitor::stateText(node.state) : tr("–")));
+        m_nodeTable->item(row, 5)->setToolTip(emergencyTip);
+        if (!node.emcyHistory.isEmpty() && node.emcyHistory.first().code != 0)
+            m_nodeTable->item(row, 5)->setForeground(QColor(QString::fromLatin1(ErrorColor)));
     }
     if (previousRows != m_nodeTable->rowCount() || m_nodesDirty)
         selectNodeRow(m_nodeSpin->value());
@@ -559,7 +731,18 @@ void SdoPanel::setStatus(const QString &text, const QString &color)
 
 void SdoPanel::updateUi()
 {
-    if (m_client && m_client->isBusy()) {
+    const bool idle = !m_scanner.isRunning() && !(m_client && m_client->isBusy()) && m_readAllTotal == 0;
+    const bool withEds = m_eds.contains(m_nodeSpin->value());
+    m_scanButton->setEnabled(m_connected && m_backend && idle);
+    m_readAllButton->setEnabled(withEds && m_connected && m_client && idle);
+    m_saveDcfButton->setEnabled(withEds);
+    if (m_scanner.isRunning()) {
+        m_readButton->setEnabled(false);
+        m_writeButton->setEnabled(false);
+        m_cancelButton->setEnabled(true);
+        return;
+    }
+    if ((m_client && m_client->isBusy()) || m_readAllTotal > 0) {
         m_readButton->setEnabled(false);
         m_writeButton->setEnabled(false);
         m_cancelButton->setEnabled(true);
@@ -635,4 +818,215 @@ void SdoPanel::showNodeMenu(const QPoint &pos)
     menu.addSection(tr("NMT an alle Knoten"));
     addCommands(&menu, 0);
     menu.exec(m_nodeTable->viewport()->mapToGlobal(pos));
+}
+
+const EdsFile *SdoPanel::eds(int node) const
+{
+    return m_eds.value(node).get();
+}
+
+const EdsFile::Entry *SdoPanel::edsEntry(int node, quint16 index, quint8 sub) const
+{
+    const EdsFile *file = eds(node);
+    return file ? file->find(index, sub) : nullptr;
+}
+
+bool SdoPanel::loadEds(int node, const QString &path, QString *error)
+{
+    auto file = std::make_shared<EdsFile>();
+    QStringList warnings;
+    if (!file->load(path, node, error, &warnings)) {
+        setStatus(error ? *error : QString(), QString::fromLatin1(ErrorColor));
+        return false;
+    }
+    m_eds.insert(node, file);
+    const QString text = tr("EDS %1 für Knoten %2 geladen: %3 Einträge")
+                             .arg(QFileInfo(path).fileName())
+                             .arg(node)
+                             .arg(file->entryCount());
+    setStatus(warnings.isEmpty() ? text + QLatin1Char('.') : tr("%1, %n Warnung(en): %2", nullptr, int(warnings.size()))
+                                                                  .arg(text, warnings.first()),
+              QString::fromLatin1(warnings.isEmpty() ? OkColor : ErrorColor));
+    if (node == m_nodeSpin->value())
+        fillTree();
+    updateUi();
+    return true;
+}
+
+void SdoPanel::chooseEds()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("EDS für Knoten %1 laden").arg(m_nodeSpin->value()),
+                                                      QString(), tr("EDS/DCF-Dateien (*.eds *.dcf);;Alle Dateien (*)"));
+    if (!path.isEmpty())
+        loadEds(m_nodeSpin->value(), path, nullptr);
+}
+
+void SdoPanel::chooseDcf()
+{
+    const EdsFile *file = eds(m_nodeSpin->value());
+    if (!file)
+        return;
+    const QString suggestion = QFileInfo(file->fileName()).completeBaseName()
+                               + QStringLiteral("_knoten%1.dcf").arg(m_nodeSpin->value());
+    const QString path = QFileDialog::getSaveFileName(this, tr("Als DCF speichern"), suggestion, tr("DCF-Dateien (*.dcf)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!saveDcf(path, &error))
+        setStatus(error, QString::fromLatin1(ErrorColor));
+}
+
+bool SdoPanel::saveDcf(const QString &path, QString *error)
+{
+    const int node = m_nodeSpin->value();
+    const EdsFile *file = eds(node);
+    if (!file) {
+        if (error)
+            *error = tr("Für Knoten %1 ist keine EDS geladen.").arg(node);
+        return false;
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file->toDcf(m_values.value(node), node)) < 0 || !out.commit()) {
+        if (error)
+            *error = tr("%1 kann nicht geschrieben werden: %2").arg(path, out.errorString());
+        return false;
+    }
+    setStatus(tr("DCF gespeichert: %1 (%2 Werte gelesen).").arg(path).arg(m_values.value(node).size()),
+              QString::fromLatin1(OkColor));
+    return true;
+}
+
+void SdoPanel::fillTree()
+{
+    const int node = m_nodeSpin->value();
+    const EdsFile *file = eds(node);
+    m_odTree->setVisible(file != nullptr);
+    if (!file) {
+        m_odTree->clear();
+        m_edsLabel->setText(tr("keine EDS"));
+        return;
+    }
+    m_edsLabel->setText(tr("%1 (%2)").arg(QFileInfo(file->fileName()).fileName(), file->productName()));
+    const QMap<quint32, QByteArray> values = m_values.value(node);
+    // Keep the open branches and the scroll position over a refill.
+    QSet<int> expanded;
+    for (int i = 0; i < m_odTree->topLevelItemCount(); ++i) {
+        if (m_odTree->topLevelItem(i)->isExpanded())
+            expanded.insert(m_odTree->topLevelItem(i)->data(0, KeyRole).toInt() >> 8);
+    }
+    const bool sameFile = m_odTree->property("edsFile").value<quintptr>() == quintptr(file);
+    const auto entryItem = [&](QTreeWidgetItem *item, const EdsFile::Entry &entry, bool withName) {
+        const quint32 key = quint32(entry.index) << 8 | entry.subIndex;
+        item->setData(0, KeyRole, int(key));
+        item->setText(0, withName ? hex4(entry.index) : QStringLiteral("  sub %1").arg(hex2(entry.subIndex)));
+        item->setText(1, entry.name);
+        item->setText(2, EdsFile::typeCodeName(entry.dataType));
+        item->setText(3, entry.accessType);
+        item->setText(4, entry.defaultValue);
+        const auto value = values.constFind(key);
+        item->setText(5, value == values.cend() ? QString() : EdsFile::valueText(entry, *value));
+        item->setToolTip(5, value == values.cend() ? QString() : Sdo::toHex(*value));
+    };
+    if (sameFile && m_odTree->topLevelItemCount() == file->objects().size()) {
+        // Only the values change: update in place.
+        int i = 0;
+        for (const EdsFile::Object &object : file->objects()) {
+            QTreeWidgetItem *top = m_odTree->topLevelItem(i++);
+            if (object.entries.size() == 1 && object.objectType != 8 && object.objectType != 9) {
+                entryItem(top, object.entries.first(), true);
+                continue;
+            }
+            for (int c = 0; c < top->childCount() && c < object.entries.size(); ++c)
+                entryItem(top->child(c), object.entries.at(c), false);
+        }
+        return;
+    }
+    m_odTree->clear();
+    m_odTree->setProperty("edsFile", QVariant::fromValue(quintptr(file)));
+    for (const EdsFile::Object &object : file->objects()) {
+        auto *top = new QTreeWidgetItem(m_odTree);
+        if (object.entries.size() == 1 && object.objectType != 8 && object.objectType != 9) {
+            entryItem(top, object.entries.first(), true);
+            continue;
+        }
+        top->setText(0, hex4(object.index));
+        top->setText(1, object.name);
+        top->setText(2, object.objectType == 8 ? QStringLiteral("ARRAY") : QStringLiteral("RECORD"));
+        top->setData(0, KeyRole, int(quint32(object.index) << 8));
+        top->setFirstColumnSpanned(false);
+        for (const EdsFile::Entry &entry : object.entries)
+            entryItem(new QTreeWidgetItem(top), entry, false);
+        top->setExpanded(expanded.contains(object.index));
+    }
+}
+
+void SdoPanel::onTreeItemClicked(QTreeWidgetItem *item)
+{
+    if (!item || (item->childCount() > 0 && item->parent() == nullptr && item->text(3).isEmpty()))
+        return; // an array or record as a whole has no value
+    const quint32 key = quint32(item->data(0, KeyRole).toInt());
+    const EdsFile::Entry *entry = edsEntry(m_nodeSpin->value(), quint16(key >> 8), quint8(key));
+    if (!entry)
+        return;
+    m_indexEdit->setText(hex4(entry->index));
+    m_subEdit->setText(hex2(entry->subIndex));
+    Sdo::DataType type = Sdo::Domain;
+    if (EdsFile::sdoType(entry->dataType, &type))
+        selectType(type);
+}
+
+void SdoPanel::readAll()
+{
+    const int node = m_nodeSpin->value();
+    const EdsFile *file = eds(node);
+    if (!file || !m_client || !m_readAllButton->isEnabled())
+        return;
+    m_readAllQueue.clear();
+    for (const EdsFile::Object &object : file->objects()) {
+        for (const EdsFile::Entry &entry : object.entries) {
+            if (EdsFile::isReadable(entry))
+                m_readAllQueue.append(quint32(entry.index) << 8 | entry.subIndex);
+        }
+    }
+    m_readAllNode = node;
+    m_readAllTotal = int(m_readAllQueue.size());
+    readNextOfAll();
+}
+
+void SdoPanel::readNextOfAll()
+{
+    while (!m_readAllQueue.isEmpty()) {
+        const quint32 key = m_readAllQueue.takeFirst();
+        const int done = m_readAllTotal - int(m_readAllQueue.size());
+        QString error;
+        if (m_client && m_client->upload(m_readAllNode, quint16(key >> 8), quint8(key), &error)) {
+            m_progressBar->setRange(0, m_readAllTotal);
+            m_progressBar->setValue(done - 1);
+            m_progressBar->show();
+            setStatus(tr("Lese alle Einträge von Knoten %1 … %2 von %3").arg(m_readAllNode).arg(done).arg(m_readAllTotal),
+                      QString());
+            updateUi();
+            return;
+        }
+        // The bus is gone: the rest cannot be read either.
+        m_readAllQueue.clear();
+        m_readAllTotal = 0;
+        m_progressBar->hide();
+        setStatus(error, QString::fromLatin1(ErrorColor));
+        updateUi();
+        return;
+    }
+    m_progressBar->hide();
+    int present = 0;
+    if (const EdsFile *file = eds(m_readAllNode)) {
+        const QMap<quint32, QByteArray> values = m_values.value(m_readAllNode);
+        for (const EdsFile::Object &object : file->objects()) {
+            for (const EdsFile::Entry &entry : object.entries)
+                present += values.contains(quint32(entry.index) << 8 | entry.subIndex);
+        }
+    }
+    setStatus(tr("Alle Einträge gelesen: %1 von %2 Werten vorhanden.").arg(present).arg(m_readAllTotal),
+              QString::fromLatin1(OkColor));
+    m_readAllTotal = 0;
+    updateUi();
 }

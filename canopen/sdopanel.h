@@ -1,8 +1,10 @@
 #pragma once
 
 #include "canframe.h"
+#include "edsfile.h"
 #include "heartbeatmonitor.h"
 #include "nmt.h"
+#include "nodescanner.h"
 #include "sdoclient.h"
 #include "sdotypes.h"
 
@@ -11,6 +13,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class CanBackend;
 class QCheckBox;
@@ -21,6 +24,8 @@ class QProgressBar;
 class QPushButton;
 class QSpinBox;
 class QTableWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 // Dock panel of the CANopen tools: the nodes found by their heartbeat (with
 // NMT commands in their context menu) and an SDO form with a transfer log.
@@ -41,6 +46,18 @@ public:
     Sdo::DataType currentType() const;
 
     HeartbeatMonitor &monitor() { return m_monitor; }
+    NodeScanner &scanner() { return m_scanner; }
+    // "Knoten suchen": reads 1000h of nodes 1..127; found nodes join the table.
+    void startScan();
+
+    // Data sheet of a node: its dictionary as a tree, its types for reads
+    // and writes, its access for writes. False with the reader's message.
+    bool loadEds(int node, const QString &path, QString *error);
+    const EdsFile *eds(int node) const;
+    // "Alle lesen": every readable entry of the node's data sheet, one after another.
+    void readAll();
+    // "Als DCF speichern": the data sheet with the values read so far.
+    bool saveDcf(const QString &path, QString *error);
     // Sends one NMT command; false with a message in the status line.
     bool sendNmt(Nmt::Command command, int node);
     // The user's NMT command from the node menu: one to all nodes acts on a
@@ -65,6 +82,13 @@ private:
     void updateUi();
     void onIndexEdited(const QString &text);
     void showNodeMenu(const QPoint &pos);
+    void onScanFinished(bool cancelled);
+    void chooseEds();
+    void chooseDcf();
+    void fillTree();
+    void onTreeItemClicked(QTreeWidgetItem *item);
+    void readNextOfAll();
+    const EdsFile::Entry *edsEntry(int node, quint16 index, quint8 sub) const;
     void selectType(Sdo::DataType type);
     QString objectText(quint16 index, quint8 sub) const;
 
@@ -83,6 +107,13 @@ private:
     QPushButton *m_writeButton;
     QPushButton *m_cancelButton;
     QPushButton *m_clearLogButton;
+    QPushButton *m_scanButton;
+    QCheckBox *m_blockCheck;
+    QPushButton *m_edsButton;
+    QPushButton *m_readAllButton;
+    QPushButton *m_saveDcfButton;
+    QLabel *m_edsLabel;
+    QTreeWidget *m_odTree;
     QProgressBar *m_progressBar;
     QLabel *m_statusLabel;
     QTableWidget *m_logTable;
@@ -92,6 +123,12 @@ private:
     bool m_connected = false;
     Sdo::DataType m_lastType = Sdo::Unsigned32;
     HeartbeatMonitor m_monitor;
+    NodeScanner m_scanner;
+    QMap<int, std::shared_ptr<const EdsFile>> m_eds;      // by node
+    QMap<int, QMap<quint32, QByteArray>> m_values;        // by node: last bytes read or written
+    QList<quint32> m_readAllQueue;                        // keys still to read
+    int m_readAllNode = 0;
+    int m_readAllTotal = 0;
     bool m_nodesDirty = false;
     QTimer m_refreshTimer;
     ConfirmHandler m_confirm;

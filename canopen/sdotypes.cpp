@@ -122,6 +122,7 @@ const QList<TypeInfo> &types()
         {Real32, "REAL32", 4},
         {VisibleString, "VISIBLE_STRING", 0},
         {Domain, "DOMAIN (Hex-Bytes)", 0},
+        {Real64, "REAL64", 8},
     };
     return list;
 }
@@ -224,6 +225,16 @@ QString decode(DataType type, const QByteArray &data)
         std::memcpy(&value, &raw, sizeof value);
         return QString::number(double(value), 'g', 7);
     }
+    case Real64: {
+        if (data.size() != 8)
+            return lengthMismatch(type, data);
+        quint64 raw = 0;
+        for (int i = 0; i < 8; ++i)
+            raw |= quint64(quint8(data.at(i))) << (8 * i);
+        double value = 0;
+        std::memcpy(&value, &raw, sizeof value);
+        return QString::number(value, 'g', 15);
+    }
     default:
         break;
     }
@@ -282,6 +293,21 @@ bool encode(DataType type, const QString &text, QByteArray *out, QString *error)
         if (digits.isEmpty() || digits.size() % 2 != 0 || !hexDigits.match(digits).hasMatch())
             return fail(QStringLiteral("Bitte Bytes hexadezimal eingeben, z. B. \"01 02 AB\"."));
         *out = QByteArray::fromHex(digits.toLatin1());
+        return true;
+    }
+    case Real64: {
+        QString copy = s;
+        copy.replace(QLatin1Char(','), QLatin1Char('.'));
+        bool ok = false;
+        const double value = QLocale::c().toDouble(copy, &ok);
+        if (!ok)
+            return fail(QStringLiteral("Ungültige Gleitkommazahl: \"%1\"").arg(s));
+        quint64 raw = 0;
+        std::memcpy(&raw, &value, sizeof raw);
+        QByteArray bytes(8, '\0');
+        for (int i = 0; i < 8; ++i)
+            bytes[i] = char(quint8(raw >> (8 * i)));
+        *out = bytes;
         return true;
     }
     case Real32: {

@@ -20,6 +20,7 @@ enum DataType {
     Real32,
     VisibleString,
     Domain,
+    Real64, // IEEE 754 double; after the others, so stored type numbers keep their meaning
 };
 
 struct TypeInfo

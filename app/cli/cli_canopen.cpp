@@ -3,6 +3,7 @@
 #include "cli.h"
 #include "clibus.h"
 
+#include "edsfile.h"
 #include "heartbeatmonitor.h"
 #include "nmt.h"
 #include "pipebackend.h"
@@ -20,8 +21,9 @@
 
 namespace {
 
-const char SdoUsage[] = "sdo BUS read KNOTEN INDEX:SUB [--type NAME|auto] [--output DATEI] [--block] [--timeout MS] | "
-                        "sdo BUS write KNOTEN INDEX:SUB (WERT --type NAME | --file DATEI) [--block] [--timeout MS]";
+const char SdoUsage[] = "sdo BUS read KNOTEN OBJEKT [--type NAME|auto] [--eds DATEI] [--output DATEI] [--block] [--timeout MS] | "
+                        "sdo BUS write KNOTEN OBJEKT (WERT [--type NAME] | --file DATEI) [--eds DATEI] [--block] [--timeout MS]"
+                        " (OBJEKT: INDEX:SUB hexadezimal, mit --eds auch der Name aus der EDS)";
 const char NmtUsage[] = "nmt BUS start|stop|preop|reset|resetcomm KNOTEN";
 const char NodesUsage[] = "nodes BUS --seconds S";
 
@@ -86,14 +88,20 @@ constexpr int EchoWaitMs = 500;
 
 bool parseObject(const QString &text, quint16 *index, quint8 *sub)
 {
-    const QStringList parts = text.split(QLatin1Char(':'));
+    QString plain = text;
+    if (plain.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        plain.remove(0, 2);
+    const QStringList parts = plain.split(QLatin1Char(':'));
     if (parts.size() != 2 || parts.at(0).isEmpty() || parts.at(1).isEmpty() || parts.at(0).size() > 4
         || parts.at(1).size() > 2)
         return false;
     bool okIndex = false;
     bool okSub = false;
     const uint i = parts.at(0).toUInt(&okIndex, 16);
-    const uint s = parts.at(1).toUInt(&okSub, 16);
+    QString subText = parts.at(1);
+    if (subText.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        subText.remove(0, 2);
+    const uint s = subText.toUInt(&okSub, 16);
     if (!okIndex || !okSub)
         return false;
     *index = quint16(i);
@@ -119,9 +127,12 @@ int runSdo(const QStringList &arguments)
 
     CliOptions options("sdo");
     options.allowPositional();
-    options.add(QStringLiteral("type"), QStringLiteral("Datentyp (UNSIGNED8 … INTEGER64, REAL32, VISIBLE_STRING, DOMAIN); beim Lesen auch auto (Vorgabe)"),
+    options.add(QStringLiteral("type"), QStringLiteral("Datentyp (UNSIGNED8 … INTEGER64, REAL32, REAL64, VISIBLE_STRING, DOMAIN); "
+                                                       "beim Lesen auch auto (Vorgabe ohne EDS)"),
                 QStringLiteral("NAME"));
     options.add(QStringLiteral("timeout"), QStringLiteral("Antwort-Timeout je Anfrage in ms (Vorgabe 1000)"), QStringLiteral("MS"));
+    options.add(QStringLiteral("eds"), QStringLiteral("EDS- oder DCF-Datei des Knotens: Objektnamen, Datentypen, Zugriffsrechte"),
+                QStringLiteral("DATEI"));
     options.add(QStringLiteral("block"), QStringLiteral("Blocktransfer (mit CRC); lehnt der Knoten ab, segmentiert"));
     options.add(QStringLiteral("file"), QStringLiteral("Schreiben: die Bytes dieser Datei als Wert"), QStringLiteral("DATEI"));
     options.add(QStringLiteral("output"), QStringLiteral("Lesen: die gelesenen Bytes in diese Datei schreiben"),
@@ -148,10 +159,28 @@ int runSdo(const QStringList &arguments)
     int node = 0;
     if (!parseNode(positional.at(1), 1, &node))
         return options.fail(QStringLiteral("Ungültige Knoten-ID: %1 (1 bis 127)").arg(positional.at(1)));
+    EdsFile eds;
+    const EdsFile::Entry *entry = nullptr;
+    if (options.isSet(QStringLiteral("eds"))) {
+        QString error;
+        if (!eds.load(options.value(QStringLiteral("eds")), node, &error)) {
+            Cli::err(error);
+            return Cli::Failed;
+        }
+    }
     quint16 index = 0;
     quint8 sub = 0;
-    if (!parseObject(positional.at(2), &index, &sub))
-        return options.fail(QStringLiteral("Ungültiges Objekt: %1 (z. B. 1018:01)").arg(positional.at(2)));
+    if (parseObject(positional.at(2), &index, &sub)) {
+        entry = eds.find(index, sub);
+    } else if (!eds.isEmpty()) {
+        entry = eds.findByName(positional.at(2));
+        if (!entry)
+            return options.fail(QStringLiteral("Objekt %1 steht nicht (eindeutig) in der EDS.").arg(positional.at(2)));
+        index = entry->index;
+        sub = entry->subIndex;
+    } else {
+        return options.fail(QStringLiteral("Ungültiges Objekt: %1 (z. B. 1018:01, Namen nur mit --eds)").arg(positional.at(2)));
+    }
     int timeoutMs = 1000;
     if (options.isSet(QStringLiteral("timeout"))) {
         bool ok = false;
@@ -170,8 +199,15 @@ int runSdo(const QStringList &arguments)
         if (!Sdo::typeFromName(typeText, &type))
             return options.fail(QStringLiteral("Unbekannter Datentyp: %1").arg(typeText));
         autoType = false;
+    } else if (entry && typeText.isEmpty() && EdsFile::sdoType(entry->dataType, &type)) {
+        autoType = false; // the data sheet's type
     } else if (write && !fromFile) {
         return options.fail(QStringLiteral("Zum Schreiben wird --type gebraucht."));
+    }
+    if (write && entry && !EdsFile::isWritable(*entry)) {
+        Cli::err(QStringLiteral("%1 (%2) ist laut EDS nur lesbar (%3).")
+                     .arg(objectText(index, sub), entry->name, entry->accessType));
+        return Cli::Usage;
     }
     QByteArray bytes;
     QString error;

@@ -1,4 +1,5 @@
-// Random responses, time-outs and cancels against a running SDO transfer:
+// Random responses, time-outs and cancels against a running SDO transfer,
+// segmented or block (first byte, bit 1; bits 2..7 the block size):
 // exactly one finished per started transfer, never more bytes than announced
 // or than the size limit, and the client idle after finishing.
 #include "canbackend.h"
@@ -46,6 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SinkBackend backend;
     SdoClient client;
     client.setBackend(&backend);
+    client.setBlockTransfer(data[0] & 2);
+    client.setBlockSize(data[0] >> 2);
     int finishedCount = 0;
     qint64 announced = -1;
     QObject::connect(&client, &SdoClient::finished, [&](const SdoClient::Result &result) {

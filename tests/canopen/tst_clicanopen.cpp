@@ -13,6 +13,10 @@ private slots:
     void sdo_data();
     void sdo();
     void nmtOnPipeWritesTheFrame();
+    void sdoWithEds_data();
+    void sdoWithEds();
+    void blockTransferThroughFiles();
+    void scanSimulation();
     void nodesFromHeartbeatLog();
     void nodesOnSimulation();
     void bridgeAnswersTypedRequests();
@@ -74,6 +78,75 @@ void TestCliCanopen::sdo()
     if (exitCode != 0)
         QVERIFY(run.out.isEmpty());
     QVERIFY2(run.err.contains(err), qPrintable(run.err));
+}
+
+void TestCliCanopen::sdoWithEds_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    QTest::newRow("by name") << QStringList{"read", "5", "DeviceName"} << 0 << "Busvista Simulation" << "";
+    QTest::newRow("0x address") << QStringList{"read", "5", "0x1008:00"} << 0 << "Busvista Simulation" << "";
+    QTest::newRow("signed from the data sheet") << QStringList{"read", "5", "2003:00"} << 0 << "-100 (0xFF9C)" << "";
+    QTest::newRow("record entry by name") << QStringList{"read", "5", "Identity object/Serial number"} << 0
+                                          << "305419896 (0x12345678)" << "";
+    QTest::newRow("--type wins") << QStringList{"read", "5", "2003:00", "--type", "UNSIGNED16"} << 0 << "65436 (0xFF9C)"
+                                 << "";
+    QTest::newRow("write without --type") << QStringList{"write", "5", "Byte value", "7"} << 0 << "" << "";
+    QTest::newRow("read-only refused before sending") << QStringList{"write", "5", "DeviceName", "x"} << 2 << ""
+                                                      << "1008:00 (Manufacturer device name) ist laut EDS nur lesbar (const).";
+    QTest::newRow("unknown name") << QStringList{"read", "5", "Drehzahl"} << 2 << ""
+                                  << "Objekt Drehzahl steht nicht (eindeutig) in der EDS.";
+}
+
+void TestCliCanopen::sdoWithEds()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    const CliRun run = runCli(QStringList{"sdo", "--sim"} + args + QStringList{"--eds", SIMULATION_EDS});
+    QCOMPARE(run.exitCode, exitCode);
+    if (!out.isEmpty())
+        QCOMPARE(run.out.trimmed(), out);
+    QVERIFY2(run.err.contains(err), qPrintable(run.err));
+    // Names need a data sheet.
+    const CliRun bare = runCli({"sdo", "--sim", "read", "5", "DeviceName"});
+    QCOMPARE(bare.exitCode, 2);
+    QVERIFY2(bare.err.contains(QLatin1String("Namen nur mit --eds")), qPrintable(bare.err));
+}
+
+void TestCliCanopen::blockTransferThroughFiles()
+{
+    // Each run opens a fresh simulated bus: the write is checked by the node's
+    // acceptance, the read by block of the device name into a file.
+    const QString in = m_dir.filePath(QStringLiteral("block.bin"));
+    QFile file(in);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(5000, 'B'));
+    file.close();
+    const CliRun write = runCli({"sdo", "--sim", "write", "5", "2002:00", "--file", in, "--block"});
+    QCOMPARE(write.exitCode, 0);
+    QVERIFY2(write.out.startsWith(QLatin1String("2002:00 geschrieben (5000 Byte, ")), qPrintable(write.out + write.err));
+    const QString out = m_dir.filePath(QStringLiteral("name.bin"));
+    const CliRun read = runCli({"sdo", "--sim", "read", "5", "1008:00", "--block", "--output", out});
+    QCOMPARE(read.exitCode, 0);
+    QVERIFY2(read.out.startsWith(QLatin1String("1008:00 gelesen (19 Byte, ")), qPrintable(read.out));
+    QFile back(out);
+    QVERIFY(back.open(QIODevice::ReadOnly));
+    QCOMPARE(back.readAll(), QByteArray("Busvista Simulation"));
+    QCOMPARE(runCli({"sdo", "--sim", "read", "5", "1008:00", "--file", in}).exitCode, 2);
+    QCOMPARE(runCli({"sdo", "--sim", "write", "5", "2002:00", "--file", m_dir.filePath(QStringLiteral("fehlt"))}).exitCode, 1);
+}
+
+void TestCliCanopen::scanSimulation()
+{
+    const CliRun run = runCli({"scan", "--sim", "--timeout", "50"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("5\tProfil 401 (0x00000191)\tBusvista Simulation\n"));
+    QCOMPARE(runCli({"scan", "--sim", "--timeout", "20"}).exitCode, 2);
+    QCOMPARE(runCli({"scan", "--sim", "--parallel", "0"}).exitCode, 2);
 }
 
 void TestCliCanopen::nmtOnPipeWritesTheFrame()

@@ -1,3 +1,4 @@
+#include "emcy.h"
 #include "heartbeatmonitor.h"
 
 #include <QTest>
@@ -30,6 +31,10 @@ private slots:
     void stateText_data();
     void stateText();
     void clearKeepsClock();
+    void emergencies();
+    void emcyTexts_data();
+    void emcyTexts();
+    void scannedNodes();
 };
 
 void TestHeartbeatMonitor::firstAndRepeatedHeartbeat()
@@ -153,6 +158,112 @@ void TestHeartbeatMonitor::clearKeepsClock()
     QVERIFY(monitor.nodes().isEmpty());
     QVERIFY(monitor.elapsedMs() >= before);
     QVERIFY(monitor.handleFrames({heartbeat(0x705, 5, 0)}));
+}
+
+namespace {
+
+CanFrame emcy(quint32 id, const char *hex)
+{
+    const QByteArray bytes = QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
+    CanFrame frame;
+    frame.id = id;
+    frame.dlc = quint8(bytes.size());
+    for (int i = 0; i < bytes.size(); ++i)
+        frame.data[i] = quint8(bytes.at(i));
+    return frame;
+}
+
+} // namespace
+
+void TestHeartbeatMonitor::emergencies()
+{
+    HeartbeatMonitor monitor;
+    qint64 now = 1000;
+    monitor.setClock([&now] { return now; });
+    // SYNC (80h), a one-byte frame, an echo and an extended frame are no EMCY.
+    CanFrame echo = emcy(0x85, "30 81 11 00 00 00 00 00");
+    echo.tx = true;
+    CanFrame extended = emcy(0x85, "30 81 11 00 00 00 00 00");
+    extended.extended = true;
+    QVERIFY(!monitor.handleFrames({emcy(0x80, ""), emcy(0x85, "30"), echo, extended, emcy(0x100, "30 81 11")}));
+    QVERIFY(monitor.nodes().isEmpty());
+
+    QVERIFY(monitor.handleFrames({emcy(0x85, "30 81 11 01 02 03 04 05")}));
+    HeartbeatMonitor::Node node = monitor.nodes().value(0);
+    QCOMPARE(node.nodeId, 5);
+    QCOMPARE(node.count, qint64(0)); // known from the emergency only
+    QVERIFY(!monitor.isStale(node));
+    QCOMPARE(node.emcyCount, qint64(1));
+    QCOMPARE(node.emcyHistory.first().code, quint16(0x8130));
+    QCOMPARE(node.emcyHistory.first().errorRegister, quint8(0x11));
+    QCOMPARE(node.emcyHistory.first().specific, QByteArray("\x01\x02\x03\x04\x05"));
+    QCOMPARE(node.emcyHistory.first().seenMs, qint64(1000));
+    QCOMPARE(Emcy::describe(node.emcyHistory.first()),
+             QStringLiteral("0x8130 Life Guarding oder Heartbeat-Fehler (Register 0x11: Allgemein, Kommunikation), "
+                            "Daten 01 02 03 04 05"));
+
+    // A heartbeat afterwards gives the node its state; the history keeps 20, newest first.
+    QVERIFY(monitor.handleFrames({heartbeat(0x705, 0x05, 5000)}));
+    QList<CanFrame> many;
+    for (int i = 0; i < 25; ++i)
+        many << emcy(0x85, QByteArray::number(i, 16).rightJustified(2, '0').append(" 10 01").constData());
+    now = 2000;
+    monitor.handleFrames(many);
+    node = monitor.nodes().value(0);
+    QCOMPARE(HeartbeatMonitor::stateText(node.state), QStringLiteral("Operational"));
+    QCOMPARE(node.count, qint64(1));
+    QCOMPARE(node.emcyCount, qint64(26));
+    QCOMPARE(node.emcyHistory.size(), HeartbeatMonitor::EmcyHistorySize);
+    QCOMPARE(node.emcyHistory.first().code, quint16(0x1018));
+    QCOMPARE(node.emcyHistory.last().code, quint16(0x1005));
+    QCOMPARE(node.emcyHistory.first().seenMs, qint64(2000));
+}
+
+void TestHeartbeatMonitor::emcyTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("reg");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("reset") << 0x0000 << 0x00 << "0x0000 Kein Fehler / Fehler behoben (Register 0x00: kein Fehler)";
+    QTest::newRow("output current") << 0x2310 << 0x03 << "0x2310 Strom, Ausgangsseite (Register 0x03: Allgemein, Strom)";
+    QTest::newRow("device temperature") << 0x4210 << 0x09 << "0x4210 Gerätetemperatur (Register 0x09: Allgemein, Temperatur)";
+    QTest::newRow("bus off recovered") << 0x8140 << 0x11 << "0x8140 Bus-Off überwunden (Register 0x11: Allgemein, Kommunikation)";
+    QTest::newRow("other voltage code") << 0x3510 << 0x05 << "0x3510 Spannung (Register 0x05: Allgemein, Spannung)";
+    QTest::newRow("device specific") << 0xFF01 << 0x80 << "0xFF01 Gerätespezifisch (Register 0x80: Herstellerspezifisch)";
+    QTest::newRow("unknown class") << 0xA000 << 0x01 << "0xA000 Unbekannte Fehlerklasse (Register 0x01: Allgemein)";
+}
+
+void TestHeartbeatMonitor::emcyTexts()
+{
+    QFETCH(int, code);
+    QFETCH(int, reg);
+    QFETCH(QString, text);
+    Emcy::Message message;
+    message.code = quint16(code);
+    message.errorRegister = quint8(reg);
+    QCOMPARE(Emcy::describe(message), text);
+}
+
+void TestHeartbeatMonitor::scannedNodes()
+{
+    HeartbeatMonitor monitor;
+    qint64 now = 0;
+    monitor.setClock([&now] { return now; });
+    monitor.noteScanned(9, true, 0x191, QStringLiteral("Ventil"));
+    monitor.noteScanned(0, true, 1, QString()); // no such node
+    QCOMPARE(monitor.nodes().size(), 1);
+    now = 60000;
+    HeartbeatMonitor::Node node = monitor.nodes().at(0);
+    QVERIFY(node.scanned);
+    QCOMPARE(node.name, QStringLiteral("Ventil"));
+    QVERIFY(!monitor.isStale(node)); // silent, but it never had a heartbeat
+    // A heartbeat node keeps its heartbeat data when a scan finds it.
+    monitor.handleFrames({heartbeat(0x70A, 0x7F, 100)});
+    monitor.noteScanned(10, false, 0, QString());
+    node = monitor.nodes().at(1);
+    QCOMPARE(node.count, qint64(1));
+    QVERIFY(node.scanned);
+    QVERIFY(!node.deviceTypeKnown);
 }
 
 QTEST_APPLESS_MAIN(TestHeartbeatMonitor)

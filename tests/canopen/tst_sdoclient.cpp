@@ -459,7 +459,7 @@ void TestSdoClient::blockTransfer_data()
     QTest::newRow("upload more than announced")
         << QByteArray() << QStringList{"C6 00 10 00 0A 00 00 00"} + abcSegments + QStringList{"CD 00 00 00 00 00 00 00"}
         << QStringList{init, start, "A2 02 7F 00 00 00 00 00", "80 00 10 00 10 00 07 06"} << 0x06070010u
-        << QByteArray("ABCDEFGHIJ\0", 11) << true << "0/10 10/10";
+        << abc << true << "0/10 10/10";
 
     QByteArray twenty;
     for (int i = 0; i < 20; ++i)

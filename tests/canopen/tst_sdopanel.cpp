@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 namespace {
 
@@ -66,6 +67,9 @@ private slots:
     void nmtFromPanel();
     void broadcastNmtNeedsConfirmation();
     void deviceTextWithPercentInToolTip();
+    void scanFillsNodeTable();
+    void emergencyColumnAndHistory();
+    void edsTreeTypesAccessAndDcf();
     void settingsRoundTrip();
     void disconnectedDisablesButtons();
 
@@ -274,7 +278,7 @@ void TestSdoPanel::nodeTableShowsAndMarksStale()
     QCOMPARE(table->item(0, 2)->text(), QStringLiteral("1000 ms"));
     QCOMPARE(table->item(0, 3)->text(), QStringLiteral("gerade eben"));
     QCOMPARE(table->item(0, 0)->toolTip(), QStringLiteral("2 Heartbeats empfangen, letzter Zustand Operational"));
-    QCOMPARE(table->selectedItems().size(), 4); // node 5 is the one in the form
+    QCOMPARE(table->selectedItems().size(), table->columnCount()); // node 5 is the one in the form
     now = 65000;
     QTRY_COMPARE(table->item(0, 3)->text(), QStringLiteral("vor 1 min"));
     QCOMPARE(table->item(0, 1)->text(), QStringLiteral("keine Meldung mehr"));
@@ -355,6 +359,135 @@ void TestSdoPanel::deviceTextWithPercentInToolTip()
     QCOMPARE(log->item(0, 4)->text(), QStringLiteral("Größe %1 %2"));
     QVERIFY2(log->item(0, 4)->toolTip().startsWith(QStringLiteral("Größe %1 %2\n11 Byte: 47 72 F6 DF 65 20 25 31 20 25 32\nTyp: VISIBLE_STRING")),
              qPrintable(log->item(0, 4)->toolTip()));
+}
+
+void TestSdoPanel::scanFillsNodeTable()
+{
+    Rig rig;
+    rig.panel.monitor().clear();
+    auto *scan = rig.find<QPushButton>("scanButton");
+    QVERIFY(scan->isEnabled());
+    rig.find<QSpinBox>("timeoutSpin")->setValue(50);
+    QSignalSpy finished(&rig.panel.scanner(), &NodeScanner::finished);
+    scan->click();
+    QVERIFY(!scan->isEnabled());
+    QVERIFY(!rig.find<QPushButton>("readButton")->isEnabled());
+    QVERIFY(rig.find<QPushButton>("cancelButton")->isEnabled());
+    QVERIFY(rig.find<QProgressBar>("progressBar")->isVisibleTo(&rig.panel));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(), QStringLiteral("Suche beendet: 1 Knoten gefunden (5)."));
+    QVERIFY(scan->isEnabled());
+    QVERIFY(rig.find<QPushButton>("readButton")->isEnabled());
+    auto *table = rig.find<QTableWidget>("nodeTable");
+    int row = -1;
+    for (int r = 0; r < table->rowCount(); ++r) {
+        if (table->item(r, 0)->text() == QStringLiteral("  5 (05h)"))
+            row = r;
+    }
+    QVERIFY(row >= 0);
+    QCOMPARE(table->item(row, 4)->text(), QStringLiteral("Profil 401 (0x00000191) · Busvista Simulation"));
+
+    // Cancel ends the scan at once and says what was found so far.
+    QSignalSpy second(&rig.panel.scanner(), &NodeScanner::finished);
+    rig.find<QSpinBox>("timeoutSpin")->setValue(1000);
+    scan->click();
+    rig.find<QPushButton>("cancelButton")->click();
+    QCOMPARE(second.size(), 1);
+    QVERIFY(rig.find<QLabel>("statusLabel")->text().startsWith(QLatin1String("Suche abgebrochen: ")));
+    QVERIFY(!rig.find<QProgressBar>("progressBar")->isVisibleTo(&rig.panel));
+}
+
+void TestSdoPanel::emergencyColumnAndHistory()
+{
+    SdoPanel panel;
+    auto *table = panel.findChild<QTableWidget *>(QStringLiteral("nodeTable"));
+    QCOMPARE(table->horizontalHeaderItem(4)->text(), QStringLiteral("Gerät"));
+    QCOMPARE(table->horizontalHeaderItem(5)->text(), QStringLiteral("Emergency"));
+    QList<CanFrame> frames;
+    for (int i = 0; i < 22; ++i)
+        frames << hexFrame(0x87, i < 21 ? "10 42 01 00 00 00 00 00" : "10 23 03 00 00 00 00 00");
+    panel.handleFrames(frames);
+    QTRY_COMPARE(table->rowCount(), 1);
+    QTRY_VERIFY(table->item(0, 5) && !table->item(0, 5)->text().isEmpty());
+    const QString cell = table->item(0, 5)->text();
+    QVERIFY2(cell.startsWith(QStringLiteral("0x2310 Strom, Ausgangsseite (Register 0x03: Allgemein, Strom) ×22, ")),
+             qPrintable(cell));
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("– (nur Emergency)"));
+    const QStringList tip = table->item(0, 5)->toolTip().split(QLatin1Char('\n'));
+    QCOMPARE(tip.size(), 21); // heading and the last 20
+    QCOMPARE(tip.at(0), QStringLiteral("22 Emergency-Meldungen, die letzten 20:"));
+    QVERIFY(tip.at(1).endsWith(QLatin1String("0x2310 Strom, Ausgangsseite (Register 0x03: Allgemein, Strom)")));
+    QVERIFY(tip.at(2).endsWith(QStringLiteral("0x4210 Gerätetemperatur (Register 0x01: Allgemein)")));
+}
+
+void TestSdoPanel::edsTreeTypesAccessAndDcf()
+{
+    Rig rig;
+    auto *tree = rig.find<QTreeWidget>("odTree");
+    QVERIFY(!tree->isVisibleTo(&rig.panel));
+    QVERIFY(!rig.find<QPushButton>("readAllButton")->isEnabled());
+    QString error;
+    QVERIFY(!rig.panel.loadEds(5, QStringLiteral("/nicht/da.eds"), &error));
+    QVERIFY(rig.find<QLabel>("statusLabel")->text().contains(QLatin1String("kann nicht gelesen werden")));
+    QVERIFY2(rig.panel.loadEds(5, QStringLiteral(SIMULATION_EDS), &error), qPrintable(error));
+    QVERIFY(tree->isVisibleTo(&rig.panel));
+    QCOMPARE(tree->topLevelItemCount(), 11);
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(),
+             QStringLiteral("EDS busvista-simulation.eds für Knoten 5 geladen: 15 Einträge."));
+
+    // A click takes address and type; the read uses the data sheet's type
+    // although "automatisch" is on.
+    QTreeWidgetItem *signedValue = tree->findItems(QStringLiteral("2003"), Qt::MatchExactly, 0).value(0);
+    QVERIFY(signedValue);
+    QCOMPARE(signedValue->text(2), QStringLiteral("INTEGER16"));
+    emit tree->itemClicked(signedValue, 1);
+    QCOMPARE(rig.find<QLineEdit>("indexEdit")->text(), QStringLiteral("2003"));
+    QCOMPARE(rig.find<QLineEdit>("subEdit")->text(), QStringLiteral("00"));
+    QCOMPARE(rig.panel.currentType(), Sdo::Integer16);
+    rig.find<QCheckBox>("autoTypeCheck")->setChecked(true);
+    QSignalSpy finished(&rig.client, &SdoClient::finished);
+    rig.find<QPushButton>("readButton")->click();
+    QVERIFY(rig.finish(finished));
+    QCOMPARE(rig.find<QLineEdit>("valueEdit")->text(), QStringLiteral("-100"));
+    QCOMPARE(rig.panel.currentType(), Sdo::Integer16);
+    QCOMPARE(tree->findItems(QStringLiteral("2003"), Qt::MatchExactly, 0).value(0)->text(5), QStringLiteral("-100"));
+
+    // Writing a read-only entry is refused before anything is sent.
+    const int written = int(finished.size());
+    rig.find<QLineEdit>("indexEdit")->setText(QStringLiteral("1008"));
+    rig.panel.findChild<QComboBox *>(QStringLiteral("typeCombo"))->setCurrentIndex(9);
+    rig.find<QLineEdit>("valueEdit")->setText(QStringLiteral("Neu"));
+    rig.find<QPushButton>("writeButton")->click();
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(), QStringLiteral("1008:00 ist laut EDS nur lesbar (const)."));
+    QVERIFY(!rig.client.isBusy());
+    QCOMPARE(int(finished.size()), written);
+
+    // "Alle lesen" fills every value; the DCF keeps them.
+    rig.find<QPushButton>("readAllButton")->click();
+    QVERIFY(!rig.find<QPushButton>("readButton")->isEnabled());
+    for (int i = 0; i < 400 && !rig.find<QPushButton>("readAllButton")->isEnabled(); ++i)
+        rig.simulation.flushQueue();
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(), QStringLiteral("Alle Einträge gelesen: 15 von 15 Werten vorhanden."));
+    QCOMPARE(tree->findItems(QStringLiteral("1008"), Qt::MatchExactly, 0).value(0)->text(5),
+             QStringLiteral("Busvista Simulation"));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("knoten5.dcf"));
+    QVERIFY2(rig.panel.saveDcf(path, &error), qPrintable(error));
+    EdsFile dcf;
+    QVERIFY2(dcf.load(path, 5, &error), qPrintable(error));
+    QCOMPARE(dcf.entryCount(), 15);
+    QCOMPARE(dcf.find(0x2003, 0)->parameterValue, QStringLiteral("-100"));
+    QCOMPARE(dcf.find(0x1017, 0)->parameterValue, QStringLiteral("0x03E8"));
+    QCOMPARE(dcf.find(0x1018, 4)->parameterValue, QStringLiteral("0x12345678"));
+    // Another node has no data sheet: the tree goes away.
+    rig.find<QSpinBox>("nodeSpin")->setValue(6);
+    QVERIFY(!tree->isVisibleTo(&rig.panel));
+    QVERIFY(!rig.panel.saveDcf(path, &error));
+    QCOMPARE(error, QStringLiteral("Für Knoten 6 ist keine EDS geladen."));
+
+    // The block transfer box reaches the client.
+    rig.find<QCheckBox>("blockCheck")->setChecked(true);
+    QVERIFY(rig.client.blockTransfer());
 }
 
 void TestSdoPanel::settingsRoundTrip()

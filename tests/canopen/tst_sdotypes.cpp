@@ -34,13 +34,15 @@ private slots:
 void TestSdoTypes::typeTable()
 {
     const QList<Sdo::TypeInfo> &types = Sdo::types();
-    QCOMPARE(types.size(), 11);
+    QCOMPARE(types.size(), 12);
     for (int i = 0; i < types.size(); ++i)
         QCOMPARE(int(types.at(i).type), i);
     QCOMPARE(Sdo::typeName(Sdo::Domain), QStringLiteral("DOMAIN (Hex-Bytes)"));
     QCOMPARE(Sdo::typeSize(Sdo::Integer64), 8);
     QCOMPARE(Sdo::typeSize(Sdo::VisibleString), 0);
-    QCOMPARE(Sdo::typeName(Sdo::DataType(11)), QString());
+    QCOMPARE(Sdo::typeName(Sdo::Real64), QStringLiteral("REAL64"));
+    QCOMPARE(Sdo::typeSize(Sdo::Real64), 8);
+    QCOMPARE(Sdo::typeName(Sdo::DataType(12)), QString());
     QCOMPARE(Sdo::typeSize(Sdo::DataType(-1)), 0);
     Sdo::DataType type = Sdo::Unsigned8;
     QVERIFY(Sdo::typeFromName(QStringLiteral("VISIBLE_STRING"), &type));
@@ -97,6 +99,9 @@ void TestSdoTypes::decode_data()
     QTest::newRow("real 1") << Sdo::Real32 << hex("00 00 80 3F") << "1";
     QTest::newRow("real 0.1") << Sdo::Real32 << hex("CD CC CC 3D") << "0.1";
     QTest::newRow("real short") << Sdo::Real32 << hex("00 00 80") << "3 Byte: 00 00 80 (Länge passt nicht zu REAL32)";
+    QTest::newRow("real64 -2.5") << Sdo::Real64 << hex("00 00 00 00 00 00 04 C0") << "-2.5";
+    QTest::newRow("real64 0.1") << Sdo::Real64 << hex("9A 99 99 99 99 99 B9 3F") << "0.1";
+    QTest::newRow("real64 short") << Sdo::Real64 << hex("00 00 80 3F") << "4 Byte: 00 00 80 3F (Länge passt nicht zu REAL64)";
     QTest::newRow("u32 short") << Sdo::Unsigned32 << hex("01 02 03")
                                << "3 Byte: 01 02 03 (Länge passt nicht zu UNSIGNED32)";
 }
@@ -147,6 +152,8 @@ void TestSdoTypes::encode_data()
     QTest::newRow("domain not hex") << Sdo::Domain << "0G" << QByteArray() << hexMessage;
     QTest::newRow("real comma") << Sdo::Real32 << "1,5" << hex("00 00 C0 3F") << "";
     QTest::newRow("real abc") << Sdo::Real32 << "abc" << QByteArray() << "Ungültige Gleitkommazahl: \"abc\"";
+    QTest::newRow("real64 comma") << Sdo::Real64 << "-2,5" << hex("00 00 00 00 00 00 04 C0") << "";
+    QTest::newRow("real64 empty") << Sdo::Real64 << " " << QByteArray() << "Ungültige Gleitkommazahl: \"\"";
     QTest::newRow("string blanks") << Sdo::VisibleString << "   " << QByteArray() << "Bitte einen Text eingeben.";
     QTest::newRow("string kept as typed") << Sdo::VisibleString << " ab " << hex("20 61 62 20") << "";
 }

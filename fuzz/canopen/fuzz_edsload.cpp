@@ -1,0 +1,32 @@
+// Random bytes as EDS/DCF file: the reader either fails with a message or
+// gives a dictionary whose entries it finds again by address and name, and
+// whose DCF it reads back with the same entries.
+#include "edsfile.h"
+
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    EdsFile eds;
+    QString error;
+    QStringList warnings;
+    if (!eds.parse(bytes, 5, &error, &warnings)) {
+        if (error.isEmpty() || !eds.isEmpty())
+            std::abort();
+        return 0;
+    }
+    if (eds.isEmpty() || warnings.size() > 101)
+        std::abort();
+    for (const EdsFile::Object &object : eds.objects()) {
+        for (const EdsFile::Entry &entry : object.entries) {
+            if (eds.find(entry.index, entry.subIndex) == nullptr)
+                std::abort();
+            eds.findByName(entry.name);
+        }
+    }
+    EdsFile again;
+    if (!again.parse(eds.toDcf({}, 5), 5, &error, nullptr) || again.entryCount() != eds.entryCount())
+        std::abort();
+    return 0;
+}
