@@ -24,24 +24,33 @@ int CanBackend::bitrate() const
 
 void CanBackend::enqueue(const CanFrame &frame)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_pending.append(frame);
-    if (!m_urgentIds.isEmpty() && isUrgentLocked(frame))
-        scheduleFlushLocked();
+    bool schedule = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.append(frame);
+        schedule = !m_urgentIds.isEmpty() && isUrgentLocked(frame) && markFlushLocked();
+    }
+    if (schedule)
+        postFlush();
 }
 
 void CanBackend::enqueue(const QList<CanFrame> &frames)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_pending.append(frames);
-    if (m_urgentIds.isEmpty() || m_flushScheduled)
-        return;
-    for (const CanFrame &frame : frames) {
-        if (isUrgentLocked(frame)) {
-            scheduleFlushLocked();
-            return;
+    bool schedule = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_pending.append(frames);
+        if (!m_urgentIds.isEmpty() && !m_flushScheduled) {
+            for (const CanFrame &frame : frames) {
+                if (isUrgentLocked(frame)) {
+                    schedule = markFlushLocked();
+                    break;
+                }
+            }
         }
     }
+    if (schedule)
+        postFlush();
 }
 
 bool CanBackend::isUrgentLocked(const CanFrame &frame) const
@@ -50,13 +59,19 @@ bool CanBackend::isUrgentLocked(const CanFrame &frame) const
     return !frame.tx && !frame.error && !frame.status && m_urgentIds.contains(urgentKey(frame.id, frame.extended));
 }
 
-void CanBackend::scheduleFlushLocked()
+bool CanBackend::markFlushLocked()
 {
     if (m_flushScheduled)
-        return;
+        return false;
     m_flushScheduled = true;
+    return true;
+}
+
+void CanBackend::postFlush()
+{
     // Queued even from the owning thread: a backend that answers inside
-    // write() must not deliver into the caller that is still sending.
+    // write() must not deliver into the caller that is still sending. Posted
+    // outside the queue lock, which is never held together with Qt's.
     QMetaObject::invokeMethod(this, &CanBackend::flushQueue, Qt::QueuedConnection);
 }
 

@@ -70,7 +70,9 @@ private:
     static quint32 urgentKey(quint32 id, bool extended) { return extended ? (id | 0x80000000u) : id; }
     // Called with m_mutex held.
     bool isUrgentLocked(const CanFrame &frame) const;
-    void scheduleFlushLocked();
+    // True when this call set the flag (and so must post the flush).
+    bool markFlushLocked();
+    void postFlush();
 
     std::mutex m_mutex;           // guards the members below; never held while emitting
     QList<CanFrame> m_pending;

@@ -59,7 +59,9 @@ bool parseNumber(QString text, qint64 *value)
         v = text.toULongLong(&ok, 8);
     else
         v = text.toULongLong(&ok, 10);
-    if (!ok)
+    // Beyond 2^56 no expression of a data sheet makes sense; the bound keeps
+    // the sums below (at most 64 terms) free of overflow.
+    if (!ok || v > (quint64(1) << 56))
         return false;
     *value = negative ? -qint64(v) : qint64(v);
     return true;
@@ -77,7 +79,7 @@ bool evaluate(const QString &text, int nodeId, qint64 *value)
             continue;
         }
         qint64 v = 0;
-        if (!parseNumber(t, &v))
+        if (!parseNumber(t, &v) || terms.size() > 64)
             return false;
         sum += v;
     }
