@@ -69,7 +69,7 @@ class Abort(Exception):
 
 class Bridge:
     def __init__(self, cli):
-        self.proc = subprocess.Popen([cli, "bridge", "--sim", "--seconds", "120"], stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen([cli, "bridge", "--sim", "--seconds", "280"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, text=True, bufsize=1)
         self.frames = queue.Queue()
         self.reader = threading.Thread(target=self._read, daemon=True)
