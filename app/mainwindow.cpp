@@ -11,6 +11,9 @@
 #include "sdoclient.h"
 #include "settingsdialog.h"
 #include "simulationbackend.h"
+#ifdef BUSVISTA_SOCKETCAN
+#include "socketcanbackend.h"
+#endif
 #include "symbolfile.h"
 #include "tracemodel.h"
 #include "transmitmodel.h"
@@ -366,11 +369,21 @@ void MainWindow::showTab(int index)
 
 CanBackend *MainWindow::createBackend(int interface, QString *error)
 {
-    Q_UNUSED(error) // every interface has its backend now; failures come from open()
+    // Failures of the other backends come from their open().
     if (interface == 1)
         return new SimulationBackend(this);
     if (interface == 3)
         return new IsCanBackend(this);
+    if (interface == 4) {
+#ifdef BUSVISTA_SOCKETCAN
+        Q_UNUSED(error)
+        return new SocketCanBackend(this);
+#else
+        if (error)
+            *error = tr("SocketCAN gibt es nur unter Linux.");
+        return nullptr;
+#endif
+    }
     return new PcanBasicBackend(this);
 }
 
@@ -405,6 +418,7 @@ bool MainWindow::openBackend(const ConnectParams &params)
     if (ok) {
         m_backend = backend;
         connect(m_backend, &CanBackend::framesReceived, this, &MainWindow::onFramesReceived);
+        connect(m_backend, &CanBackend::notice, this, [this](const QString &text) { showStatus(text, 5000); });
         ui->sdoPanel->setBackend(m_backend);
         m_sdoClient->setBackend(m_backend);
         m_receiveModel->clear();
@@ -570,6 +584,11 @@ ConnectParams MainWindow::loadConnectParams() const
     ConnectParams params;
     const int interface = settings.value(QStringLiteral("connection/interface"), 2).toInt();
     params.interface = (interface == 1 || interface == 3) ? interface : 2;
+#ifdef BUSVISTA_SOCKETCAN
+    if (interface == 4)
+        params.interface = 4;
+#endif
+    params.socketCanInterface = settings.value(QStringLiteral("connection/socketCanInterface")).toString();
     params.basicDllPath = settings.value(QStringLiteral("connection/basicDllPath")).toString();
     params.channel = settings.value(QStringLiteral("connection/channel"), 81).toInt();
     params.isCanDllPath = settings.value(QStringLiteral("connection/isCanDllPath")).toString();
@@ -589,6 +608,7 @@ void MainWindow::saveConnectParams(const ConnectParams &params) const
     settings.setValue(QStringLiteral("connection/channel"), params.channel);
     settings.setValue(QStringLiteral("connection/isCanDllPath"), params.isCanDllPath);
     settings.setValue(QStringLiteral("connection/isCanDevice"), params.isCanDevice);
+    settings.setValue(QStringLiteral("connection/socketCanInterface"), params.socketCanInterface);
     settings.setValue(QStringLiteral("connection/btr"), params.btr);
     settings.setValue(QStringLiteral("connection/listenOnly"), params.listenOnly);
     settings.setValue(QStringLiteral("connection/errorFrames"), params.errorFrames);

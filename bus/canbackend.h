@@ -62,6 +62,9 @@ public:
 
 signals:
     void framesReceived(const CanFrameList &frames);
+    // Something the user should know about that is not a bus state (for the
+    // status bar), emitted in the owning thread.
+    void notice(const QString &text);
 
 protected:
     static QString notConnectedText();

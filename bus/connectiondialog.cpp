@@ -6,6 +6,9 @@
 #include "pcanbasic.h"
 #include "iscanbackend.h"
 #include "pcanbasicbackend.h"
+#ifdef BUSVISTA_SOCKETCAN
+#include "socketcan.h"
+#endif
 
 #include <QDir>
 #include <QFileDialog>
@@ -13,6 +16,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 
 namespace {
 
@@ -20,6 +24,7 @@ constexpr int CustomBitrate = -2;
 constexpr int Simulation = 1;
 constexpr int PcanBasicInterface = 2;
 constexpr int IsCanInterface = 3;
+constexpr int SocketCanInterface = 4;
 
 } // namespace
 
@@ -35,6 +40,9 @@ ConnectionDialog::ConnectionDialog(QWidget *parent)
     ui->ifaceCombo->addItem(tr("PEAK PCAN-Basic (PCAN-USB / -PCI / -LAN)"), PcanBasicInterface);
     ui->ifaceCombo->addItem(tr("isCAN (Thorsis / ifak)"), IsCanInterface);
     ui->ifaceCombo->addItem(tr("Simulation (virtueller Bus)"), Simulation);
+#ifdef BUSVISTA_SOCKETCAN
+    ui->ifaceCombo->addItem(tr("SocketCAN (Linux)"), SocketCanInterface);
+#endif
     for (const StandardBitrate &row : standardBitrates)
         ui->baudCombo->addItem(QString::fromLatin1(row.text), int(row.btr));
     ui->baudCombo->addItem(tr("Benutzerdefiniert (BTR0/BTR1)"), CustomBitrate);
@@ -44,6 +52,13 @@ ConnectionDialog::ConnectionDialog(QWidget *parent)
     connect(ui->baudCombo, &QComboBox::currentIndexChanged, this, &ConnectionDialog::updateUi);
     connect(ui->channelCombo, &QComboBox::currentIndexChanged, this, &ConnectionDialog::updateUi);
     connect(ui->customBtrEdit, &QLineEdit::textChanged, this, &ConnectionDialog::updateUi);
+    // The hint for a down SocketCAN interface names the chosen interface and bit rate.
+    const auto socketCanChanged = [this] {
+        if (iface() == SocketCanInterface && ui->channelCombo->count() > 0)
+            showSocketCanState();
+    };
+    connect(ui->channelCombo, &QComboBox::currentIndexChanged, this, socketCanChanged);
+    connect(ui->baudCombo, &QComboBox::currentIndexChanged, this, socketCanChanged);
     connect(ui->browseButton, &QPushButton::clicked, this, &ConnectionDialog::browseDll);
     connect(ui->refreshButton, &QPushButton::clicked, this, &ConnectionDialog::loadChannels);
     updateUi();
@@ -67,6 +82,7 @@ void ConnectionDialog::setParams(const ConnectParams &p)
     isCanDllPath = p.isCanDllPath;
     channel = p.channel;
     isCanDevice = p.isCanDevice;
+    socketCanInterface = p.socketCanInterface;
 
     const int baud = ui->baudCombo->findData(p.btr);
     if (baud >= 0 && baud != customIndex()) {
@@ -98,6 +114,9 @@ void ConnectionDialog::onInterfaceChanged()
         isCanDllPath = ui->dllPathEdit->text().trimmed();
         if (channelSelected)
             isCanDevice = ui->channelCombo->currentData().toInt();
+    } else if (shownInterface == SocketCanInterface) {
+        if (channelSelected)
+            socketCanInterface = ui->channelCombo->currentData().toString();
     }
 
     shownInterface = iface();
@@ -118,6 +137,13 @@ void ConnectionDialog::onInterfaceChanged()
         ui->listenOnlyCheck->setChecked(false);
         ui->errorFramesCheck->setChecked(false);
         loadChannels();
+    } else if (shownInterface == SocketCanInterface) {
+        ui->hwBox->setTitle(tr("SocketCAN"));
+        ui->channelLabel->setText(tr("Schnittstelle:"));
+        ui->refreshButton->setText(tr("Schnittstellen suchen"));
+        ui->dllPathEdit->clear();
+        ui->dllPathEdit->setPlaceholderText(tr("keine Bibliothek nötig: Schnittstelle des Linux-Kernels"));
+        loadChannels();
     } else {
         ui->hwBox->setTitle(tr("Hardware"));
         ui->dllPathEdit->clear();
@@ -131,11 +157,23 @@ void ConnectionDialog::updateUi()
     const bool custom = ui->baudCombo->currentIndex() == customIndex();
     ui->hwBox->setEnabled(i != Simulation);
     ui->customBtrEdit->setEnabled(custom && i != Simulation);
-    ui->listenOnlyCheck->setEnabled(i == PcanBasicInterface);
-    ui->errorFramesCheck->setEnabled(i == PcanBasicInterface);
+    ui->listenOnlyCheck->setEnabled(i == PcanBasicInterface || i == SocketCanInterface);
+    ui->errorFramesCheck->setEnabled(i == PcanBasicInterface || i == SocketCanInterface);
+    // A kernel interface has no library and gets its bit rate from "ip link".
+    ui->dllLabel->setEnabled(i != SocketCanInterface);
+    ui->dllPathEdit->setEnabled(i != SocketCanInterface);
+    ui->browseButton->setEnabled(i != SocketCanInterface);
     const QString tip = i == IsCanInterface ? tr("Wird vom isCAN-Treiber nicht unterstützt") : QString();
-    ui->listenOnlyCheck->setToolTip(tip);
+    ui->listenOnlyCheck->setToolTip(
+        i == SocketCanInterface
+            ? tr("Busvista sendet nicht. Damit auch der Controller kein ACK gibt, die Schnittstelle mit "
+                 "„ip link set %1 type can listen-only on“ einstellen.")
+                  .arg(ui->channelCombo->currentData().toString())
+            : tip);
     ui->errorFramesCheck->setToolTip(tip);
+    ui->baudCombo->setToolTip(i == SocketCanInterface
+                                  ? tr("Die Bitrate stellt der Kernel ein; hier nur für den Befehl zum Einschalten.")
+                                  : QString());
     const bool ready = i == Simulation
         || (ui->channelCombo->currentIndex() >= 0 && (!custom || !ui->customBtrEdit->text().isEmpty()));
     ui->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(ready);
@@ -148,6 +186,8 @@ void ConnectionDialog::loadChannels()
         loadPcanChannels();
     else if (iface() == IsCanInterface)
         loadIsCanDevices();
+    else if (iface() == SocketCanInterface)
+        loadSocketCanInterfaces();
     QGuiApplication::restoreOverrideCursor();
     updateUi();
 }
@@ -224,6 +264,56 @@ void ConnectionDialog::showLibraryTexts()
 #endif
 }
 
+void ConnectionDialog::loadSocketCanInterfaces()
+{
+#ifdef BUSVISTA_SOCKETCAN
+    const QString keep = ui->channelCombo->count() > 0 && ui->channelCombo->currentIndex() >= 0
+        ? ui->channelCombo->currentData().toString()
+        : socketCanInterface;
+    QString message;
+    const QList<SocketCan::InterfaceInfo> interfaces = SocketCan::interfaces(&message);
+    {
+        const QSignalBlocker blocker(ui->channelCombo);
+        ui->channelCombo->clear();
+        for (const SocketCan::InterfaceInfo &info : interfaces)
+            ui->channelCombo->addItem(SocketCan::interfaceText(info), info.name);
+        // The remembered interface may come back (adapter plugged in later).
+        if (!keep.isEmpty() && ui->channelCombo->findData(keep) < 0 && SocketCan::available())
+            ui->channelCombo->addItem(tr("%1  (nicht gefunden)").arg(keep), keep);
+        const int index = ui->channelCombo->findData(keep);
+        ui->channelCombo->setCurrentIndex(index >= 0 ? index : 0);
+    }
+    if (interfaces.isEmpty()) {
+        setInfo(message, true);
+        return;
+    }
+    showSocketCanState();
+#endif
+}
+
+// The information line for the chosen SocketCAN interface: how many there
+// are, and for a down one the command that brings it up.
+void ConnectionDialog::showSocketCanState()
+{
+#ifdef BUSVISTA_SOCKETCAN
+    const int found = ui->channelCombo->count();
+    const QString name = ui->channelCombo->currentData().toString();
+    SocketCan::InterfaceInfo info;
+    QString text = tr("%1 CAN-Schnittstelle(n) gefunden.").arg(found);
+    if (name.isEmpty()) {
+        setInfo(text, false);
+    } else if (!SocketCan::interfaceInfo(name, &info)) {
+        setInfo(tr("Die CAN-Schnittstelle %1 gibt es nicht.").arg(name), true);
+    } else if (!info.up) {
+        const int btr = ui->baudCombo->currentIndex() == customIndex() ? ui->customBtrEdit->text().toInt(nullptr, 16)
+                                                                      : ui->baudCombo->currentData().toInt();
+        setInfo(SocketCan::bringUpHint(name, btr > 0 ? bitrateOfBtr(quint16(btr)) : 500000), true);
+    } else {
+        setInfo(text, false);
+    }
+#endif
+}
+
 void ConnectionDialog::browseDll()
 {
     const QString name = libraryFileName();
@@ -282,6 +372,9 @@ ConnectParams ConnectionDialog::params() const
         if (channelSelected)
             p.isCanDevice = ui->channelCombo->currentData().toInt();
     }
+    p.socketCanInterface = socketCanInterface;
+    if (p.interface == SocketCanInterface && channelSelected)
+        p.socketCanInterface = ui->channelCombo->currentData().toString();
     if (ui->baudCombo->currentIndex() == customIndex()) {
         bool ok = false;
         const int btr = ui->customBtrEdit->text().toInt(&ok, 16);

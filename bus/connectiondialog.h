@@ -11,7 +11,7 @@ class ConnectionDialog;
 }
 
 // Chooses how to connect: interface, vendor library, channel or device, bit
-// rate and the PCAN-only modes. Lists the hardware that is present. Keeps the
+// rate and the PCAN-Basic/SocketCAN modes. Lists the hardware that is present. Keeps the
 // library path and the channel of both hardware interfaces apart while the
 // user switches between them.
 class ConnectionDialog : public QDialog
@@ -35,6 +35,8 @@ private:
     void loadChannels();
     void loadPcanChannels();
     void loadIsCanDevices();
+    void loadSocketCanInterfaces();
+    void showSocketCanState();
     void browseDll();
     QString libraryFileName() const;
     void showLibraryTexts();
@@ -47,4 +49,5 @@ private:
     QString isCanDllPath;
     int channel = 0x51;
     int isCanDevice = 0;
+    QString socketCanInterface;
 };

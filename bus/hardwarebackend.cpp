@@ -23,6 +23,12 @@ void HardwareBackend::describeConnection(const QString &deviceText, quint16 btr,
     m_descriptionText = QStringLiteral("%1 @ %2").arg(deviceText, bitrateText(btr)) + details;
 }
 
+void HardwareBackend::describeConnection(const QString &text, quint32 bitrateBps)
+{
+    m_bitrateBps = bitrateBps;
+    m_descriptionText = text;
+}
+
 void HardwareBackend::clearConnection()
 {
     m_bitrateBps = 0;

@@ -31,6 +31,8 @@ protected:
     // "%1 @ %2" with `deviceText` and the rate text of `btr`, then `details`;
     // sets the bit rate.
     void describeConnection(const QString &deviceText, quint16 btr, const QString &details = QString());
+    // The whole text and the bit rate (0: unknown), where no BTR word applies.
+    void describeConnection(const QString &text, quint32 bitrateBps);
     // Closed: no text, bit rate 0.
     void clearConnection();
     // True when open; else false with "Nicht verbunden.".

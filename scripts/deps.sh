@@ -11,6 +11,7 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qtcharts qt6-charts-dev
     qt6-translations-l10n
     libbenchmark-dev zlib1g-dev libdeflate-dev
+    libsocketcan-dev
     python3 python3-can
     openssl
 )

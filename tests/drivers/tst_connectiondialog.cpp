@@ -83,8 +83,12 @@ void TestConnectionDialog::fixedListsAndDefaults()
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Verbinden"));
     QCOMPARE(okButton(dialog)->text(), QStringLiteral("Verbinden"));
     const QComboBox *iface = child<QComboBox>(dialog, "ifaceCombo");
-    QCOMPARE(items(iface), (QStringList {"PEAK PCAN-Basic (PCAN-USB / -PCI / -LAN)", "isCAN (Thorsis / ifak)",
-                                         "Simulation (virtueller Bus)"}));
+    QStringList interfaces {"PEAK PCAN-Basic (PCAN-USB / -PCI / -LAN)", "isCAN (Thorsis / ifak)",
+                            "Simulation (virtueller Bus)"};
+#ifdef BUSVISTA_SOCKETCAN
+    interfaces << QStringLiteral("SocketCAN (Linux)"); // Linux only
+#endif
+    QCOMPARE(items(iface), interfaces);
     QCOMPARE(iface->itemData(2).toInt(), 1);
     const QComboBox *baud = child<QComboBox>(dialog, "baudCombo");
     QCOMPARE(baud->count(), 15);

@@ -1,0 +1,472 @@
+#include "socketcanbackend.h"
+
+#include "bitrates.h"
+#include "platform/monotonicclock.h"
+#include "socketcan.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include <linux/can.h>
+#include <linux/can/error.h>
+#include <linux/can/raw.h>
+#include <linux/net_tstamp.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#ifdef BUSVISTA_LIBSOCKETCAN
+#include <libsocketcan.h>
+#endif
+
+namespace {
+
+// Room for SO_TIMESTAMPNS, SO_TIMESTAMPING (three stamps) and SO_RXQ_OVFL.
+constexpr size_t ControlBytes = CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(3 * sizeof(timespec))
+    + CMSG_SPACE(sizeof(quint32)) + 64;
+// A busy bus is drained in up to this many recvmmsg() calls per wake-up and
+// handed over in one enqueue().
+constexpr int MaxBatchesPerWake = 64;
+
+qint64 nanosOf(const timespec &ts)
+{
+    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+qint64 realtimeNowNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return nanosOf(now);
+}
+
+bool isGone(int error)
+{
+    return error == ENETDOWN || error == ENODEV || error == ENXIO;
+}
+
+void enable(int fd, int level, int option, int value = 1)
+{
+    ::setsockopt(fd, level, option, &value, sizeof value);
+}
+
+} // namespace
+
+struct SocketCanBackend::Batch
+{
+    mmsghdr headers[BatchSize];
+    iovec vectors[BatchSize];
+    canfd_frame frames[BatchSize];
+    alignas(cmsghdr) char control[BatchSize][ControlBytes];
+
+    void prepare()
+    {
+        for (int i = 0; i < BatchSize; ++i) {
+            vectors[i].iov_base = &frames[i];
+            vectors[i].iov_len = sizeof frames[i];
+            msghdr &header = headers[i].msg_hdr;
+            header = msghdr {};
+            header.msg_iov = &vectors[i];
+            header.msg_iovlen = 1;
+            header.msg_control = control[i];
+            header.msg_controllen = ControlBytes;
+            headers[i].msg_len = 0;
+        }
+    }
+};
+
+SocketCanBackend::SocketCanBackend(QObject *parent)
+    : HardwareBackend(parent)
+{
+}
+
+SocketCanBackend::~SocketCanBackend()
+{
+    close();
+}
+
+bool SocketCanBackend::open(const ConnectParams &params, QString *error)
+{
+    if (isOpen())
+        close();
+    const QString name = params.socketCanInterface.trimmed();
+    if (name.isEmpty()) {
+        if (error)
+            *error = tr("Keine SocketCAN-Schnittstelle ausgewählt.");
+        return false;
+    }
+    m_name = name;
+    m_localName = name.toLocal8Bit();
+    if (m_localName.size() >= IFNAMSIZ) {
+        if (error)
+            *error = tr("Der Schnittstellenname %1 ist zu lang (höchstens %2 Zeichen).").arg(name).arg(IFNAMSIZ - 1);
+        return false;
+    }
+    m_listenOnly = params.listenOnly;
+    m_errorFrames = params.errorFrames;
+
+    // The hint for a down interface names the bit rate chosen in the dialog.
+    const quint16 btr = params.btr > 0 && params.btr <= 0xFFFF ? quint16(params.btr) : quint16(0x001C);
+    m_wantedBitrate = bitrateOfBtr(btr);
+    if (!openSocket(error))
+        return false;
+
+    m_startMicros = MonotonicClock::nowUs();
+    m_openRealNs = realtimeNowNs();
+    m_hardwareOffsetSet = false;
+    m_fdSkipped = 0;
+    m_fdReported = 0;
+
+    quint32 bitrate = 0;
+    int state = SocketCan::StateUnknown;
+    SocketCan::queryController(name, &bitrate, &state);
+    m_busState = state == SocketCan::StateBusOff   ? unsigned(BusOff)
+        : state == SocketCan::StateErrorPassive    ? unsigned(BusHeavy)
+        : state == SocketCan::StateErrorWarning    ? unsigned(BusLight)
+                                                   : 0u;
+    QString text = bitrate > 0 ? QStringLiteral("%1 @ %2").arg(name, SocketCan::bitrateText(bitrate)) : name;
+    if (m_listenOnly)
+        text += tr(" (Listen-Only)");
+    describeConnection(text, bitrate);
+
+    clearQueue();
+    m_latchedStatus = 0;
+    m_deviceLost = false;
+    m_open = true;
+    startReceiving();
+    return true;
+}
+
+bool SocketCanBackend::openSocket(QString *error)
+{
+    auto fail = [&](const QString &message) {
+        if (error)
+            *error = message;
+        closeSocket();
+        return false;
+    };
+    m_fd = ::socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
+    if (m_fd < 0) {
+        const int code = errno;
+        if (code == EAFNOSUPPORT || code == EPROTONOSUPPORT || code == ESOCKTNOSUPPORT)
+            return fail(SocketCan::notAvailableText());
+        return fail(tr("CAN-Socket konnte nicht angelegt werden: %1").arg(QString::fromLocal8Bit(strerror(code))));
+    }
+
+    ifreq request {};
+    std::memcpy(request.ifr_name, m_localName.constData(), size_t(m_localName.size()));
+    if (::ioctl(m_fd, SIOCGIFINDEX, &request) < 0)
+        return fail(tr("Die CAN-Schnittstelle %1 gibt es nicht.").arg(m_name));
+    const int index = request.ifr_ifindex;
+    // The kernel lets a socket bind to a down interface, but nothing would
+    // arrive and every write would fail: say what to do instead.
+    if (::ioctl(m_fd, SIOCGIFFLAGS, &request) == 0 && !(request.ifr_flags & IFF_UP))
+        return fail(SocketCan::bringUpHint(m_name, m_wantedBitrate));
+
+    // The kernel's echo of our own frames is the transmit echo.
+    int on = 1;
+    m_kernelEchoes = ::setsockopt(m_fd, SOL_CAN_RAW, CAN_RAW_RECV_OWN_MSGS, &on, sizeof on) == 0;
+    // Error frames always: the status follows the controller.
+    can_err_mask_t errorMask = CAN_ERR_MASK;
+    ::setsockopt(m_fd, SOL_CAN_RAW, CAN_RAW_ERR_FILTER, &errorMask, sizeof errorMask);
+    // FD frames are received only to be counted and skipped.
+    enable(m_fd, SOL_CAN_RAW, CAN_RAW_FD_FRAMES);
+    enable(m_fd, SOL_SOCKET, SO_TIMESTAMPNS);
+    enable(m_fd, SOL_SOCKET, SO_TIMESTAMPING,
+           SOF_TIMESTAMPING_RX_HARDWARE | SOF_TIMESTAMPING_RAW_HARDWARE | SOF_TIMESTAMPING_RX_SOFTWARE
+               | SOF_TIMESTAMPING_SOFTWARE);
+    enable(m_fd, SOL_SOCKET, SO_RXQ_OVFL);
+
+    sockaddr_can address {};
+    address.can_family = AF_CAN;
+    address.can_ifindex = index;
+    if (::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) < 0) {
+        const int code = errno;
+        if (isGone(code))
+            return fail(SocketCan::bringUpHint(m_name, m_wantedBitrate));
+        return fail(tr("Die CAN-Schnittstelle %1 konnte nicht geöffnet werden: %2")
+                        .arg(m_name, QString::fromLocal8Bit(strerror(code))));
+    }
+    m_lastDrops = 0;
+    return true;
+}
+
+void SocketCanBackend::closeSocket()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+void SocketCanBackend::startReceiving()
+{
+    if (!m_wake)
+        m_wake = std::make_unique<ReceiveEvent>();
+    if (!m_batch)
+        m_batch = std::make_unique<Batch>();
+    m_stopRequested = false;
+    startReader(QStringLiteral("SocketCanReader"), [this] { readLoop(); });
+}
+
+void SocketCanBackend::stopReceiving()
+{
+    if (!hasReader())
+        return;
+    m_stopRequested = true;
+    m_wake->set();
+    joinReader();
+    // A set left over from this stop must not end the next reader at once.
+    m_wake->wait(0);
+}
+
+void SocketCanBackend::close()
+{
+    if (!m_open)
+        return;
+    stopReceiving();
+    closeSocket();
+    clearConnection();
+    m_open = false;
+    m_deviceLost = false;
+    m_busState = 0;
+}
+
+bool SocketCanBackend::isOpen() const
+{
+    return m_open;
+}
+
+void SocketCanBackend::readLoop()
+{
+    pollfd watched[2] = {};
+    watched[0].fd = m_fd;
+    watched[0].events = POLLIN;
+    watched[1].fd = int(m_wake->nativeHandle());
+    watched[1].events = POLLIN;
+    Batch &batch = *m_batch;
+    QList<CanFrame> frames;
+    bool gone = false;
+    while (!gone && !m_stopRequested.load()) {
+        watched[0].revents = watched[1].revents = 0;
+        if (::poll(watched, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (watched[1].revents)
+            break;
+        // POLLERR too: the pending socket error (ENETDOWN) comes out of recvmmsg.
+        if (!watched[0].revents)
+            continue;
+        for (int round = 0; round < MaxBatchesPerWake; ++round) {
+            batch.prepare();
+            const int count = ::recvmmsg(m_fd, batch.headers, BatchSize, MSG_DONTWAIT, nullptr);
+            if (count < 0) {
+                const int code = errno;
+                if (isGone(code))
+                    gone = true;
+                else if (code != EAGAIN && code != EWOULDBLOCK && code != EINTR)
+                    m_latchedStatus.fetch_or(RxQueueOverrun);
+                break;
+            }
+            takeMessages(batch, count, &frames);
+            if (count < BatchSize)
+                break;
+        }
+        // Before anything else: what was read stays, even when the bus is gone.
+        if (!frames.isEmpty()) {
+            enqueue(frames);
+            frames.clear();
+        }
+    }
+    if (gone)
+        m_deviceLost = true;
+}
+
+void SocketCanBackend::takeMessages(const Batch &batch, int count, QList<CanFrame> *frames)
+{
+    for (int i = 0; i < count; ++i) {
+        const msghdr &header = batch.headers[i].msg_hdr;
+        const canfd_frame &raw = batch.frames[i];
+        qint64 softwareNs = 0;
+        qint64 hardwareNs = 0;
+        for (cmsghdr *control = CMSG_FIRSTHDR(&header); control; control = CMSG_NXTHDR(const_cast<msghdr *>(&header), control)) {
+            if (control->cmsg_level != SOL_SOCKET)
+                continue;
+            if (control->cmsg_type == SO_TIMESTAMPNS) {
+                timespec stamp;
+                std::memcpy(&stamp, CMSG_DATA(control), sizeof stamp);
+                softwareNs = nanosOf(stamp);
+            } else if (control->cmsg_type == SO_TIMESTAMPING) {
+                timespec stamps[3];
+                std::memcpy(stamps, CMSG_DATA(control), sizeof stamps);
+                if (!softwareNs)
+                    softwareNs = nanosOf(stamps[0]);
+                hardwareNs = nanosOf(stamps[2]);
+            } else if (control->cmsg_type == SO_RXQ_OVFL) {
+                quint32 drops = 0;
+                std::memcpy(&drops, CMSG_DATA(control), sizeof drops);
+                // The counter only grows; a rise means the kernel dropped frames.
+                if (drops != m_lastDrops) {
+                    m_lastDrops = drops;
+                    m_latchedStatus.fetch_or(RxQueueOverrun);
+                }
+            }
+        }
+
+        if (batch.headers[i].msg_len == CANFD_MTU) {
+            m_fdSkipped.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        if (batch.headers[i].msg_len != CAN_MTU)
+            continue;
+
+        CanFrame frame;
+        if (raw.can_id & CAN_ERR_FLAG) {
+            takeErrorFrame(raw.can_id, raw.data);
+            if (!m_errorFrames)
+                continue;
+            frame.error = true;
+            frame.id = raw.can_id & CAN_ERR_MASK;
+        } else if (raw.can_id & CAN_EFF_FLAG) {
+            frame.extended = true;
+            frame.id = raw.can_id & CAN_EFF_MASK;
+        } else {
+            frame.id = raw.can_id & CAN_SFF_MASK;
+        }
+        frame.rtr = !frame.error && (raw.can_id & CAN_RTR_FLAG);
+        frame.dlc = quint8(qMin<int>(raw.len, 8));
+        std::memcpy(frame.data, raw.data, 8);
+        frame.tx = header.msg_flags & MSG_CONFIRM;
+        frame.timestampUs = stampOf(softwareNs, hardwareNs);
+        frames->append(frame);
+    }
+}
+
+void SocketCanBackend::takeErrorFrame(quint32 canId, const quint8 *data)
+{
+    if (canId & CAN_ERR_BUSOFF) {
+        m_busState = BusOff;
+    } else if (canId & CAN_ERR_RESTARTED) {
+        m_busState = 0;
+    } else if (canId & CAN_ERR_CRTL) {
+        const quint8 controller = data[1];
+        if (controller & (CAN_ERR_CRTL_RX_OVERFLOW | CAN_ERR_CRTL_TX_OVERFLOW))
+            m_latchedStatus.fetch_or(ControllerOverrun);
+        // The kernel reports each change with the new state's bits, going up
+        // as well as down; "active" is the way back to no state bit.
+        if (controller & (CAN_ERR_CRTL_RX_PASSIVE | CAN_ERR_CRTL_TX_PASSIVE))
+            m_busState = BusHeavy;
+        else if (controller & (CAN_ERR_CRTL_RX_WARNING | CAN_ERR_CRTL_TX_WARNING))
+            m_busState = BusLight;
+        else if (controller & CAN_ERR_CRTL_ACTIVE)
+            m_busState = 0;
+    }
+}
+
+qint64 SocketCanBackend::stampOf(qint64 softwareNs, qint64 hardwareNs)
+{
+    qint64 ns;
+    if (hardwareNs) {
+        // The adapter's clock has its own zero: the first stamp is tied to the
+        // system clock, later ones keep the adapter's spacing.
+        if (!m_hardwareOffsetSet) {
+            m_hardwareOffsetNs = hardwareNs - (softwareNs ? softwareNs : realtimeNowNs());
+            m_hardwareOffsetSet = true;
+        }
+        ns = hardwareNs - m_hardwareOffsetNs;
+    } else if (softwareNs) {
+        ns = softwareNs;
+    } else {
+        return elapsedMicros();
+    }
+    const qint64 us = (ns - m_openRealNs) / 1000;
+    return us < 0 ? 0 : us;
+}
+
+bool SocketCanBackend::write(const CanFrame &frame, QString *error)
+{
+    if (!checkOpen(error))
+        return false;
+    if (m_listenOnly) {
+        if (error)
+            *error = tr("Im Listen-Only-Modus sendet Busvista nicht.");
+        return false;
+    }
+    if (m_fd < 0 || m_deviceLost) {
+        if (error)
+            *error = tr("Die CAN-Schnittstelle %1 ist nicht mehr verfügbar.").arg(m_name);
+        return false;
+    }
+    can_frame raw {};
+    raw.can_id = frame.extended ? ((frame.id & CAN_EFF_MASK) | CAN_EFF_FLAG) : (frame.id & CAN_SFF_MASK);
+    if (frame.rtr)
+        raw.can_id |= CAN_RTR_FLAG;
+    raw.len = quint8(qMin<int>(frame.dlc, 8));
+    std::memcpy(raw.data, frame.data, 8);
+    const ssize_t written = ::write(m_fd, &raw, sizeof raw);
+    if (written == ssize_t(sizeof raw)) {
+        if (!m_kernelEchoes) {
+            CanFrame echo = frame;
+            echo.tx = true;
+            echo.error = echo.status = false;
+            echo.timestampUs = elapsedMicros();
+            enqueue(echo);
+        }
+        return true;
+    }
+    const int code = written < 0 ? errno : EIO;
+    if (code == ENOBUFS || code == EAGAIN || code == EWOULDBLOCK) {
+        m_latchedStatus.fetch_or(TxBufferFull);
+        if (error)
+            *error = statusText(TxBufferFull);
+        return false;
+    }
+    if (isGone(code)) {
+        m_deviceLost = true;
+        if (error)
+            *error = tr("Die CAN-Schnittstelle %1 ist nicht mehr verfügbar.").arg(m_name);
+        return false;
+    }
+    if (error)
+        *error = tr("Senden auf %1 fehlgeschlagen: %2").arg(m_name, QString::fromLocal8Bit(strerror(code)));
+    return false;
+}
+
+unsigned SocketCanBackend::busStatus()
+{
+    if (!isOpen())
+        return 0;
+    const qint64 skipped = m_fdSkipped.load();
+    if (skipped != m_fdReported) {
+        m_fdReported = skipped;
+        emit notice(tr("%1 CAN-FD-Frames übersprungen: Busvista zeigt nur klassische CAN-Frames.").arg(skipped));
+    }
+    return m_busState.load() | takeLatchedStatus() | deviceLostBit();
+}
+
+bool SocketCanBackend::resetHardware(QString *error)
+{
+    if (!checkOpen(error))
+        return false;
+    stopReceiving();
+#ifdef BUSVISTA_LIBSOCKETCAN
+    // Needs CAP_NET_ADMIN; without it the reopen below is all there is.
+    if (m_busState.load() & BusOff)
+        can_do_restart(m_localName.constData());
+#endif
+    closeSocket();
+    if (!openSocket(error)) {
+        // Stays open in the lost state, so the user can try again.
+        m_deviceLost = true;
+        return false;
+    }
+    m_busState = 0;
+    m_latchedStatus = 0;
+    m_deviceLost = false;
+    startReceiving();
+    return true;
+}

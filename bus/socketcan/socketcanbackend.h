@@ -1,0 +1,80 @@
+#pragma once
+
+#include "hardwarebackend.h"
+#include "platform/receiveevent.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <memory>
+
+struct mmsghdr;
+
+// Backend for Linux's own CAN interfaces (SocketCAN): one raw CAN socket bound
+// to the interface named in ConnectParams::socketCanInterface.
+//
+// The kernel echoes every frame this program sent (marked MSG_CONFIRM), so
+// write() enqueues no echo of its own. Error frames are always requested:
+// they drive the status bits, and appear in the trace when errorFrames is
+// set. CAN FD frames are counted and skipped (notice).
+//
+// Threads: every virtual operation runs in the GUI thread. The reader thread
+// "SocketCanReader" blocks in poll() on the socket and a wake event, reads
+// batches with recvmmsg() and touches only the atomics of this class, the
+// receive buffers and enqueue(). close() and resetHardware() join it before
+// they close the socket.
+class SocketCanBackend : public HardwareBackend
+{
+    Q_OBJECT
+
+public:
+    explicit SocketCanBackend(QObject *parent = nullptr);
+    ~SocketCanBackend() override;
+
+    bool open(const ConnectParams &params, QString *error) override;
+    void close() override;
+    bool isOpen() const override;
+    bool write(const CanFrame &frame, QString *error) override;
+    unsigned busStatus() override;
+    // Reopens the socket (after the interface went down and came back); a
+    // controller in bus-off is restarted first where the rights allow it.
+    bool resetHardware(QString *error) override;
+
+    // CAN FD frames received and skipped since open.
+    qint64 fdFramesSkipped() const { return m_fdSkipped.load(); }
+
+    static constexpr int BatchSize = 64;
+
+private:
+    struct Batch;
+
+    bool openSocket(QString *error);
+    void closeSocket();
+    void startReceiving();
+    void stopReceiving();
+    void readLoop();
+    // Converts what one recvmmsg() returned; false when the interface is gone.
+    void takeMessages(const Batch &batch, int count, QList<CanFrame> *frames);
+    void takeErrorFrame(quint32 canId, const quint8 *data);
+    qint64 stampOf(qint64 softwareNs, qint64 hardwareNs);
+
+    QString m_name;
+    QByteArray m_localName;
+    bool m_open = false;
+    bool m_listenOnly = false;
+    bool m_errorFrames = false;
+    bool m_kernelEchoes = false;
+    quint32 m_wantedBitrate = 500000;     // for the hint when the interface is down
+    int m_fd = -1;
+    std::unique_ptr<ReceiveEvent> m_wake;
+    std::unique_ptr<Batch> m_batch;
+    qint64 m_openRealNs = 0;             // CLOCK_REALTIME at open: the kernel's stamps count from it
+    qint64 m_hardwareOffsetNs = 0;       // reader only: hardware clock minus system clock
+    bool m_hardwareOffsetSet = false;    // reader only
+    quint32 m_lastDrops = 0;             // reader only: the kernel's SO_RXQ_OVFL counter
+    // Bus state from error frames (0, BusLight, BusHeavy or BusOff); kept
+    // until the controller reports another.
+    std::atomic<unsigned> m_busState {0};
+    std::atomic<qint64> m_fdSkipped {0};
+    qint64 m_fdReported = 0;
+};

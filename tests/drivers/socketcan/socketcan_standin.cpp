@@ -1,0 +1,764 @@
+// A user-space stand-in for the kernel's CAN sockets (see socketcanstandin.h).
+//
+// A CAN socket is an eventfd here: it is readable exactly while records wait
+// in its queue, so the program's poll() runs on the real kernel. The records
+// are what the kernel would hand out: a classic or FD frame with its flags
+// (MSG_CONFIRM for the echo of an own frame), its time stamps and the drop
+// counter, or a pending socket error (ENETDOWN, ENODEV).
+#include "socketcanstandin.h"
+
+#include <linux/can/error.h>
+#include <linux/can/netlink.h>
+#include <linux/can/raw.h>
+#include <linux/net_tstamp.h>
+#include <net/if.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <dlfcn.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+struct Interface
+{
+    int index = 0;
+    bool up = true;
+    uint32_t bitrate = 0;
+    int state = -1;
+    uint32_t drops = 0;
+    int writeError = 0;
+    uint64_t written = 0;
+    can_frame lastWritten {};
+};
+
+struct Record
+{
+    canfd_frame frame {};
+    int length = CAN_MTU;     // CAN_MTU or CANFD_MTU
+    int error = 0;            // a pending socket error instead of a frame
+    bool confirm = false;
+    int64_t softwareNs = 0;
+    int64_t hardwareNs = 0;
+    uint32_t drops = 0;
+};
+
+struct Socket
+{
+    int ifindex = 0;          // 0: not bound
+    bool recvOwn = false;
+    bool fdFrames = false;
+    can_err_mask_t errorMask = 0;
+    bool stampNs = false;
+    bool stamping = false;
+    bool overflow = false;
+    bool signalled = false;
+    std::deque<Record> queue;
+};
+
+struct State
+{
+    std::mutex lock;
+    bool available = true;
+    std::string sysfsDir;
+    std::map<std::string, Interface> interfaces;
+    std::map<int, std::shared_ptr<Socket>> sockets;
+    int nextIndex = 10;
+    std::map<std::string, int64_t> lastOptions;
+    uint64_t receiveCalls = 0;
+    uint64_t handedOut = 0;
+};
+
+State &state()
+{
+    static State *instance = new State; // never destroyed: calls come until the very end
+    return *instance;
+}
+
+// Descriptors that are CAN sockets, for the pass-through check without lock.
+constexpr int MaxTracked = 65536;
+std::atomic<bool> tracked[MaxTracked];
+
+bool isTracked(int fd)
+{
+    return fd >= 0 && fd < MaxTracked && tracked[fd].load(std::memory_order_acquire);
+}
+
+template<typename F>
+F real(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+using SocketFn = int (*)(int, int, int);
+using BindFn = int (*)(int, const sockaddr *, socklen_t);
+using IoctlFn = int (*)(int, unsigned long, void *);
+using SetsockoptFn = int (*)(int, int, int, const void *, socklen_t);
+using RecvmmsgFn = int (*)(int, mmsghdr *, unsigned int, int, timespec *);
+using RecvmsgFn = ssize_t (*)(int, msghdr *, int);
+using WriteFn = ssize_t (*)(int, const void *, size_t);
+using CloseFn = int (*)(int);
+
+ssize_t realWrite(int fd, const void *data, size_t size)
+{
+    static const WriteFn fn = real<WriteFn>("write");
+    return fn(fd, data, size);
+}
+
+int64_t nowNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+void writeFile(const std::string &path, const std::string &text)
+{
+    if (FILE *file = std::fopen(path.c_str(), "w")) {
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    }
+}
+
+// Caller holds the lock.
+void publishSysfs(State &s, const std::string &name)
+{
+    if (s.sysfsDir.empty())
+        return;
+    const std::string dir = s.sysfsDir + "/" + name;
+    mkdir(s.sysfsDir.c_str(), 0755);
+    mkdir(dir.c_str(), 0755);
+    const auto found = s.interfaces.find(name);
+    writeFile(dir + "/type", "280\n");
+    writeFile(dir + "/flags", found != s.interfaces.end() && found->second.up ? "0x1\n" : "0x0\n");
+    if (name.rfind("vcan", 0) != 0)
+        mkdir((dir + "/device").c_str(), 0755);
+}
+
+void unpublishSysfs(State &s, const std::string &name)
+{
+    if (s.sysfsDir.empty())
+        return;
+    const std::string dir = s.sysfsDir + "/" + name;
+    for (const char *file : {"/type", "/flags"})
+        unlink((dir + file).c_str());
+    rmdir((dir + "/device").c_str());
+    rmdir(dir.c_str());
+}
+
+// Caller holds the lock. Keeps the eventfd readable exactly while the queue
+// is not empty.
+void push(int fd, Socket &socket, const Record &record)
+{
+    socket.queue.push_back(record);
+    if (!socket.signalled) {
+        const uint64_t one = 1;
+        realWrite(fd, &one, sizeof one);
+        socket.signalled = true;
+    }
+}
+
+void drained(int fd, Socket &socket)
+{
+    if (socket.queue.empty() && socket.signalled) {
+        uint64_t counter = 0;
+        if (::read(fd, &counter, sizeof counter) < 0) {
+            // EAGAIN cannot happen while signalled; nothing else to do
+        }
+        socket.signalled = false;
+    }
+}
+
+// Caller holds the lock: hands a record to every socket bound to `name`
+// that would receive it.
+void deliver(State &s, const std::string &name, Record record)
+{
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end() || !found->second.up)
+        return;
+    record.drops = found->second.drops;
+    for (auto &[fd, socket] : s.sockets) {
+        if (socket->ifindex != found->second.index)
+            continue;
+        if (record.length == CANFD_MTU && !socket->fdFrames)
+            continue;
+        if ((record.frame.can_id & CAN_ERR_FLAG) && !(record.frame.can_id & socket->errorMask & CAN_ERR_MASK))
+            continue;
+        push(fd, *socket, record);
+    }
+}
+
+// Caller holds the lock.
+void failBound(State &s, int index, int error)
+{
+    for (auto &[fd, socket] : s.sockets) {
+        if (socket->ifindex == index) {
+            Record record;
+            record.error = error;
+            push(fd, *socket, record);
+        }
+    }
+}
+
+const std::string *nameOfIndex(State &s, int index)
+{
+    for (auto &[name, iface] : s.interfaces) {
+        if (iface.index == index)
+            return &name;
+    }
+    return nullptr;
+}
+
+void putControl(msghdr *message, size_t *used, int type, const void *data, size_t size)
+{
+    if (*used + CMSG_SPACE(size) > message->msg_controllen) {
+        message->msg_flags |= MSG_CTRUNC;
+        return;
+    }
+    auto *control = reinterpret_cast<cmsghdr *>(static_cast<char *>(message->msg_control) + *used);
+    control->cmsg_level = SOL_SOCKET;
+    control->cmsg_type = type;
+    control->cmsg_len = CMSG_LEN(size);
+    std::memcpy(CMSG_DATA(control), data, size);
+    *used += CMSG_SPACE(size);
+}
+
+timespec specOf(int64_t ns)
+{
+    timespec spec {};
+    spec.tv_sec = time_t(ns / 1000000000);
+    spec.tv_nsec = long(ns % 1000000000);
+    return spec;
+}
+
+// Fills one message as the kernel would; caller holds the lock.
+ssize_t fill(const Socket &socket, const Record &record, msghdr *message)
+{
+    message->msg_flags = record.confirm ? MSG_CONFIRM : 0;
+    size_t copied = 0;
+    for (size_t i = 0; i < message->msg_iovlen && copied < size_t(record.length); ++i) {
+        const size_t part = std::min(message->msg_iov[i].iov_len, size_t(record.length) - copied);
+        std::memcpy(message->msg_iov[i].iov_base, reinterpret_cast<const char *>(&record.frame) + copied, part);
+        copied += part;
+    }
+    if (copied < size_t(record.length))
+        message->msg_flags |= MSG_TRUNC;
+    size_t used = 0;
+    if (message->msg_control && message->msg_controllen) {
+        if (socket.stampNs) {
+            const timespec stamp = specOf(record.softwareNs);
+            putControl(message, &used, SO_TIMESTAMPNS, &stamp, sizeof stamp);
+        }
+        if (socket.stamping) {
+            const timespec stamps[3] = {specOf(record.softwareNs), timespec {}, specOf(record.hardwareNs)};
+            putControl(message, &used, SO_TIMESTAMPING, stamps, sizeof stamps);
+        }
+        if (socket.overflow)
+            putControl(message, &used, SO_RXQ_OVFL, &record.drops, sizeof record.drops);
+    }
+    message->msg_controllen = used;
+    return ssize_t(copied);
+}
+
+// Configuration of a preloaded copy (busvista-cli) from the environment:
+//   SOCKETCAN_STANDIN_SYSFS   directory for the sysfs view
+//   SOCKETCAN_STANDIN_IFACES  "can0:1:500000:0,vcan0:0:0:-1" (name:up:bitrate:state)
+//   SOCKETCAN_STANDIN_FEED    "can0:1000:down": frames queued at bind, then the interface goes down
+std::string feedName;
+uint32_t feedCount = 0;
+bool feedDown = false;
+
+__attribute__((constructor)) void configureFromEnvironment()
+{
+    if (const char *dir = std::getenv("SOCKETCAN_STANDIN_SYSFS"))
+        CanStandIn_SetSysfsDir(dir);
+    if (const char *list = std::getenv("SOCKETCAN_STANDIN_IFACES")) {
+        std::string rest = list;
+        while (!rest.empty()) {
+            const size_t comma = rest.find(',');
+            const std::string item = rest.substr(0, comma);
+            rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+            char name[IFNAMSIZ] = {};
+            int up = 1;
+            unsigned bitrate = 0;
+            int kernelState = -1;
+            if (std::sscanf(item.c_str(), "%15[^:]:%d:%u:%d", name, &up, &bitrate, &kernelState) >= 1)
+                CanStandIn_AddInterface(name, up, bitrate, kernelState);
+        }
+    }
+    if (const char *feed = std::getenv("SOCKETCAN_STANDIN_FEED")) {
+        char name[IFNAMSIZ] = {};
+        char then[16] = {};
+        unsigned count = 0;
+        if (std::sscanf(feed, "%15[^:]:%u:%15s", name, &count, then) >= 2) {
+            feedName = name;
+            feedCount = count;
+            feedDown = std::strcmp(then, "down") == 0;
+        }
+    }
+}
+
+} // namespace
+
+// --- the calls of the program ---------------------------------------------
+
+STANDIN_EXPORT int socket(int domain, int type, int protocol)
+{
+    static const SocketFn next = real<SocketFn>("socket");
+    if (domain != PF_CAN)
+        return next(domain, type, protocol);
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (!s.available || (type & 0xF) != SOCK_RAW || protocol != CAN_RAW) {
+        errno = !s.available ? EAFNOSUPPORT : EPROTONOSUPPORT;
+        return -1;
+    }
+    const int fd = eventfd(0, EFD_NONBLOCK | ((type & SOCK_CLOEXEC) ? EFD_CLOEXEC : 0));
+    if (fd < 0)
+        return -1;
+    if (fd >= MaxTracked) {
+        ::close(fd);
+        errno = EMFILE;
+        return -1;
+    }
+    s.sockets[fd] = std::make_shared<Socket>();
+    tracked[fd].store(true, std::memory_order_release);
+    return fd;
+}
+
+STANDIN_EXPORT int bind(int fd, const sockaddr *address, socklen_t length)
+{
+    static const BindFn next = real<BindFn>("bind");
+    if (!isTracked(fd))
+        return next(fd, address, length);
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto *can = reinterpret_cast<const sockaddr_can *>(address);
+    if (length < socklen_t(sizeof(sockaddr_can)) || can->can_family != AF_CAN) {
+        errno = EINVAL;
+        return -1;
+    }
+    const std::string *name = nameOfIndex(s, can->can_ifindex);
+    if (can->can_ifindex != 0 && !name) {
+        errno = ENODEV;
+        return -1;
+    }
+    Socket &socket = *s.sockets[fd];
+    socket.ifindex = can->can_ifindex;
+    for (const char *option : {"recv_own_msgs", "fd_frames", "timestampns", "timestamping", "rxq_ovfl"})
+        s.lastOptions[option] = -1;
+    s.lastOptions["recv_own_msgs"] = socket.recvOwn;
+    s.lastOptions["err_filter"] = socket.errorMask;
+    s.lastOptions["fd_frames"] = socket.fdFrames;
+    s.lastOptions["timestampns"] = socket.stampNs;
+    s.lastOptions["timestamping"] = socket.stamping;
+    s.lastOptions["rxq_ovfl"] = socket.overflow;
+
+    if (name && *name == feedName && feedCount > 0) {
+        Interface &iface = s.interfaces[*name];
+        for (uint32_t i = 0; i < feedCount; ++i) {
+            Record record;
+            record.frame.can_id = 0x123;
+            record.frame.len = 4;
+            std::memcpy(record.frame.data, &i, 4);
+            record.softwareNs = nowNs();
+            record.drops = iface.drops;
+            push(fd, socket, record);
+        }
+        if (feedDown) {
+            Record down;
+            down.error = ENETDOWN;
+            push(fd, socket, down);
+        }
+    }
+    return 0;
+}
+
+STANDIN_EXPORT int ioctl(int fd, unsigned long request, ...)
+{
+    static const IoctlFn next = real<IoctlFn>("ioctl");
+    va_list arguments;
+    va_start(arguments, request);
+    void *argument = va_arg(arguments, void *);
+    va_end(arguments);
+    if (!isTracked(fd))
+        return next(fd, request, argument);
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    auto *request_ = static_cast<ifreq *>(argument);
+    if (request == SIOCGIFINDEX || request == SIOCGIFFLAGS) {
+        const auto found = s.interfaces.find(std::string(request_->ifr_name, strnlen(request_->ifr_name, IFNAMSIZ)));
+        if (found == s.interfaces.end()) {
+            errno = ENODEV;
+            return -1;
+        }
+        if (request == SIOCGIFINDEX)
+            request_->ifr_ifindex = found->second.index;
+        else
+            request_->ifr_flags = short(found->second.up ? (IFF_UP | IFF_RUNNING | IFF_NOARP) : IFF_NOARP);
+        return 0;
+    }
+    errno = ENOTTY;
+    return -1;
+}
+
+STANDIN_EXPORT int setsockopt(int fd, int level, int name, const void *value, socklen_t length)
+{
+    static const SetsockoptFn next = real<SetsockoptFn>("setsockopt");
+    if (!isTracked(fd))
+        return next(fd, level, name, value, length);
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Socket &socket = *s.sockets[fd];
+    int flag = 0;
+    if (length >= socklen_t(sizeof flag))
+        std::memcpy(&flag, value, sizeof flag);
+    if (level == SOL_CAN_RAW && name == CAN_RAW_RECV_OWN_MSGS)
+        socket.recvOwn = flag != 0;
+    else if (level == SOL_CAN_RAW && name == CAN_RAW_ERR_FILTER)
+        socket.errorMask = can_err_mask_t(flag);
+    else if (level == SOL_CAN_RAW && name == CAN_RAW_FD_FRAMES)
+        socket.fdFrames = flag != 0;
+    else if (level == SOL_SOCKET && name == SO_TIMESTAMPNS)
+        socket.stampNs = flag != 0;
+    else if (level == SOL_SOCKET && name == SO_TIMESTAMPING)
+        socket.stamping = (flag & SOF_TIMESTAMPING_RAW_HARDWARE) != 0;
+    else if (level == SOL_SOCKET && name == SO_RXQ_OVFL)
+        socket.overflow = flag != 0;
+    else {
+        errno = ENOPROTOOPT;
+        return -1;
+    }
+    return 0;
+}
+
+STANDIN_EXPORT int recvmmsg(int fd, mmsghdr *messages, unsigned int count, int flags, timespec *timeout)
+{
+    static const RecvmmsgFn next = real<RecvmmsgFn>("recvmmsg");
+    if (!isTracked(fd))
+        return next(fd, messages, count, flags, timeout);
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Socket &socket = *s.sockets[fd];
+    unsigned int taken = 0;
+    while (taken < count && !socket.queue.empty()) {
+        const Record &record = socket.queue.front();
+        if (record.error) {
+            if (taken > 0)
+                break;
+            const int error = record.error;
+            socket.queue.pop_front();
+            drained(fd, socket);
+            errno = error;
+            return -1;
+        }
+        messages[taken].msg_len = unsigned(fill(socket, record, &messages[taken].msg_hdr));
+        socket.queue.pop_front();
+        ++taken;
+    }
+    drained(fd, socket);
+    if (taken == 0) {
+        errno = EAGAIN;
+        return -1;
+    }
+    ++s.receiveCalls;
+    s.handedOut += taken;
+    return int(taken);
+}
+
+STANDIN_EXPORT ssize_t recvmsg(int fd, msghdr *message, int flags)
+{
+    static const RecvmsgFn next = real<RecvmsgFn>("recvmsg");
+    if (!isTracked(fd))
+        return next(fd, message, flags);
+    mmsghdr one {};
+    one.msg_hdr = *message;
+    if (recvmmsg(fd, &one, 1, flags, nullptr) < 0)
+        return -1;
+    *message = one.msg_hdr;
+    return ssize_t(one.msg_len);
+}
+
+STANDIN_EXPORT ssize_t write(int fd, const void *data, size_t size)
+{
+    if (!isTracked(fd))
+        return realWrite(fd, data, size);
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Socket &socket = *s.sockets[fd];
+    const std::string *name = nameOfIndex(s, socket.ifindex);
+    if (!name) {
+        errno = socket.ifindex ? ENODEV : EDESTADDRREQ;
+        return -1;
+    }
+    Interface &iface = s.interfaces[*name];
+    if (size != CAN_MTU) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!iface.up) {
+        errno = ENETDOWN;
+        return -1;
+    }
+    if (iface.writeError) {
+        errno = iface.writeError;
+        return -1;
+    }
+    ++iface.written;
+    std::memcpy(&iface.lastWritten, data, sizeof iface.lastWritten);
+    if (socket.recvOwn) {
+        Record echo;
+        std::memcpy(&echo.frame, data, CAN_MTU);
+        echo.confirm = true;
+        echo.softwareNs = nowNs();
+        echo.drops = iface.drops;
+        push(fd, socket, echo);
+    }
+    return ssize_t(size);
+}
+
+STANDIN_EXPORT int close(int fd)
+{
+    static const CloseFn next = real<CloseFn>("close");
+    if (isTracked(fd)) {
+        State &s = state();
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.sockets.erase(fd);
+        tracked[fd].store(false, std::memory_order_release);
+    }
+    return next(fd);
+}
+
+// --- netlink answers (libsocketcan) -----------------------------------------
+
+STANDIN_EXPORT int can_get_bittiming(const char *name, can_bittiming *timing)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end() || found->second.bitrate == 0)
+        return -1;
+    *timing = can_bittiming {};
+    timing->bitrate = found->second.bitrate;
+    return 0;
+}
+
+STANDIN_EXPORT int can_get_state(const char *name, int *kernelState)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end() || found->second.state < 0)
+        return -1;
+    *kernelState = found->second.state;
+    return 0;
+}
+
+STANDIN_EXPORT int can_do_restart(const char *)
+{
+    errno = EPERM; // like a user without CAP_NET_ADMIN
+    return -1;
+}
+
+// --- control -----------------------------------------------------------------
+
+STANDIN_EXPORT void CanStandIn_Reset()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    for (const auto &[name, iface] : s.interfaces)
+        unpublishSysfs(s, name);
+    s.interfaces.clear();
+    s.available = true;
+    s.lastOptions.clear();
+    s.receiveCalls = 0;
+    s.handedOut = 0;
+}
+
+STANDIN_EXPORT void CanStandIn_SetSysfsDir(const char *path)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.sysfsDir = path ? path : "";
+    if (!s.sysfsDir.empty())
+        mkdir(s.sysfsDir.c_str(), 0755);
+}
+
+STANDIN_EXPORT void CanStandIn_SetAvailable(int on)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.available = on != 0;
+}
+
+STANDIN_EXPORT void CanStandIn_AddInterface(const char *name, int up, uint32_t bitrate, int kernelState)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Interface iface;
+    iface.index = s.nextIndex++;
+    iface.up = up != 0;
+    iface.bitrate = bitrate;
+    iface.state = kernelState;
+    s.interfaces[name] = iface;
+    publishSysfs(s, name);
+}
+
+STANDIN_EXPORT void CanStandIn_SetUp(const char *name, int up)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end())
+        return;
+    const bool wasUp = found->second.up;
+    found->second.up = up != 0;
+    if (wasUp && !up)
+        failBound(s, found->second.index, ENETDOWN);
+    publishSysfs(s, name);
+}
+
+STANDIN_EXPORT void CanStandIn_Remove(const char *name)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end())
+        return;
+    failBound(s, found->second.index, ENODEV);
+    s.interfaces.erase(found);
+    unpublishSysfs(s, name);
+}
+
+STANDIN_EXPORT void CanStandIn_Inject(const char *name, const can_frame *frame, int64_t softwareNs, int64_t hardwareNs)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Record record;
+    std::memcpy(&record.frame, frame, sizeof *frame);
+    record.softwareNs = softwareNs ? softwareNs : nowNs();
+    record.hardwareNs = hardwareNs;
+    deliver(s, name, record);
+}
+
+STANDIN_EXPORT uint32_t CanStandIn_InjectNumbered(const char *name, uint32_t id, uint32_t first, uint32_t count,
+                                                  int64_t softwareNs, int64_t stepNs)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const int64_t start = softwareNs ? softwareNs : nowNs();
+    Record record;
+    record.frame.can_id = id;
+    record.frame.len = 8;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t number = first + i;
+        std::memcpy(record.frame.data, &number, sizeof number);
+        record.softwareNs = start + int64_t(i) * stepNs;
+        deliver(s, name, record);
+    }
+    return count;
+}
+
+STANDIN_EXPORT void CanStandIn_InjectFd(const char *name, uint32_t id, uint8_t length)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    Record record;
+    record.length = CANFD_MTU;
+    record.frame.can_id = id;
+    record.frame.len = length;
+    record.softwareNs = nowNs();
+    deliver(s, name, record);
+}
+
+STANDIN_EXPORT void CanStandIn_SetDrops(const char *name, uint32_t drops)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found != s.interfaces.end())
+        found->second.drops = drops;
+}
+
+STANDIN_EXPORT void CanStandIn_SetWriteError(const char *name, int error)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found != s.interfaces.end())
+        found->second.writeError = error;
+}
+
+STANDIN_EXPORT uint64_t CanStandIn_Written(const char *name)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    return found == s.interfaces.end() ? 0 : found->second.written;
+}
+
+STANDIN_EXPORT int CanStandIn_LastWritten(const char *name, can_frame *frame)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end() || found->second.written == 0)
+        return 0;
+    *frame = found->second.lastWritten;
+    return 1;
+}
+
+STANDIN_EXPORT int CanStandIn_OpenSockets()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return int(s.sockets.size());
+}
+
+STANDIN_EXPORT uint64_t CanStandIn_Queued()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    uint64_t total = 0;
+    for (const auto &[fd, socket] : s.sockets)
+        total += socket->queue.size();
+    return total;
+}
+
+STANDIN_EXPORT int64_t CanStandIn_Option(const char *what)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.lastOptions.find(what);
+    return found == s.lastOptions.end() ? -1 : found->second;
+}
+
+STANDIN_EXPORT uint64_t CanStandIn_ReceiveCalls()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.receiveCalls;
+}
+
+STANDIN_EXPORT uint64_t CanStandIn_HandedOut()
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    return s.handedOut;
+}
