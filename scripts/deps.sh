@@ -12,6 +12,7 @@ packages=(
     qt6-translations-l10n
     libbenchmark-dev zlib1g-dev libdeflate-dev
     libsocketcan-dev
+    g++-mingw-w64-x86-64-posix
     python3 python3-can
     openssl
 )

@@ -120,7 +120,8 @@ int runRecord(const QStringList &args)
     const std::unique_ptr<CanBackend> backend = CliBus::createBackend(bus);
     QObject::connect(backend.get(), &CanBackend::framesReceived, &model, &TraceModel::addFrames);
     model.setRecording(true);
-    if (!CliBus::run(*backend, bus, seconds))
+    bool busLost = false;
+    if (!CliBus::run(*backend, bus, seconds, {}, &busLost))
         return Cli::Failed;
     model.setRecording(false);
 
@@ -132,6 +133,11 @@ int runRecord(const QStringList &args)
     Cli::out(QStringLiteral("Gespeichert: %1").arg(model.rowCount()));
     if (!notice.isEmpty())
         Cli::out(notice);
+    if (busLost) {
+        Cli::err(QStringLiteral("Aufzeichnung nach Verlust des Busses vorzeitig beendet; das Empfangene ist in %1 gespeichert.")
+                     .arg(out));
+        return Cli::Failed;
+    }
     return Cli::Ok;
 }
 

@@ -5,6 +5,9 @@
 #include "pcanbasicbackend.h"
 #include "iscanbackend.h"
 #include "simulationbackend.h"
+#ifdef BUSVISTA_SOCKETCAN
+#include "socketcanbackend.h"
+#endif
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -77,6 +80,26 @@ bool applyPipe(Choice *choice, const QStringList &values, QString *error)
     return selectKind(choice, Pipe, 0, error);
 }
 
+bool applySocketCan(Choice *choice, const QStringList &values, QString *error)
+{
+    const QString &value = values.at(0);
+    if (value.isEmpty() || value.contains(QLatin1Char('/'))) {
+        *error = QStringLiteral("Ungültiger Schnittstellenname: %1 (z. B. can0)").arg(value);
+        return false;
+    }
+    if (!selectKind(choice, SocketCanBus, 4, error))
+        return false;
+    choice->params.socketCanInterface = value;
+    return true;
+}
+
+bool applyErrorFrames(Choice *choice, const QStringList &, QString *)
+{
+    choice->params.errorFrames = true;
+    choice->errorFramesGiven = true;
+    return true;
+}
+
 bool applyDll(Choice *choice, const QStringList &values, QString *)
 {
     choice->dllPath = values.at(0);
@@ -114,14 +137,22 @@ const OptionRow options[] = {
      applyPipe},
     {"--pcan", "KANAL", 1, "PCAN-Basic-Kanal als Handle, z. B. 0x51 (PCAN-USB 1)", applyPcan},
     {"--iscan", "GERÄT", 1, "isCAN-Gerät 0 bis 15 der Treiberkonfiguration (busvista-cli devices)", applyIsCan},
+    {"--socketcan", "SCHNITTSTELLE", 1,
+     "SocketCAN-Schnittstelle des Linux-Kernels, z. B. can0 oder vcan0 (busvista-cli channels --socketcan)",
+     applySocketCan},
     {"--dll", "PFAD", 1, "Treiber-DLL statt der Standardsuche", applyDll},
     {"--btr", "HEX", 1, "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
     {"--listen-only", nullptr, 0, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
+    {"--error-frames", nullptr, 0, "Error-Frames aufzeichnen (PCAN-Basic, SocketCAN)", applyErrorFrames},
 };
 
 // Whether the options given fit the chosen bus; fills the kind's fields.
 bool check(Choice *choice, QString *error)
 {
+    if (choice->errorFramesGiven && choice->kind != NoBus && choice->kind != Pcan && choice->kind != SocketCanBus) {
+        *error = QStringLiteral("--error-frames gilt nur für --pcan und --socketcan.");
+        return false;
+    }
     switch (choice->kind) {
     case NoBus:
         *error = QStringLiteral("Kein Bus gewählt.");
@@ -142,6 +173,17 @@ bool check(Choice *choice, QString *error)
     case Pipe:
         if (choice->dllGiven || choice->btrGiven || choice->params.listenOnly) {
             *error = QStringLiteral("--dll, --btr und --listen-only gelten nicht für --pipe.");
+            return false;
+        }
+        return true;
+    case SocketCanBus:
+#ifndef BUSVISTA_SOCKETCAN
+        *error = QStringLiteral("SocketCAN gibt es nur unter Linux.");
+        return false;
+#endif
+        // --btr only names the bit rate in the hint for an interface that is down.
+        if (choice->dllGiven) {
+            *error = QStringLiteral("--dll gilt nicht für --socketcan.");
             return false;
         }
         return true;
@@ -186,7 +228,9 @@ bool take(QStringList *args, Choice *choice, QString *error)
 
 QString usageLine()
 {
-    return QStringLiteral("BUS = --sim | --pipe EIN AUS | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only] | --iscan GERÄT [--dll PFAD] [--btr HEX]");
+    return QStringLiteral("BUS = --sim | --pipe EIN AUS | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only] [--error-frames]"
+                          " | --iscan GERÄT [--dll PFAD] [--btr HEX]"
+                          " | --socketcan SCHNITTSTELLE [--listen-only] [--error-frames]");
 }
 
 QString helpText()
@@ -212,14 +256,23 @@ std::unique_ptr<CanBackend> createBackend(const Choice &choice)
         return std::make_unique<IsCanBackend>();
     case Pipe:
         return std::make_unique<PipeBackend>(choice.pipeIn, choice.pipeOut);
+    case SocketCanBus:
+#ifdef BUSVISTA_SOCKETCAN
+        return std::make_unique<SocketCanBackend>();
+#else
+        break;
+#endif
     case NoBus:
         break;
     }
     return nullptr;
 }
 
-bool run(CanBackend &backend, const Choice &choice, double seconds, const std::function<void()> &started)
+bool run(CanBackend &backend, const Choice &choice, double seconds, const std::function<void()> &started,
+         bool *busLost)
 {
+    if (busLost)
+        *busLost = false;
     QString error;
     if (!backend.open(choice.params, &error)) {
         Cli::err(error);
@@ -228,6 +281,24 @@ bool run(CanBackend &backend, const Choice &choice, double seconds, const std::f
     // The end of a text pipe's input ends the run like a disconnect.
     if (auto *pipe = qobject_cast<PipeBackend *>(&backend))
         QObject::connect(pipe, &PipeBackend::inputEnded, QCoreApplication::instance(), &QCoreApplication::quit);
+    QObject::connect(&backend, &CanBackend::notice, QCoreApplication::instance(),
+                     [](const QString &text) { Cli::err(text); });
+    // The bus status is what tells of a lost bus; asking for it also brings
+    // the backend's notices.
+    QTimer watch;
+    watch.setInterval(100);
+    QObject::connect(&watch, &QTimer::timeout, QCoreApplication::instance(), [&backend, &watch, busLost] {
+        const unsigned flags = backend.busStatus();
+        if (!(flags & CanBackend::DeviceLost))
+            return;
+        Cli::err(QStringLiteral("Verbindung zum Bus verloren (%1): das bis dahin Empfangene bleibt erhalten.")
+                     .arg(CanBackend::statusText(flags)));
+        if (busLost)
+            *busLost = true;
+        watch.stop();
+        QCoreApplication::quit();
+    });
+    watch.start();
     if (started)
         started();
     QTimer::singleShot(int(std::llround(seconds * 1000)), Qt::PreciseTimer, QCoreApplication::instance(),

@@ -14,7 +14,7 @@
 // case to the check of its options and one to createBackend.
 namespace CliBus {
 
-enum Kind { NoBus, Simulation, Pcan, IsCanBus, Pipe };
+enum Kind { NoBus, Simulation, Pcan, IsCanBus, Pipe, SocketCanBus };
 
 struct Choice
 {
@@ -23,6 +23,7 @@ struct Choice
     QString dllPath;           // --dll, for the hardware kinds
     bool dllGiven = false;
     bool btrGiven = false;
+    bool errorFramesGiven = false;
     QString pipeIn;            // --pipe IN OUT: text streams of other CAN tools
     QString pipeOut;
 };
@@ -42,8 +43,10 @@ std::unique_ptr<CanBackend> createBackend(const Choice &choice);
 // Opens the backend with the chosen parameters, calls `started`, runs the
 // event loop for `seconds`, closes the bus and delivers what it produced up
 // to then. Prints the backend's message and returns false when it does not
-// open.
+// open. A bus that is lost meanwhile (adapter pulled, interface down) ends
+// the run early with a message; *busLost then says so, and what arrived
+// before is delivered all the same. Notices of the backend go to stderr.
 bool run(CanBackend &backend, const Choice &choice, double seconds,
-         const std::function<void()> &started = {});
+         const std::function<void()> &started = {}, bool *busLost = nullptr);
 
 } // namespace CliBus

@@ -151,7 +151,7 @@ QString stateText(int state)
     }
 }
 
-QString interfaceText(const InterfaceInfo &info)
+QString interfaceDetails(const InterfaceInfo &info)
 {
     QStringList details;
     details << (info.up ? tr("aktiv") : tr("inaktiv"));
@@ -162,7 +162,12 @@ QString interfaceText(const InterfaceInfo &info)
     const QString state = stateText(info.state);
     if (!state.isEmpty())
         details << state;
-    return info.name + QStringLiteral("   \u2014   ") + details.join(QStringLiteral(", "));
+    return details.join(QStringLiteral(", "));
+}
+
+QString interfaceText(const InterfaceInfo &info)
+{
+    return info.name + QStringLiteral("   \u2014   ") + interfaceDetails(info);
 }
 
 QString bringUpHint(const QString &name, quint32 bitrate)

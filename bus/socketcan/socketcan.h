@@ -46,6 +46,8 @@ void queryController(const QString &name, quint32 *bitrate, int *state);
 QString bitrateText(quint32 bitrate);
 // German name of a controller state; empty for StateUnknown.
 QString stateText(int state);
+// "aktiv, 500 kBit/s, Error active"
+QString interfaceDetails(const InterfaceInfo &info);
 // "can0   —   aktiv, 500 kBit/s, Error active"
 QString interfaceText(const InterfaceInfo &info);
 

@@ -111,6 +111,15 @@ bool SocketCanBackend::open(const ConnectParams &params, QString *error)
     // The hint for a down interface names the bit rate chosen in the dialog.
     const quint16 btr = params.btr > 0 && params.btr <= 0xFFFF ? quint16(params.btr) : quint16(0x001C);
     m_wantedBitrate = bitrateOfBtr(btr);
+    // Without its wake event the reader could not be stopped.
+    if (!m_wake)
+        m_wake = std::make_unique<ReceiveEvent>();
+    if (!m_wake->isValid()) {
+        m_wake.reset();
+        if (error)
+            *error = tr("Der Empfangs-Thread kann nicht eingerichtet werden (kein eventfd).");
+        return false;
+    }
     if (!openSocket(error))
         return false;
 
@@ -203,8 +212,6 @@ void SocketCanBackend::closeSocket()
 
 void SocketCanBackend::startReceiving()
 {
-    if (!m_wake)
-        m_wake = std::make_unique<ReceiveEvent>();
     if (!m_batch)
         m_batch = std::make_unique<Batch>();
     m_stopRequested = false;

@@ -280,6 +280,7 @@ ssize_t fill(const Socket &socket, const Record &record, msghdr *message)
 //   SOCKETCAN_STANDIN_SYSFS   directory for the sysfs view
 //   SOCKETCAN_STANDIN_IFACES  "can0:1:500000:0,vcan0:0:0:-1" (name:up:bitrate:state)
 //   SOCKETCAN_STANDIN_FEED    "can0:1000:down": frames queued at bind, then the interface goes down
+//   SOCKETCAN_STANDIN_AVAILABLE  0: no CAN sockets
 std::string feedName;
 uint32_t feedCount = 0;
 bool feedDown = false;
@@ -288,6 +289,8 @@ __attribute__((constructor)) void configureFromEnvironment()
 {
     if (const char *dir = std::getenv("SOCKETCAN_STANDIN_SYSFS"))
         CanStandIn_SetSysfsDir(dir);
+    if (const char *available = std::getenv("SOCKETCAN_STANDIN_AVAILABLE"))
+        CanStandIn_SetAvailable(std::atoi(available));
     if (const char *list = std::getenv("SOCKETCAN_STANDIN_IFACES")) {
         std::string rest = list;
         while (!rest.empty()) {
