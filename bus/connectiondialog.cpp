@@ -143,6 +143,7 @@ void ConnectionDialog::onInterfaceChanged()
         ui->refreshButton->setText(tr("Schnittstellen suchen"));
         ui->dllPathEdit->clear();
         ui->dllPathEdit->setPlaceholderText(tr("keine Bibliothek nötig: Schnittstelle des Linux-Kernels"));
+        ui->dllPathEdit->setToolTip(QString());
         loadChannels();
     } else {
         ui->hwBox->setTitle(tr("Hardware"));
