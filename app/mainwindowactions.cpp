@@ -372,7 +372,7 @@ void MainWindow::chooseSymbolFile()
         ? QFileInfo(m_symbols->filePath).absolutePath()
         : QSettings().value(QStringLiteral("symbols/lastDir")).toString();
     const QString path = QFileDialog::getOpenFileName(this, tr("Symboldatei laden"), startDir,
-                                                      tr("PCAN-Symboldatei (*.sym);;Alle Dateien (*)"));
+                                                      tr("Symboldateien (*.sym *.dbc);;PCAN-Symboldatei (*.sym);;DBC-Datenbank (*.dbc);;Alle Dateien (*)"));
     if (!path.isEmpty())
         loadSymbolFile(path, true);
 }

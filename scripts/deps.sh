@@ -13,7 +13,7 @@ packages=(
     libbenchmark-dev zlib1g-dev libdeflate-dev
     libsocketcan-dev
     g++-mingw-w64-x86-64-posix
-    python3 python3-can
+    python3 python3-can python3-canmatrix
     openssl
 )
 

@@ -4,6 +4,7 @@
 #include "frametext.h"
 #include "symbolfile.h"
 
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QHeaderView>
 #include <QMenu>
@@ -43,6 +44,9 @@ void SignalPanel::setSymbols(std::shared_ptr<const SymbolDatabase> symbols)
 {
     m_symbols = std::move(symbols);
     m_lastValid = false;
+    // The file's name, whatever its format, also while no frame is shown.
+    ui->titleLabel->setToolTip(m_symbols ? tr("Symboldatei: %1").arg(QFileInfo(m_symbols->filePath).fileName())
+                                         : QString());
     showFrame(nullptr);
 }
 

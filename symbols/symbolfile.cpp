@@ -1,5 +1,6 @@
 #include "symbolfile.h"
 
+#include "dbcfile.h"
 #include "symbolparser.h"
 
 #include <QFile>
@@ -518,25 +519,31 @@ bool SymbolDatabase::load(const QString &path, QString *error, QStringList *warn
 bool SymbolDatabase::loadData(const QByteArray &content, const QString &path, QString *error,
                               QStringList *warnings)
 {
-    QStringList lines = SymbolFile::Parser::decodeText(content).split(QLatin1Char('\n'));
-    // A final line break ends the last line; it does not start another one.
-    if (lines.size() > 1 && lines.constLast().isEmpty())
-        lines.removeLast();
-    for (QString &line : lines)
-        line = line.trimmed();
-
     SymbolDatabase result;
-    SymbolFile::Parser parser(&result, warnings);
-    if (!parser.parse(lines, error))
-        return false;
-    if (result.messages.isEmpty()) {
-        if (error)
-            *error = tr("Die Datei enthält keine Symbole (Nachrichtendefinitionen).");
-        return false;
+    if (DbcFile::isDbc(path, content)) {
+        if (!DbcFile::read(content, &result, error, warnings))
+            return false;
+        result.fileFormat = SymFileFormat::Dbc;
+    } else {
+        QStringList lines = SymbolFile::Parser::decodeText(content).split(QLatin1Char('\n'));
+        // A final line break ends the last line; it does not start another one.
+        if (lines.size() > 1 && lines.constLast().isEmpty())
+            lines.removeLast();
+        for (QString &line : lines)
+            line = line.trimmed();
+
+        SymbolFile::Parser parser(&result, warnings);
+        if (!parser.parse(lines, error))
+            return false;
+        if (result.messages.isEmpty()) {
+            if (error)
+                *error = tr("Die Datei enthält keine Symbole (Nachrichtendefinitionen).");
+            return false;
+        }
+        result.formatVersion = QStringLiteral("%1.0").arg(parser.majorVersion());
     }
 
     result.filePath = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
-    result.formatVersion = QStringLiteral("%1.0").arg(parser.majorVersion());
     for (int i = 0; i < result.messages.size(); ++i) {
         const SymMessage &message = result.messages.at(i);
         if (message.idLow == message.idHigh && message.idMask == result.idMask) {

@@ -39,6 +39,14 @@ enum Value : int {
 };
 } // namespace SymFrameType
 
+// Format of the file a database was loaded from (SymbolDatabase::fileFormat).
+namespace SymFileFormat {
+enum Value : int {
+    Sym = 0,
+    Dbc = 1,
+};
+} // namespace SymFileFormat
+
 // Section a symbol was defined in (SymMessage::direction).
 namespace SymDirection {
 enum Value : int {
@@ -81,6 +89,10 @@ struct SymVariable
     bool hasDefaultText = false;
     QString defaultText;
     bool fromSignal = false;
+    // DBC: the nodes that receive the signal.
+    QStringList receivers;
+    // DBC: the signal selects the variants of its message (multiplexor).
+    bool multiplexor = false;
 
     // String and Raw carry bytes, all other types numbers.
     bool isNumeric() const { return type != SymType::String && type != SymType::Raw; }
@@ -119,6 +131,8 @@ struct SymMessage
     bool fastPacket = false;
     bool ignoreSource = false;
     QList<SymVariable> variables;
+    // DBC: the node that sends the message; empty when none is named.
+    QString sender;
 
     // "Name" or "Name [Multiplexer]".
     QString displayName() const;
@@ -163,7 +177,7 @@ class SymbolDatabase
 
 public:
     QString filePath;
-    QString formatVersion;                 // "5.0" or "6.0"
+    QString formatVersion;                 // "5.0" or "6.0"; a DBC file's VERSION text
     QList<SymVariable> signalDefinitions;  // section SIGNALS, without position
     QString title;
     QString description;
@@ -178,6 +192,7 @@ public:
     // (extended ? 1 : 0) << 32 | (id & idMask) -> indices into messages.
     QHash<quint64, QList<int>> idIndex;
     QList<int> rangeMessages;              // matched by range or by their own mask
+    int fileFormat = SymFileFormat::Sym;
 
     // --- frames ---------------------------------------------------------
     const SymMessage *find(const CanFrame &frame) const;

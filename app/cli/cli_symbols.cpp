@@ -9,8 +9,8 @@
 
 namespace {
 
-const char SymcheckUsage[] = "symcheck FILE.sym";
-const char DecodeUsage[] = "decode --sym FILE.sym [FRAME ...]";
+const char SymcheckUsage[] = "symcheck FILE.sym|FILE.dbc";
+const char DecodeUsage[] = "decode --sym FILE.sym|FILE.dbc [FRAME ...]";
 
 // cansend notation: "123#11223344" (up to 3 hex digits: standard), "18FEF100#FF00"
 // (8 hex digits: extended), "123#R" or "123#R3" (remote request, optional length).
@@ -132,7 +132,7 @@ int runSymcheck(const QStringList &args)
 int runDecode(const QStringList &args)
 {
     CliOptions options("decode");
-    options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei"), QStringLiteral("FILE.sym"));
+    options.add(QStringLiteral("sym"), QStringLiteral("Symboldatei oder DBC-Datenbank"), QStringLiteral("FILE.sym|FILE.dbc"));
     options.allowPositional();
     if (const int exit = options.parse(args); exit >= 0)
         return exit;
