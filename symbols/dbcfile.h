@@ -20,4 +20,18 @@ bool isDbc(const QString &path, const QByteArray &content);
 // the content holds no DBC statement at all. Indices are not built here.
 bool read(const QByteArray &content, SymbolDatabase *out, QString *error, QStringList *warnings);
 
+// A DBC file of the database. What DBC cannot hold is named in `warnings`.
+QByteArray write(const SymbolDatabase &db, QStringList *warnings);
+
+// A DBC identifier for a name: letters, digits and "_", not starting with a digit.
+QString identifier(const QString &name);
+
 } // namespace DbcFile
+
+namespace SymFile {
+
+// A symbol file (format 6.0) of the database. What the format cannot hold is
+// named in `warnings`.
+QByteArray write(const SymbolDatabase &db, QStringList *warnings);
+
+} // namespace SymFile

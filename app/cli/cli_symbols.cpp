@@ -2,15 +2,18 @@
 // headless, for checking symbol files and scripting.
 #include "cli.h"
 
+#include "dbcfile.h"
 #include "symbolfile.h"
 #include "symsyntax.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 namespace {
 
 const char SymcheckUsage[] = "symcheck FILE.sym|FILE.dbc";
 const char DecodeUsage[] = "decode --sym FILE.sym|FILE.dbc [FRAME ...]";
+const char SymconvertUsage[] = "symconvert IN.sym|IN.dbc OUT.sym|OUT.dbc";
 
 // cansend notation: "123#11223344" (up to 3 hex digits: standard), "18FEF100#FF00"
 // (8 hex digits: extended), "123#R" or "123#R3" (remote request, optional length).
@@ -186,7 +189,47 @@ int runDecode(const QStringList &args)
     return Cli::Ok;
 }
 
+// Converts between symbol files and DBC databases; the output format follows
+// the output's ending. What the output cannot hold is named on stderr.
+int runSymconvert(const QStringList &args)
+{
+    CliOptions options("symconvert");
+    options.allowPositional();
+    if (const int exit = options.parse(args); exit >= 0)
+        return exit;
+    if (options.positional().size() != 2)
+        return options.fail();
+    const QString in = options.positional().at(0);
+    const QString out = options.positional().at(1);
+    const bool toDbc = out.endsWith(QLatin1String(".dbc"), Qt::CaseInsensitive);
+    if (!toDbc && !out.endsWith(QLatin1String(".sym"), Qt::CaseInsensitive))
+        return options.fail(QStringLiteral("Unbekannte Endung der Ausgabedatei (.sym oder .dbc): %1").arg(out));
+
+    SymbolDatabase db;
+    QStringList warnings;
+    if (!loadSymbols(in, &db, &warnings))
+        return Cli::Failed;
+    for (const QString &warning : std::as_const(warnings))
+        Cli::err(warning);
+    QStringList lost;
+    const QByteArray bytes = toDbc ? DbcFile::write(db, &lost) : SymFile::write(db, &lost);
+    QSaveFile file(out);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Cli::err(QStringLiteral("%1: %2").arg(out, file.errorString()));
+        return Cli::Failed;
+    }
+    for (const QString &item : std::as_const(lost))
+        Cli::err(QStringLiteral("Nicht übernommen – %1").arg(item));
+    Cli::out(QStringLiteral("OK: %1 Nachrichten als %2 geschrieben, %3 Hinweise beim Lesen, %4 nicht übernommene Angaben")
+                 .arg(db.messages.size())
+                 .arg(toDbc ? QStringLiteral("DBC") : QStringLiteral("Symboldatei"))
+                 .arg(warnings.size())
+                 .arg(lost.size()));
+    return Cli::Ok;
+}
+
 const CliCommand symcheckCommand("symcheck", SymcheckUsage, runSymcheck);
+const CliCommand symconvertCommand("symconvert", SymconvertUsage, runSymconvert);
 const CliCommand decodeCommand("decode", DecodeUsage, runDecode);
 
 } // namespace

@@ -1,5 +1,7 @@
 // Any bytes as a DBC file: the reader must neither crash nor hang, and a
-// database it accepts must work for every symbol it holds.
+// database it accepts must work for every symbol it holds, also after being
+// written as DBC and as symbol file and read back.
+#include "dbcfile.h"
 #include "symbolfile.h"
 
 #include <cstddef>
@@ -35,5 +37,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!db.loadData(content, QStringLiteral("fuzz.dbc"), &error, &warnings))
         return 0;
     exercise(db);
+
+    QStringList lost;
+    SymbolDatabase dbc;
+    if (dbc.loadData(DbcFile::write(db, &lost), QStringLiteral("again.dbc"), &error, &warnings))
+        exercise(dbc);
+    SymbolDatabase sym;
+    if (sym.loadData(SymFile::write(db, &lost), QStringLiteral("again.sym"), &error, &warnings))
+        exercise(sym);
     return 0;
 }

@@ -1,6 +1,10 @@
 // DBC databases against an independent reader: Debian's python3-canmatrix
 // loads the same DBC files and decodes the same table of frames; every signal
-// value must agree. Skips when canmatrix or the file collection is absent.
+// value must agree. The same holds for the DBC files written from every
+// symbol file of the corpus and for DBC -> symbol file -> DBC round trips,
+// whose result must also decode like the original. Skips when canmatrix or
+// the file collection is absent.
+#include "dbcfile.h"
 #include "symbolfile.h"
 
 #include <QDir>
@@ -296,6 +300,47 @@ void compareDecoded(const SymbolDatabase &db, const QList<CanFrame> &frames, con
     }
 }
 
+// Every value `original` decodes from its frame table, `copy` decodes
+// equally; a value is found in the copy by its bits, as names may have been
+// made DBC identifiers. Texts are compared where DBC can hold how they are
+// made (no hexadecimal or character display, no string or raw types: the
+// writer names those in its warnings).
+QStringList compareBusvista(const SymbolDatabase &original, const SymbolDatabase &copy, const QList<CanFrame> &frames)
+{
+    QStringList faults;
+    for (const CanFrame &frame : frames) {
+        const SymMessage *a = original.find(frame);
+        if (!a)
+            continue;
+        const SymMessage *b = copy.find(frame);
+        if (!b) {
+            faults.append(QStringLiteral("%1: keine Botschaft in der Kopie").arg(a->displayName()));
+            continue;
+        }
+        for (const SymVariable &v : a->variables) {
+            if (!v.isNumeric() || !SymbolDatabase::coversFrame(v, frame))
+                continue;
+            const SymVariable *w = nullptr;
+            // Signals may share bits: the one of the same name first.
+            for (const SymVariable &candidate : b->variables) {
+                if (candidate.bits == v.bits && (!w || candidate.name == v.name || candidate.name == DbcFile::identifier(v.name)))
+                    w = &candidate;
+            }
+            if (!w) {
+                faults.append(QStringLiteral("%1: %2 fehlt in der Kopie").arg(a->displayName(), v.name));
+                continue;
+            }
+            const double x = original.physicalValue(v, frame);
+            const double y = copy.physicalValue(*w, frame);
+            const bool plainText = v.displayFormat == 0 && v.type != SymType::Char;
+            if (!sameNumber(x, y) || (plainText && original.valueText(v, frame) != copy.valueText(*w, frame)))
+                faults.append(QStringLiteral("%1: %2 = %3, Kopie %4")
+                                  .arg(a->displayName(), v.name, original.valueText(v, frame), copy.valueText(*w, frame)));
+        }
+    }
+    return faults;
+}
+
 } // namespace
 
 class TestDbcInterop : public QObject
@@ -318,7 +363,10 @@ private:
     QString m_peerError;
     QMap<QString, Job> m_jobs;
 
-    void addJob(const QString &label, const QString &dbcPath)
+    // The databases a conversion started from, by job.
+    QMap<QString, std::shared_ptr<SymbolDatabase>> m_originals;
+
+    void addJob(const QString &label, const QString &dbcPath, const std::shared_ptr<SymbolDatabase> &original = {})
     {
         Job job;
         job.dbcPath = dbcPath;
@@ -326,8 +374,40 @@ private:
         QString error;
         if (!job.db->load(dbcPath, &error, &job.warnings))
             job.warnings.prepend(error);
-        job.frames = frameTable(*job.db, qHash(label));
+        // Frames of the original's symbols, so that every variant it knows is met.
+        job.frames = frameTable(original ? *original : *job.db, qHash(label));
         m_jobs.insert(label, job);
+        if (original)
+            m_originals.insert(label, original);
+    }
+
+    // Writes `db` with the writer of `path`'s ending.
+    static bool writeFile(const SymbolDatabase &db, const QString &path)
+    {
+        QStringList lost;
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly)
+            && file.write(path.endsWith(QLatin1String(".dbc")) ? DbcFile::write(db, &lost) : SymFile::write(db, &lost)) > 0;
+    }
+
+    static QStringList symFiles()
+    {
+        return corpusFiles(QStringLiteral("sym"), {QStringLiteral("*.sym")});
+    }
+
+    // A converted file: Busvista's reading of it decodes like the original,
+    // and canmatrix decodes it like Busvista.
+    void checkConverted(const QString &label)
+    {
+        if (!m_peer)
+            QSKIP("python3-canmatrix fehlt");
+        QVERIFY(m_originals.contains(label));
+        const Job &job = m_jobs[label];
+        QVERIFY2(!job.db->filePath.isEmpty(), qPrintable(job.warnings.value(0)));
+        QVERIFY2(job.warnings.isEmpty(), qPrintable(job.warnings.join(QLatin1Char('\n'))));
+        const QStringList faults = compareBusvista(*m_originals.value(label), *job.db, job.frames);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 20).join(QLatin1Char('\n'))));
+        checkJob(label);
     }
 
     // canmatrix's decoding of a job's frame table against Busvista's.
@@ -368,6 +448,27 @@ private slots:
             return;
         for (const QString &file : dbcFiles())
             addJob(QDir(corpusDir()).relativeFilePath(file), file);
+        int written = 0;
+        for (const QString &file : symFiles()) {
+            auto original = std::make_shared<SymbolDatabase>();
+            if (!original->load(file))
+                continue;   // files the symbol parser refuses have nothing to convert
+            const QString out = m_dir.filePath(QStringLiteral("sym%1.dbc").arg(written++));
+            QVERIFY(writeFile(*original, out));
+            addJob(QStringLiteral("symconvert/") + QFileInfo(file).fileName(), out, original);
+        }
+        for (const QString &file : dbcFiles()) {
+            auto original = std::make_shared<SymbolDatabase>();
+            if (!original->load(file) || original->messages.isEmpty())
+                continue;
+            const QString sym = m_dir.filePath(QStringLiteral("round%1.sym").arg(written));
+            const QString back = m_dir.filePath(QStringLiteral("round%1.dbc").arg(written++));
+            SymbolDatabase middle;
+            QVERIFY(writeFile(*original, sym));
+            QVERIFY2(middle.load(sym), qPrintable(sym));
+            QVERIFY(writeFile(middle, back));
+            addJob(QStringLiteral("roundtrip/") + QDir(corpusDir()).relativeFilePath(file), back, original);
+        }
 
         // All jobs in one run of the peer: starting Python costs more than a file.
         const QString manifestPath = m_dir.filePath(QStringLiteral("manifest.txt"));
@@ -396,6 +497,46 @@ private slots:
             QTest::newRow("keine Dateien") << QString();
         for (const QString &file : files)
             QTest::newRow(qPrintable(QDir(corpusDir()).relativeFilePath(file))) << QDir(corpusDir()).relativeFilePath(file);
+    }
+
+    void symFilesConvertToDbc_data()
+    {
+        QTest::addColumn<QString>("label");
+        for (const QString &label : m_originals.keys()) {
+            if (label.startsWith(QLatin1String("symconvert/")))
+                QTest::newRow(qPrintable(label)) << label;
+        }
+        if (m_originals.isEmpty())
+            QTest::newRow("keine Dateien") << QString();
+    }
+
+    // Every corpus symbol file written as DBC.
+    void symFilesConvertToDbc()
+    {
+        QFETCH(QString, label);
+        if (label.isEmpty())
+            QSKIP("Dateisammlung oder python3-canmatrix fehlt");
+        checkConverted(label);
+    }
+
+    void dbcRoundTrip_data()
+    {
+        QTest::addColumn<QString>("label");
+        for (const QString &label : m_originals.keys()) {
+            if (label.startsWith(QLatin1String("roundtrip/")))
+                QTest::newRow(qPrintable(label)) << label;
+        }
+        if (m_originals.isEmpty())
+            QTest::newRow("keine Dateien") << QString();
+    }
+
+    // Every corpus DBC file written as symbol file and that written as DBC.
+    void dbcRoundTrip()
+    {
+        QFETCH(QString, label);
+        if (label.isEmpty())
+            QSKIP("Dateisammlung oder python3-canmatrix fehlt");
+        checkConverted(label);
     }
 
     // Every corpus DBC file: loads, and decodes its frame table like canmatrix.

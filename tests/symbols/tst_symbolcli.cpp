@@ -20,6 +20,7 @@ private slots:
     void decodeFramesFromArguments();
     void decodeCandumpLinesFromInput();
     void decodeFailures();
+    void symconvertBothWays();
 };
 
 void TestSymbolCli::symcheckPrintsWarningsAndSummary()
@@ -64,6 +65,37 @@ void TestSymbolCli::symcheckFailures()
     run = runCli({QStringLiteral("symcheck")});
     QCOMPARE(run.exitCode, 2);
     QVERIFY(run.err.contains(QStringLiteral("symcheck FILE.sym")));
+}
+
+void TestSymbolCli::symconvertBothWays()
+{
+    QTemporaryDir dir;
+    const QString dbc = dir.filePath(QStringLiteral("cli.dbc"));
+    CliRun run = runCli({QStringLiteral("symconvert"), symFile, dbc});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.startsWith(QStringLiteral("OK: 2 Nachrichten als DBC geschrieben, 1 Hinweise beim Lesen")), qPrintable(run.out));
+    QVERIFY2(run.err.contains(QStringLiteral("word")), qPrintable(run.err));   // the load's warning
+
+    // The DBC decodes the frames as the symbol file does.
+    const QStringList frames = {QStringLiteral("123#E8030100"), QStringLiteral("18FEF100#3C")};
+    const CliRun fromSym = runCli(QStringList({QStringLiteral("decode"), QStringLiteral("--sym"), symFile}) + frames);
+    const CliRun fromDbc = runCli(QStringList({QStringLiteral("decode"), QStringLiteral("--sym"), dbc}) + frames);
+    QCOMPARE(fromDbc.exitCode, 0);
+    QCOMPARE(fromDbc.out, fromSym.out);
+
+    const QString back = dir.filePath(QStringLiteral("back.SYM"));
+    run = runCli({QStringLiteral("symconvert"), dbc, back});
+    QCOMPARE(run.exitCode, 0);
+    const CliRun fromBack = runCli(QStringList({QStringLiteral("decode"), QStringLiteral("--sym"), back}) + frames);
+    QCOMPARE(fromBack.out, fromSym.out);
+
+    run = runCli({QStringLiteral("symconvert"), symFile, dir.filePath(QStringLiteral("out.txt"))});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY(run.err.contains(QStringLiteral(".sym oder .dbc")));
+    run = runCli({QStringLiteral("symconvert"), dir.filePath(QStringLiteral("missing.dbc")), dbc});
+    QCOMPARE(run.exitCode, 1);
+    run = runCli({QStringLiteral("symconvert"), symFile, dir.filePath(QStringLiteral("no/such/dir/x.dbc"))});
+    QCOMPARE(run.exitCode, 1);
 }
 
 void TestSymbolCli::decodeFramesFromArguments()
