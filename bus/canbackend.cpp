@@ -22,6 +22,11 @@ int CanBackend::bitrate() const
     return 0;
 }
 
+bool CanBackend::connectionLost() const
+{
+    return false;
+}
+
 void CanBackend::enqueue(const CanFrame &frame)
 {
     bool schedule = false;

@@ -12,6 +12,12 @@
 
 // Abstract base of the bus backends. Owns the receive queue through which
 // frames from any thread reach the GUI thread in batches.
+//
+// Threads: the GUI thread makes every call, with one exception: write() and
+// connectionLost() may also be called from the trace player's thread
+// (replay/) at the same time as the GUI thread sends, so every backend keeps
+// write() safe for two callers. open(), close() and resetHardware() run only
+// while no player sends: whoever closes a backend stops the player first.
 class CanBackend : public QObject
 {
     Q_OBJECT
@@ -41,6 +47,9 @@ public:
     virtual bool resetHardware(QString *error);
     virtual QString description() const = 0;
     virtual int bitrate() const;
+    // True once the connection has gone for good (adapter unplugged, end of a
+    // text pipe); callable from any thread. A write that fails then ends a replay.
+    virtual bool connectionLost() const;
 
     // Callable from any thread.
     void enqueue(const CanFrame &frame);

@@ -26,6 +26,7 @@ public:
 
     QString description() const final;
     int bitrate() const final;
+    bool connectionLost() const final { return m_deviceLost.load(); }
 
 protected:
     // "%1 @ %2" with `deviceText` and the rate text of `btr`, then `details`;

@@ -88,6 +88,7 @@ bool PipeBackend::open(const ConnectParams &, QString *error)
     clearQueue();
     m_stop = false;
     m_inputEnded = false;
+    m_outputFailed = false;
     m_framesRead = 0;
     m_badLines = 0;
     m_clock.start();
@@ -126,15 +127,24 @@ bool PipeBackend::write(const CanFrame &frame, QString *error)
     sent.status = false;
     if (sent.dlc > 8)
         sent.dlc = 8;
-    const QByteArray line = CanDumpLine::logLine(sent, wallClockUs());
-    if (m_output.write(line) != line.size() || !m_output.flush()) {
-        if (error)
-            *error = tr("Ausgabe %1 kann nicht beschrieben werden: %2").arg(m_outPath, m_output.errorString());
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_writeLock);
+        const QByteArray line = CanDumpLine::logLine(sent, wallClockUs());
+        if (m_output.write(line) != line.size() || !m_output.flush()) {
+            m_outputFailed = true;
+            if (error)
+                *error = tr("Ausgabe %1 kann nicht beschrieben werden: %2").arg(m_outPath, m_output.errorString());
+            return false;
+        }
+        sent.timestampUs = m_clock.elapsedUs();
     }
-    sent.timestampUs = m_clock.elapsedUs();
     enqueue(sent);
     return true;
+}
+
+bool PipeBackend::connectionLost() const
+{
+    return m_inputEnded.load() || m_outputFailed.load();
 }
 
 unsigned PipeBackend::busStatus()

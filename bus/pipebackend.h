@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 // A bus made of two text streams, for other CAN tools: received frames are
@@ -17,7 +18,9 @@
 // skipped; the end of IN ends the bus like a disconnect (inputEnded).
 //
 // Threads: a reader thread reads IN and touches only the input, atomics and
-// enqueue. Everything else, including write, runs in the owning thread.
+// enqueue. write may come from the owning thread and the trace player at
+// once; m_writeLock keeps their lines whole. Everything else runs in the
+// owning thread.
 class PipeBackend : public CanBackend
 {
     Q_OBJECT
@@ -32,6 +35,8 @@ public:
     bool write(const CanFrame &frame, QString *error) override;
     unsigned busStatus() override;
     QString description() const override;
+    // The end of IN or a failed write to OUT (the reader of OUT went away).
+    bool connectionLost() const override;
 
     qint64 framesRead() const { return m_framesRead.load(); }
     qint64 badLines() const { return m_badLines.load(); }
@@ -65,6 +70,7 @@ private:
     QString m_inPath;
     QString m_outPath;
     TextInput m_input;
+    std::mutex m_writeLock;  // guards m_output while open
     QFile m_output;
     MonotonicClock m_clock; // started before the reader, then only read
     std::thread m_reader;
@@ -72,5 +78,6 @@ private:
     std::atomic<bool> m_inputEnded{false};
     std::atomic<qint64> m_framesRead{0};
     std::atomic<qint64> m_badLines{0};
-    bool m_open = false;
+    std::atomic<bool> m_outputFailed{false};
+    std::atomic<bool> m_open{false};
 };

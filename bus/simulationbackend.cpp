@@ -114,6 +114,7 @@ bool SimulationBackend::write(const CanFrame &frame, QString *error)
     echo.timestampUs = nowUs;
     enqueue(echo);
 
+    std::lock_guard<std::mutex> lock(m_stateLock);
     if (!frame.rtr) {
         if (!frame.extended && frame.id == SdoRequestId)
             handleSdoRequest(frame);
@@ -153,6 +154,7 @@ int SimulationBackend::bitrate() const
 void SimulationBackend::tick()
 {
     const qint64 nowMs = elapsedNs() / 1000000;
+    std::lock_guard<std::mutex> lock(m_stateLock);
     // Far behind (the GUI thread was blocked for long): one send now, then
     // one period later; a catch-up burst of that length would flood the bus.
     for (SimMessage &message : m_messages) {

@@ -8,11 +8,17 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 // A bus without hardware: deterministic cyclic traffic of a small network with
 // CANopen nodes, transmit echoes and answers to remote requests.
+//
+// Threads: all in the owning thread, except write, which the trace player
+// may call at the same time; m_stateLock keeps the generator, the node and
+// write apart.
 class SimulationBackend : public CanBackend
 {
     Q_OBJECT
@@ -107,8 +113,9 @@ private:
     int m_blockStart = 0;      // upload: offset of the block in flight
     quint8 m_nmtState = NmtOperational;
     QMap<int, quint8> m_otherNmtStates; // heartbeat-only nodes
+    std::mutex m_stateLock;  // guards messages, dictionary and SDO state during tick and write
     QElapsedTimer m_clock;
     QTimer m_tickTimer;
     QRandomGenerator m_random;
-    bool m_open = false;
+    std::atomic<bool> m_open{false};
 };

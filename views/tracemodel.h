@@ -61,6 +61,8 @@ public:
     quint64 droppedByFilter() const { return m_droppedByFilter; }
     int maxEntries() const { return m_maxEntries; }
     quint64 nextNumber() const { return m_nextNumber; }
+    // Time stamp that is time 0 of the trace (0 for a loaded file).
+    qint64 startUs() const { return m_startUs; }
     QDateTime startTime() const { return m_startTime; }
     // Entries were recorded since the last save, load or clear.
     bool hasUnsavedEntries() const { return m_unsaved; }

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "canframe.h"
+
+#include <QString>
+
+class CanBackend;
+
+// Where the player sends to. Called from the player's thread only.
+class ReplayTarget
+{
+public:
+    virtual ~ReplayTarget() = default;
+    // Sends one frame; false with *error when it was not sent.
+    virtual bool send(const CanFrame &frame, QString *error) = 0;
+    // After a failed send: whether the connection is gone for good, which
+    // ends the replay instead of counting one more failure.
+    virtual bool lost() const = 0;
+};
+
+// Sends through a bus backend, whose write() may be called from a second
+// thread (see CanBackend).
+class BackendTarget : public ReplayTarget
+{
+public:
+    explicit BackendTarget(CanBackend *backend) : m_backend(backend) {}
+    bool send(const CanFrame &frame, QString *error) override;
+    bool lost() const override;
+
+private:
+    CanBackend *m_backend;
+};
