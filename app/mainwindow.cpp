@@ -132,6 +132,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    stopReplay();
     if (m_backend)
         m_backend->close();
 }
@@ -320,6 +321,7 @@ void MainWindow::setupViews()
     ui->signalDock->raise();
     resizeDocks({ui->signalDock}, {440}, Qt::Horizontal);
     setupPlot();
+    setupReplay();
 }
 
 void MainWindow::createStatusBar()
@@ -441,6 +443,8 @@ void MainWindow::disconnectBus()
         return;
     ui->sdoPanel->setBackend(nullptr);
     m_sdoClient->setBackend(nullptr);
+    // The player writes from its thread: it ends before the backend closes.
+    stopReplay(tr("Verbindung getrennt"));
     CanBackend *backend = m_backend;
     m_backend = nullptr;
     backend->close();
@@ -529,6 +533,7 @@ void MainWindow::onRefreshTick()
     updateSignalPanel();
     updateCountLabels();
     updateTraceInfo();
+    onReplayTick();
 }
 
 void MainWindow::updateTraceInfo()

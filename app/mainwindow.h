@@ -20,6 +20,8 @@ class ReceiveModel;
 class SdoClient;
 class SymbolDatabase;
 class TraceModel;
+class TracePlayer;
+class TracePlayerBar;
 class TransmitModel;
 struct TxMessage;
 class TxSchedule;
@@ -58,6 +60,7 @@ public:
     TraceModel *traceModel() const { return m_traceModel; }
     TransmitModel *transmitModel() const { return m_transmitModel; }
     bool loadTraceFile(const QString &path, QString *error);
+    TracePlayer *tracePlayer() const { return m_player; }
     // The writer follows the chosen filter, or the name's ending (any case)
     // under the default filter; a name without ending gets the format's
     // ending, and *savedAs is the name written. The status bar then says
@@ -94,6 +97,11 @@ public slots:
     void loadTrace();
     void applyTraceFilter();
 
+    // Replay of the shown trace (mainwindowreplay.cpp).
+    bool startReplay();
+    void pauseReplay(bool paused);
+    void stopReplay(const QString &reason = QString());
+
     void chooseSymbolFile();
     void reloadSymbols();
     void unloadSymbols();
@@ -117,6 +125,10 @@ private:
     void setupActions();
     void setupViews();
     void setupPlot();
+    void setupReplay();
+    void onReplayFinished(int state, const QString &message);
+    void onReplayTick();
+    void updateReplayControls();
     void createStatusBar();
     void configureTable(QTableView *view);
     void loadSettings();
@@ -143,6 +155,9 @@ private:
     TraceModel *m_traceModel = nullptr;
     std::unique_ptr<TxSchedule> m_schedule;
     SdoClient *m_sdoClient = nullptr;
+    TracePlayer *m_player = nullptr;
+    TracePlayerBar *m_playerBar = nullptr;
+    qint64 m_replayDurationUs = 0;
 
     QFileSystemWatcher m_symbolWatcher;
     QTimer m_reloadTimer;

@@ -12,6 +12,7 @@
 #include "settingsdialog.h"
 #include "symbolfile.h"
 #include "tracemodel.h"
+#include "traceplayer.h"
 #include "transmitdialog.h"
 #include "transmitmodel.h"
 #include "txschedule.h"
@@ -168,6 +169,11 @@ void MainWindow::saveTxList()
 
 void MainWindow::toggleTrace(bool on)
 {
+    if (on && m_player->isActive()) {
+        // The player reads the trace in place; it must not grow meanwhile.
+        ui->actionTraceRun->setChecked(false);
+        return;
+    }
     m_traceModel->setRecording(on);
     updateTraceInfo();
 }
@@ -188,6 +194,7 @@ void MainWindow::clearTrace()
         if (answer != QMessageBox::Yes)
             return;
     }
+    stopReplay();
     m_traceModel->clear();
     updateTraceInfo();
 }
@@ -257,6 +264,7 @@ void MainWindow::loadTrace()
 
 bool MainWindow::loadTraceFile(const QString &path, QString *error)
 {
+    stopReplay();
     ui->actionTraceRun->setChecked(false);
 
     // Big files take seconds: a progress dialog keeps the window alive and

@@ -5,8 +5,6 @@
 
 #include "canbackend.h"
 
-#include <QThread>
-
 #include <chrono>
 
 namespace {
@@ -79,9 +77,7 @@ bool TracePlayer::start(std::unique_ptr<ReplaySource> source, std::unique_ptr<Re
         m_progress = m_engine->progress();
         m_message.clear();
     }
-    m_thread = QThread::create([this] { run(); });
-    m_thread->setObjectName(QStringLiteral("TracePlayer"));
-    m_thread->start(QThread::TimeCriticalPriority);
+    m_thread = std::thread([this] { run(); });
     return true;
 }
 
@@ -124,11 +120,9 @@ void TracePlayer::run()
 
 void TracePlayer::onThreadEnded()
 {
-    if (!m_thread)
+    if (!m_thread.joinable())
         return; // stopped meanwhile
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    m_thread.join();
     const Progress last = progress();
     const QString text = message();
     emit finished(int(last.state), text);
@@ -158,16 +152,14 @@ void TracePlayer::resume()
 
 void TracePlayer::stop()
 {
-    if (!m_thread)
+    if (!m_thread.joinable())
         return;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_stopRequested = true;
     }
     m_wake.notify_all();
-    m_thread->wait();
-    delete m_thread;
-    m_thread = nullptr;
+    m_thread.join();
     m_engine->stop();
     std::lock_guard<std::mutex> lock(m_lock);
     m_progress = m_engine->progress();
@@ -176,14 +168,14 @@ void TracePlayer::stop()
 
 bool TracePlayer::isActive() const
 {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_running;
+    // Until `finished` has been delivered, so the owner sees one change.
+    return m_thread.joinable();
 }
 
 bool TracePlayer::isPaused() const
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    return m_running && m_pauseRequested;
+    return m_thread.joinable() && m_pauseRequested;
 }
 
 TracePlayer::Progress TracePlayer::progress() const

@@ -8,13 +8,13 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 class CanBackend;
-class QThread;
 class ReplaySource;
 class ReplayTarget;
 
-// Plays a trace onto the bus from a thread of its own ("TracePlayer"), so
+// Plays a trace onto the bus from a thread of its own, so
 // that the timing does not depend on how busy the GUI thread is and a slow
 // or failing write never blocks the window. The thread sleeps on a
 // condition variable until the next due time of the ReplayEngine, sends
@@ -47,7 +47,8 @@ public:
     // Ends the replay and waits for the thread; nothing is sent afterwards.
     void stop();
 
-    bool isActive() const;   // started and not yet ended (also while paused)
+    // Started, and the end not yet delivered through `finished` (also while paused).
+    bool isActive() const;
     bool isPaused() const;
     // The figures as of the player's last step.
     Progress progress() const;
@@ -68,7 +69,7 @@ private:
     std::unique_ptr<ReplaySource> m_source;
     std::unique_ptr<ReplayTarget> m_target;
     std::unique_ptr<ReplayEngine> m_engine;
-    QThread *m_thread = nullptr;
+    std::thread m_thread;
 
     mutable std::mutex m_lock;         // guards the members below
     std::condition_variable m_wake;

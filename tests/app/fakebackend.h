@@ -5,7 +5,9 @@
 
 #include <QPointer>
 #include <QSettings>
+#include <atomic>
 #include <functional>
+#include <mutex>
 
 // A backend the test steers: status bits, bit rate, write results.
 class FakeBackend : public CanBackend
@@ -30,8 +32,10 @@ public:
         m_open = false;
     }
     bool isOpen() const override { return m_open; }
+    // The trace player writes from its own thread.
     bool write(const CanFrame &frame, QString *error) override
     {
+        std::lock_guard<std::mutex> lock(writeLock);
         ++writeCount;
         written.append(frame);
         if (!writeError.isEmpty()) {
@@ -52,6 +56,7 @@ public:
         return false;
     }
     unsigned busStatus() override { return status; }
+    bool connectionLost() const override { return lost; }
     QString description() const override { return QStringLiteral("Testbus"); }
     int bitrate() const override { return rate; }
 
@@ -61,10 +66,12 @@ public:
     QString writeError;
     QString resetError;
     bool resetLosesConnection = false;
+    std::atomic<bool> lost{false};
     int resetCount = 0;
     int writeCount = 0;
     int closeCount = 0;
     QList<CanFrame> written;
+    std::mutex writeLock;
     std::function<void()> onClose;
 
 private:
