@@ -49,8 +49,9 @@ TracePlayerBar::TracePlayerBar(QWidget *parent)
         b->setObjectName(QLatin1String(name));
         b->setText(text);
         b->setIcon(s->standardIcon(icon));
-        b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        b->setToolTip(tip);
+        // Icons only: the trace tab shares its width with the docks.
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setToolTip(QStringLiteral("%1: %2").arg(text, tip));
         layout->addWidget(b);
         return b;
     };
@@ -61,9 +62,10 @@ TracePlayerBar::TracePlayerBar(QWidget *parent)
     m_pause->setCheckable(true);
     m_stop = button("replayStopButton", tr("Stopp"), QStyle::SP_MediaStop, tr("Abspielen beenden"));
 
-    auto *speedLabel = new QLabel(tr("Tempo:"), this);
-    layout->addWidget(speedLabel);
     m_speed = new QComboBox(this);
+    m_speed->setToolTip(tr("Tempo: Faktor auf die aufgezeichneten Zeitabstände"));
+    m_speed->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_speed->setMinimumContentsLength(4);
     m_speed->setObjectName(QStringLiteral("replaySpeedCombo"));
     for (double factor : {0.1, 0.25, 0.5, 1.0, 2.0, 5.0, 10.0})
         m_speed->addItem(ReplayOptions::speedText(factor), factor);
@@ -71,14 +73,14 @@ TracePlayerBar::TracePlayerBar(QWidget *parent)
     m_speed->setCurrentIndex(3);
     layout->addWidget(m_speed);
 
-    auto *loopLabel = new QLabel(tr("Durchläufe:"), this);
-    layout->addWidget(loopLabel);
     m_loops = new QSpinBox(this);
     m_loops->setObjectName(QStringLiteral("replayLoopSpin"));
     m_loops->setRange(0, 1000000);
     m_loops->setValue(1);
     m_loops->setSpecialValueText(tr("endlos"));
-    m_loops->setToolTip(tr("Wie oft der Trace gespielt wird; 0 = endlos"));
+    m_loops->setPrefix(QStringLiteral("× "));
+    m_loops->setMaximumWidth(80);
+    m_loops->setToolTip(tr("Durchläufe: wie oft der Trace gespielt wird; 0 = endlos"));
     layout->addWidget(m_loops);
 
     // The choices that are seldom changed sit in a menu of the options button.
@@ -132,11 +134,13 @@ TracePlayerBar::TracePlayerBar(QWidget *parent)
     m_progress->setObjectName(QStringLiteral("replayProgress"));
     m_progress->setRange(0, 1000);
     m_progress->setTextVisible(true);
-    m_progress->setMinimumWidth(160);
-    layout->addWidget(m_progress, 1);
+    m_progress->setMinimumWidth(40);
+    m_progress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    layout->addWidget(m_progress, 2);
     m_counts = new QLabel(this);
     m_counts->setObjectName(QStringLiteral("replayCountsLabel"));
-    layout->addWidget(m_counts);
+    m_counts->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    layout->addWidget(m_counts, 3);
 
     connect(m_play, &QToolButton::clicked, this, &TracePlayerBar::playClicked);
     connect(m_pause, &QToolButton::clicked, this, &TracePlayerBar::pauseClicked);
@@ -185,7 +189,8 @@ void TracePlayerBar::showProgress(const ReplayEngine::Progress &progress, qint64
         text += tr(" (Durchlauf %1)").arg(progress.pass);
     m_progress->setFormat(text);
     m_counts->setText(tr("Gesendet: %1  Fehler: %2").arg(progress.sent).arg(progress.failed));
-    m_counts->setToolTip(progress.lastError.isEmpty() ? QString() : tr("Letzter Sendefehler: %1").arg(progress.lastError));
+    m_counts->setToolTip(progress.lastError.isEmpty() ? m_counts->text()
+                                                      : tr("Letzter Sendefehler: %1").arg(progress.lastError));
 }
 
 void TracePlayerBar::clearProgress()
@@ -193,5 +198,5 @@ void TracePlayerBar::clearProgress()
     m_progress->setValue(0);
     m_progress->setFormat(tr("bereit"));
     m_counts->setText(tr("Gesendet: %1  Fehler: %2").arg(0).arg(0));
-    m_counts->setToolTip(QString());
+    m_counts->setToolTip(m_counts->text());
 }
