@@ -301,10 +301,8 @@ void MainWindow::setupViews()
         showTab(1);
     });
     ui->sdoPanel->setClient(m_sdoClient);
-    const auto updateMarker = [this] {
-        ui->markerPanel->setMarker(ui->plotWidget->markerEnabled(), ui->plotWidget->markerTime(),
-                                   ui->plotWidget->markerRows());
-    };
+    // Both cursors: the marker (A) with its rows, and B with the differences.
+    const auto updateMarker = [this] { ui->markerPanel->setState(ui->plotWidget->markerState()); };
     connect(ui->plotWidget, &PlotWidget::markerChanged, this, updateMarker);
     updateMarker();
 

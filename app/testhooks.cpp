@@ -134,6 +134,25 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         settle();
         if (saveWidget(window, dir.filePath(QStringLiteral("plot_marker.png"))))
             written << QStringLiteral("plot_marker.png");
+
+        // Two cursors on a zoomed signal drawn as steps: the middle fifth of
+        // the window, the cursors at two fifths and three fifths of it.
+        if (!plot->recorder().traces().isEmpty()) {
+            const PlotStyle style = plot->traceStyle(0);
+            plot->setTraceStyle(0, {style.color, PlotStyle::Step, true});
+            plot->zoomToBox(QRectF(0.4, 0.0, 0.2, 0.005));
+            const double start = plot->shownData().window.start;
+            const double width = plot->shownData().window.end - start;
+            plot->setMarker(true, start + 0.4 * width);
+            plot->setCursorB(true, start + 0.6 * width);
+            plot->refresh();
+            settle();
+            if (saveWidget(window, dir.filePath(QStringLiteral("plot_cursors.png"))))
+                written << QStringLiteral("plot_cursors.png");
+            plot->setCursorB(false, -1);
+            plot->zoomBack();
+            plot->setTraceStyle(0, style);
+        }
         window->showTab(previous);
     }
     {

@@ -1,11 +1,16 @@
 #include "plotwidget.h"
 #include "ui_plotwidget.h"
 
+#include "flowlayout.h"
 #include "plotchart.h"
+#include "plotcsv.h"
 #include "plotimage.h"
+#include "plotlegend.h"
+#include "plotstats.h"
 #include "symbolfile.h"
 
 #include <QAction>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -18,31 +23,18 @@
 #include <QMessageBox>
 #include <QQmlError>
 #include <QQuickItem>
-#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
+#include <cfloat>
 #include <cmath>
 
 namespace {
 
 const QString Dash = QStringLiteral("–");
-
-enum LegendColumn { ColSwatch, ColName, ColValue, ColMin, ColMax, ColUnit, ColAxis };
-
-void setCellText(QTableWidget *table, int row, int column, const QString &text)
-{
-    QTableWidgetItem *item = table->item(row, column);
-    if (!item) {
-        item = new QTableWidgetItem;
-        table->setItem(row, column, item);
-    }
-    if (item->text() != text)
-        item->setText(text);
-}
 
 } // namespace
 
@@ -62,26 +54,41 @@ PlotWidget::PlotWidget(QWidget *parent)
     } windows[] = {{"5 s", 5}, {"10 s", 10}, {"30 s", 30}, {"1 min", 60}, {"5 min", 300}, {"Alles", 0}};
     for (const auto &choice : windows)
         ui->windowCombo->addItem(tr(choice.text), choice.seconds);
+    // The width a zoom left; chosen by zooming, or to keep the width shown.
+    ui->windowCombo->addItem(tr("frei"), -1);
+    ui->windowCombo->setItemData(FreeWindowIndex, tr("Die gezoomte Breite des Zeitfensters"), Qt::ToolTipRole);
     ui->windowCombo->setCurrentIndex(1);
+    ui->timeBaseCombo->addItem(tr("seit Start"));
+    ui->timeBaseCombo->addItem(tr("Trace-Zeit"));
 
-    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    QTableWidget *legend = ui->legendTable;
-    legend->setFont(fixed);
-    legend->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    legend->verticalHeader()->setDefaultSectionSize(QFontMetrics(fixed).height() + 6);
-    legend->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    int column = 0;
-    for (int width : {24, 320, 110, 110, 110, 80})
-        legend->setColumnWidth(column++, width);
-    legend->addAction(ui->actionRemoveSignal);
-    legend->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_legend = new PlotLegend(ui->legendTable, ui->actionRemoveSignal, this);
+    connect(m_legend, &PlotLegend::shownChanged, this, [this](int row, bool shown) {
+        PlotStyle style = traceStyle(row);
+        style.shown = shown;
+        setTraceStyle(row, style);
+    });
+    connect(m_legend, &PlotLegend::modeChosen, this, [this](int row, PlotStyle::Mode mode) {
+        PlotStyle style = traceStyle(row);
+        style.mode = mode;
+        setTraceStyle(row, style);
+    });
+    connect(m_legend, &PlotLegend::colorRequested, this, &PlotWidget::chooseTraceColor);
+    connect(m_legend, &PlotLegend::axisChosen, this, [this](int row, int axis) {
+        // Choosing the right axis in the menu is how many find the second axis.
+        if (axis == 1 && !axis2Enabled())
+            setSecondAxisEnabled(true);
+        setTraceAxis(row, axis);
+    });
     ui->splitter->setStretchFactor(0, 4);
     ui->splitter->setStretchFactor(1, 1);
     ui->splitter->setSizes({4000, 1000});
-    // The two tool rows scroll sideways rather than widen the window beyond
-    // what the plotter tab next to the docks can give.
-    ui->toolArea->setFixedHeight(ui->toolBox->sizeHint().height()
-                                 + ui->toolArea->horizontalScrollBar()->sizeHint().height());
+    // The tool groups wrap into further rows where the tab is narrow (next
+    // to the docks), so that every control stays in view without scrolling.
+    delete ui->toolBox->layout();
+    auto *flow = new FlowLayout(ui->toolBox, 8);
+    for (QWidget *group : {ui->signalGroup, ui->windowGroup, ui->yGroup, ui->actionGroup, ui->y2Group,
+                           ui->cursorGroup, ui->zoomGroup, ui->traceGroup})
+        flow->addWidget(group);
 
     connect(ui->actionRemoveSignal, &QAction::triggered, this, &PlotWidget::removeSelectedSignal);
     connect(ui->addButton, &QPushButton::clicked, this, &PlotWidget::addSelectedSignal);
@@ -92,9 +99,19 @@ PlotWidget::PlotWidget(QWidget *parent)
     });
     connect(ui->axis2Check, &QCheckBox::toggled, this, &PlotWidget::onSecondAxisToggled);
     connect(ui->markerCheck, &QCheckBox::toggled, this, &PlotWidget::onMarkerToggled);
+    connect(ui->cursorBCheck, &QCheckBox::toggled, this, &PlotWidget::onCursorBToggled);
     connect(ui->traceCheck, &QCheckBox::toggled, this, &PlotWidget::setTraceMode);
     connect(ui->clearButton, &QPushButton::clicked, this, &PlotWidget::clearData);
     connect(ui->saveImageButton, &QPushButton::clicked, this, &PlotWidget::chooseAndSaveImage);
+    connect(ui->exportButton, &QPushButton::clicked, this, &PlotWidget::chooseAndExportData);
+    ui->zoomBackButton->setDefaultAction(ui->actionZoomBack);
+    ui->showAllButton->setDefaultAction(ui->actionShowAll);
+    addAction(ui->actionZoomBack);
+    addAction(ui->actionShowAll);
+    ui->actionZoomBack->setEnabled(false);
+    connect(ui->actionZoomBack, &QAction::triggered, this, &PlotWidget::zoomBack);
+    connect(ui->actionShowAll, &QAction::triggered, this, &PlotWidget::showAll);
+    connect(ui->timeBaseCombo, &QComboBox::currentIndexChanged, this, &PlotWidget::refresh);
     connect(ui->pauseButton, &QPushButton::toggled, this, [this](bool paused) {
         ui->pauseButton->setText(paused ? tr("Fortsetzen") : tr("Pause"));
         m_pausedAt = rec().latest();
@@ -105,17 +122,19 @@ PlotWidget::PlotWidget(QWidget *parent)
             return;
         m_scrollStart = value / 100.0;
         m_live = value >= ui->timeScroll->maximum();
+        m_wheelZooming = false;
         refresh();
     });
     connect(ui->liveButton, &QPushButton::clicked, this, [this] {
         m_live = true;
         refresh();
     });
-    connect(ui->windowCombo, &QComboBox::currentIndexChanged, this, &PlotWidget::refresh);
+    connect(ui->windowCombo, &QComboBox::currentIndexChanged, this, &PlotWidget::onWindowChosen);
     for (QDoubleSpinBox *spin : {ui->yMinSpin, ui->yMaxSpin, ui->y2MinSpin, ui->y2MaxSpin})
         connect(spin, &QDoubleSpinBox::editingFinished, this, &PlotWidget::refresh);
 
     ui->quickWidget->installEventFilter(this);
+    ui->quickWidget->setFocusPolicy(Qt::StrongFocus);   // arrow keys move the cursors
     ui->quickWidget->setClearColor(Qt::white);
     connect(ui->quickWidget, &QQuickWidget::statusChanged, this, &PlotWidget::onSceneStatus);
     ui->quickWidget->setSource(PlotChart::sceneUrl());
@@ -160,6 +179,12 @@ void PlotWidget::onSceneStatus()
     m_sceneError.clear();
     m_chart->setY2Visible(ui->axis2Check->isChecked());
     connect(m_root, SIGNAL(markerDragged(double)), this, SLOT(onMarkerDragged(double)), Qt::UniqueConnection);
+    connect(m_root, SIGNAL(cursorPointed(int,double,double)), this, SLOT(onCursorPointed(int,double,double)),
+            Qt::UniqueConnection);
+    connect(m_root, SIGNAL(boxZoomed(double,double,double,double)), this,
+            SLOT(onBoxZoomed(double,double,double,double)), Qt::UniqueConnection);
+    connect(m_root, SIGNAL(panStarted()), this, SLOT(onPanStarted()), Qt::UniqueConnection);
+    connect(m_root, SIGNAL(panned(double,double)), this, SLOT(onPanned(double,double)), Qt::UniqueConnection);
     m_root->setProperty("markerEnabled", ui->markerCheck->isChecked());
     rebuildSeries();
     rebuildLegend();
@@ -173,8 +198,10 @@ void PlotWidget::rebuildSeries()
     const QList<SignalRecorder::Trace> &traces = rec().traces();
     const bool axis2 = ui->axis2Check->isChecked();
     for (int i = 0; i < traces.size(); ++i)
-        specs.append({traces.at(i).ref.displayName(), PlotData::color(i), axis2 && traces.at(i).axis == 1});
+        specs.append({traces.at(i).ref.displayName(), traceColor(i), axis2 && traces.at(i).axis == 1});
     m_chart->setSeries(specs);
+    for (int i = 0; i < traces.size(); ++i)
+        m_chart->setSeriesVisible(i, traceStyle(i).shown);
     refresh();
 }
 
@@ -314,6 +341,7 @@ void PlotWidget::followTrace(bool full)
 
 void PlotWidget::onSourceChanged()
 {
+    clampCursors();
     m_live = true;
     m_scrollStart = 0.0;
     m_pausedAt = rec().latest();
@@ -345,7 +373,7 @@ void PlotWidget::setMaxPoints(int maxPoints)
 
 double PlotWidget::windowSeconds() const
 {
-    return ui->windowCombo->currentData().toDouble();
+    return m_free ? m_freeWidth : ui->windowCombo->currentData().toDouble();
 }
 
 void PlotWidget::refresh()
@@ -357,45 +385,106 @@ void PlotWidget::refresh()
         return;
 
     const bool paused = ui->pauseButton->isChecked();
-    const double window = windowSeconds();
     const double latest = paused ? m_pausedAt : rec().latest();
-    const SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(latest, window, m_live, m_scrollStart);
+    const SignalRecorder::TimeWindow w = currentWindow(latest);
     const double dataEnd = paused ? std::min(w.end, m_pausedAt) : w.end;
     if (!m_live)
         m_scrollStart = w.start;
-    updateScrollBar(w, window);
+    updateScrollBar(w, windowSeconds());
 
     const bool axis2 = ui->axis2Check->isChecked();
     PlotData::collect(rec(), w, dataEnd, axis2, &m_shown);
-    const int count = std::min(int(m_shown.points.size()), m_chart->seriesCount());
-    for (int i = 0; i < count; ++i)
-        m_chart->replace(i, m_shown.points.at(i));
+    m_dataEnd = dataEnd;
+    drawSeries(dataEnd);
 
-    m_chart->setXRange(w.start, w.end);
+    const double offset = timeOffset();
+    m_chart->setXRange(w.start + offset, w.end + offset);
+    m_chart->setXTitle(timeBase() == 1 ? tr("Trace-Zeit [s]") : tr("Zeit [s]"));
     m_winStart = w.start;
     m_winEnd = w.end;
     updateMarker();
     m_chart->setY2Visible(axis2);
+    updateAxisTitles();
 
+    PlotData::Range left;
+    PlotData::Range right{m_yShown[1].min, m_yShown[1].max};
     if (ui->autoYCheck->isChecked()) {
-        const PlotData::Range left = PlotData::autoRange(m_shown.min[0], m_shown.max[0]);
-        m_chart->setYRange(left.min, left.max);
+        left = PlotData::autoRange(m_shown.min[0], m_shown.max[0]);
         ui->yMinSpin->setValue(left.min);
         ui->yMaxSpin->setValue(left.max);
         if (axis2) {
-            const PlotData::Range right = PlotData::autoRange(m_shown.min[1], m_shown.max[1]);
-            m_chart->setY2Range(right.min, right.max);
+            right = PlotData::autoRange(m_shown.min[1], m_shown.max[1]);
             ui->y2MinSpin->setValue(right.min);
             ui->y2MaxSpin->setValue(right.max);
         }
     } else {
-        const PlotData::Range left = PlotData::manualRange(ui->yMinSpin->value(), ui->yMaxSpin->value());
-        m_chart->setYRange(left.min, left.max);
-        if (axis2) {
-            const PlotData::Range right = PlotData::manualRange(ui->y2MinSpin->value(), ui->y2MaxSpin->value());
-            m_chart->setY2Range(right.min, right.max);
+        left = PlotData::manualRange(ui->yMinSpin->value(), ui->yMaxSpin->value());
+        if (axis2)
+            right = PlotData::manualRange(ui->y2MinSpin->value(), ui->y2MaxSpin->value());
+    }
+    m_chart->setYRange(left.min, left.max);
+    m_yShown[0] = {left.min, left.max};
+    if (axis2) {
+        m_chart->setY2Range(right.min, right.max);
+        m_yShown[1] = {right.min, right.max};
+    }
+}
+
+void PlotWidget::drawSeries(double dataEnd)
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    const int count = std::min({int(m_shown.points.size()), m_chart->seriesCount(), int(traces.size())});
+    const double offset = timeOffset();
+    const bool axis2 = ui->axis2Check->isChecked();
+    // Hidden signals neither draw nor stretch an automatic axis.
+    m_shown.min[0] = m_shown.min[1] = DBL_MAX;
+    m_shown.max[0] = m_shown.max[1] = -DBL_MAX;
+    for (int i = 0; i < count; ++i) {
+        const PlotStyle style = traceStyle(i);
+        if (!style.shown) {
+            m_chart->replace(i, {});
+            m_chart->replaceDots(i, {});
+            continue;
+        }
+        const QList<QPointF> &points = m_shown.points.at(i);
+        const int axis = axis2 && traces.at(i).axis == 1 ? 1 : 0;
+        PlotData::extend(points, m_shown.window.start, dataEnd, &m_shown.min[axis], &m_shown.max[axis]);
+        const PlotStyle::Mode mode = style.effectiveMode(prefersSteps(i));
+        if (mode == PlotStyle::Points) {
+            m_chart->replace(i, {});
+        } else if (mode == PlotStyle::Line && offset == 0.0) {
+            m_chart->replace(i, points);
+        } else {
+            PlotDraw::toDisplay(points, offset, mode == PlotStyle::Step, &m_drawn);
+            m_chart->replace(i, m_drawn);
+        }
+        // Few samples in view: each one is shown as a dot on the line.
+        if (mode == PlotStyle::Points || points.size() < PlotDraw::DotsBelow) {
+            PlotDraw::toDisplay(points, offset, false, &m_drawn);
+            m_chart->replaceDots(i, m_drawn);
+        } else {
+            m_chart->replaceDots(i, {});
         }
     }
+}
+
+void PlotWidget::updateAxisTitles()
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    const bool axis2 = ui->axis2Check->isChecked();
+    QStringList parts[2];
+    for (int i = 0; i < traces.size(); ++i) {
+        const SignalRecorder::Trace &trace = traces.at(i);
+        if (!traceStyle(i).shown)
+            continue;
+        const QString text = trace.unit.isEmpty() ? trace.ref.variable : trace.unit;
+        const QString part = QStringLiteral("<span style=\"color:%1\">%2</span>")
+                                 .arg(traceColor(i).name(), text.toHtmlEscaped());
+        QStringList &axisParts = parts[axis2 && trace.axis == 1 ? 1 : 0];
+        if (!axisParts.contains(part))
+            axisParts.append(part);
+    }
+    m_chart->setYTitles(parts[0].join(QStringLiteral(", ")), parts[1].join(QStringLiteral(", ")));
 }
 
 void PlotWidget::updateScrollBar(const SignalRecorder::TimeWindow &w, double window)
@@ -425,17 +514,57 @@ void PlotWidget::scrollTo(double seconds)
 
 bool PlotWidget::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->quickWidget && event->type() == QEvent::Wheel && ui->timeScroll->isEnabled()) {
+    if (watched != ui->quickWidget)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Wheel: {
         const auto *wheel = static_cast<QWheelEvent *>(event);
-        const int delta = wheel->angleDelta().x() != 0 ? wheel->angleDelta().x() : wheel->angleDelta().y();
-        const int total = m_wheelRemainder + delta;
-        const int steps = total / 120;
-        m_wheelRemainder = total % 120;
-        if (steps != 0)
-            ui->timeScroll->setValue(ui->timeScroll->value() - steps * ui->timeScroll->singleStep());
+        const QPoint delta = wheel->angleDelta();
+        // Sideways wheels and Shift scroll through the history as before;
+        // the plain wheel zooms.
+        if (delta.x() != 0 || (wheel->modifiers() & Qt::ShiftModifier))
+            return scrollByWheel(delta) || QWidget::eventFilter(watched, event);
+        if (!m_graph || delta.y() == 0)
+            break;
+        wheelZoom(plotFraction(wheel->position()), delta.y(), wheel->modifiers());
         return true;
     }
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Space && !key->isAutoRepeat()) {
+            if (m_root)
+                m_root->setProperty("panMode", event->type() == QEvent::KeyPress);
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress && (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right)) {
+            const int cursor = key->modifiers() & Qt::ShiftModifier ? 1 : 0;
+            moveCursor(cursor, key->key() == Qt::Key_Right ? 1 : -1);
+            return true;
+        }
+        break;
+    }
+    case QEvent::FocusOut:
+        if (m_root)
+            m_root->setProperty("panMode", false);
+        break;
+    default:
+        break;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+bool PlotWidget::scrollByWheel(QPoint angleDelta)
+{
+    if (!ui->timeScroll->isEnabled())
+        return false;
+    const int delta = angleDelta.x() != 0 ? angleDelta.x() : angleDelta.y();
+    const int total = m_wheelRemainder + delta;
+    const int steps = total / 120;
+    m_wheelRemainder = total % 120;
+    if (steps != 0)
+        ui->timeScroll->setValue(ui->timeScroll->value() - steps * ui->timeScroll->singleStep());
+    return true;
 }
 
 // --- Y axes ------------------------------------------------------------------
@@ -483,14 +612,96 @@ void PlotWidget::setTraceAxis(int index, int axis)
     m_traceRecorder.setAxis(index, axis);
     if (m_chart)
         m_chart->setSeriesAxis(index, axis2Enabled() && rec().traces().value(index).axis == 1);
-    if (QComboBox *combo = m_axisCombos.value(index)) {
-        const QSignalBlocker blocker(combo);
-        combo->setCurrentIndex(rec().traces().value(index).axis);
-    }
+    rebuildLegend();
     refresh();
 }
 
-// --- marker ------------------------------------------------------------------
+// --- signal styles -----------------------------------------------------------
+
+PlotStyle PlotWidget::traceStyle(int index) const
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    if (index < 0 || index >= traces.size())
+        return PlotStyle();
+    return m_styles.value(traces.at(index).ref.toString());
+}
+
+void PlotWidget::setTraceStyle(int index, const PlotStyle &style)
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    if (index < 0 || index >= traces.size())
+        return;
+    m_styles.insert(traces.at(index).ref.toString(), style);
+    if (m_chart) {
+        m_chart->setSeriesColor(index, traceColor(index));
+        m_chart->setSeriesVisible(index, style.shown);
+    }
+    rebuildLegend();
+    refresh();
+}
+
+QColor PlotWidget::traceColor(int index) const
+{
+    const QColor chosen = traceStyle(index).color;
+    return chosen.isValid() ? chosen : PlotData::color(index);
+}
+
+PlotStyle::Mode PlotWidget::drawMode(int index) const
+{
+    return traceStyle(index).effectiveMode(prefersSteps(index));
+}
+
+bool PlotWidget::prefersSteps(int index) const
+{
+    const SignalRecorder::Trace *trace = index >= 0 && index < rec().traces().size() ? &rec().traces().at(index)
+                                                                                      : nullptr;
+    return trace && trace->variable && rec().symbols() && PlotData::prefersSteps(*rec().symbols(), *trace->variable);
+}
+
+QString PlotWidget::valueText(int index, double value) const
+{
+    return PlotData::valueText(rec().symbols().get(), rec().traces().at(index).variable, value);
+}
+
+QString PlotWidget::numberText(int index, double value) const
+{
+    return PlotData::numberText(rec().symbols().get(), rec().traces().at(index).variable, value);
+}
+
+void PlotWidget::chooseTraceColor(int index)
+{
+    if (index < 0 || index >= rec().traces().size())
+        return;
+    const QColor color = QColorDialog::getColor(traceColor(index), this,
+                                                tr("Farbe von %1").arg(rec().traces().at(index).ref.displayName()));
+    if (!color.isValid())
+        return;
+    PlotStyle style = traceStyle(index);
+    style.color = color;
+    setTraceStyle(index, style);
+}
+
+QMenu *PlotWidget::createLegendMenu(int row, QWidget *parent)
+{
+    return m_legend->createMenu(row, parent);
+}
+
+int PlotWidget::timeBase() const
+{
+    return ui->timeBaseCombo->currentIndex();
+}
+
+void PlotWidget::setTimeBase(int base)
+{
+    ui->timeBaseCombo->setCurrentIndex(std::clamp(base, 0, 1));
+}
+
+double PlotWidget::timeOffset() const
+{
+    return timeBase() == 1 ? traceTimeOffset() : 0.0;
+}
+
+// --- marker and cursor B -----------------------------------------------------
 
 bool PlotWidget::markerEnabled() const
 {
@@ -505,7 +716,40 @@ void PlotWidget::onMarkerToggled(bool on)
     }
     if (m_root)
         m_root->setProperty("markerEnabled", on);
+    // Cursor B measures against A: it goes with it.
+    if (!on)
+        ui->cursorBCheck->setChecked(false);
     updateMarker();
+    updateLegendValues();
+}
+
+void PlotWidget::onCursorBToggled(bool on)
+{
+    if (on && !m_cursorBPlaced) {
+        m_cursorBTime = m_winStart + (m_winEnd - m_winStart) * 0.75;
+        m_cursorBPlaced = true;
+    }
+    if (on && !markerEnabled())
+        ui->markerCheck->setChecked(true);
+    updateMarker();
+    updateLegendValues();
+}
+
+bool PlotWidget::cursorBEnabled() const
+{
+    return ui->cursorBCheck->isChecked();
+}
+
+void PlotWidget::setCursorB(bool enabled, double t)
+{
+    if (t >= 0) {
+        m_cursorBTime = t;
+        m_cursorBPlaced = true;
+    }
+    if (enabled == ui->cursorBCheck->isChecked())
+        updateMarker();
+    else
+        ui->cursorBCheck->setChecked(enabled);
 }
 
 void PlotWidget::onMarkerDragged(double fraction)
@@ -530,10 +774,14 @@ void PlotWidget::setMarker(bool enabled, double t)
 void PlotWidget::updateMarker()
 {
     const double width = m_winEnd - m_winStart;
-    const double fraction = width > 0 ? (m_markerTime - m_winStart) / width : 0.5;
+    const auto fractionOf = [&](double t) { return width > 0 ? (t - m_winStart) / width : 0.5; };
+    const double fraction = fractionOf(m_markerTime);
+    const double fractionB = fractionOf(m_cursorBTime);
     if (m_root) {
         m_root->setProperty("markerFraction", std::clamp(fraction, 0.0, 1.0));
         m_root->setProperty("markerShown", fraction >= 0 && fraction <= 1 && ui->markerCheck->isChecked());
+        m_root->setProperty("cursorBFraction", std::clamp(fractionB, 0.0, 1.0));
+        m_root->setProperty("cursorBShown", fractionB >= 0 && fractionB <= 1 && cursorBEnabled());
     }
     emit markerChanged();
 }
@@ -543,63 +791,60 @@ QList<MarkerRow> PlotWidget::markerRows() const
     QList<MarkerRow> rows;
     const QList<SignalRecorder::Trace> &traces = rec().traces();
     const bool axis2 = ui->axis2Check->isChecked();
+    const bool second = cursorBEnabled();
     for (int i = 0; i < traces.size(); ++i) {
         const SignalRecorder::Trace &trace = traces.at(i);
         MarkerRow row;
         row.name = trace.ref.displayName();
-        row.color = PlotData::color(i);
+        row.color = traceColor(i);
         row.unit = trace.unit;
         row.rightAxis = axis2 && trace.axis == 1;
         double value = 0;
-        row.value = SignalRecorder::valueAt(trace, m_markerTime, &value)
-            ? PlotData::valueText(rec().symbols().get(), trace.variable, value)
-            : Dash;
+        const bool hasA = SignalRecorder::valueAt(trace, m_markerTime, &value);
+        row.value = hasA ? valueText(i, value) : Dash;
+        if (second) {
+            double valueB = 0;
+            const bool hasB = SignalRecorder::valueAt(trace, m_cursorBTime, &valueB);
+            row.valueB = hasB ? valueText(i, valueB) : Dash;
+            row.delta = hasA && hasB ? numberText(i, valueB - value) : Dash;
+        }
         rows.append(row);
     }
     return rows;
+}
+
+MarkerState PlotWidget::markerState() const
+{
+    MarkerState state;
+    state.enabled = markerEnabled();
+    const double offset = timeOffset();
+    state.time = m_markerTime + offset;
+    state.second = state.enabled && cursorBEnabled();
+    state.timeB = m_cursorBTime + offset;
+    state.rows = markerRows();
+    return state;
 }
 
 // --- legend ------------------------------------------------------------------
 
 void PlotWidget::rebuildLegend()
 {
-    QTableWidget *legend = ui->legendTable;
     const QList<SignalRecorder::Trace> &traces = rec().traces();
-    const bool axis2 = ui->axis2Check->isChecked();
-    legend->setRowCount(int(traces.size()));
-    while (m_axisCombos.size() > traces.size())
-        m_axisCombos.takeLast();
-    for (int row = 0; row < traces.size(); ++row) {
-        const SignalRecorder::Trace &trace = traces.at(row);
-        setCellText(legend, row, ColSwatch, QString());
-        legend->item(row, ColSwatch)->setBackground(PlotData::color(row));
-        const QString name = trace.resolved ? trace.ref.displayName()
-                                            : tr("%1  (nicht in der Symboldatei)").arg(trace.ref.displayName());
-        setCellText(legend, row, ColName, name);
-        legend->item(row, ColName)->setForeground(
-            palette().color(trace.resolved ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
-        setCellText(legend, row, ColUnit, trace.unit);
-
-        if (row >= m_axisCombos.size() || !m_axisCombos.at(row)) {
-            auto *combo = new QComboBox(legend);
-            combo->addItem(tr("links"));
-            combo->addItem(tr("rechts"));
-            connect(combo, &QComboBox::activated, this, [this, combo](int axis) {
-                const int index = int(m_axisCombos.indexOf(combo));
-                if (index >= 0)
-                    setTraceAxis(index, axis);
-            });
-            legend->setCellWidget(row, ColAxis, combo);
-            if (row < m_axisCombos.size())
-                m_axisCombos[row] = combo;
-            else
-                m_axisCombos.append(combo);
-        }
-        QComboBox *combo = m_axisCombos.at(row);
-        const QSignalBlocker blocker(combo);
-        combo->setCurrentIndex(trace.axis);
-        combo->setEnabled(axis2);
+    QList<PlotLegend::Row> rows;
+    for (int i = 0; i < traces.size(); ++i) {
+        const SignalRecorder::Trace &trace = traces.at(i);
+        PlotLegend::Row row;
+        row.name = trace.resolved ? trace.ref.displayName()
+                                  : tr("%1  (nicht in der Symboldatei)").arg(trace.ref.displayName());
+        row.resolved = trace.resolved;
+        row.color = traceColor(i);
+        row.style = traceStyle(i);
+        row.prefersSteps = prefersSteps(i);
+        row.unit = trace.unit;
+        row.axis = trace.axis;
+        rows.append(row);
     }
+    m_legend->setRows(rows, ui->axis2Check->isChecked());
 
     QString hint;
     if (!rec().symbols())
@@ -616,23 +861,39 @@ void PlotWidget::rebuildLegend()
 
 void PlotWidget::updateLegendValues()
 {
-    QTableWidget *legend = ui->legendTable;
     const QList<SignalRecorder::Trace> &traces = rec().traces();
-    const int rows = std::min(int(traces.size()), legend->rowCount());
-    for (int row = 0; row < rows; ++row) {
+    // Statistics between the cursors when both are on, else over the window
+    // shown (before the first refresh: everything recorded).
+    const bool between = markerEnabled() && cursorBEnabled();
+    m_legend->setStatisticsBetweenCursors(between);
+    double from = m_winStart;
+    double to = m_dataEnd;
+    if (between) {
+        from = std::min(m_markerTime, m_cursorBTime);
+        to = std::max(m_markerTime, m_cursorBTime);
+    } else if (!m_graph || !isVisible()) {
+        from = -DBL_MAX;
+        to = DBL_MAX;
+    }
+    for (int row = 0; row < traces.size(); ++row) {
         const SignalRecorder::Trace &trace = traces.at(row);
-        const bool any = trace.count > 0;
-        const SymbolDatabase *db = rec().symbols().get();
-        setCellText(legend, row, ColValue, any ? PlotData::valueText(db, trace.variable, trace.last) : Dash);
-        setCellText(legend, row, ColMin, any ? PlotData::valueText(db, trace.variable, trace.min) : Dash);
-        setCellText(legend, row, ColMax, any ? PlotData::valueText(db, trace.variable, trace.max) : Dash);
-        const QString tip = tr("%1 Werte aufgezeichnet").arg(trace.count);
-        if (QTableWidgetItem *item = legend->item(row, ColName); item && item->toolTip() != tip)
-            item->setToolTip(tip);
+        const PlotStats::Stats stats = PlotStats::compute(trace, from, to);
+        PlotLegend::Values values;
+        values.value = trace.count > 0 ? valueText(row, trace.last) : Dash;
+        values.min = stats.count > 0 ? valueText(row, stats.min) : Dash;
+        values.max = stats.count > 0 ? valueText(row, stats.max) : Dash;
+        values.mean = stats.count > 0 ? numberText(row, stats.mean) : Dash;
+        values.count = QString::number(stats.count);
+        values.nameTip = tr("%1 Werte aufgezeichnet").arg(trace.count);
+        if (trace.count > 0) {
+            values.rangeTip = tr("Seit dem Leeren: Min %1, Max %2")
+                                  .arg(valueText(row, trace.min), valueText(row, trace.max));
+        }
+        m_legend->setValues(row, values);
     }
 }
 
-// --- image export ----------------------------------------------------------
+// --- image and data export -----------------------------------------------------
 
 QString PlotWidget::legendText(int index) const
 {
@@ -657,10 +918,14 @@ QImage PlotWidget::renderImage() const
                         .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")),
                              ui->windowCombo->currentText());
     if (markerEnabled())
-        title += tr("   Marker: t = %1 s").arg(m_markerTime, 0, 'f', 3);
+        title += tr("   Marker: t = %1 s").arg(m_markerTime + timeOffset(), 0, 'f', 3);
+    if (markerEnabled() && cursorBEnabled())
+        title += tr("   B: t = %1 s").arg(m_cursorBTime + timeOffset(), 0, 'f', 3);
     QList<PlotImage::LegendLine> legend;
-    for (int i = 0; i < rec().traces().size(); ++i)
-        legend.append({PlotData::color(i), legendText(i)});
+    for (int i = 0; i < rec().traces().size(); ++i) {
+        if (traceStyle(i).shown)
+            legend.append({traceColor(i), legendText(i)});
+    }
     return PlotImage::compose(grab, title, legend, font());
 }
 
@@ -682,11 +947,41 @@ bool PlotWidget::saveImage(const QString &path, QString *error) const
     return true;
 }
 
+namespace {
+
+// The folder a save dialog of the plotter starts in: the one last used for
+// this kind of file, else for the other kind, else the last folder of the
+// program's other save dialogs; a folder that no longer exists gives way to
+// its nearest existing parent.
+QString startFolder(const QString &key, const QString &otherKey)
+{
+    QSettings settings;
+    QString folder;
+    for (const QString &candidate : {key, otherKey, QStringLiteral("trace/lastDir"), QStringLiteral("transmit/lastDir")}) {
+        folder = settings.value(candidate).toString();
+        if (!folder.isEmpty())
+            break;
+    }
+    if (folder.isEmpty())
+        return QDir::homePath();
+    QDir dir(folder);
+    while (!dir.exists() && !dir.isRoot() && dir.cdUp()) {
+    }
+    return dir.exists() ? dir.absolutePath() : QDir::homePath();
+}
+
+QString timeStampedName(const char *pattern)
+{
+    return QString::fromLatin1(pattern).arg(
+        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
+}
+
+} // namespace
+
 void PlotWidget::chooseAndSaveImage()
 {
-    const QString dir = QSettings().value(QStringLiteral("plot/imageDir"), QDir::homePath()).toString();
-    const QString proposed = QDir(dir).filePath(
-        QStringLiteral("plotter_%1.png").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss"))));
+    const QString proposed = QDir(startFolder(QStringLiteral("plot/imageDir"), QStringLiteral("plot/exportDir")))
+                                 .filePath(timeStampedName("plotter_%1.png"));
     QString filter;
     QString path = QFileDialog::getSaveFileName(
         this, tr("Diagramm als Bild speichern"), proposed,
@@ -701,11 +996,60 @@ void PlotWidget::chooseAndSaveImage()
         else
             path += QStringLiteral(".png");
     }
-    QString error;
-    if (saveImage(path, &error))
+    // The folder the user went to is where the next dialog starts, even
+    // when this file could not be written.
+    if (QFileInfo(path).absoluteDir().exists())
         QSettings().setValue(QStringLiteral("plot/imageDir"), QFileInfo(path).absolutePath());
-    else
+    QString error;
+    if (!saveImage(path, &error))
         QMessageBox::warning(this, tr("Bild speichern"), error);
+}
+
+bool PlotWidget::exportData(const QString &path, bool windowOnly, QString *error) const
+{
+    PlotCsv::Options options;
+    if (windowOnly) {
+        options.from = m_winStart;
+        options.to = m_dataEnd;
+    }
+    for (int i = 0; i < rec().traces().size(); ++i) {
+        if (traceStyle(i).shown)
+            options.traces.append(i);
+    }
+    if (options.traces.isEmpty()) {
+        if (error)
+            *error = tr("Kein Signal wird gezeigt: nichts zu exportieren.");
+        return false;
+    }
+    options.timeOffset = timeOffset();
+    return PlotCsv::writeFile(rec(), path, options, error);
+}
+
+void PlotWidget::chooseAndExportData()
+{
+    QMessageBox ask(QMessageBox::Question, tr("Daten exportieren"),
+                    tr("Welche Werte der gezeigten Signale sollen in die CSV-Datei?"), QMessageBox::Cancel, this);
+    QPushButton *window = ask.addButton(tr("Sichtbares Zeitfenster"), QMessageBox::AcceptRole);
+    QPushButton *all = ask.addButton(tr("Alles"), QMessageBox::AcceptRole);
+    ask.setDefaultButton(window);
+    ask.exec();
+    if (ask.clickedButton() != window && ask.clickedButton() != all)
+        return;
+    const bool windowOnly = ask.clickedButton() == window;
+
+    const QString proposed = QDir(startFolder(QStringLiteral("plot/exportDir"), QStringLiteral("plot/imageDir")))
+                                 .filePath(timeStampedName("plotter_%1.csv"));
+    QString path = QFileDialog::getSaveFileName(this, tr("Daten exportieren"), proposed,
+                                                tr("CSV-Datei (*.csv);;Alle Dateien (*)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    if (QFileInfo(path).absoluteDir().exists())
+        QSettings().setValue(QStringLiteral("plot/exportDir"), QFileInfo(path).absolutePath());
+    QString error;
+    if (!exportData(path, windowOnly, &error))
+        QMessageBox::warning(this, tr("Daten exportieren"), error);
 }
 
 // --- settings ----------------------------------------------------------------
@@ -715,13 +1059,17 @@ void PlotWidget::saveSettings() const
     QSettings settings;
     QStringList all;
     QStringList right;
-    for (const SignalRecorder::Trace &trace : rec().traces()) {
-        all << trace.ref.toString();
-        if (trace.axis == 1)
-            right << trace.ref.toString();
+    QStringList styles;
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    for (int i = 0; i < traces.size(); ++i) {
+        all << traces.at(i).ref.toString();
+        if (traces.at(i).axis == 1)
+            right << traces.at(i).ref.toString();
+        styles << traceStyle(i).toText();
     }
     settings.setValue(QStringLiteral("plot/signals"), all);
-    settings.setValue(QStringLiteral("plot/timeWindow"), ui->windowCombo->currentIndex());
+    // A zoomed width is not kept: the preset chosen before it is.
+    settings.setValue(QStringLiteral("plot/timeWindow"), m_free ? m_presetIndex : ui->windowCombo->currentIndex());
     settings.setValue(QStringLiteral("plot/autoY"), ui->autoYCheck->isChecked());
     settings.setValue(QStringLiteral("plot/yMin"), ui->yMinSpin->value());
     settings.setValue(QStringLiteral("plot/yMax"), ui->yMaxSpin->value());
@@ -730,13 +1078,18 @@ void PlotWidget::saveSettings() const
     settings.setValue(QStringLiteral("plot/y2Max"), ui->y2MaxSpin->value());
     settings.setValue(QStringLiteral("plot/signalsRight"), right);
     settings.setValue(QStringLiteral("plot/maxPoints"), m_liveRecorder.maxPoints());
+    settings.setValue(QStringLiteral("plot/signalStyles"), styles);
+    settings.setValue(QStringLiteral("plot/timeBase"), timeBase());
 }
 
 void PlotWidget::loadSettings()
 {
     QSettings settings;
     const QStringList right = settings.value(QStringLiteral("plot/signalsRight")).toStringList();
-    for (const QString &text : settings.value(QStringLiteral("plot/signals")).toStringList()) {
+    const QStringList signalTexts = settings.value(QStringLiteral("plot/signals")).toStringList();
+    const QStringList styles = settings.value(QStringLiteral("plot/signalStyles")).toStringList();
+    for (int i = 0; i < signalTexts.size(); ++i) {
+        const QString &text = signalTexts.at(i);
         const PlotSignalRef ref = PlotSignalRef::fromString(text);
         if (!ref.isUsable() || !m_liveRecorder.add(ref))
             continue;
@@ -745,10 +1098,12 @@ void PlotWidget::loadSettings()
             m_liveRecorder.setAxis(int(m_liveRecorder.traces().size()) - 1, 1);
             m_traceRecorder.setAxis(int(m_traceRecorder.traces().size()) - 1, 1);
         }
+        if (i < styles.size())
+            m_styles.insert(text, PlotStyle::fromText(styles.at(i)));
     }
     const int fallback = settings.value(QStringLiteral("plot/window"), 1).toInt();
     const int window = settings.value(QStringLiteral("plot/timeWindow"), fallback).toInt();
-    ui->windowCombo->setCurrentIndex(std::clamp(window, 0, ui->windowCombo->count() - 1));
+    ui->windowCombo->setCurrentIndex(std::clamp(window, 0, FreeWindowIndex - 1));
     ui->autoYCheck->setChecked(settings.value(QStringLiteral("plot/autoY"), true).toBool());
     ui->yMinSpin->setValue(settings.value(QStringLiteral("plot/yMin"), 0.0).toDouble());
     ui->yMaxSpin->setValue(settings.value(QStringLiteral("plot/yMax"), 100.0).toDouble());
@@ -758,6 +1113,7 @@ void PlotWidget::loadSettings()
     }
     ui->y2MinSpin->setValue(settings.value(QStringLiteral("plot/y2Min"), 0.0).toDouble());
     ui->y2MaxSpin->setValue(settings.value(QStringLiteral("plot/y2Max"), 10.0).toDouble());
+    setTimeBase(settings.value(QStringLiteral("plot/timeBase"), 0).toInt());
     updateYControls();
     rebuildSeries();
     rebuildLegend();

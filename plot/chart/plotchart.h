@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+class QAbstractAxis;
 class QAbstractSeries;
 class QQuickItem;
 class QValueAxis;
@@ -40,18 +41,29 @@ public:
     bool attach(QQuickItem *graph);
     bool isReady() const { return !m_graph.isNull(); }
 
-    // Removes every series and creates one for each entry of the list, in order.
+    // Removes every series and creates one for each entry of the list, in
+    // order: a line and, above it, the sample dots of the same signal.
     void setSeries(const QList<SeriesSpec> &specs);
     int seriesCount() const { return int(m_series.size()); }
     void setSeriesAxis(int index, bool rightAxis);
+    void setSeriesColor(int index, const QColor &color);
+    void setSeriesVisible(int index, bool visible);
     // One call per refresh and series: the points are handed over as a whole.
     void replace(int index, const QList<QPointF> &points);
+    void replaceDots(int index, const QList<QPointF> &points);
     void clearPoints();
+    // Number of points a series holds, for checks.
+    int pointCount(int index) const;
+    int dotCount(int index) const;
 
     void setXRange(double min, double max);
     void setYRange(double min, double max);
     void setY2Range(double min, double max);
     void setY2Visible(bool visible);
+    // Axis titles, rich text (the units in their signals' colours).
+    void setYTitles(const QString &left, const QString &right);
+    void setXTitle(const QString &title);
+    QString yTitle(bool right) const;
 
 private:
     QPointer<QQuickItem> m_graph;
@@ -60,4 +72,5 @@ private:
     QPointer<QValueAxis> m_axisY2;
     bool m_y2InChart = false;
     QList<QPointer<QXYSeries>> m_series;
+    QList<QPointer<QXYSeries>> m_dots;
 };

@@ -4,7 +4,11 @@
 #include "signalpanel.h"
 #include "testsettings.h"
 
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
 #include <QDockWidget>
 #include <QLabel>
 #include <QStatusBar>
@@ -29,6 +33,7 @@ private slots:
     void signalsNamedOnTheCommandLine();
     void recordedTraceIsPlottedOnItsOwnTimeAxis();
     void stringAndRawSignalsAreRefused();
+    void plotterControlsFitTheDefaultWindow();
 
 private:
     static CanFrame speedFrame(qint64 timestampUs, int speed)
@@ -187,6 +192,44 @@ void TestMainWindowPlot::stringAndRawSignalsAreRefused()
     QCOMPARE(plot->recorder().traces().size(), 0);
     emit panel->plotRequested({"Motor", "", "Speed"});
     QCOMPARE(plot->recorder().traces().size(), 1);
+}
+
+void TestMainWindowPlot::plotterControlsFitTheDefaultWindow()
+{
+    m_window->resize(1100, 750);
+    m_window->showTab(1);
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    plot->addSignal({"Motor", "", "Speed"});
+    QTRY_VERIFY(plot->isVisible());
+    QCoreApplication::processEvents();
+    auto *tools = plot->findChild<QWidget *>(QStringLiteral("toolBox"));
+    QVERIFY(tools);
+    // Every control is on screen, inside the tab, without scrolling.
+    int controls = 0;
+    for (QWidget *control : tools->findChildren<QWidget *>()) {
+        if (!qobject_cast<QAbstractButton *>(control) && !qobject_cast<QComboBox *>(control)
+            && !qobject_cast<QAbstractSpinBox *>(control))
+            continue;
+        if (control->parentWidget() && qobject_cast<QAbstractSpinBox *>(control->parentWidget()))
+            continue;
+        ++controls;
+        QVERIFY2(control->isVisible(), qPrintable(control->objectName()));
+        const QRect place(control->mapTo(plot, QPoint(0, 0)), control->size());
+        QVERIFY2(plot->rect().contains(place), qPrintable(control->objectName()));
+        QVERIFY2(control->width() >= control->minimumSizeHint().width(), qPrintable(control->objectName()));
+    }
+    QVERIFY(controls >= 20);
+    for (const char *name : {"pauseButton", "clearButton", "saveImageButton", "exportButton", "traceCheck",
+                             "yMaxSpin", "zoomBackButton", "showAllButton", "cursorBCheck"})
+        QVERIFY2(tools->findChild<QWidget *>(QLatin1String(name))->isVisible(), name);
+    // The chart keeps most of the height.
+    QVERIFY(plot->findChild<QWidget *>(QStringLiteral("quickWidget"))->height() > 250);
+
+    // The legend's axis column is in view.
+    auto *legend = plot->findChild<QTableWidget *>(QStringLiteral("legendTable"));
+    QHeaderView *header = legend->horizontalHeader();
+    QCOMPARE(header->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Achse"));
+    QVERIFY(header->sectionViewportPosition(2) + header->sectionSize(2) <= legend->viewport()->width());
 }
 
 QTEST_MAIN(TestMainWindowPlot)

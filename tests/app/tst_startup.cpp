@@ -111,6 +111,15 @@ void TestStartup::uiSnapshotsWritesOnePicturePerView()
         const QImage image(out + QLatin1Char('/') + QLatin1String(name));
         QVERIFY2(!image.isNull(), name);
     }
+
+    // With a plotted signal also the two cursors on a zoomed step signal.
+    const QString withPlot = dir.filePath(QStringLiteral("plot"));
+    QCOMPARE(run({QStringLiteral("--settings-dir"), dir.path(), QStringLiteral("--sym"),
+                  QStringLiteral(BUSVISTA_TEST_DATA "/app/one.sym"), QStringLiteral("--plot"),
+                  QStringLiteral("Motor.Speed"), QStringLiteral("--ui-snapshots"), withPlot}),
+             0);
+    QVERIFY(!QImage(withPlot + QStringLiteral("/plot_cursors.png")).isNull());
+    QVERIFY(!QImage(withPlot + QStringLiteral("/plot_marker.png")).isNull());
 }
 
 void TestStartup::helpAndVersionNeedNoWindow_data()
