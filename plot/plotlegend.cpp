@@ -9,6 +9,8 @@
 #include <QPalette>
 #include <QTableWidget>
 
+#include <iterator>
+
 namespace {
 
 QTableWidgetItem *cell(QTableWidget *table, int row, int column)
@@ -142,6 +144,10 @@ void PlotLegend::setValues(int row, const Values &values)
 
 void PlotLegend::setStatisticsBetweenCursors(bool between)
 {
+    if (between == m_between && m_scopeShown)
+        return;
+    m_between = between;
+    m_scopeShown = true;
     const QString scope = between ? tr("zwischen Cursor A und B") : tr("im gezeigten Zeitfenster");
     const struct
     {

@@ -75,5 +75,7 @@ private:
     QList<Row> m_rows;
     bool m_secondAxis = false;
     bool m_filling = false;
+    bool m_between = false;
+    bool m_scopeShown = false;
     QList<QPointer<QComboBox>> m_axisCombos;
 };

@@ -200,6 +200,7 @@ void PlotWidget::rebuildSeries()
     for (int i = 0; i < traces.size(); ++i)
         specs.append({traces.at(i).ref.displayName(), traceColor(i), axis2 && traces.at(i).axis == 1});
     m_chart->setSeries(specs);
+    m_cursorTrace[0] = m_cursorTrace[1] = -1;   // places may have moved
     for (int i = 0; i < traces.size(); ++i)
         m_chart->setSeriesVisible(i, traceStyle(i).shown);
     refresh();
@@ -380,9 +381,11 @@ void PlotWidget::refresh()
 {
     if (m_traceMode)
         followTrace(false);
-    updateLegendValues();
-    if (!m_graph || !m_chart || !isVisible())
+    if (!m_graph || !m_chart || !isVisible()) {
+        // The legend's values stay current while the chart rests.
+        updateLegendValues();
         return;
+    }
 
     const bool paused = ui->pauseButton->isChecked();
     const double latest = paused ? m_pausedAt : rec().latest();
@@ -428,6 +431,8 @@ void PlotWidget::refresh()
         m_chart->setY2Range(right.min, right.max);
         m_yShown[1] = {right.min, right.max};
     }
+    // Statistics of the window just shown.
+    updateLegendValues();
 }
 
 void PlotWidget::drawSeries(double dataEnd)

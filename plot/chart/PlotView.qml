@@ -50,16 +50,18 @@ Item {
         margins.bottom: 6
     }
 
+    // A vertical cursor over the plot area `area` (in root coordinates).
     component CursorLine: Item {
         id: cursor
+        property rect area
         property real fraction: 0.5
         property string label: ""
         property color color: "#202020"
         z: 10
         width: 13
-        height: graph.plotArea.height
-        x: graph.x + graph.plotArea.x + fraction * graph.plotArea.width - width / 2
-        y: graph.y + graph.plotArea.y
+        height: area.height
+        x: area.x + fraction * area.width - width / 2
+        y: area.y
 
         Rectangle {
             width: 2
@@ -86,6 +88,8 @@ Item {
     CursorLine {
         id: marker
         objectName: "marker"
+        area: Qt.rect(graph.x + graph.plotArea.x, graph.y + graph.plotArea.y, graph.plotArea.width,
+                      graph.plotArea.height)
         visible: root.markerEnabled && root.markerShown
         fraction: root.markerFraction
         label: root.cursorBShown ? "A" : ""
@@ -94,6 +98,7 @@ Item {
     CursorLine {
         id: cursorB
         objectName: "cursorB"
+        area: marker.area
         visible: root.cursorBShown
         fraction: root.cursorBFraction
         color: "#a0409a"
