@@ -14,8 +14,8 @@ struct MarkerRow
     QString value;
     QString unit;
     bool rightAxis = false;
-    QString valueB;     // at cursor B, when it is on
-    QString delta;      // B − A, when both values exist ("–" otherwise)
+    QString valueB = {};   // at cursor B, when it is on
+    QString delta = {};    // B − A, when both values exist ("–" otherwise)
 };
 
 // Both cursors of the plot, for the marker panel: times in the plot's time

@@ -969,10 +969,14 @@ QString startFolder(const QString &key, const QString &otherKey)
     }
     if (folder.isEmpty())
         return QDir::homePath();
-    QDir dir(folder);
-    while (!dir.exists() && !dir.isRoot() && dir.cdUp()) {
+    QString existing = QDir(folder).absolutePath();
+    while (!QDir(existing).exists()) {
+        const QString parent = QFileInfo(existing).absolutePath();
+        if (parent == existing)
+            return QDir::homePath();
+        existing = parent;
     }
-    return dir.exists() ? dir.absolutePath() : QDir::homePath();
+    return existing;
 }
 
 QString timeStampedName(const char *pattern)

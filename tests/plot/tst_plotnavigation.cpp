@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
@@ -52,6 +53,8 @@ private slots:
     void exportWritesTheWindowOrEverything();
     void hiddenSignalsLeaveAxisAndExport();
     void axisTitlesCarryUnitsAndColours();
+    void colourIsChosenFromTheSwatch();
+    void traceTimeShiftsTimesShown();
     void rightAxisFromTheLegendMenu();
     void stylesAndTimeBaseAreRestored();
     void cursorsStayInsideANewSource();
@@ -698,6 +701,49 @@ void TestPlotNavigation::axisTitlesCarryUnitsAndColours()
     QCOMPARE(legend()->item(0, 0)->background().color(), QColor("#00aa00"));
 }
 
+void TestPlotNavigation::colourIsChosenFromTheSwatch()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    QString title;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&] {
+        if (auto *dialog = qobject_cast<QColorDialog *>(QApplication::activeModalWidget())) {
+            title = dialog->windowTitle();
+            dialog->setCurrentColor(QColor("#ff00ff"));
+            dialog->accept();
+        }
+    });
+    answer.start();
+    emit legend()->cellDoubleClicked(0, 0);
+    answer.stop();
+    QCOMPARE(title, QStringLiteral("Farbe von Motor.Drehzahl"));
+    QCOMPARE(m_plot->traceColor(0), QColor("#ff00ff"));
+    QCOMPARE(legend()->item(0, 0)->background().color(), QColor("#ff00ff"));
+}
+
+void TestPlotNavigation::traceTimeShiftsTimesShown()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    // The first plotted frame came 5 s after the connection was opened.
+    feedSpeed({{5.0, 1}, {6.0, 2}, {7.0, 3}});
+    m_plot->setMarker(true, 1.0);
+    m_plot->setCursorB(true, 2.0);
+    QCOMPARE(m_plot->markerState().time, 1.0);
+    m_plot->setTimeBase(1);   // "Trace-Zeit": the bus time stamps without a trace
+    QCOMPARE(m_plot->timeOffset(), 5.0);
+    QCOMPARE(m_plot->markerState().time, 6.0);
+    QCOMPARE(m_plot->markerState().timeB, 7.0);
+    QCOMPARE(m_plot->markerTime(), 1.0);   // the marker itself keeps the recorder's time
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY(m_plot->exportData(dir.filePath("t.csv"), false, &error));
+    QVERIFY2(csvLines(dir.filePath("t.csv")).value(1).startsWith(QStringLiteral("5")),
+             qPrintable(csvLines(dir.filePath("t.csv")).value(1)));
+    m_plot->setTimeBase(0);
+    QCOMPARE(m_plot->timeOffset(), 0.0);
+}
+
 void TestPlotNavigation::rightAxisFromTheLegendMenu()
 {
     m_plot->addSignal({"Motor", "", "Drehzahl"});
@@ -798,8 +844,7 @@ void TestPlotNavigation::manualRangeKeepsSmallValues()
     QCOMPARE(RangeSpinBox::text(2.5, QLocale::c()), QStringLiteral("2.5"));
     QCOMPARE(RangeSpinBox::text(0.00001234567, QLocale::c()), QStringLiteral("1.23457e-05"));
     // Typed text in either notation.
-    low2->lineEdit()->setText(QStringLiteral("2.5e-4"));
-    QCOMPARE(low2->valueFromText(low2->lineEdit()->text()), 0.00025);
+    QCOMPARE(low2->valueFromText(QStringLiteral("2.5e-4")), 0.00025);
 }
 
 void TestPlotNavigation::saveDialogsStartInTheLastFolder_data()
