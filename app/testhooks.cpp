@@ -138,8 +138,12 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         // Two cursors on a zoomed signal drawn as steps: the middle fifth of
         // the window, the cursors at two fifths and three fifths of it.
         if (!plot->recorder().traces().isEmpty()) {
-            const PlotStyle style = plot->traceStyle(0);
-            plot->setTraceStyle(0, {style.color, PlotStyle::Step, true});
+            // The first signal alone, so that the values fill the height.
+            QList<PlotStyle> styles;
+            for (int i = 0; i < plot->recorder().traces().size(); ++i) {
+                styles.append(plot->traceStyle(i));
+                plot->setTraceStyle(i, {styles.last().color, i == 0 ? PlotStyle::Step : styles.last().mode, i == 0});
+            }
             plot->zoomToBox(QRectF(0.4, 0.0, 0.2, 0.005));
             const double start = plot->shownData().window.start;
             const double width = plot->shownData().window.end - start;
@@ -151,7 +155,8 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
                 written << QStringLiteral("plot_cursors.png");
             plot->setCursorB(false, -1);
             plot->zoomBack();
-            plot->setTraceStyle(0, style);
+            for (int i = 0; i < styles.size(); ++i)
+                plot->setTraceStyle(i, styles.at(i));
         }
         window->showTab(previous);
     }

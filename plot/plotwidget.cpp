@@ -86,8 +86,8 @@ PlotWidget::PlotWidget(QWidget *parent)
     // to the docks), so that every control stays in view without scrolling.
     delete ui->toolBox->layout();
     auto *flow = new FlowLayout(ui->toolBox, 8);
-    for (QWidget *group : {ui->signalGroup, ui->windowGroup, ui->yGroup, ui->actionGroup, ui->y2Group,
-                           ui->cursorGroup, ui->zoomGroup, ui->traceGroup})
+    for (QWidget *group : {ui->signalGroup, ui->windowGroup, ui->yGroup, ui->cursorGroup, ui->actionGroup,
+                           ui->traceGroup, ui->y2Group, ui->zoomGroup})
         flow->addWidget(group);
 
     connect(ui->actionRemoveSignal, &QAction::triggered, this, &PlotWidget::removeSelectedSignal);
