@@ -77,6 +77,8 @@ QString MarkerPanel::frequencyText(double deltaSeconds)
         return QStringLiteral("–");
     // Six significant digits, large values in full.
     const double hertz = 1.0 / std::fabs(deltaSeconds);
+    if (!std::isfinite(hertz))
+        return QStringLiteral("–");
     const int decimals = std::clamp(5 - int(std::floor(std::log10(hertz))), 0, 12);
     QString text = QString::number(hertz, 'f', decimals);
     if (text.contains(QLatin1Char('.'))) {

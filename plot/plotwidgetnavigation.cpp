@@ -167,7 +167,8 @@ void PlotWidget::wheelZoom(const QPointF &at, int angleDelta, Qt::KeyboardModifi
         return;
     }
     if (time.span() < PlotZoom::MinTimeSpan)
-        time = PlotZoom::around(time, std::clamp(at.x(), 0.0, 1.0), PlotZoom::MinTimeSpan / time.span());
+        time = PlotZoom::around(time, std::clamp(at.x(), 0.0, 1.0),
+                                PlotZoom::MinTimeSpan / std::max(time.span(), 1e-12));
     if (time.min < 0)
         time = {0.0, time.span()};
     setFreeWindow(time.min, time.span());
