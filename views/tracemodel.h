@@ -58,8 +58,6 @@ public:
     // Numbers of the first and last entry, 0 when empty.
     quint64 firstNumber() const { return m_entries.empty() ? 0 : m_entries.front().number; }
     quint64 lastNumber() const { return m_entries.empty() ? 0 : m_entries.back().number; }
-    // Time stamp that the time column counts from.
-    qint64 startUs() const { return m_startUs; }
     double offsetMs(const CanFrame &frame) const;
 
     bool recording() const { return m_recording; }
