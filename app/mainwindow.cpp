@@ -287,6 +287,11 @@ void MainWindow::setupViews()
             &MainWindow::updateSignalPanel);
 
     connect(ui->signalPanel, &SignalPanel::plotRequested, this, [this](const PlotSignalRef &ref) {
+        QString error;
+        if (m_symbols && !SignalRecorder::checkPlottable(*m_symbols, ref, &error)) {
+            showStatus(error, 5000);
+            return;
+        }
         if (!ui->plotWidget->addSignal(ref))
             showStatus(tr("%1 ist bereits im Plotter.").arg(ref.displayName()), 3000);
         showTab(1);

@@ -9,10 +9,20 @@
 
 void MainWindow::setupPlot()
 {
-    // "Aus Trace" plots what the trace holds, loaded or recorded.
-    ui->plotWidget->setTraceSource([this](const PlotWidget::FrameSink &sink) {
-        m_traceModel->forEachBatch(65536, sink);
-    });
+    // "Aus Trace" plots what the trace holds, loaded or recorded, and
+    // follows it while it grows.
+    ui->plotWidget->setTraceSource(
+        [this](quint64 afterNumber, const PlotWidget::FrameSink &sink) {
+            m_traceModel->forEachBatchAfter(afterNumber, 65536, sink);
+        },
+        [this] {
+            PlotWidget::TraceInfo info;
+            info.first = m_traceModel->firstNumber();
+            info.last = m_traceModel->lastNumber();
+            info.startUs = m_traceModel->startUs();
+            info.known = true;
+            return info;
+        });
 }
 
 bool MainWindow::plotSignals(const QStringList &names, QString *error)

@@ -1,26 +1,12 @@
 #include "plotdata.h"
 
+#include "symbolfile.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
 
 namespace PlotData {
-
-namespace {
-
-// Hint to load the cache lines of a run of points.
-inline void prefetch(const QPointF *run)
-{
-#if defined(__GNUC__) || defined(__clang__)
-    const char *bytes = reinterpret_cast<const char *>(run);
-    for (size_t offset = 0; offset < SignalRecorder::BlockPoints * sizeof(QPointF); offset += 64)
-        __builtin_prefetch(bytes + offset);
-#else
-    Q_UNUSED(run);
-#endif
-}
-
-} // namespace
 
 QColor color(int index)
 {
@@ -29,23 +15,85 @@ QColor color(int index)
     return QColor(palette[std::abs(index) % 10]);
 }
 
-QString formatValue(double value)
+namespace {
+
+QString trimmedFixed(double value, int decimals)
 {
-    const double magnitude = std::fabs(value);
-    if (magnitude >= 1000000.0 || (value != 0.0 && magnitude < 0.001))
-        return QString::number(value, 'g', 6);
-    QString text = QString::number(value, 'f', 3);
-    while (text.endsWith(QLatin1Char('0')))
-        text.chop(1);
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
+    QString text = QString::number(value, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
     if (text == QLatin1String("-0"))
         text = QStringLiteral("0");
     return text;
 }
 
+// The signal panel's 'g' form of a large float has an exponent: give such
+// values in full instead.
+QString inFull(const QString &text, double value)
+{
+    if (std::fabs(value) >= 1.0 && text.contains(QLatin1Char('e')))
+        return formatValue(value);
+    return text;
+}
+
+bool isIntegerType(const SymVariable &variable)
+{
+    return variable.isNumeric() && variable.type != SymType::Float && variable.type != SymType::Double;
+}
+
+} // namespace
+
+QString formatValue(double value)
+{
+    const double magnitude = std::fabs(value);
+    if (!std::isfinite(value) || magnitude >= 1e15 || (value != 0.0 && magnitude < 0.001))
+        return QString::number(value, 'g', 6);
+    return trimmedFixed(value, 3);
+}
+
+QString valueText(const SymbolDatabase *db, const SymVariable *variable, double value)
+{
+    if (!db || !variable || !variable->isNumeric() || !std::isfinite(value))
+        return formatValue(value);
+    if (isIntegerType(*variable) && variable->factor != 0.0) {
+        // Back to the raw value, which is what the signal panel formats.
+        const double raw = std::round((value - variable->offset) / variable->factor);
+        if (std::fabs(raw) < 9.2e18)
+            return db->formatValue(*variable, qint64(raw));
+    }
+    return inFull(db->formatNumber(*variable, value), value);
+}
+
+QString numberText(const SymbolDatabase *db, const SymVariable *variable, double value)
+{
+    if (!db || !variable || !variable->isNumeric() || !std::isfinite(value))
+        return formatValue(value);
+    if (variable->decimals >= 0 || !isIntegerType(*variable))
+        return inFull(db->formatNumber(*variable, value), value);
+    // A mean of whole numbers is rarely whole: keep what the scaling gives
+    // and at least three decimals, without trailing zeros.
+    const QString scaled = db->formatNumber(*variable, value);
+    const qsizetype dot = scaled.indexOf(QLatin1Char('.'));
+    const int decimals = dot < 0 ? 0 : int(scaled.size() - dot - 1);
+    return trimmedFixed(value, std::max(decimals, 3));
+}
+
+bool prefersSteps(const SymbolDatabase &db, const SymVariable &variable)
+{
+    if (!isIntegerType(variable))
+        return false;
+    if (variable.type == SymType::Bit || db.enumFor(variable))
+        return true;
+    const int bits = variable.bits.isEmpty() ? variable.length : int(variable.bits.size());
+    return bits > 0 && bits < 4;
+}
+
 void reduce(const QList<QPointF> &points, int first, int last, double windowStart, double windowEnd,
-            QList<QPointF> *out, const QList<SignalRecorder::PointBlock> *blocks)
+            QList<QPointF> *out, const PlotPyramid *pyramid)
 {
     first = std::max(first, 0);
     last = std::min(last, int(points.size()));
@@ -56,16 +104,19 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
         return;
     }
 
-    constexpr int BlockPoints = SignalRecorder::BlockPoints;
-    const bool summarized = blocks && blocks->size() == (points.size() + BlockPoints - 1) / BlockPoints;
-    const SignalRecorder::PointBlock *block = summarized ? blocks->constData() : nullptr;
+    if (pyramid && !pyramid->covers(points))
+        pyramid = nullptr;
     const double scale = Buckets / std::max(windowEnd - windowStart, 1e-9);
     const QPointF *p = points.constData();
+    const auto bucketOf = [&](double x) {
+        const double position = (x - windowStart) * scale;
+        return !(position > 0) ? 0 : position >= Buckets ? int(Buckets) : int(position);
+    };
     // The kept points are tracked by index and read only when emitted, so
     // that a summary's extremes cost no access to the point list.
     int bucket = -1;
-    int low = 0;
-    int high = 0;
+    qsizetype low = 0;
+    qsizetype high = 0;
     double lowY = 0.0;
     double highY = 0.0;
     const auto flush = [&] {
@@ -83,64 +134,53 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
             out->append(lowPoint);
         }
     };
-    const auto take = [&](int index) {
-        const double y = p[index].y();
-        if (y < lowY) {
-            low = index;
-            lowY = y;
-        } else if (y > highY) {
-            high = index;
-            highY = y;
-        }
-    };
-    int ahead = 0;
-    const int lastBlock = last / BlockPoints;
-    int i = first;
+    qsizetype i = first;
     while (i < last) {
-        const int startIndex = i++;
-        const double position = (p[startIndex].x() - windowStart) * scale;
-        const int b = !(position > 0) ? 0 : position >= Buckets ? Buckets : int(position);
+        const int b = bucketOf(p[i].x());
         if (b != bucket) {
             flush();
             bucket = b;
-            low = high = startIndex;
-            lowY = highY = p[startIndex].y();
+            low = high = i;
+            lowY = highY = p[i].y();
         } else {
-            take(startIndex);
-        }
-        // The rest of the bucket by one comparison per point, or per summary
-        // where a whole run lies inside; a point that rounding puts back into
-        // this bucket is merged by the check above.
-        const double edge = b >= Buckets ? HUGE_VAL : windowStart + (b + 1) / scale;
-        if (block) {
-            // The points of the run where the next bucket ends are the only
-            // ones read there: ask for them now, while this bucket is summed
-            // up, instead of waiting for memory then.
-            const double nextEdge = b + 1 >= Buckets ? HUGE_VAL : windowStart + (b + 2) / scale;
-            ahead = std::max(ahead, i / BlockPoints);
-            while (ahead < lastBlock && block[ahead].maxX < nextEdge)
-                ++ahead;
-            if (ahead < lastBlock)
-                prefetch(p + qsizetype(ahead) * BlockPoints);
-            while (i < last && i % BlockPoints != 0 && p[i].x() < edge)
-                take(i++);
-            while (i % BlockPoints == 0 && i + BlockPoints <= last) {
-                const SignalRecorder::PointBlock &run = block[i / BlockPoints];
-                if (!(run.maxX < edge))
-                    break;
-                if (run.lowY < lowY) {
-                    low = i + run.low;
-                    lowY = run.lowY;
-                }
-                if (run.highY > highY) {
-                    high = i + run.high;
-                    highY = run.highY;
-                }
-                i += BlockPoints;
+            const double y = p[i].y();
+            if (y < lowY) {
+                low = i;
+                lowY = y;
+            } else if (y > highY) {
+                high = i;
+                highY = y;
             }
         }
-        while (i < last && p[i].x() < edge)
-            take(i++);
+        ++i;
+        if (!pyramid || last - i < PlotPyramid::Fanout)
+            continue;
+        // The rest of the bucket from the summary: the points before the
+        // first one whose running maximum of x reaches the bucket's end.
+        // Taken only when every one of them provably falls into this bucket
+        // (rounding near the edge, or time going back, leave it to the
+        // per-point path above), so the result equals a per-point scan.
+        const double edge = b >= Buckets ? HUGE_VAL : windowStart + (b + 1) / scale;
+        qsizetype j = std::min<qsizetype>(pyramid->lowerBound(points, edge, i), last);
+        for (int tries = 0; j > i && tries < PlotPyramid::Fanout; ++tries) {
+            if (bucketOf(pyramid->runningMax(points, j - 1)) == b)
+                break;
+            --j;
+        }
+        if (j - i < PlotPyramid::Fanout || bucketOf(pyramid->runningMax(points, j - 1)) != b)
+            continue;
+        const PlotPyramid::Summary run = pyramid->summary(points, i, j);
+        if (bucketOf(run.minX) != b)
+            continue;
+        if (run.lowY < lowY) {
+            low = run.low;
+            lowY = run.lowY;
+        }
+        if (run.highY > highY) {
+            high = run.high;
+            highY = run.highY;
+        }
+        i = j;
     }
     flush();
 }
@@ -172,7 +212,8 @@ Range manualRange(double min, double max)
     return {std::min(min, max - 1e-6), max};
 }
 
-QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue)
+QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue,
+                   const SymbolDatabase *db)
 {
     QString text = trace.ref.displayName();
     if (!trace.unit.isEmpty())
@@ -180,10 +221,11 @@ QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const dou
     if (rightAxis)
         text += QStringLiteral(" (rechte Achse)");
     if (markerValue)
-        text += QStringLiteral("    Marker %1").arg(formatValue(*markerValue));
+        text += QStringLiteral("    Marker %1").arg(valueText(db, trace.variable, *markerValue));
     if (trace.count > 0) {
         text += QStringLiteral("    Wert %1   Min %2   Max %3")
-                    .arg(formatValue(trace.last), formatValue(trace.min), formatValue(trace.max));
+                    .arg(valueText(db, trace.variable, trace.last), valueText(db, trace.variable, trace.min),
+                         valueText(db, trace.variable, trace.max));
     }
     return text;
 }
@@ -201,8 +243,8 @@ void collect(const SignalRecorder &recorder, const SignalRecorder::TimeWindow &w
         const SignalRecorder::Trace &trace = traces.at(i);
         QList<QPointF> &points = out->points[i];
         points.resize(0);
-        const auto range = SignalRecorder::visibleRange(trace.points, w.start, dataEnd);
-        reduce(trace.points, range.first, range.second, w.start, w.end, &points, &trace.blocks);
+        const auto range = SignalRecorder::visibleRange(trace, w.start, dataEnd);
+        reduce(trace.points, range.first, range.second, w.start, w.end, &points, &trace.pyramid);
         const int axis = secondAxis && trace.axis == 1 ? 1 : 0;
         extend(points, w.start, dataEnd, &out->min[axis], &out->max[axis]);
     }

@@ -7,6 +7,9 @@
 #include <QPointF>
 #include <QString>
 
+class SymbolDatabase;
+struct SymVariable;
+
 // Stateless helpers of the plot that need no chart: colours, value texts,
 // point reduction and axis ranges. Shared by the plot widget and the CLI.
 namespace PlotData {
@@ -14,9 +17,23 @@ namespace PlotData {
 // Series colour of trace `index` (palette of ten, repeating).
 QColor color(int index);
 
-// Legend, marker and export text of a value: 6 significant digits for very
-// large or very small magnitudes, else up to 3 decimals without trailing zeros.
+// Legend, marker and export text of a value without a variable to go by: up
+// to 3 decimals without trailing zeros, large values in full (1234567), only
+// magnitudes below 0.001 (and beyond 1e15) with 6 significant digits.
 QString formatValue(double value);
+
+// Text of a plotted value as the signal panel shows it: the enumeration's
+// text, the symbol file's decimals (/p:), hexadecimal or base-2 display;
+// formatValue when there is no variable.
+QString valueText(const SymbolDatabase *db, const SymVariable *variable, double value);
+// Text of a number derived from a signal's values (mean, difference): the
+// variable's decimals, at least 3 significant ones for a mean of integers,
+// never an enumeration text.
+QString numberText(const SymbolDatabase *db, const SymVariable *variable, double value);
+
+// Signals best drawn as steps (value held until the next one): integer
+// signals with an enumeration, single bits and signals of fewer than 4 bits.
+bool prefersSteps(const SymbolDatabase &db, const SymVariable &variable);
 
 // Most points a series gets unreduced; above it the points are reduced to
 // the extremes of Buckets time buckets.
@@ -26,10 +43,10 @@ constexpr int Buckets = 1500;
 // Appends points [first, last) to `out`, reduced to at most two points per
 // bucket of [windowStart, windowEnd] when there are more than MaxUnreduced:
 // the first lowest and the first highest point of each bucket. Given the
-// points' block summaries (SignalRecorder::summarize), runs of points that lie
-// wholly inside one bucket are read from their summary, with the same result.
+// points' summary, runs of points that lie wholly inside one bucket are read
+// from it, with the same result as a scan of every point.
 void reduce(const QList<QPointF> &points, int first, int last, double windowStart, double windowEnd,
-            QList<QPointF> *out, const QList<SignalRecorder::PointBlock> *blocks = nullptr);
+            QList<QPointF> *out, const PlotPyramid *pyramid = nullptr);
 
 // Widens [*min, *max] by the y of the points whose x lies within [from, to].
 void extend(const QList<QPointF> &points, double from, double to, double *min, double *max);
@@ -58,7 +75,9 @@ struct WindowData
 
 // Legend line of a trace in the exported picture: name, unit, axis, the
 // value at the marker (when given) and last, minimum and maximum.
-QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue);
+// Values as valueText gives them with `db` (the recorder's database).
+QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue,
+                   const SymbolDatabase *db = nullptr);
 
 // Fills `out` for the window `w`, the data range [w.start, dataEnd]; with
 // `secondAxis` traces assigned to axis 1 count for the right axis.

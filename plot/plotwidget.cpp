@@ -24,11 +24,11 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
 
-constexpr int MaxPoints = 200000;
 const QString Dash = QStringLiteral("–");
 
 enum LegendColumn { ColSwatch, ColName, ColValue, ColMin, ColMax, ColUnit, ColAxis };
@@ -51,7 +51,9 @@ PlotWidget::PlotWidget(QWidget *parent)
     , ui(new Ui::PlotWidget)
 {
     ui->setupUi(this);
-    m_recorder.setMaxPoints(MaxPoints);
+    m_liveRecorder.setMaxPoints(SignalRecorder::DefaultMaxPoints);
+    // A trace is plotted whole, like the command line does.
+    m_traceRecorder.setMaxPoints(INT_MAX);
 
     const struct
     {
@@ -95,7 +97,7 @@ PlotWidget::PlotWidget(QWidget *parent)
     connect(ui->saveImageButton, &QPushButton::clicked, this, &PlotWidget::chooseAndSaveImage);
     connect(ui->pauseButton, &QPushButton::toggled, this, [this](bool paused) {
         ui->pauseButton->setText(paused ? tr("Fortsetzen") : tr("Pause"));
-        m_pausedAt = m_recorder.latest();
+        m_pausedAt = rec().latest();
         refresh();
     });
     connect(ui->timeScroll, &QScrollBar::valueChanged, this, [this](int value) {
@@ -168,7 +170,7 @@ void PlotWidget::rebuildSeries()
     if (!m_graph || !m_chart)
         return;
     QList<PlotChart::SeriesSpec> specs;
-    const QList<SignalRecorder::Trace> &traces = m_recorder.traces();
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
     const bool axis2 = ui->axis2Check->isChecked();
     for (int i = 0; i < traces.size(); ++i)
         specs.append({traces.at(i).ref.displayName(), PlotData::color(i), axis2 && traces.at(i).axis == 1});
@@ -180,14 +182,14 @@ void PlotWidget::rebuildSeries()
 
 void PlotWidget::handleFrames(const QList<CanFrame> &frames)
 {
-    // A plotted trace is not mixed with live values.
-    if (!m_traceMode)
-        m_recorder.handleFrames(frames);
+    // Recorded live also while the trace is shown, in a buffer of its own.
+        m_liveRecorder.handleFrames(frames);
 }
 
 void PlotWidget::setSymbols(std::shared_ptr<const SymbolDatabase> symbols)
 {
-    m_recorder.setSymbols(symbols);
+    m_liveRecorder.setSymbols(symbols);
+    m_traceRecorder.setSymbols(symbols);
     const QString typed = ui->signalCombo->currentText();
     ui->signalCombo->clear();
     if (symbols) {
@@ -204,8 +206,9 @@ void PlotWidget::setSymbols(std::shared_ptr<const SymbolDatabase> symbols)
 
 bool PlotWidget::addSignal(const PlotSignalRef &ref)
 {
-    if (!ref.isUsable() || !m_recorder.add(ref))
+    if (!ref.isUsable() || !m_liveRecorder.add(ref))
         return false;
+    m_traceRecorder.add(ref);
     if (m_traceMode)
         reloadTrace();
     rebuildSeries();
@@ -237,22 +240,32 @@ void PlotWidget::removeSelectedSignal()
     const int row = ui->legendTable->currentRow();
     if (row < 0)
         return;
-    m_recorder.remove(row);
+    m_liveRecorder.remove(row);
+    m_traceRecorder.remove(row);
     rebuildSeries();
     rebuildLegend();
 }
 
 void PlotWidget::clearData()
 {
+    // Clears the live recording; the trace view follows its trace.
+    m_liveRecorder.clearData();
+    if (m_traceMode)
+        return;
     m_live = true;
     m_scrollStart = 0.0;
     m_pausedAt = 0.0;
-    m_recorder.clearData();
     if (m_chart)
         m_chart->clearPoints();
     for (QList<QPointF> &points : m_shown.points)
         points.clear();
     updateLegendValues();
+}
+
+void PlotWidget::setTraceSource(TraceSource source, TraceProbe probe)
+{
+    m_traceSource = std::move(source);
+    m_traceProbe = std::move(probe);
 }
 
 void PlotWidget::setTraceMode(bool on)
@@ -264,10 +277,11 @@ void PlotWidget::setTraceMode(bool on)
     if (m_traceMode == on)
         return;
     m_traceMode = on;
-    // Live values and trace values have different time axes: start afresh.
-    clearData();
+    // Each source keeps its own data: switching shows the other buffer.
     if (on)
-        reloadTrace();
+        followTrace(true);
+    onSourceChanged();
+    rebuildLegend();
     refresh();
 }
 
@@ -275,14 +289,56 @@ void PlotWidget::reloadTrace()
 {
     if (!m_traceMode)
         return;
-    m_recorder.clearData();
+    followTrace(true);
+    refresh();
+}
+
+void PlotWidget::followTrace(bool full)
+{
+    const TraceInfo info = m_traceProbe ? m_traceProbe() : TraceInfo();
+    // A trace that lost entries at its end or between (cleared, loaded
+    // anew) is plotted again; one that grew gets its new entries only. The
+    // oldest entries a full trace drops stay plotted, as in a live recording.
+    if (info.known && !full)
+        full = info.last < m_traceFed.last || info.startUs != m_traceFed.startUs
+            || (info.first > m_traceFed.last + 1 && m_traceFed.last > 0);
+    if (!full && info.known && info.last == m_traceFed.last)
+        return;
+    if (full || !info.known)
+        m_traceRecorder.clearData();
+    const quint64 after = full || !info.known ? 0 : m_traceFed.last;
+    if (m_traceSource)
+        m_traceSource(after, [this](const QList<CanFrame> &frames) { m_traceRecorder.handleFrames(frames); });
+    m_traceFed = info;
+}
+
+void PlotWidget::onSourceChanged()
+{
     m_live = true;
     m_scrollStart = 0.0;
-    if (m_traceSource)
-        m_traceSource([this](const QList<CanFrame> &frames) { m_recorder.handleFrames(frames); });
-    // A trace is shown whole: it does not grow any more.
-    ui->windowCombo->setCurrentIndex(ui->windowCombo->count() - 1);
-    refresh();
+    m_pausedAt = rec().latest();
+    // A marker beyond the data now shown is brought inside it.
+    if (m_markerPlaced) {
+        const double end = rec().latest();
+        if (m_markerTime > end || m_markerTime < 0)
+            m_markerTime = std::clamp(m_markerTime, 0.0, end);
+    }
+    if (m_chart)
+        m_chart->clearPoints();
+}
+
+double PlotWidget::traceTimeOffset() const
+{
+    const SignalRecorder &shown = rec();
+    const TraceInfo info = m_traceProbe ? m_traceProbe() : TraceInfo();
+    if (info.known && (info.last > 0 || m_traceMode))
+        return double(shown.origin() - info.startUs) / 1e6;
+    return double(shown.origin()) / 1e6;
+}
+
+void PlotWidget::setMaxPoints(int maxPoints)
+{
+    m_liveRecorder.setMaxPoints(std::clamp(maxPoints, SignalRecorder::MinMaxPoints, SignalRecorder::MaxMaxPoints));
 }
 
 // --- refresh -----------------------------------------------------------------
@@ -294,13 +350,15 @@ double PlotWidget::windowSeconds() const
 
 void PlotWidget::refresh()
 {
+    if (m_traceMode)
+        followTrace(false);
     updateLegendValues();
     if (!m_graph || !m_chart || !isVisible())
         return;
 
     const bool paused = ui->pauseButton->isChecked();
     const double window = windowSeconds();
-    const double latest = paused ? m_pausedAt : m_recorder.latest();
+    const double latest = paused ? m_pausedAt : rec().latest();
     const SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(latest, window, m_live, m_scrollStart);
     const double dataEnd = paused ? std::min(w.end, m_pausedAt) : w.end;
     if (!m_live)
@@ -308,7 +366,7 @@ void PlotWidget::refresh()
     updateScrollBar(w, window);
 
     const bool axis2 = ui->axis2Check->isChecked();
-    PlotData::collect(m_recorder, w, dataEnd, axis2, &m_shown);
+    PlotData::collect(rec(), w, dataEnd, axis2, &m_shown);
     const int count = std::min(int(m_shown.points.size()), m_chart->seriesCount());
     for (int i = 0; i < count; ++i)
         m_chart->replace(i, m_shown.points.at(i));
@@ -401,7 +459,7 @@ void PlotWidget::onSecondAxisToggled()
         m_chart->setY2Visible(axis2);
     updateYControls();
     if (m_chart) {
-        const QList<SignalRecorder::Trace> &traces = m_recorder.traces();
+        const QList<SignalRecorder::Trace> &traces = rec().traces();
         for (int i = 0; i < traces.size(); ++i)
             m_chart->setSeriesAxis(i, axis2 && traces.at(i).axis == 1);
     }
@@ -421,12 +479,13 @@ bool PlotWidget::axis2Enabled() const
 
 void PlotWidget::setTraceAxis(int index, int axis)
 {
-    m_recorder.setAxis(index, axis);
+    m_liveRecorder.setAxis(index, axis);
+    m_traceRecorder.setAxis(index, axis);
     if (m_chart)
-        m_chart->setSeriesAxis(index, axis2Enabled() && m_recorder.traces().value(index).axis == 1);
+        m_chart->setSeriesAxis(index, axis2Enabled() && rec().traces().value(index).axis == 1);
     if (QComboBox *combo = m_axisCombos.value(index)) {
         const QSignalBlocker blocker(combo);
-        combo->setCurrentIndex(m_recorder.traces().value(index).axis);
+        combo->setCurrentIndex(rec().traces().value(index).axis);
     }
     refresh();
 }
@@ -482,7 +541,7 @@ void PlotWidget::updateMarker()
 QList<MarkerRow> PlotWidget::markerRows() const
 {
     QList<MarkerRow> rows;
-    const QList<SignalRecorder::Trace> &traces = m_recorder.traces();
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
     const bool axis2 = ui->axis2Check->isChecked();
     for (int i = 0; i < traces.size(); ++i) {
         const SignalRecorder::Trace &trace = traces.at(i);
@@ -492,7 +551,9 @@ QList<MarkerRow> PlotWidget::markerRows() const
         row.unit = trace.unit;
         row.rightAxis = axis2 && trace.axis == 1;
         double value = 0;
-        row.value = SignalRecorder::valueAt(trace.points, m_markerTime, &value) ? PlotData::formatValue(value) : Dash;
+        row.value = SignalRecorder::valueAt(trace, m_markerTime, &value)
+            ? PlotData::valueText(rec().symbols().get(), trace.variable, value)
+            : Dash;
         rows.append(row);
     }
     return rows;
@@ -503,7 +564,7 @@ QList<MarkerRow> PlotWidget::markerRows() const
 void PlotWidget::rebuildLegend()
 {
     QTableWidget *legend = ui->legendTable;
-    const QList<SignalRecorder::Trace> &traces = m_recorder.traces();
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
     const bool axis2 = ui->axis2Check->isChecked();
     legend->setRowCount(int(traces.size()));
     while (m_axisCombos.size() > traces.size())
@@ -541,7 +602,7 @@ void PlotWidget::rebuildLegend()
     }
 
     QString hint;
-    if (!m_recorder.symbols())
+    if (!rec().symbols())
         hint = tr("Zuerst eine Symboldatei laden (Symboldatei → Laden…), dann Signale auswählen.");
     else if (traces.isEmpty())
         hint = tr("Signal oben auswählen und „Hinzufügen“ klicken – oder in der Signal-Ansicht per Doppelklick "
@@ -556,14 +617,15 @@ void PlotWidget::rebuildLegend()
 void PlotWidget::updateLegendValues()
 {
     QTableWidget *legend = ui->legendTable;
-    const QList<SignalRecorder::Trace> &traces = m_recorder.traces();
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
     const int rows = std::min(int(traces.size()), legend->rowCount());
     for (int row = 0; row < rows; ++row) {
         const SignalRecorder::Trace &trace = traces.at(row);
         const bool any = trace.count > 0;
-        setCellText(legend, row, ColValue, any ? PlotData::formatValue(trace.last) : Dash);
-        setCellText(legend, row, ColMin, any ? PlotData::formatValue(trace.min) : Dash);
-        setCellText(legend, row, ColMax, any ? PlotData::formatValue(trace.max) : Dash);
+        const SymbolDatabase *db = rec().symbols().get();
+        setCellText(legend, row, ColValue, any ? PlotData::valueText(db, trace.variable, trace.last) : Dash);
+        setCellText(legend, row, ColMin, any ? PlotData::valueText(db, trace.variable, trace.min) : Dash);
+        setCellText(legend, row, ColMax, any ? PlotData::valueText(db, trace.variable, trace.max) : Dash);
         const QString tip = tr("%1 Werte aufgezeichnet").arg(trace.count);
         if (QTableWidgetItem *item = legend->item(row, ColName); item && item->toolTip() != tip)
             item->setToolTip(tip);
@@ -574,10 +636,11 @@ void PlotWidget::updateLegendValues()
 
 QString PlotWidget::legendText(int index) const
 {
-    const SignalRecorder::Trace &trace = m_recorder.traces().at(index);
+    const SignalRecorder::Trace &trace = rec().traces().at(index);
     double value = 0;
-    const bool atMarker = markerEnabled() && SignalRecorder::valueAt(trace.points, m_markerTime, &value);
-    return PlotData::legendText(trace, axis2Enabled() && trace.axis == 1, atMarker ? &value : nullptr);
+    const bool atMarker = markerEnabled() && SignalRecorder::valueAt(trace, m_markerTime, &value);
+    return PlotData::legendText(trace, axis2Enabled() && trace.axis == 1, atMarker ? &value : nullptr,
+                                rec().symbols().get());
 }
 
 QImage PlotWidget::renderImage() const
@@ -596,7 +659,7 @@ QImage PlotWidget::renderImage() const
     if (markerEnabled())
         title += tr("   Marker: t = %1 s").arg(m_markerTime, 0, 'f', 3);
     QList<PlotImage::LegendLine> legend;
-    for (int i = 0; i < m_recorder.traces().size(); ++i)
+    for (int i = 0; i < rec().traces().size(); ++i)
         legend.append({PlotData::color(i), legendText(i)});
     return PlotImage::compose(grab, title, legend, font());
 }
@@ -652,7 +715,7 @@ void PlotWidget::saveSettings() const
     QSettings settings;
     QStringList all;
     QStringList right;
-    for (const SignalRecorder::Trace &trace : m_recorder.traces()) {
+    for (const SignalRecorder::Trace &trace : rec().traces()) {
         all << trace.ref.toString();
         if (trace.axis == 1)
             right << trace.ref.toString();
@@ -666,18 +729,23 @@ void PlotWidget::saveSettings() const
     settings.setValue(QStringLiteral("plot/y2Min"), ui->y2MinSpin->value());
     settings.setValue(QStringLiteral("plot/y2Max"), ui->y2MaxSpin->value());
     settings.setValue(QStringLiteral("plot/signalsRight"), right);
+    settings.setValue(QStringLiteral("plot/maxPoints"), m_liveRecorder.maxPoints());
 }
 
 void PlotWidget::loadSettings()
 {
     QSettings settings;
+    setMaxPoints(settings.value(QStringLiteral("plot/maxPoints"), SignalRecorder::DefaultMaxPoints).toInt());
     const QStringList right = settings.value(QStringLiteral("plot/signalsRight")).toStringList();
     for (const QString &text : settings.value(QStringLiteral("plot/signals")).toStringList()) {
         const PlotSignalRef ref = PlotSignalRef::fromString(text);
-        if (!ref.isUsable() || !m_recorder.add(ref))
+        if (!ref.isUsable() || !m_liveRecorder.add(ref))
             continue;
-        if (right.contains(text))
-            m_recorder.setAxis(int(m_recorder.traces().size()) - 1, 1);
+        m_traceRecorder.add(ref);
+        if (right.contains(text)) {
+            m_liveRecorder.setAxis(int(m_liveRecorder.traces().size()) - 1, 1);
+            m_traceRecorder.setAxis(int(m_traceRecorder.traces().size()) - 1, 1);
+        }
     }
     const int fallback = settings.value(QStringLiteral("plot/window"), 1).toInt();
     const int window = settings.value(QStringLiteral("plot/timeWindow"), fallback).toInt();

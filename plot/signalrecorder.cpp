@@ -47,7 +47,8 @@ void SignalRecorder::clearData()
 {
     for (Trace &trace : m_traces) {
         trace.points.clear();
-        trace.blocks.clear();
+        trace.points.squeeze();
+        trace.pyramid.clear();
         trace.count = 0;
         trace.last = trace.min = trace.max = 0.0;
     }
@@ -65,6 +66,7 @@ void SignalRecorder::resolve()
     for (int t = 0; t < m_traces.size(); ++t) {
         Trace &trace = m_traces[t];
         trace.resolved = false;
+        trace.variable = nullptr;
         if (!m_symbols)
             continue;
         const QList<SymMessage> &messages = m_symbols->messages;
@@ -79,6 +81,7 @@ void SignalRecorder::resolve()
                     continue;
                 m_lookup[size_t(m)].append({t, v});
                 trace.unit = variable.unit;
+                trace.variable = &variable;
                 trace.resolved = true;
                 m_hasLookup = true;
                 break;
@@ -98,46 +101,21 @@ void SignalRecorder::record(Trace &trace, double t, double value)
     trace.last = value;
     ++trace.count;
     trace.points.append(QPointF(t, value));
-    summarizePoint(trace.points.size() - 1, trace.points.last(), &trace.blocks);
+    trace.pyramid.append(trace.points.size() - 1, trace.points.last());
     const int drop = m_maxPoints / 10;
     if (trace.points.size() > m_maxPoints && drop > 0) {
+        // The list's start moves on without copying, and so does the summary.
         trace.points.remove(0, drop);
-        if (drop % BlockPoints == 0)
-            trace.blocks.remove(0, drop / BlockPoints);
-        else
-            summarize(trace.points, &trace.blocks);
+        trace.pyramid.dropFront(trace.points, drop);
     }
 }
 
-void SignalRecorder::summarizePoint(qsizetype index, const QPointF &point, QList<PointBlock> *blocks)
+qint64 SignalRecorder::memoryBytes() const
 {
-    const double x = std::isnan(point.x()) ? HUGE_VAL : point.x();
-    const double y = point.y();
-    const int offset = int(index % BlockPoints);
-    if (offset == 0) {
-        blocks->append({x, y, y, 0, 0});
-        return;
-    }
-    PointBlock &block = blocks->last();
-    block.maxX = std::max(block.maxX, x);
-    if (std::isnan(block.lowY)) {   // only NaN so far: the first real value sets both
-        block.lowY = block.highY = y;
-        block.low = block.high = quint8(offset);
-    } else if (y < block.lowY) {
-        block.lowY = y;
-        block.low = quint8(offset);
-    } else if (y > block.highY) {
-        block.highY = y;
-        block.high = quint8(offset);
-    }
-}
-
-void SignalRecorder::summarize(const QList<QPointF> &points, QList<PointBlock> *blocks)
-{
-    blocks->clear();
-    blocks->reserve((points.size() + BlockPoints - 1) / BlockPoints);
-    for (qsizetype i = 0; i < points.size(); ++i)
-        summarizePoint(i, points.at(i), blocks);
+    qint64 bytes = 0;
+    for (const Trace &trace : m_traces)
+        bytes += trace.points.capacity() * qint64(sizeof(QPointF)) + trace.pyramid.memoryBytes();
+    return bytes;
 }
 
 void SignalRecorder::handleFrames(const QList<CanFrame> &frames)
@@ -165,7 +143,7 @@ void SignalRecorder::handleFrames(const QList<CanFrame> &frames)
 
         for (const Slot &slot : targets) {
             const SymVariable &variable = message->variables.at(slot.variable);
-            if (!variable.isNumeric() || !SymbolDatabase::coversFrame(variable, frame))
+            if (!isPlottable(variable) || !SymbolDatabase::coversFrame(variable, frame))
                 continue;
             const double value = db.physicalValue(variable, frame);
             // NaN or infinity of a float signal has no place on a value axis
@@ -217,13 +195,99 @@ bool SignalRecorder::valueAt(const QList<QPointF> &points, double t, double *out
     return true;
 }
 
+std::pair<int, int> SignalRecorder::visibleRange(const Trace &trace, double from, double to)
+{
+    const QList<QPointF> &points = trace.points;
+    const qsizetype p = trace.pyramid.lowerBound(points, from);
+    const qsizetype first = p == 0 ? 0 : p - 1;
+    const qsizetype q = trace.pyramid.upperBound(points, to, first);
+    const qsizetype last = q == points.size() ? q : q + 1;
+    return {int(first), int(last)};
+}
+
+int SignalRecorder::indexAtOrBefore(const Trace &trace, double t)
+{
+    return int(trace.pyramid.upperBound(trace.points, t)) - 1;
+}
+
+bool SignalRecorder::valueAt(const Trace &trace, double t, double *out)
+{
+    const int index = indexAtOrBefore(trace, t);
+    if (index < 0)
+        return false;
+    if (out)
+        *out = trace.points.at(index).y();
+    return true;
+}
+
+int SignalRecorder::nearestIndex(const Trace &trace, double t)
+{
+    const QList<QPointF> &points = trace.points;
+    if (points.isEmpty())
+        return -1;
+    const qsizetype after = trace.pyramid.lowerBound(points, t);
+    if (after == 0)
+        return 0;
+    if (after == points.size())
+        return int(after - 1);
+    // The one before lies earlier than t; the found one at or after it.
+    const double before = t - points.at(after - 1).x();
+    const double later = points.at(after).x() - t;
+    return int(later < before ? after : after - 1);
+}
+
+int SignalRecorder::nextIndex(const Trace &trace, double t)
+{
+    const qsizetype index = trace.pyramid.upperBound(trace.points, t);
+    return index < trace.points.size() ? int(index) : -1;
+}
+
+int SignalRecorder::previousIndex(const Trace &trace, double t)
+{
+    return int(trace.pyramid.lowerBound(trace.points, t)) - 1;
+}
+
+bool SignalRecorder::isPlottable(const SymVariable &variable)
+{
+    return variable.isNumeric();
+}
+
+bool SignalRecorder::checkPlottable(const SymbolDatabase &db, const PlotSignalRef &ref, QString *error)
+{
+    const SymVariable *found = nullptr;
+    for (const SymMessage &message : db.messages) {
+        if (message.name != ref.message || message.muxName != ref.mux)
+            continue;
+        for (const SymVariable &variable : message.variables) {
+            if (variable.name == ref.variable) {
+                found = &variable;
+                break;
+            }
+        }
+        if (found)
+            break;
+    }
+    QString text;
+    if (!found)
+        text = QStringLiteral("%1 ist nicht in der Symboldatei.").arg(ref.displayName());
+    else if (found->type == SymType::String)
+        text = QStringLiteral("%1 ist eine Zeichenkette und kann nicht geplottet werden.").arg(ref.displayName());
+    else if (!isPlottable(*found))
+        text = QStringLiteral("%1 enthält Rohdaten und kann nicht geplottet werden.").arg(ref.displayName());
+    if (text.isEmpty())
+        return true;
+    if (error)
+        *error = text;
+    return false;
+}
+
 QList<PlotSignalRef> SignalRecorder::availableSignals(const SymbolDatabase &db)
 {
     QList<PlotSignalRef> result;
     QSet<QString> seen;
     for (const SymMessage &message : db.messages) {
         for (const SymVariable &variable : message.variables) {
-            if (!variable.isNumeric())
+            if (!isPlottable(variable))
                 continue;
             const PlotSignalRef ref{message.name, message.muxName, variable.name};
             if (!seen.contains(ref.toString())) {

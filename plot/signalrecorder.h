@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canframe.h"
+#include "plotpyramid.h"
 #include "plotsignalref.h"
 
 #include <QList>
@@ -13,39 +14,29 @@
 #include <vector>
 
 class SymbolDatabase;
+struct SymVariable;
 
 // Time series of the physical values of the plotted signals, fed with the
 // received frames. Plain object owned by the plot; GUI thread only.
 class SignalRecorder
 {
 public:
-    // Summary of a run of BlockPoints consecutive points, so that reducing a
-    // long window reads one summary instead of every point of a run that lies
-    // wholly inside one bucket. The extremes are the first points reaching the
-    // lowest and highest y, ignoring NaN y (a per-point scan never picks those
-    // up either); a run with only NaN y has NaN extremes.
-    static constexpr int BlockPoints = 16;
-    struct PointBlock
-    {
-        double maxX = 0.0;   // largest x of the run, +inf when an x is NaN
-        double lowY = 0.0;
-        double highY = 0.0;
-        quint8 low = 0;      // offset of the lowest point in the run
-        quint8 high = 0;     // offset of the highest point
-    };
-
     struct Trace
     {
         PlotSignalRef ref;
         QString unit;
         bool resolved = false;
-        QList<QPointF> points;   // x: seconds since the time origin, y: physical value
+        // x: seconds since the time origin, y: physical value; in arrival order,
+        // so x may go backwards when clocks are mixed: search with the
+        // functions below, which keep working then.
+        QList<QPointF> points;
         double last = 0.0;
         double min = 0.0;
         double max = 0.0;
         qint64 count = 0;        // values since the last clear, not reduced by thinning
         int axis = 0;            // 0 left, 1 right
-        QList<PointBlock> blocks;   // one per BlockPoints points, the last one possibly partial
+        PlotPyramid pyramid;     // summary of `points`, for reduction, statistics and searches
+        const SymVariable *variable = nullptr;   // in the recorder's database; null when unresolved
     };
 
     struct TimeWindow
@@ -68,14 +59,38 @@ public:
     double latest() const { return m_latest; }
     int maxPoints() const { return m_maxPoints; }
     void setMaxPoints(int maxPoints) { m_maxPoints = maxPoints; }
+    // The points kept per signal that the setting "plot/maxPoints" may ask for.
+    static constexpr int DefaultMaxPoints = 200000;
+    static constexpr int MinMaxPoints = 1000;
+    static constexpr int MaxMaxPoints = 20000000;
+    // Bus time stamp (µs) of the first recorded frame, the time origin.
+    bool started() const { return m_started; }
+    qint64 origin() const { return m_origin; }
+    // Bytes held by the points and their summaries.
+    qint64 memoryBytes() const;
 
     static TimeWindow visibleWindow(double latest, double windowSeconds, bool live, double scrollStart);
-    // [first, last) of the points inside [from, to], plus one neighbour on each side.
+    // [first, last) of the points inside [from, to], plus one neighbour on each
+    // side, for a list in time order.
     static std::pair<int, int> visibleRange(const QList<QPointF> &points, double from, double to);
-    // Sample and hold: the last value at or before t.
+    // Sample and hold: the last value at or before t, for a list in time order.
     static bool valueAt(const QList<QPointF> &points, double t, double *out);
-    // Recomputes the block summaries of a point list.
-    static void summarize(const QList<QPointF> &points, QList<PointBlock> *blocks);
+
+    // The same and the cursor's searches on a trace. They search the running
+    // maximum of the time, so points after a step back in time count as
+    // following the latest time before them; for points in time order this
+    // is the plain meaning. Indexes into trace.points, -1 for none.
+    static std::pair<int, int> visibleRange(const Trace &trace, double from, double to);
+    static bool valueAt(const Trace &trace, double t, double *out);
+    static int indexAtOrBefore(const Trace &trace, double t);   // the sample shown at t
+    static int nearestIndex(const Trace &trace, double t);      // the sample closest in time
+    static int nextIndex(const Trace &trace, double t);         // first sample later than t
+    static int previousIndex(const Trace &trace, double t);     // last sample earlier than t
+
+    // Only numbers can be plotted: strings and raw bytes cannot.
+    static bool isPlottable(const SymVariable &variable);
+    // False with a German message when the signal is unknown or no number.
+    static bool checkPlottable(const SymbolDatabase &db, const PlotSignalRef &ref, QString *error);
     static QList<PlotSignalRef> availableSignals(const SymbolDatabase &db);
     // The plottable signals whose display names ("Motor.Drehzahl",
     // "Motor[Mux1].Temp") are given, in the given order; names that match
@@ -92,8 +107,6 @@ private:
 
     void resolve();
     void record(Trace &trace, double t, double value);
-    // Adds point `index` (the next one of the list) to the block summaries.
-    static void summarizePoint(qsizetype index, const QPointF &point, QList<PointBlock> *blocks);
 
     std::shared_ptr<const SymbolDatabase> m_symbols;
     QList<Trace> m_traces;
@@ -104,5 +117,5 @@ private:
     bool m_started = false;
     qint64 m_origin = 0;
     double m_latest = 0.0;
-    int m_maxPoints = 200000;
+    int m_maxPoints = DefaultMaxPoints;
 };

@@ -255,6 +255,24 @@ void TraceModel::forEachBatch(int batchSize, const std::function<void(const QLis
         sink(batch);
 }
 
+void TraceModel::forEachBatchAfter(quint64 afterNumber, int batchSize,
+                                   const std::function<void(const QList<CanFrame> &)> &sink) const
+{
+    const auto from = std::upper_bound(m_entries.cbegin(), m_entries.cend(), afterNumber,
+                                       [](quint64 number, const Stored &stored) { return number < stored.number; });
+    QList<CanFrame> batch;
+    batch.reserve(qsizetype(std::min(size_t(m_entries.cend() - from), size_t(std::max(batchSize, 1)))));
+    for (auto it = from; it != m_entries.cend(); ++it) {
+        batch.append(unpack(*it));
+        if (batch.size() >= batchSize) {
+            sink(batch);
+            batch.resize(0);
+        }
+    }
+    if (!batch.isEmpty())
+        sink(batch);
+}
+
 TraceModel::Entry TraceModel::entryAt(int row) const
 {
     if (row < 0 || size_t(row) >= m_entries.size())

@@ -52,6 +52,14 @@ public:
     Entry entryAt(int row) const;
     // Hands every frame, in order, to `sink` in lists of at most `batchSize`.
     void forEachBatch(int batchSize, const std::function<void(const QList<CanFrame> &)> &sink) const;
+    // The same for the entries numbered above `afterNumber` only.
+    void forEachBatchAfter(quint64 afterNumber, int batchSize,
+                           const std::function<void(const QList<CanFrame> &)> &sink) const;
+    // Numbers of the first and last entry, 0 when empty.
+    quint64 firstNumber() const { return m_entries.empty() ? 0 : m_entries.front().number; }
+    quint64 lastNumber() const { return m_entries.empty() ? 0 : m_entries.back().number; }
+    // Time stamp that the time column counts from.
+    qint64 startUs() const { return m_startUs; }
     double offsetMs(const CanFrame &frame) const;
 
     bool recording() const { return m_recording; }

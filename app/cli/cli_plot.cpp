@@ -2,11 +2,14 @@
 // SignalRecorder, as a CSV table or as the plot's picture.
 #include "cli.h"
 
+#include "plotcsv.h"
 #include "plotdata.h"
 #include "plotimage.h"
 #include "plotrender.h"
+#include "plotstats.h"
 #include "signalrecorder.h"
 #include "symbolfile.h"
+#include "tracefile.h"
 #include "tracemodel.h"
 
 #include <QFileInfo>
@@ -15,60 +18,56 @@
 
 #include <charconv>
 #include <climits>
+#include <cmath>
+#include <utility>
 
 namespace {
 
-const char PlotUsage[] = "plot EINGABE --sym DATEI --signal NAME [--signal NAME ...] --out AUSGABE.csv|.png";
+const char PlotUsage[] = "plot EINGABE --sym DATEI --signal NAME [--signal NAME ...] [--out AUSGABE.csv|.png] "
+                         "[--from S] [--to S] [--stats]";
 
 bool isPng(const QString &path)
 {
     return path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive);
 }
 
-void appendNumber(QByteArray &out, double value, bool fixedSix)
+// Seconds since the first plotted frame; a decimal comma is accepted.
+bool parseSeconds(const QString &text, double *out)
 {
-    char buffer[64];
-    const std::to_chars_result result = fixedSix
-        ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6)
-        : std::to_chars(buffer, buffer + sizeof buffer, value);   // shortest text that reads back exactly
-    out.append(buffer, int(result.ptr - buffer));
-}
-
-bool writeCsv(const SignalRecorder &recorder, const QString &path)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        Cli::err(QStringLiteral("Datei kann nicht geschrieben werden: %1 (%2)").arg(path, file.errorString()));
+    bool ok = false;
+    const double value = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
         return false;
-    }
-    QByteArray chunk = "time_s;signal;value\n";
-    for (const SignalRecorder::Trace &trace : recorder.traces()) {
-        const QByteArray name = trace.ref.displayName().toUtf8();
-        for (const QPointF &point : trace.points) {
-            appendNumber(chunk, point.x(), true);
-            chunk.append(';');
-            chunk.append(name);
-            chunk.append(';');
-            appendNumber(chunk, point.y(), false);
-            chunk.append('\n');
-            if (chunk.size() > (1 << 20)) {
-                file.write(chunk);
-                chunk.clear();
-            }
-        }
-    }
-    file.write(chunk);
-    if (!file.commit()) {
-        Cli::err(QStringLiteral("Datei kann nicht geschrieben werden: %1 (%2)").arg(path, file.errorString()));
-        return false;
-    }
+    *out = value;
     return true;
 }
 
-bool writePng(const SignalRecorder &recorder, const QString &in, const QString &path)
+QByteArray shortest(double value)
+{
+    char buffer[64];
+    const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QByteArray(buffer, int(result.ptr - buffer));
+}
+
+// One line per signal: name, count, min, max, mean, first, last in the
+// window, computed as the plotter's legend computes them.
+void printStats(const SignalRecorder &recorder, double from, double to)
+{
+    QByteArray text = "signal;count;min;max;mean;first;last\n";
+    for (const SignalRecorder::Trace &trace : recorder.traces()) {
+        const PlotStats::Stats stats = PlotStats::compute(trace, from, to);
+        text += trace.ref.displayName().toUtf8() + ';' + QByteArray::number(stats.count);
+        for (double value : {stats.min, stats.max, stats.mean, stats.first, stats.last})
+            text += ';' + (stats.count > 0 ? shortest(value) : QByteArray());
+        text += '\n';
+    }
+    Cli::out(QString::fromUtf8(text.chopped(1)));
+}
+
+bool writePng(const SignalRecorder &recorder, const QString &in, const QString &path, double from, double to)
 {
     QString error;
-    const QImage chart = PlotRender::renderChart(recorder, QSize(1200, 600), &error);
+    const QImage chart = PlotRender::renderChart(recorder, QSize(1200, 600), &error, from, to);
     if (chart.isNull()) {
         Cli::err(QStringLiteral("Das Diagramm konnte nicht gezeichnet werden: %1").arg(error));
         return false;
@@ -76,8 +75,10 @@ bool writePng(const SignalRecorder &recorder, const QString &in, const QString &
     QList<PlotImage::LegendLine> legend;
     const QList<SignalRecorder::Trace> &traces = recorder.traces();
     for (int i = 0; i < traces.size(); ++i)
-        legend.append({PlotData::color(i), PlotData::legendText(traces.at(i), false, nullptr)});
-    const QString title = QStringLiteral("Busvista – Plotter   %1   Zeitfenster: Alles").arg(QFileInfo(in).fileName());
+        legend.append({PlotData::color(i), PlotData::legendText(traces.at(i), false, nullptr, recorder.symbols().get())});
+    const QString window = from > to ? QStringLiteral("Alles")
+                                     : QStringLiteral("%1 … %2 s").arg(PlotData::formatValue(from), PlotData::formatValue(to));
+    const QString title = QStringLiteral("Busvista – Plotter   %1   Zeitfenster: %2").arg(QFileInfo(in).fileName(), window);
     const QImage image = PlotImage::compose(chart, title, legend, QFont());
     if (!image.save(path, "PNG")) {
         Cli::err(QStringLiteral("Datei kann nicht geschrieben werden: %1").arg(path));
@@ -93,6 +94,9 @@ int runPlot(const QStringList &args)
     options.add(QStringLiteral("signal"), QStringLiteral("Signal, z. B. Motor.Drehzahl oder Motor[Mux1].Temp (mehrfach)"),
                 QStringLiteral("NAME"));
     options.add(QStringLiteral("out"), QStringLiteral("Ausgabe: .csv (Werte) oder .png (Diagramm)"), QStringLiteral("DATEI"));
+    options.add(QStringLiteral("from"), QStringLiteral("Zeitfenster ab S Sekunden seit dem ersten Wert"), QStringLiteral("S"));
+    options.add(QStringLiteral("to"), QStringLiteral("Zeitfenster bis S Sekunden"), QStringLiteral("S"));
+    options.add(QStringLiteral("stats"), QStringLiteral("je Signal Anzahl, Min, Max, Mittelwert, erster und letzter Wert im Zeitfenster"));
     options.allowPositional();
     const int parsed = options.parse(args);
     if (parsed >= 0)
@@ -105,10 +109,20 @@ int runPlot(const QStringList &args)
     const QString symPath = options.value(QStringLiteral("sym"));
     const QString out = options.value(QStringLiteral("out"));
     const QStringList names = options.values(QStringLiteral("signal"));
-    if (symPath.isEmpty() || out.isEmpty() || names.isEmpty())
-        return options.fail(QStringLiteral("--sym, --signal und --out sind nötig."));
-    if (!isPng(out) && !out.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+    const bool stats = options.isSet(QStringLiteral("stats"));
+    if (symPath.isEmpty() || (out.isEmpty() && !stats) || names.isEmpty())
+        return options.fail(QStringLiteral("--sym, --signal und --out (oder --stats) sind nötig."));
+    if (!out.isEmpty() && !isPng(out) && !out.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
         return options.fail(QStringLiteral("Die Ausgabe muss auf .csv oder .png enden: %1").arg(out));
+    double from = -HUGE_VAL;
+    double to = HUGE_VAL;
+    for (const auto &[name, target] : {std::pair{QStringLiteral("from"), &from}, std::pair{QStringLiteral("to"), &to}}) {
+        if (options.isSet(name) && !parseSeconds(options.value(name), target))
+            return options.fail(QStringLiteral("--%1 erwartet Sekunden: %2").arg(name, options.value(name)));
+    }
+    if (from > to)
+        return options.fail(QStringLiteral("--from liegt nach --to."));
+    const bool windowed = options.isSet(QStringLiteral("from")) || options.isSet(QStringLiteral("to"));
 
     std::shared_ptr<const SymbolDatabase> db;
     if (!Cli::loadSymbols(symPath, &db))
@@ -124,8 +138,10 @@ int runPlot(const QStringList &args)
     TraceModel model;
     QString error;
     int count = 0;
-    const bool csvIn = in.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
-    if (!(csvIn ? model.loadCsv(in, &error, &count) : model.loadTrc(in, &error, &count))) {
+    // By the ending; a file without a known ending by its content.
+    TraceFile::Format format = TraceFile::Format::Trc;
+    TraceFile::LoadResult result;
+    if (!TraceFile::formatOfFile(in, &format, &error) || !model.load(in, format, &error, &count, {}, &result)) {
         Cli::err(error);
         return Cli::Failed;
     }
@@ -138,12 +154,32 @@ int runPlot(const QStringList &args)
     model.forEachBatch(65536, [&recorder](const QList<CanFrame> &frames) { recorder.handleFrames(frames); });
     const int rows = model.rowCount();
 
-    if (!(isPng(out) ? writePng(recorder, in, out) : writeCsv(recorder, out)))
-        return Cli::Failed;
+    if (!out.isEmpty()) {
+        bool written = false;
+        if (isPng(out)) {
+            written = windowed ? writePng(recorder, in, out, std::max(from, 0.0), std::min(to, recorder.latest()))
+                               : writePng(recorder, in, out, 1.0, 0.0);
+        } else {
+            PlotCsv::Options csv;
+            if (windowed) {
+                csv.from = from;
+                csv.to = to;
+            }
+            written = PlotCsv::writeFile(recorder, out, csv, &error);
+            if (!written)
+                Cli::err(error);
+        }
+        if (!written)
+            return Cli::Failed;
+    }
     qint64 points = 0;
     for (const SignalRecorder::Trace &trace : recorder.traces())
         points += trace.points.size();
     Cli::out(QStringLiteral("%1 Nachrichten, %2 Werte").arg(rows).arg(points));
+    if (!result.notice().isEmpty())
+        Cli::out(result.notice());
+    if (stats)
+        printStats(recorder, from, to);
     return Cli::Ok;
 }
 

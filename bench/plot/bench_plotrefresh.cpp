@@ -1,9 +1,11 @@
-// Cost of one plot refresh with 10 traces of 200,000 points each:
-//   data path: window query + reduction + QXYSeries::replace (no drawing);
+// Cost of one plot refresh with 10 traces of 2,000,000 points each (one
+// every 100 µs, 200 s), a long recording read through its summaries:
+//   data path: window query + reduction + QXYSeries::replace (no drawing),
+//   at "Alles" and at 1 s windows at five places of the data;
 //   full refresh of the plot widget including Qt Charts' drawing offscreen,
-//   for the windows "Alles" and "10 s".
-// Figures are wall-clock milliseconds per refresh (drawing happens partly
-// outside this process's own CPU accounting, in the render loop).
+//   at "Alles" and at the shortest window choice at five places.
+// Data-path figures are CPU milliseconds, drawing figures wall-clock
+// milliseconds per refresh (drawing happens partly in the render loop).
 #include "../views/benchutil.h"
 #include "plotdata.h"
 #include "plotwidget.h"
@@ -22,7 +24,8 @@
 namespace {
 
 constexpr int Traces = 10;
-constexpr int Points = 200000;
+constexpr int Points = 2000000;
+constexpr qint64 StepUs = 100;
 
 std::shared_ptr<const SymbolDatabase> database()
 {
@@ -36,7 +39,7 @@ std::shared_ptr<const SymbolDatabase> database()
     return db;
 }
 
-// 200,000 points per trace over 2,000 s: a noisy sine each.
+// Points per trace one every 100 µs: a noisy sine each.
 template<typename Feed>
 void feed(Feed &&handle)
 {
@@ -46,10 +49,10 @@ void feed(Feed &&handle)
             CanFrame frame;
             frame.id = quint32(0x100 + s);
             frame.dlc = 2;
-            const int value = int(10000 * std::sin(i * 0.001 + s) + (i * 7919 % 400) - 200);
+            const int value = int(10000 * std::sin(i * 0.0001 + s) + (i * 7919 % 400) - 200);
             frame.data[0] = quint8(value);
             frame.data[1] = quint8(value >> 8);
-            frame.timestampUs = qint64(i) * 10000 + s;
+            frame.timestampUs = qint64(i) * StepUs + s;
             batch.append(frame);
         }
         if (batch.size() >= 100000) {
@@ -79,32 +82,42 @@ int main(int argc, char **argv)
             series.append(new QLineSeries(&app));
 
         PlotData::WindowData data;
-        const int rounds = 50;
-        const double cpuStart = BenchUtil::cpuSeconds();
-        qint64 handed = 0;
-        for (int r = 0; r < rounds; ++r) {
-            const SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(recorder.latest(), 0, true, 0);
-            PlotData::collect(recorder, w, w.end, false, &data);
-            for (int s = 0; s < Traces; ++s) {
-                series.at(s)->replace(data.points.at(s));
-                handed += data.points.at(s).size();
+        const double latest = recorder.latest();
+        // "Alles", then 1 s windows at the start, a quarter, the middle, three quarters, the end.
+        QList<std::pair<double, double>> windows{{0.0, 0.0}};
+        for (double place : {0.0, 0.25, 0.5, 0.75, 1.0})
+            windows.append({place * (latest - 1.0), 1.0});
+        for (const auto &[start, width] : windows) {
+            SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(latest, 0, true, 0);
+            if (width > 0) {
+                w.start = start;
+                w.end = start + width;
             }
-        }
-        const double cpuSpent = BenchUtil::cpuSeconds() - cpuStart;
-        std::printf("Refresh data path, %d traces x %d points, window \"Alles\": %.2f ms CPU "
-                    "(%lld points per refresh handed to the series)\n",
-                    Traces, int(recorder.traces().at(0).points.size()), cpuSpent * 1e3 / rounds, handed / rounds);
-        {
-            const double cpu = BenchUtil::cpuSeconds();
+            const int rounds = 50;
+            qint64 handed = 0;
+            const double cpuStart = BenchUtil::cpuSeconds();
             for (int r = 0; r < rounds; ++r) {
-                const SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(recorder.latest(), 0, true, 0);
                 PlotData::collect(recorder, w, w.end, false, &data);
+                for (int s = 0; s < Traces; ++s) {
+                    series.at(s)->replace(data.points.at(s));
+                    handed += data.points.at(s).size();
+                }
             }
-            std::printf("  of which window query and reduction: %.2f ms CPU\n", (BenchUtil::cpuSeconds() - cpu) * 1e3 / rounds);
+            const double cpuSpent = BenchUtil::cpuSeconds() - cpuStart;
+            const double cpu = BenchUtil::cpuSeconds();
+            for (int r = 0; r < rounds; ++r)
+                PlotData::collect(recorder, w, w.end, false, &data);
+            const double reduction = (BenchUtil::cpuSeconds() - cpu) * 1e3 / rounds;
+            const QString name = width > 0 ? QStringLiteral("1 s at %1 s").arg(start, 0, 'f', 1) : QStringLiteral("\"Alles\"");
+            std::printf("Refresh data path, %d traces x %d points, window %s: %.2f ms CPU, of which window query and "
+                        "reduction %.2f ms (%lld points per refresh handed to the series)\n",
+                        Traces, int(recorder.traces().at(0).points.size()), qPrintable(name), cpuSpent * 1e3 / rounds,
+                        reduction, handed / rounds);
         }
         {
             // The same reduction reading every point instead of the summaries.
             QList<QPointF> out;
+            const int rounds = 5;
             const double cpu = BenchUtil::cpuSeconds();
             for (int r = 0; r < rounds; ++r) {
                 for (const SignalRecorder::Trace &trace : recorder.traces()) {
@@ -112,7 +125,7 @@ int main(int argc, char **argv)
                     PlotData::reduce(trace.points, 0, int(trace.points.size()), 0, recorder.latest(), &out);
                 }
             }
-            std::printf("  (reduction without block summaries: %.2f ms CPU)\n", (BenchUtil::cpuSeconds() - cpu) * 1e3 / rounds);
+            std::printf("  (\"Alles\" reduced without the summaries: %.2f ms CPU)\n", (BenchUtil::cpuSeconds() - cpu) * 1e3 / rounds);
         }
     }
 
@@ -132,8 +145,8 @@ int main(int argc, char **argv)
     feed([&plot](const QList<CanFrame> &frames) { plot.handleFrames(frames); });
 
     auto *windowCombo = plot.findChild<QComboBox *>(QStringLiteral("windowCombo"));
-    for (int choice : {5, 1}) {
-        windowCombo->setCurrentIndex(choice);
+    const double latest = plot.recorder().latest();
+    const auto timeRefresh = [&](const QString &name) {
         plot.refresh();
         quick->grabFramebuffer();
         const int rounds = 20;
@@ -146,9 +159,18 @@ int main(int argc, char **argv)
         qint64 points = 0;
         for (const QList<QPointF> &list : plot.shownData().points)
             points += list.size();
-        std::printf("Full refresh with drawing (Qt Charts offscreen, antialiased), window \"%s\": %.1f ms "
+        std::printf("Full refresh with drawing (Qt Charts offscreen, antialiased), window %s: %.1f ms "
                     "(%lld points drawn)\n",
-                    qPrintable(windowCombo->currentText()), clock.nsecsElapsed() / 1e6 / rounds, points);
+                    qPrintable(name), clock.nsecsElapsed() / 1e6 / rounds, points);
+    };
+    windowCombo->setCurrentIndex(windowCombo->count() - 1);
+    timeRefresh(QStringLiteral("\"Alles\""));
+    windowCombo->setCurrentIndex(0);
+    const double shortest = plot.windowSeconds();
+    for (double place : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+        const double start = place * (latest - shortest);
+        plot.scrollTo(start);
+        timeRefresh(QStringLiteral("%1 s at %2 s").arg(shortest).arg(start, 0, 'f', 1));
     }
     return 0;
 }

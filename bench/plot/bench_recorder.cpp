@@ -1,10 +1,14 @@
 // Speed of SignalRecorder::handleFrames: 4 plotted signals of different
-// symbols among 200 identifiers, and memory of one signal fed 10 million
-// frames (thinning keeps it bounded). Figures per CPU second of this process.
+// symbols among 200 identifiers; memory of one signal fed 10 million frames
+// (thinning keeps it bounded); memory per point of 10 signals kept at the
+// largest setting, 20,000,000 points each ("BENCH_SMALL" set: 2,000,000).
+// Speed figures per CPU second of this process.
 #include "../views/benchutil.h"
 
 #include "signalrecorder.h"
 #include "symbolfile.h"
+
+#include <QFile>
 
 #include <cstdio>
 
@@ -39,6 +43,19 @@ QList<CanFrame> batch(int size, qint64 *timeUs, int identifiers)
         frames.append(frame);
     }
     return frames;
+}
+
+// Resident memory of this process now (VmRSS), bytes.
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
 }
 
 } // namespace
@@ -78,6 +95,36 @@ int main()
                     "peak memory %.1f MiB\n",
                     10.0 / spent, qlonglong(recorder.traces().at(0).points.size()),
                     double(BenchUtil::peakMemoryBytes()) / (1 << 20));
+    }
+    {
+        const int signalCount = 10;
+        const int perSignal = qEnvironmentVariableIsSet("BENCH_SMALL") ? 2000000 : SignalRecorder::MaxMaxPoints;
+        SignalRecorder recorder;
+        recorder.setMaxPoints(SignalRecorder::MaxMaxPoints);
+        recorder.setSymbols(db);
+        for (int s = 0; s < signalCount; ++s)
+            recorder.add({QStringLiteral("Sym%1").arg(s), QString(), QStringLiteral("A")});
+        qint64 time = 0;
+        QList<CanFrame> frames = batch(100000, &time, signalCount);
+        const qint64 before = residentBytes();
+        const double start = BenchUtil::cpuSeconds();
+        for (int r = 0; r < perSignal / (100000 / signalCount); ++r) {
+            for (CanFrame &frame : frames) {
+                frame.timestampUs += 5000000;   // 100,000 frames take 5 s
+                frame.data[0] = quint8(frame.data[0] + 1);
+            }
+            recorder.handleFrames(frames);
+        }
+        const double spent = BenchUtil::cpuSeconds() - start;
+        const qint64 after = residentBytes();
+        qint64 points = 0;
+        for (const SignalRecorder::Trace &trace : recorder.traces())
+            points += trace.points.size();
+        std::printf("%d signals x %d points kept: %.1f bytes per point resident (%.0f MiB for %lld points; "
+                    "%.1f bytes per point allocated), fed at %.2f million frames/s\n",
+                    signalCount, perSignal, double(after - before) / double(points),
+                    double(after - before) / (1 << 20), qlonglong(points),
+                    double(recorder.memoryBytes()) / double(points), double(points) / spent / 1e6);
     }
     return 0;
 }

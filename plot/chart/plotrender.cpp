@@ -10,6 +10,8 @@
 #include <QQuickItem>
 #include <QQuickView>
 
+#include <algorithm>
+
 namespace {
 
 bool onlyWhite(const QImage &image)
@@ -34,7 +36,8 @@ QCoreApplication *PlotRender::createApplication(int &argc, char **argv)
     return new QApplication(argc, argv);
 }
 
-QImage PlotRender::renderChart(const SignalRecorder &recorder, const QSize &size, QString *error)
+QImage PlotRender::renderChart(const SignalRecorder &recorder, const QSize &size, QString *error, double from,
+                               double to)
 {
     QQuickView view;
     view.setResizeMode(QQuickView::SizeRootObjectToView);
@@ -62,7 +65,11 @@ QImage PlotRender::renderChart(const SignalRecorder &recorder, const QSize &size
         specs.append({traces.at(i).ref.displayName(), PlotData::color(i), false});
     chart->setSeries(specs);
 
-    const SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(recorder.latest(), 0, true, 0);
+    SignalRecorder::TimeWindow w = SignalRecorder::visibleWindow(recorder.latest(), 0, true, 0);
+    if (from <= to) {
+        w.start = from;
+        w.end = std::max(to, from + 1e-6);
+    }
     PlotData::WindowData data;
     PlotData::collect(recorder, w, w.end, false, &data);
     for (int i = 0; i < data.points.size(); ++i)

@@ -17,6 +17,8 @@ namespace PlotRender {
 // Without a platform chosen it draws offscreen.
 QCoreApplication *createApplication(int &argc, char **argv);
 
-QImage renderChart(const SignalRecorder &recorder, const QSize &size, QString *error);
+// The window [from, to] in seconds; from > to: everything recorded.
+QImage renderChart(const SignalRecorder &recorder, const QSize &size, QString *error, double from = 1.0,
+                   double to = 0.0);
 
 } // namespace PlotRender

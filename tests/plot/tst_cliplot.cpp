@@ -17,6 +17,10 @@ private slots:
     void pngIsDrawnByTheScene();
     void unknownSignalsAreNamed();
     void missingOptionsShowTheUsage();
+    void windowAndStatistics_data();
+    void windowAndStatistics();
+    void otherTraceFormatsAreReadByTheirContent_data();
+    void otherTraceFormatsAreReadByTheirContent();
 
 private:
     QString path(const char *name) const { return m_dir.filePath(QLatin1String(name)); }
@@ -114,6 +118,66 @@ void TestCliPlot::missingOptionsShowTheUsage()
                                    "--out", path("x.csv")});
     QCOMPARE(missing.exitCode, 1);
     QVERIFY(!missing.err.isEmpty());
+}
+
+void TestCliPlot::windowAndStatistics_data()
+{
+    QTest::addColumn<QStringList>("window");
+    QTest::addColumn<QStringList>("statistics");
+    QTest::addColumn<int>("csvLines");
+    QTest::newRow("everything") << QStringList() << QStringList{"Motor.Drehzahl;3;1234;5678;4196.666666666667;1234;5678"} << 3;
+    QTest::newRow("from and to, decimal comma")
+        << QStringList{"--from", "0,2", "--to", "0.3"}
+        << QStringList{"Motor.Drehzahl;2;5678;5678;5678;5678;5678", "Skala.Anteil;0;;;;;"} << 2;
+    QTest::newRow("from only") << QStringList{"--from", "0.26"} << QStringList{"Motor.Drehzahl;1;5678;5678;5678;5678;5678"} << 1;
+    QTest::newRow("to only") << QStringList{"--to", "0.1"} << QStringList{"Motor.Drehzahl;1;1234;1234;1234;1234;1234"} << 1;
+}
+
+void TestCliPlot::windowAndStatistics()
+{
+    QFETCH(QStringList, window);
+    QFETCH(QStringList, statistics);
+    QFETCH(int, csvLines);
+    QFile::remove(path("window.csv"));
+    const CliRun run = runCli(QStringList{"plot", path("in.trc"), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl",
+                                          "--signal", "Skala.Anteil", "--stats", "--out", path("window.csv")}
+                              + window);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY(run.out.contains(QStringLiteral("signal;count;min;max;mean;first;last\n")));
+    for (const QString &line : statistics)
+        QVERIFY2(run.out.contains(line + QLatin1Char('\n')), qPrintable(run.out));
+    QFile csv(path("window.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(int(lines.count([](const QByteArray &line) { return line.contains("Motor.Drehzahl"); })), csvLines);
+}
+
+void TestCliPlot::otherTraceFormatsAreReadByTheirContent_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("ASC") << "in.asc"
+                         << QByteArray("date Sam Sep 30 15:06:13.191 2017\nbase hex  timestamps absolute\n"
+                                       "Begin Triggerblock Sam Sep 30 15:06:13.191 2017\n"
+                                       "   1.000000 1  100             Rx   d 8 D2 04 2A 00 00 00 C0 3F\n"
+                                       "   1.250500 1  100             Rx   d 8 2E 16 28 00 CD CC 4C 3E\n"
+                                       "End TriggerBlock\n");
+    QTest::newRow("candump log without its ending") << "in.txt"
+                                                    << QByteArray("(1733600001.000000) can0 100#D2042A000000C03F\n"
+                                                                  "(1733600001.250500) can0 100#2E162800CDCC4C3E\n");
+}
+
+void TestCliPlot::otherTraceFormatsAreReadByTheirContent()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFile file(m_dir.filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+    const CliRun run = runCli({"plot", file.fileName(), "--sym", path("plot.sym"), "--signal", "Motor.Drehzahl", "--stats"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains(QStringLiteral("Motor.Drehzahl;2;1234;5678;3456;1234;5678")), qPrintable(run.out));
 }
 
 QTEST_GUILESS_MAIN(TestCliPlot)

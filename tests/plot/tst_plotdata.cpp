@@ -37,7 +37,9 @@ void TestPlotData::formatValue_data()
     QTest::newRow("negative") << -0.25 << "-0.25";
     QTest::newRow("tiny") << 0.0001234 << "0.0001234";
     QTest::newRow("just not tiny") << 0.001 << "0.001";
-    QTest::newRow("huge") << 1234567.0 << "1.23457e+06";
+    QTest::newRow("large values in full") << 1234567.0 << "1234567";
+    QTest::newRow("large with decimals") << -2500000.25 << "-2500000.25";
+    QTest::newRow("beyond in full") << 1e15 << "1e+15";
     QTest::newRow("just below huge") << 999999.5 << "999999.5";
     QTest::newRow("rounds to minus zero") << -0.0004 << "-0.0004";
 }
@@ -234,12 +236,12 @@ void TestPlotData::blockSummariesGiveTheSameReduction()
             y = i % 2 ? HUGE_VAL : -HUGE_VAL;
         points.append(QPointF(x, y));
     }
-    QList<SignalRecorder::PointBlock> blocks;
-    SignalRecorder::summarize(points, &blocks);
+    PlotPyramid pyramid;
+    pyramid.rebuild(points);
     QList<QPointF> plain;
     QList<QPointF> summarized;
     PlotData::reduce(points, first, count, windowStart, windowEnd, &plain);
-    PlotData::reduce(points, first, count, windowStart, windowEnd, &summarized, &blocks);
+    PlotData::reduce(points, first, count, windowStart, windowEnd, &summarized, &pyramid);
     QVERIFY(plain.size() < count - first);
     QCOMPARE(summarized.size(), plain.size());
     // Bit for bit: QPointF's own comparison is fuzzy and NaN never equals itself.
@@ -273,16 +275,21 @@ void TestPlotData::recorderKeepsItsSummariesThroughThinning()
         recorder.handleFrames(frames);
         const SignalRecorder::Trace &trace = recorder.traces().at(0);
         QVERIFY(trace.points.size() < 2500);
-        QList<SignalRecorder::PointBlock> fresh;
-        SignalRecorder::summarize(trace.points, &fresh);
-        QCOMPARE(trace.blocks.size(), fresh.size());
-        for (int i = 0; i < fresh.size(); ++i) {
-            QCOMPARE(trace.blocks.at(i).low, fresh.at(i).low);
-            QCOMPARE(trace.blocks.at(i).high, fresh.at(i).high);
-            QCOMPARE(trace.blocks.at(i).maxX, fresh.at(i).maxX);
+        PlotPyramid fresh;
+        fresh.rebuild(trace.points);
+        QVERIFY(trace.pyramid.covers(trace.points));
+        for (qsizetype first : {0, 5, 16, 300}) {
+            for (qsizetype last : {qsizetype(17), qsizetype(256), qsizetype(1000), trace.points.size()}) {
+                const PlotPyramid::Summary kept = trace.pyramid.summary(trace.points, first, last);
+                const PlotPyramid::Summary made = fresh.summary(trace.points, first, last);
+                QCOMPARE(kept.low, made.low);
+                QCOMPARE(kept.high, made.high);
+                QCOMPARE(kept.sum, made.sum);
+            }
         }
+        QCOMPARE(trace.pyramid.lowerBound(trace.points, trace.points.at(700).x()), 700);
         recorder.clearData();
-        QVERIFY(recorder.traces().at(0).blocks.isEmpty());
+        QCOMPARE(recorder.traces().at(0).pyramid.size(), 0);
     }
 }
 

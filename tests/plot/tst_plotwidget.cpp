@@ -43,7 +43,7 @@ private slots:
     void settingsRoundTrip();
     void imagesAreWrittenByTheirSuffix_data();
     void imagesAreWrittenByTheirSuffix();
-    void traceModePlotsTheTraceOnly();
+    void traceViewAndLiveRecordingKeepSeparateBuffers();
     void hiddenPlotIsNotRefreshed();
     void wheelMovesThroughTheHistory_data();
     void wheelMovesThroughTheHistory();
@@ -371,24 +371,55 @@ void TestPlotWidget::imagesAreWrittenByTheirSuffix()
     QVERIFY(error.startsWith(QStringLiteral("Datei konnte nicht geschrieben werden: ")));
 }
 
-void TestPlotWidget::traceModePlotsTheTraceOnly()
+void TestPlotWidget::traceViewAndLiveRecordingKeepSeparateBuffers()
 {
     m_plot->addSignal({"Motor", "", "Drehzahl"});
-    m_plot->setTraceSource([](const PlotWidget::FrameSink &sink) {
-        sink({motorFrame(5000000, 10), motorFrame(6000000, 20)});
-        sink({motorFrame(9000000, 30)});
-    });
-    feedSpeed({{0.0, 1}});
+    // A trace whose entries are numbered 1, 2, …; it grows and is cleared below.
+    QList<CanFrame> traceFrames{motorFrame(5000000, 10), motorFrame(6000000, 20), motorFrame(9000000, 30)};
+    quint64 firstNumber = 1;
+    m_plot->setTraceSource(
+        [&](quint64 after, const PlotWidget::FrameSink &sink) {
+            QList<CanFrame> batch;
+            for (qsizetype i = 0; i < traceFrames.size(); ++i) {
+                if (firstNumber + quint64(i) > after)
+                    batch.append(traceFrames.at(i));
+            }
+            sink(batch);
+        },
+        [&] {
+            PlotWidget::TraceInfo info;
+            info.first = traceFrames.isEmpty() ? 0 : firstNumber;
+            info.last = traceFrames.isEmpty() ? 0 : firstNumber + quint64(traceFrames.size()) - 1;
+            info.startUs = 4000000;
+            info.known = true;
+            return info;
+        });
+    child<QComboBox>("windowCombo")->setCurrentIndex(1);
+    feedSpeed({{0.0, 1}, {90.7, 2}});
+    m_plot->setMarker(true, 90.7);
+
     child<QCheckBox>("traceCheck")->setChecked(true);
     QVERIFY(m_plot->traceMode());
-    const SignalRecorder::Trace &trace = m_plot->recorder().traces().at(0);
-    QCOMPARE(trace.points, (QList<QPointF>{{0, 10}, {1, 20}, {4, 30}}));
-    QCOMPARE(m_plot->windowSeconds(), 0.0);
-    feedSpeed({{10.0, 99}});   // live frames do not mix in
+    QCOMPARE(m_plot->recorder().traces().at(0).points, (QList<QPointF>{{0, 10}, {1, 20}, {4, 30}}));
+    QCOMPARE(m_plot->windowSeconds(), 10.0);   // the chosen window stays
+    QCOMPARE(m_plot->markerTime(), 4.0);       // brought inside the trace
+    QCOMPARE(m_plot->traceTimeOffset(), 1.0);  // first plotted frame 1 s after the trace's start
+
+    feedSpeed({{100.0, 3}});   // recorded live meanwhile, not shown
     QCOMPARE(m_plot->recorder().traces().at(0).count, 3);
+    traceFrames.append(motorFrame(9500000, 40));   // the trace grows
+    m_plot->refresh();
+    QCOMPARE(m_plot->recorder().traces().at(0).points.last(), QPointF(4.5, 40));
+    QCOMPARE(m_plot->recorder().traces().at(0).count, 4);
+    traceFrames = {motorFrame(7000000, 70)};   // cleared, then one new entry numbered anew
+    m_plot->refresh();
+    QCOMPARE(m_plot->recorder().traces().at(0).points, (QList<QPointF>{{0, 70}}));
+
     m_plot->setTraceMode(false);
+    QCOMPARE(m_plot->recorder().traces().at(0).points, (QList<QPointF>{{0, 1}, {90.7, 2}, {100, 3}}));
+    m_plot->clearData();   // a new connection clears the live recording only
     QCOMPARE(m_plot->recorder().traces().at(0).count, 0);
-    feedSpeed({{10.0, 99}});
+    m_plot->setTraceMode(true);
     QCOMPARE(m_plot->recorder().traces().at(0).count, 1);
 }
 

@@ -298,7 +298,7 @@ void TestSignalRecorder::visibleRange()
     const auto range = SignalRecorder::visibleRange(points, from, to);
     QTEST(range.first, "first");
     QTEST(range.second, "last");
-    QCOMPARE(SignalRecorder::visibleRange({}, 0, 1), std::make_pair(0, 0));
+    QCOMPARE(SignalRecorder::visibleRange(QList<QPointF>(), 0, 1), std::make_pair(0, 0));
 }
 
 void TestSignalRecorder::valueAt_data()
@@ -320,7 +320,7 @@ void TestSignalRecorder::valueAt()
     double value = 0;
     QTEST(SignalRecorder::valueAt(points, t, &value), "found");
     QTEST(value, "value");
-    QVERIFY(!SignalRecorder::valueAt({}, t, &value));
+    QVERIFY(!SignalRecorder::valueAt(QList<QPointF>(), t, &value));
 }
 
 void TestSignalRecorder::availableSignalsSkipBytesAndRepeats()
