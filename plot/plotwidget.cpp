@@ -735,7 +735,6 @@ void PlotWidget::saveSettings() const
 void PlotWidget::loadSettings()
 {
     QSettings settings;
-    setMaxPoints(settings.value(QStringLiteral("plot/maxPoints"), SignalRecorder::DefaultMaxPoints).toInt());
     const QStringList right = settings.value(QStringLiteral("plot/signalsRight")).toStringList();
     for (const QString &text : settings.value(QStringLiteral("plot/signals")).toStringList()) {
         const PlotSignalRef ref = PlotSignalRef::fromString(text);
@@ -762,4 +761,5 @@ void PlotWidget::loadSettings()
     updateYControls();
     rebuildSeries();
     rebuildLegend();
+    setMaxPoints(settings.value(QStringLiteral("plot/maxPoints"), SignalRecorder::DefaultMaxPoints).toInt());
 }

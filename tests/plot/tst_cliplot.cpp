@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+
 // busvista-cli plot: the recorder's points of a trace file as CSV or PNG.
 class TestCliPlot : public QObject
 {
@@ -149,7 +151,9 @@ void TestCliPlot::windowAndStatistics()
     QFile csv(path("window.csv"));
     QVERIFY(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
-    QCOMPARE(int(lines.count([](const QByteArray &line) { return line.contains("Motor.Drehzahl"); })), csvLines);
+    QCOMPARE(int(std::count_if(lines.cbegin(), lines.cend(),
+                               [](const QByteArray &line) { return line.contains("Motor.Drehzahl"); })),
+             csvLines);
 }
 
 void TestCliPlot::otherTraceFormatsAreReadByTheirContent_data()
