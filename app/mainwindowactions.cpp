@@ -504,6 +504,7 @@ void MainWindow::showSettings()
     SettingsDialog::syncStore(store, this);
     SettingsDialog::applyLanguage(SettingsDialog::language());
     updateSymbolEditorAction();
+    ui->plotWidget->setMaxPoints(SettingsDialog::plotMaxPoints());
 }
 
 void MainWindow::checkForUpdates()

@@ -11,11 +11,18 @@
 #include <QSettings>
 #include <QTranslator>
 
+#include <algorithm>
+
 namespace {
 
 const QString CheckUpdatesKey = QStringLiteral("general/checkUpdates");
 const QString EditorPathKey = QStringLiteral("symbols/editorPath");
 const QString LanguageKey = QStringLiteral("general/language");
+const QString PlotPointsKey = QStringLiteral("plot/maxPoints");
+// The plot recorder's limits (SignalRecorder); the app does not link the plot's headers here.
+constexpr int PlotPointsDefault = 200000;
+constexpr int PlotPointsMin = 1000;
+constexpr int PlotPointsMax = 20000000;
 
 // Qt's INI format keeps a group called "general" as the section [%General]
 // and hands its keys back as "General/...", and keys are case-sensitive
@@ -71,6 +78,7 @@ void SettingsDialog::load()
     setPath(symbolEditorPath());
     const int index = ui->languageCombo->findData(language(), Qt::UserRole, Qt::MatchExactly);
     ui->languageCombo->setCurrentIndex(index < 0 ? 0 : index);
+    ui->plotPointsSpin->setValue(plotMaxPoints());
     updateInfo();
 }
 
@@ -85,6 +93,12 @@ void SettingsDialog::save() const
         settings.setValue(EditorPathKey, editor);
     const QString chosen = ui->languageCombo->currentData().toString();
     setGeneralValue(settings, LanguageKey, chosen.isEmpty() ? QVariant() : QVariant(chosen));
+    settings.setValue(PlotPointsKey, ui->plotPointsSpin->value());
+}
+
+int SettingsDialog::plotMaxPoints()
+{
+    return std::clamp(QSettings().value(PlotPointsKey, PlotPointsDefault).toInt(), PlotPointsMin, PlotPointsMax);
 }
 
 QString SettingsDialog::path() const

@@ -11,8 +11,8 @@ namespace Ui {
 class SettingsDialog;
 }
 
-// The general settings: update check at start, the external symbol editor
-// and the language of Qt's standard dialogs. The static accessors are what
+// The general settings: update check at start, the external symbol editor,
+// the language of Qt's standard dialogs and the plotter's values per signal. The static accessors are what
 // start-up and the main window read; every access is a fresh QSettings.
 class SettingsDialog : public QDialog
 {
@@ -32,6 +32,7 @@ public:
     static bool checkUpdatesAtStart();    // "general/checkUpdates", default true
     static QString symbolEditorPath();    // "symbols/editorPath", empty when absent
     static QString language();            // "general/language": "de", "en" or empty
+    static int plotMaxPoints();           // "plot/maxPoints", 200,000 by default, 1,000…20,000,000
 
     // Writes what `settings` has pending to the store, with the changes of
     // every QSettings made and dropped while `settings` lived (Qt forgets

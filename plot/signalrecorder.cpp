@@ -110,6 +110,18 @@ void SignalRecorder::record(Trace &trace, double t, double value)
     }
 }
 
+void SignalRecorder::setMaxPoints(int maxPoints)
+{
+    m_maxPoints = maxPoints;
+    for (Trace &trace : m_traces) {
+        const qsizetype excess = trace.points.size() - std::max(maxPoints, 0);
+        if (excess > 0) {
+            trace.points.remove(0, excess);
+            trace.pyramid.dropFront(trace.points, excess);
+        }
+    }
+}
+
 qint64 SignalRecorder::memoryBytes() const
 {
     qint64 bytes = 0;

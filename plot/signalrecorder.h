@@ -58,7 +58,8 @@ public:
     const QList<Trace> &traces() const { return m_traces; }
     double latest() const { return m_latest; }
     int maxPoints() const { return m_maxPoints; }
-    void setMaxPoints(int maxPoints) { m_maxPoints = maxPoints; }
+    // Traces holding more lose their oldest points at once.
+    void setMaxPoints(int maxPoints);
     // The points kept per signal that the setting "plot/maxPoints" may ask for.
     static constexpr int DefaultMaxPoints = 200000;
     static constexpr int MinMaxPoints = 1000;

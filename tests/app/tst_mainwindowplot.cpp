@@ -28,6 +28,7 @@ private slots:
     void markerPanelFollowsThePlot();
     void signalsNamedOnTheCommandLine();
     void recordedTraceIsPlottedOnItsOwnTimeAxis();
+    void stringAndRawSignalsAreRefused();
 
 private:
     static CanFrame speedFrame(qint64 timestampUs, int speed)
@@ -145,6 +146,47 @@ void TestMainWindowPlot::recordedTraceIsPlottedOnItsOwnTimeAxis()
     QCOMPARE(plot->recorder().traces().at(0).points, (QList<QPointF>{{0.0, 10.0}, {0.5, 20.0}}));
     m_window->onFramesReceived({speedFrame(9100000, 40)});
     QCOMPARE(plot->recorder().traces().at(0).count, 2);
+
+    // Recording more: the trace view follows at its next refresh.
+    m_window->setTraceRunning(true);
+    m_window->onFramesReceived({speedFrame(9200000, 50)});
+    plot->refresh();
+    QCOMPARE(plot->recorder().traces().at(0).points.last(), QPointF(5.2, 50.0));
+    QCOMPARE(plot->traceTimeOffset(), 0.0);   // the trace list counts from the same frame
+    // Back to live: everything recorded live is still there, also what came meanwhile.
+    plot->findChild<QCheckBox *>(QStringLiteral("traceCheck"))->setChecked(false);
+    QCOMPARE(plot->recorder().traces().at(0).count, 5);
+
+    // A new connection clears the trace and the live plot; the trace view is
+    // not stuck empty afterwards.
+    plot->findChild<QCheckBox *>(QStringLiteral("traceCheck"))->setChecked(true);
+    QVERIFY(m_window->openBackend(simulationParams()));
+    m_window->onFramesReceived({speedFrame(100, 7)});
+    plot->refresh();
+    QCOMPARE(plot->recorder().traces().at(0).points.value(0), QPointF(0.0, 7.0));
+    m_window->disconnectBus();
+}
+
+void TestMainWindowPlot::stringAndRawSignalsAreRefused()
+{
+    QTemporaryDir dir;
+    QFile sym(dir.filePath(QStringLiteral("text.sym")));
+    QVERIFY(sym.open(QIODevice::WriteOnly));
+    sym.write("FormatVersion=6.0\n{SENDRECEIVE}\n[Motor]\nID=100h\nLen=8\nVar=Speed unsigned 0,16\n"
+              "Var=Name string 16,32\nVar=Bytes raw 48,16\n");
+    sym.close();
+    QVERIFY(m_window->loadSymbolFile(sym.fileName(), false));
+    auto *panel = m_window->findChild<SignalPanel *>(QStringLiteral("signalPanel"));
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    emit panel->plotRequested({"Motor", "", "Name"});
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Motor.Name ist eine Zeichenkette und kann nicht geplottet werden."));
+    emit panel->plotRequested({"Motor", "", "Bytes"});
+    QCOMPARE(m_window->statusBar()->currentMessage(),
+             QStringLiteral("Motor.Bytes enthält Rohdaten und kann nicht geplottet werden."));
+    QCOMPARE(plot->recorder().traces().size(), 0);
+    emit panel->plotRequested({"Motor", "", "Speed"});
+    QCOMPARE(plot->recorder().traces().size(), 1);
 }
 
 QTEST_MAIN(TestMainWindowPlot)

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "plotwidget.h"
 #include "settingsdialog.h"
 #include "nextmodal.h"
 #include "testsettings.h"
@@ -18,6 +19,7 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
 
@@ -41,6 +43,7 @@ private slots:
     void infoNamesAMissingOrUnusableEditor();
     void acceptedDialogAppliesEditorAndLanguage();
     void cancelledDialogChangesNothing();
+    void plotPointsReachThePlotter();
     void languageSwitchesQtTexts();
     void generalSettingsSurviveARestart_data();
     void generalSettingsSurviveARestart();
@@ -253,6 +256,32 @@ void TestSettingsStore::acceptedDialogAppliesEditorAndLanguage()
     QVERIFY(seen);
     QCOMPARE(cancelText(), QStringLiteral("Cancel"));
     QCOMPARE(SettingsDialog::language(), QStringLiteral("en"));
+}
+
+void TestSettingsStore::plotPointsReachThePlotter()
+{
+    QSettings().setValue(QStringLiteral("plot/maxPoints"), 50);
+    QCOMPARE(SettingsDialog::plotMaxPoints(), 1000);   // clamped
+    QSettings().setValue(QStringLiteral("plot/maxPoints"), 2000000000);
+    QCOMPARE(SettingsDialog::plotMaxPoints(), 20000000);
+    QSettings().remove(QStringLiteral("plot/maxPoints"));
+    QCOMPARE(SettingsDialog::plotMaxPoints(), 200000);
+
+    MainWindow window;
+    auto *plot = window.findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    QCOMPARE(plot->liveRecorder().maxPoints(), 200000);
+    bool seen = false;
+    driveNextSettingsDialog(
+        [](SettingsDialog *dialog) {
+            auto *spin = dialog->findChild<QSpinBox *>(QStringLiteral("plotPointsSpin"));
+            QCOMPARE(spin->value(), 200000);
+            spin->setValue(5000000);
+        },
+        QDialogButtonBox::Ok, &seen);
+    window.findChild<QAction *>(QStringLiteral("actionSettings"))->trigger();
+    QVERIFY(seen);
+    QCOMPARE(plot->liveRecorder().maxPoints(), 5000000);
+    QCOMPARE(QSettings().value(QStringLiteral("plot/maxPoints")).toInt(), 5000000);
 }
 
 void TestSettingsStore::cancelledDialogChangesNothing()

@@ -26,6 +26,7 @@ private slots:
     void searchesByTime_data();
     void searchesByTime();
     void longSortedSearchesAgreeWithBinarySearch();
+    void loweringTheLimitDropsTheOldestAtOnce();
     void statisticsOfAWindow_data();
     void statisticsOfAWindow();
     void statisticsAgreeWithAScanOnLongData();
@@ -221,6 +222,28 @@ void TestPlotStats::longSortedSearchesAgreeWithBinarySearch()
         QCOMPARE(SignalRecorder::nextIndex(trace, t), upper < points.size() ? upper : -1);
         QCOMPARE(SignalRecorder::visibleRange(trace, t, t + 7.0), SignalRecorder::visibleRange(points, t, t + 7.0));
     }
+}
+
+void TestPlotStats::loweringTheLimitDropsTheOldestAtOnce()
+{
+    auto db = loadSymbols(plotSymText());
+    SignalRecorder recorder;
+    recorder.setMaxPoints(SignalRecorder::MaxMaxPoints);
+    recorder.setSymbols(db);
+    recorder.add({"Motor", "", "Drehzahl"});
+    QList<CanFrame> frames;
+    for (int i = 0; i < 5000; ++i)
+        frames.append(motorFrame(qint64(i) * 1000, i));
+    recorder.handleFrames(frames);
+    recorder.setMaxPoints(1234);
+    const SignalRecorder::Trace &trace = recorder.traces().at(0);
+    QCOMPARE(trace.points.size(), 1234);
+    QCOMPARE(trace.points.first(), QPointF(3.766, 3766));
+    QCOMPARE(trace.count, 5000);   // values seen, not kept
+    const PlotStats::Stats stats = PlotStats::compute(trace, 0, 10);
+    QCOMPARE(stats.count, 1234);
+    QCOMPARE(stats.min, 3766.0);
+    QCOMPARE(stats.mean, (3766.0 + 4999.0) / 2);
 }
 
 void TestPlotStats::statisticsOfAWindow_data()
