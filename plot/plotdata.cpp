@@ -135,6 +135,7 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
         }
     };
     qsizetype i = first;
+    bool tryRun = true;   // one attempt per bucket: after a failed one the rest goes point by point
     while (i < last) {
         const int b = bucketOf(p[i].x());
         if (b != bucket) {
@@ -142,6 +143,7 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
             bucket = b;
             low = high = i;
             lowY = highY = p[i].y();
+            tryRun = true;
         } else {
             const double y = p[i].y();
             if (y < lowY) {
@@ -153,8 +155,9 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
             }
         }
         ++i;
-        if (!pyramid || last - i < PlotPyramid::Fanout)
+        if (!pyramid || !tryRun || last - i < PlotPyramid::Fanout)
             continue;
+        tryRun = false;
         // The rest of the bucket from the summary: the points before the
         // first one whose running maximum of x reaches the bucket's end.
         // Taken only when every one of them provably falls into this bucket
@@ -181,6 +184,7 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
             highY = run.highY;
         }
         i = j;
+        tryRun = true;
     }
     flush();
 }
