@@ -67,6 +67,7 @@ int main(int argc, char *argv[])
     }
 
     SettingsDialog::applyLanguage(SettingsDialog::language());
+    SettingsDialog::setStoreFailureBoxes(!line.automated());
 
     auto *window = new MainWindow;
     // The notice line of the about box.

@@ -162,6 +162,15 @@ QString SettingsDialog::language()
     return generalValue(LanguageKey).toString();
 }
 
+namespace {
+bool storeFailureBoxes = true;
+}
+
+void SettingsDialog::setStoreFailureBoxes(bool shown)
+{
+    storeFailureBoxes = shown;
+}
+
 bool SettingsDialog::syncStore(QSettings &settings, QWidget *parent)
 {
     settings.sync();
@@ -171,11 +180,14 @@ bool SettingsDialog::syncStore(QSettings &settings, QWidget *parent)
     static bool reported = false;
     if (!reported) {
         reported = true;
-        QMessageBox::warning(parent, tr("Einstellungen"),
-                             tr("Die Einstellungen können nicht gespeichert werden:\n%1\n\n"
+        const QString text = tr("Die Einstellungen können nicht gespeichert werden:\n%1\n\n"
                                 "Der Ordner fehlt und lässt sich nicht anlegen, oder er ist schreibgeschützt. "
                                 "Änderungen gelten nur bis zum Beenden des Programms.")
-                                 .arg(QDir::toNativeSeparators(settings.fileName())));
+                                 .arg(QDir::toNativeSeparators(settings.fileName()));
+        if (storeFailureBoxes)
+            QMessageBox::warning(parent, tr("Einstellungen"), text);
+        else
+            qWarning("%s", qPrintable(text));
     }
     return false;
 }

@@ -41,6 +41,9 @@ public:
     // be written (folder missing and not creatable, read-only), the first
     // failure of a run is shown in a warning box; false on every failure.
     static bool syncStore(QSettings &settings, QWidget *parent);
+    // Unattended runs (picture taking) report that failure to the message
+    // log instead: a box would wait for a click that never comes.
+    static void setStoreFailureBoxes(bool shown);
 
     // Installs Qt's own translation ("qtbase") for the language; empty means
     // the system language. The program's own texts are German regardless.

@@ -1,6 +1,7 @@
 #include "busvistaversion.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QSettings>
@@ -16,6 +17,7 @@ private slots:
     void simWithSavedPcanSettingsKeepsThem();
     void oddOptionsDoNotStopTheProgram();
     void uiSnapshotsWritesOnePicturePerView();
+    void unattendedRunWithUnwritableSettingsEnds();
     void helpAndVersionNeedNoWindow_data();
     void helpAndVersionNeedNoWindow();
 
@@ -120,6 +122,24 @@ void TestStartup::uiSnapshotsWritesOnePicturePerView()
              0);
     QVERIFY(!QImage(withPlot + QStringLiteral("/plot_cursors.png")).isNull());
     QVERIFY(!QImage(withPlot + QStringLiteral("/plot_marker.png")).isNull());
+}
+
+// Picture taking waits for nobody: a settings folder that cannot be created
+// is reported in the message log, not in a box that would wait for a click.
+void TestStartup::unattendedRunWithUnwritableSettingsEnds()
+{
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("datei")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    QString output;
+    const int code = run({QStringLiteral("--settings-dir"), blocker.fileName() + QStringLiteral("/sub"),
+                          QStringLiteral("--screenshot"), shot, QStringLiteral("--delay"), QStringLiteral("500")},
+                         &output);
+    QCOMPARE(code, 0);
+    QVERIFY(!QImage(shot).isNull());
+    QCOMPARE(output.count(QStringLiteral("Die Einstellungen können nicht gespeichert werden")), 1);
 }
 
 void TestStartup::helpAndVersionNeedNoWindow_data()
