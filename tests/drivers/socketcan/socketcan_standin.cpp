@@ -281,9 +281,33 @@ ssize_t fill(const Socket &socket, const Record &record, msghdr *message)
 //   SOCKETCAN_STANDIN_IFACES  "can0:1:500000:0,vcan0:0:0:-1" (name:up:bitrate:state)
 //   SOCKETCAN_STANDIN_FEED    "can0:1000:down": frames queued at bind, then the interface goes down
 //   SOCKETCAN_STANDIN_AVAILABLE  0: no CAN sockets
-std::string feedName;
-uint32_t feedCount = 0;
-bool feedDown = false;
+struct Feed
+{
+    std::string name;
+    uint32_t count = 0;
+    bool down = false;
+};
+
+// Read on first use: a constructor function may run before this file's
+// globals are initialised, which would wipe what it parsed.
+const Feed &feed()
+{
+    static const Feed parsed = [] {
+        Feed result;
+        if (const char *text = std::getenv("SOCKETCAN_STANDIN_FEED")) {
+            char name[IFNAMSIZ] = {};
+            char then[16] = {};
+            unsigned count = 0;
+            if (std::sscanf(text, "%15[^:]:%u:%15s", name, &count, then) >= 2) {
+                result.name = name;
+                result.count = count;
+                result.down = std::strcmp(then, "down") == 0;
+            }
+        }
+        return result;
+    }();
+    return parsed;
+}
 
 __attribute__((constructor)) void configureFromEnvironment()
 {
@@ -303,16 +327,6 @@ __attribute__((constructor)) void configureFromEnvironment()
             int kernelState = -1;
             if (std::sscanf(item.c_str(), "%15[^:]:%d:%u:%d", name, &up, &bitrate, &kernelState) >= 1)
                 CanStandIn_AddInterface(name, up, bitrate, kernelState);
-        }
-    }
-    if (const char *feed = std::getenv("SOCKETCAN_STANDIN_FEED")) {
-        char name[IFNAMSIZ] = {};
-        char then[16] = {};
-        unsigned count = 0;
-        if (std::sscanf(feed, "%15[^:]:%u:%15s", name, &count, then) >= 2) {
-            feedName = name;
-            feedCount = count;
-            feedDown = std::strcmp(then, "down") == 0;
         }
     }
 }
@@ -373,9 +387,10 @@ STANDIN_EXPORT int bind(int fd, const sockaddr *address, socklen_t length)
     s.lastOptions["timestamping"] = socket.stamping;
     s.lastOptions["rxq_ovfl"] = socket.overflow;
 
-    if (name && *name == feedName && feedCount > 0) {
+    const Feed &queued = feed();
+    if (name && *name == queued.name && queued.count > 0) {
         Interface &iface = s.interfaces[*name];
-        for (uint32_t i = 0; i < feedCount; ++i) {
+        for (uint32_t i = 0; i < queued.count; ++i) {
             Record record;
             record.frame.can_id = 0x123;
             record.frame.len = 4;
@@ -384,7 +399,7 @@ STANDIN_EXPORT int bind(int fd, const sockaddr *address, socklen_t length)
             record.drops = iface.drops;
             push(fd, socket, record);
         }
-        if (feedDown) {
+        if (queued.down) {
             Record down;
             down.error = ENETDOWN;
             push(fd, socket, down);
