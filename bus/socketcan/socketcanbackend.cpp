@@ -9,7 +9,6 @@
 #include <ctime>
 
 #include <linux/can.h>
-#include <linux/can/error.h>
 #include <linux/can/raw.h>
 #include <linux/net_tstamp.h>
 #include <net/if.h>
@@ -31,16 +30,11 @@ constexpr size_t ControlBytes = CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(3 * si
 // handed over in one enqueue().
 constexpr int MaxBatchesPerWake = 64;
 
-qint64 nanosOf(const timespec &ts)
-{
-    return qint64(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 qint64 realtimeNowNs()
 {
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    return nanosOf(now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 bool isGone(int error)
@@ -106,7 +100,6 @@ bool SocketCanBackend::open(const ConnectParams &params, QString *error)
         return false;
     }
     m_listenOnly = params.listenOnly;
-    m_errorFrames = params.errorFrames;
 
     // The hint for a down interface names the bit rate chosen in the dialog.
     const quint16 btr = params.btr > 0 && params.btr <= 0xFFFF ? quint16(params.btr) : quint16(0x001C);
@@ -124,18 +117,17 @@ bool SocketCanBackend::open(const ConnectParams &params, QString *error)
         return false;
 
     m_startMicros = MonotonicClock::nowUs();
-    m_openRealNs = realtimeNowNs();
-    m_hardwareOffsetSet = false;
     m_fdSkipped = 0;
     m_fdReported = 0;
 
     quint32 bitrate = 0;
     int state = SocketCan::StateUnknown;
     SocketCan::queryController(name, &bitrate, &state);
-    m_busState = state == SocketCan::StateBusOff   ? unsigned(BusOff)
-        : state == SocketCan::StateErrorPassive    ? unsigned(BusHeavy)
-        : state == SocketCan::StateErrorWarning    ? unsigned(BusLight)
-                                                   : 0u;
+    m_messages.reset(realtimeNowNs(), params.errorFrames,
+                     state == SocketCan::StateBusOff        ? unsigned(BusOff)
+                         : state == SocketCan::StateErrorPassive ? unsigned(BusHeavy)
+                         : state == SocketCan::StateErrorWarning ? unsigned(BusLight)
+                                                                 : 0u);
     QString text = bitrate > 0 ? QStringLiteral("%1 @ %2").arg(name, SocketCan::bitrateText(bitrate)) : name;
     if (m_listenOnly)
         text += tr(" (Listen-Only)");
@@ -199,7 +191,6 @@ bool SocketCanBackend::openSocket(QString *error)
         return fail(tr("Die CAN-Schnittstelle %1 konnte nicht geöffnet werden: %2")
                         .arg(m_name, QString::fromLocal8Bit(strerror(code))));
     }
-    m_lastDrops = 0;
     return true;
 }
 
@@ -238,7 +229,7 @@ void SocketCanBackend::close()
     clearConnection();
     m_open = false;
     m_deviceLost = false;
-    m_busState = 0;
+    m_messages.setBusState(0);
 }
 
 bool SocketCanBackend::isOpen() const
@@ -296,102 +287,22 @@ void SocketCanBackend::readLoop()
 void SocketCanBackend::takeMessages(const Batch &batch, int count, QList<CanFrame> *frames)
 {
     for (int i = 0; i < count; ++i) {
-        const msghdr &header = batch.headers[i].msg_hdr;
-        const canfd_frame &raw = batch.frames[i];
-        qint64 softwareNs = 0;
-        qint64 hardwareNs = 0;
-        for (cmsghdr *control = CMSG_FIRSTHDR(&header); control; control = CMSG_NXTHDR(const_cast<msghdr *>(&header), control)) {
-            if (control->cmsg_level != SOL_SOCKET)
-                continue;
-            if (control->cmsg_type == SO_TIMESTAMPNS) {
-                timespec stamp;
-                std::memcpy(&stamp, CMSG_DATA(control), sizeof stamp);
-                softwareNs = nanosOf(stamp);
-            } else if (control->cmsg_type == SO_TIMESTAMPING) {
-                timespec stamps[3];
-                std::memcpy(stamps, CMSG_DATA(control), sizeof stamps);
-                if (!softwareNs)
-                    softwareNs = nanosOf(stamps[0]);
-                hardwareNs = nanosOf(stamps[2]);
-            } else if (control->cmsg_type == SO_RXQ_OVFL) {
-                quint32 drops = 0;
-                std::memcpy(&drops, CMSG_DATA(control), sizeof drops);
-                // The counter only grows; a rise means the kernel dropped frames.
-                if (drops != m_lastDrops) {
-                    m_lastDrops = drops;
-                    m_latchedStatus.fetch_or(RxQueueOverrun);
-                }
-            }
-        }
-
-        if (batch.headers[i].msg_len == CANFD_MTU) {
-            m_fdSkipped.fetch_add(1, std::memory_order_relaxed);
-            continue;
-        }
-        if (batch.headers[i].msg_len != CAN_MTU)
-            continue;
-
         CanFrame frame;
-        if (raw.can_id & CAN_ERR_FLAG) {
-            takeErrorFrame(raw.can_id, raw.data);
-            if (!m_errorFrames)
-                continue;
-            frame.error = true;
-            frame.id = raw.can_id & CAN_ERR_MASK;
-        } else if (raw.can_id & CAN_EFF_FLAG) {
-            frame.extended = true;
-            frame.id = raw.can_id & CAN_EFF_MASK;
-        } else {
-            frame.id = raw.can_id & CAN_SFF_MASK;
+        switch (m_messages.take(batch.headers[i].msg_hdr, batch.headers[i].msg_len, batch.frames[i], &frame)) {
+        case SocketCanMessages::Frame:
+            if (frame.timestampUs < 0)
+                frame.timestampUs = elapsedMicros();
+            frames->append(frame);
+            break;
+        case SocketCanMessages::FdFrame:
+            m_fdSkipped.fetch_add(1, std::memory_order_relaxed);
+            break;
+        case SocketCanMessages::Nothing:
+            break;
         }
-        frame.rtr = !frame.error && (raw.can_id & CAN_RTR_FLAG);
-        frame.dlc = quint8(qMin<int>(raw.len, 8));
-        std::memcpy(frame.data, raw.data, 8);
-        frame.tx = header.msg_flags & MSG_CONFIRM;
-        frame.timestampUs = stampOf(softwareNs, hardwareNs);
-        frames->append(frame);
     }
-}
-
-void SocketCanBackend::takeErrorFrame(quint32 canId, const quint8 *data)
-{
-    if (canId & CAN_ERR_BUSOFF) {
-        m_busState = BusOff;
-    } else if (canId & CAN_ERR_RESTARTED) {
-        m_busState = 0;
-    } else if (canId & CAN_ERR_CRTL) {
-        const quint8 controller = data[1];
-        if (controller & (CAN_ERR_CRTL_RX_OVERFLOW | CAN_ERR_CRTL_TX_OVERFLOW))
-            m_latchedStatus.fetch_or(ControllerOverrun);
-        // The kernel reports each change with the new state's bits, going up
-        // as well as down; "active" is the way back to no state bit.
-        if (controller & (CAN_ERR_CRTL_RX_PASSIVE | CAN_ERR_CRTL_TX_PASSIVE))
-            m_busState = BusHeavy;
-        else if (controller & (CAN_ERR_CRTL_RX_WARNING | CAN_ERR_CRTL_TX_WARNING))
-            m_busState = BusLight;
-        else if (controller & CAN_ERR_CRTL_ACTIVE)
-            m_busState = 0;
-    }
-}
-
-qint64 SocketCanBackend::stampOf(qint64 softwareNs, qint64 hardwareNs)
-{
-    qint64 ns;
-    if (hardwareNs) {
-        // The adapter's clock has its own zero: the first stamp is tied to the
-        // system clock, later ones keep the adapter's spacing.
-        if (!m_hardwareOffsetSet) {
-            m_hardwareOffsetNs = hardwareNs - (softwareNs ? softwareNs : realtimeNowNs());
-            m_hardwareOffsetSet = true;
-        }
-        ns = hardwareNs - m_hardwareOffsetNs;
-    } else if (softwareNs) {
-        ns = softwareNs;
-    } else {
-        return elapsedMicros();
-    }
-    const qint64 us = (ns - m_openRealNs) / 1000;
-    return us < 0 ? 0 : us;
+    if (const unsigned latched = m_messages.takeLatched())
+        m_latchedStatus.fetch_or(latched);
 }
 
 bool SocketCanBackend::write(const CanFrame &frame, QString *error)
@@ -452,7 +363,7 @@ unsigned SocketCanBackend::busStatus()
         m_fdReported = skipped;
         emit notice(tr("%1 CAN-FD-Frames übersprungen: Busvista zeigt nur klassische CAN-Frames.").arg(skipped));
     }
-    return m_busState.load() | takeLatchedStatus() | deviceLostBit();
+    return m_messages.busState() | takeLatchedStatus() | deviceLostBit();
 }
 
 bool SocketCanBackend::resetHardware(QString *error)
@@ -462,7 +373,7 @@ bool SocketCanBackend::resetHardware(QString *error)
     stopReceiving();
 #ifdef BUSVISTA_LIBSOCKETCAN
     // Needs CAP_NET_ADMIN; without it the reopen below is all there is.
-    if (m_busState.load() & BusOff)
+    if (m_messages.busState() & BusOff)
         can_do_restart(m_localName.constData());
 #endif
     closeSocket();
@@ -471,7 +382,7 @@ bool SocketCanBackend::resetHardware(QString *error)
         m_deviceLost = true;
         return false;
     }
-    m_busState = 0;
+    m_messages.setBusState(0);
     m_latchedStatus = 0;
     m_deviceLost = false;
     startReceiving();

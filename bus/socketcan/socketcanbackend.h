@@ -2,6 +2,7 @@
 
 #include "hardwarebackend.h"
 #include "platform/receiveevent.h"
+#include "socketcanmessages.h"
 
 #include <QByteArray>
 
@@ -53,28 +54,19 @@ private:
     void startReceiving();
     void stopReceiving();
     void readLoop();
-    // Converts what one recvmmsg() returned; false when the interface is gone.
+    // Converts what one recvmmsg() returned.
     void takeMessages(const Batch &batch, int count, QList<CanFrame> *frames);
-    void takeErrorFrame(quint32 canId, const quint8 *data);
-    qint64 stampOf(qint64 softwareNs, qint64 hardwareNs);
 
     QString m_name;
     QByteArray m_localName;
     bool m_open = false;
     bool m_listenOnly = false;
-    bool m_errorFrames = false;
     bool m_kernelEchoes = false;
     quint32 m_wantedBitrate = 500000;     // for the hint when the interface is down
     int m_fd = -1;
     std::unique_ptr<ReceiveEvent> m_wake;
     std::unique_ptr<Batch> m_batch;
-    qint64 m_openRealNs = 0;             // CLOCK_REALTIME at open: the kernel's stamps count from it
-    qint64 m_hardwareOffsetNs = 0;       // reader only: hardware clock minus system clock
-    bool m_hardwareOffsetSet = false;    // reader only
-    quint32 m_lastDrops = 0;             // reader only: the kernel's SO_RXQ_OVFL counter
-    // Bus state from error frames (0, BusLight, BusHeavy or BusOff); kept
-    // until the controller reports another.
-    std::atomic<unsigned> m_busState {0};
+    SocketCanMessages m_messages;        // reader's, but for its bus state
     std::atomic<qint64> m_fdSkipped {0};
     qint64 m_fdReported = 0;
 };
