@@ -217,7 +217,7 @@ Range manualRange(double min, double max)
 }
 
 QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue,
-                   const SymbolDatabase *db)
+                   const SymbolDatabase *db, const PlotStats::Stats *stats)
 {
     QString text = trace.ref.displayName();
     if (!trace.unit.isEmpty())
@@ -226,10 +226,18 @@ QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const dou
         text += QStringLiteral(" (rechte Achse)");
     if (markerValue)
         text += QStringLiteral("    Marker %1").arg(valueText(db, trace.variable, *markerValue));
-    if (trace.count > 0) {
-        text += QStringLiteral("    Wert %1   Min %2   Max %3")
-                    .arg(valueText(db, trace.variable, trace.last), valueText(db, trace.variable, trace.min),
-                         valueText(db, trace.variable, trace.max));
+    if (trace.count == 0)
+        return text;
+    text += QStringLiteral("    Wert %1").arg(valueText(db, trace.variable, trace.last));
+    if (!stats) {
+        text += QStringLiteral("   Min %1   Max %2")
+                    .arg(valueText(db, trace.variable, trace.min), valueText(db, trace.variable, trace.max));
+    } else if (stats->count > 0) {
+        text += QStringLiteral("   Min %1   Max %2   Mittel %3   n = %4")
+                    .arg(valueText(db, trace.variable, stats->min), valueText(db, trace.variable, stats->max),
+                         numberText(db, trace.variable, stats->mean), QString::number(stats->count));
+    } else {
+        text += QStringLiteral("   n = 0");
     }
     return text;
 }

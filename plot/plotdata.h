@@ -1,5 +1,6 @@
 #pragma once
 
+#include "plotstats.h"
 #include "signalrecorder.h"
 
 #include <QColor>
@@ -74,10 +75,13 @@ struct WindowData
 };
 
 // Legend line of a trace in the exported picture: name, unit, axis, the
-// value at the marker (when given) and last, minimum and maximum.
-// Values as valueText gives them with `db` (the recorder's database).
+// value at the marker (when given), the last value and, as the window's
+// legend shows them, minimum, maximum, mean and count of `stats` (when
+// given: the window shown or the span between the cursors; else minimum
+// and maximum since the last clearing). Values as valueText gives them
+// with `db` (the recorder's database).
 QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue,
-                   const SymbolDatabase *db = nullptr);
+                   const SymbolDatabase *db = nullptr, const PlotStats::Stats *stats = nullptr);
 
 // Fills `out` for the window `w`, the data range [w.start, dataEnd]; with
 // `secondAxis` traces assigned to axis 1 count for the right axis.

@@ -78,6 +78,10 @@ public:
     void setCursorB(bool enabled, double t);
     // Both cursors with their rows and times in the time base shown.
     MarkerState markerState() const;
+    // Statistics of a trace as the legend shows them, and the trace's line
+    // in the legend of a saved picture.
+    PlotStats::Stats statistics(int index) const;
+    QString legendText(int index) const;
     // Moves cursor 0 (A) or 1 (B) to the next (steps > 0) or previous sample
     // of the signal it last snapped to (else the legend's current one).
     void moveCursor(int cursor, int steps);
@@ -180,7 +184,6 @@ private:
     void onCursorBToggled(bool on);
     void addSelectedSignal();
     void removeSelectedSignal();
-    QString legendText(int index) const;
     SignalRecorder &rec() { return m_traceMode ? m_traceRecorder : m_liveRecorder; }
     const SignalRecorder &rec() const { return recorder(); }
     // Brings the trace view up to the trace: new entries only, or all of it.

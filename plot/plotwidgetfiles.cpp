@@ -22,8 +22,9 @@ QString PlotWidget::legendText(int index) const
     const SignalRecorder::Trace &trace = rec().traces().at(index);
     double value = 0;
     const bool atMarker = markerEnabled() && SignalRecorder::valueAt(trace, m_markerTime, &value);
+    const PlotStats::Stats stats = statistics(index);
     return PlotData::legendText(trace, axis2Enabled() && trace.axis == 1, atMarker ? &value : nullptr,
-                                rec().symbols().get());
+                                rec().symbols().get(), &stats);
 }
 
 QImage PlotWidget::renderImage() const

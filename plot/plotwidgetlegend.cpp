@@ -138,25 +138,29 @@ void PlotWidget::rebuildLegend()
     updateLegendValues();
 }
 
-void PlotWidget::updateLegendValues()
+PlotStats::Stats PlotWidget::statistics(int index) const
 {
-    const QList<SignalRecorder::Trace> &traces = rec().traces();
-    // Statistics between the cursors when both are on, else over the window
-    // shown (before the first refresh: everything recorded).
-    const bool between = markerEnabled() && cursorBEnabled();
-    m_legend->setStatisticsBetweenCursors(between);
+    // Between the cursors when both are on, else over the window shown
+    // (before the first refresh: everything recorded).
     double from = m_winStart;
     double to = m_dataEnd;
-    if (between) {
+    if (markerEnabled() && cursorBEnabled()) {
         from = std::min(m_markerTime, m_cursorBTime);
         to = std::max(m_markerTime, m_cursorBTime);
     } else if (!m_graph || !isVisible()) {
         from = -DBL_MAX;
         to = DBL_MAX;
     }
+    return PlotStats::compute(rec().traces().at(index), from, to);
+}
+
+void PlotWidget::updateLegendValues()
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    m_legend->setStatisticsBetweenCursors(markerEnabled() && cursorBEnabled());
     for (int row = 0; row < traces.size(); ++row) {
         const SignalRecorder::Trace &trace = traces.at(row);
-        const PlotStats::Stats stats = PlotStats::compute(trace, from, to);
+        const PlotStats::Stats stats = statistics(row);
         PlotLegend::Values values;
         values.value = trace.count > 0 ? valueText(row, trace.last) : Dash;
         values.min = stats.count > 0 ? valueText(row, stats.min) : Dash;

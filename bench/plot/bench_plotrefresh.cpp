@@ -3,7 +3,8 @@
 //   data path: window query + reduction + QXYSeries::replace (no drawing),
 //   at "Alles" and at 1 s windows at five places of the data;
 //   full refresh of the plot widget including Qt Charts' drawing offscreen,
-//   at "Alles" and at the shortest window choice at five places.
+//   at "Alles" and at the shortest window choice at five places;
+//   box zoom and wheel zoom: the handler plus the drawing of the new view.
 // Data-path figures are CPU milliseconds, drawing figures wall-clock
 // milliseconds per refresh (drawing happens partly in the render loop).
 #include "../views/benchutil.h"
@@ -18,7 +19,9 @@
 #include <QQuickWidget>
 #include <QtCharts/QLineSeries>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdio>
 
 namespace {
@@ -172,5 +175,29 @@ int main(int argc, char **argv)
         plot.scrollTo(start);
         timeRefresh(QStringLiteral("%1 s at %2 s").arg(shortest).arg(start, 0, 'f', 1));
     }
+
+    // What the user waits for after a gesture: the handler (which refreshes)
+    // and the drawing of the new view, from "Alles" each time.
+    const auto timeGesture = [&](const char *name, const std::function<void()> &gesture) {
+        const int rounds = 20;
+        qint64 total = 0;
+        qint64 worst = 0;
+        for (int r = 0; r < rounds; ++r) {
+            plot.showAll();
+            quick->grabFramebuffer();
+            QElapsedTimer clock;
+            clock.start();
+            gesture();
+            quick->grabFramebuffer();
+            const qint64 spent = clock.nsecsElapsed();
+            total += spent;
+            worst = std::max(worst, spent);
+        }
+        std::printf("%s from \"Alles\" until drawn: %.1f ms mean, %.1f ms worst of %d\n", name, total / 1e6 / rounds,
+                    worst / 1e6, rounds);
+    };
+    timeGesture("Box zoom to the middle fifth", [&] { plot.zoomToBox(QRectF(0.4, 0.2, 0.2, 0.6)); });
+    timeGesture("Wheel zoom one notch", [&] { plot.wheelZoom(QPointF(0.5, 0.5), 120); });
+    timeGesture("Box zoom to 1 s", [&] { plot.zoomToBox(QRectF(0.5, 0.0, 1.0 / latest, 1.0)); });
     return 0;
 }

@@ -607,6 +607,9 @@ void TestPlotNavigation::statisticsCoverTheWindowOrTheCursors()
     m_plot->setCursorB(true, 2.0);   // between 2 and 12.5 s, in any order
     QCOMPARE(row(), (QStringList{"20", "2", "12", "7", "11"}));
     QVERIFY(table->horizontalHeaderItem(8)->toolTip().contains(QStringLiteral("Cursor")));
+    // A saved picture's legend gives the same figures.
+    QVERIFY2(m_plot->legendText(0).endsWith(QStringLiteral("Wert 20   Min 2   Max 12   Mittel 7   n = 11")),
+             qPrintable(m_plot->legendText(0)));
     m_plot->setCursorB(false, -1);
     QCOMPARE(row(), (QStringList{"20", "5", "10", "7.5", "6"}));
 }
