@@ -87,3 +87,11 @@ private:
     QCommandLineParser m_parser;
     QList<QCommandLineOption> m_options;
 };
+
+namespace Cli {
+
+// "--timeout MS" of the SDO commands, `fallback` when not given. False
+// after printing the message with the usage.
+bool parseSdoTimeout(const CliOptions &options, int fallback, int *timeoutMs);
+
+} // namespace Cli

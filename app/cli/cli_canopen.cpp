@@ -19,6 +19,25 @@
 
 #include <functional>
 
+bool Cli::parseSdoTimeout(const CliOptions &options, int fallback, int *timeoutMs)
+{
+    *timeoutMs = fallback;
+    if (!options.isSet(QStringLiteral("timeout")))
+        return true;
+    bool ok = false;
+    const int value = options.value(QStringLiteral("timeout")).toInt(&ok);
+    // The same lower limit as the panel: shorter than a round trip on a
+    // loaded bus only produces time-outs and stray late answers.
+    if (!ok || value < SdoClient::MinTimeoutMs || value > 600000) {
+        options.fail(QStringLiteral("Ungültiger Timeout: %1 (%2 bis 600000 ms)")
+                         .arg(options.value(QStringLiteral("timeout")))
+                         .arg(SdoClient::MinTimeoutMs));
+        return false;
+    }
+    *timeoutMs = value;
+    return true;
+}
+
 namespace {
 
 const char SdoUsage[] = "sdo BUS read KNOTEN OBJEKT [--type NAME|auto] [--eds DATEI] [--output DATEI] [--block] [--timeout MS] | "
@@ -182,16 +201,8 @@ int runSdo(const QStringList &arguments)
         return options.fail(QStringLiteral("Ungültiges Objekt: %1 (z. B. 1018:01, Namen nur mit --eds)").arg(positional.at(2)));
     }
     int timeoutMs = 1000;
-    if (options.isSet(QStringLiteral("timeout"))) {
-        bool ok = false;
-        timeoutMs = options.value(QStringLiteral("timeout")).toInt(&ok);
-        // The same lower limit as the panel: shorter than a round trip on a
-        // loaded bus only produces time-outs and stray late answers.
-        if (!ok || timeoutMs < SdoClient::MinTimeoutMs || timeoutMs > 600000)
-            return options.fail(QStringLiteral("Ungültiger Timeout: %1 (%2 bis 600000 ms)")
-                                    .arg(options.value(QStringLiteral("timeout")))
-                                    .arg(SdoClient::MinTimeoutMs));
-    }
+    if (!Cli::parseSdoTimeout(options, 1000, &timeoutMs))
+        return Cli::Usage;
     const QString typeText = options.value(QStringLiteral("type"));
     bool autoType = !write;
     Sdo::DataType type = Sdo::Domain;

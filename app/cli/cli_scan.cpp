@@ -23,14 +23,8 @@ int runScan(const QStringList &args)
     if (const int exit = options.parse(args, &bus); exit >= 0)
         return exit;
     int timeoutMs = 100;
-    if (options.isSet(QStringLiteral("timeout"))) {
-        bool ok = false;
-        timeoutMs = options.value(QStringLiteral("timeout")).toInt(&ok);
-        if (!ok || timeoutMs < SdoClient::MinTimeoutMs || timeoutMs > 600000)
-            return options.fail(QStringLiteral("Ungültiger Timeout: %1 (%2 bis 600000 ms)")
-                                    .arg(options.value(QStringLiteral("timeout")))
-                                    .arg(SdoClient::MinTimeoutMs));
-    }
+    if (!Cli::parseSdoTimeout(options, 100, &timeoutMs))
+        return Cli::Usage;
     int parallel = 16;
     if (options.isSet(QStringLiteral("parallel"))) {
         bool ok = false;
