@@ -24,12 +24,26 @@ COMPILER = "x86_64-w64-mingw32-g++-posix"
 LINUX_ONLY_DEFINES = {"-DBUSVISTA_SOCKETCAN", "-DBUSVISTA_LIBSOCKETCAN"}
 
 
+def posix_only(directory):
+    """True for a folder whose CMakeLists.txt returns at once on Windows."""
+    cmake = os.path.join(directory, "CMakeLists.txt")
+    if not os.path.exists(cmake):
+        return False
+    with open(cmake, encoding="utf-8", errors="replace") as file:
+        return re.search(r"^if\s*\(\s*WIN32\s*\)\s*\n\s*return\s*\(\s*\)", file.read(), re.M) is not None
+
+
 def sources(root):
     """Windows-only files and files with a Windows branch, below the source tree."""
     pattern = re.compile(r"\b(Q_OS_WIN|_WIN32)\b")
     found = []
     for directory, folders, files in os.walk(root):
-        # Build trees and hidden folders (.git, .ci) hold no sources of ours.
+        # Build trees and hidden folders (.git, .ci) hold no sources of ours,
+        # and a folder whose CMakeLists.txt leaves Windows out is never
+        # compiled there (the POSIX stand-in drivers and their tests).
+        if posix_only(directory):
+            folders[:] = []
+            continue
         folders[:] = sorted(f for f in folders if not f.startswith((".", "build")))
         for name in sorted(files):
             if not name.endswith((".cpp", ".h")):
