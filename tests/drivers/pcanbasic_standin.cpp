@@ -15,8 +15,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include <unistd.h>
@@ -53,6 +55,7 @@ struct Channel
     bool echoes = false;
     int eventFd = -1;
     bool overrun = false;
+    uint64_t generation = 0;              // which opening of the channel
     std::deque<Received> queue;
 };
 
@@ -90,6 +93,9 @@ struct State
     bool unplugged = false;
     size_t queueLimit = 1u << 24;
     uint32_t trafficAtInitialize = 0;
+    uint32_t transmitDelayMs = 0;
+    std::string sentLog;
+    uint64_t openings = 0;
     std::chrono::steady_clock::time_point zero = std::chrono::steady_clock::now();
 
     // A process that cannot call the control interface (busvista-cli in a
@@ -97,8 +103,16 @@ struct State
     // PCANBASIC_STANDIN_TRAFFIC=N       N numbered frames 100h wait in every channel opened
     // PCANBASIC_STANDIN_FORCE=FUNC=HEX  status forced on a function
     // PCANBASIC_STANDIN_REFUSE=FEATURE  event, listenOnly or echo refused
+    // PCANBASIC_STANDIN_TXDELAY=MS      a written frame leaves MS later, as a
+    //                                   busy controller sends it; a channel
+    //                                   closed before then drops it
+    // PCANBASIC_STANDIN_SENTLOG=PATH    each frame that left: "ID B0 B1 …" (hex)
     State()
     {
+        if (const char *delay = std::getenv("PCANBASIC_STANDIN_TXDELAY"))
+            transmitDelayMs = uint32_t(std::strtoul(delay, nullptr, 10));
+        if (const char *log = std::getenv("PCANBASIC_STANDIN_SENTLOG"))
+            sentLog = log;
         if (const char *traffic = std::getenv("PCANBASIC_STANDIN_TRAFFIC"))
             trafficAtInitialize = uint32_t(std::strtoul(traffic, nullptr, 10));
         if (const char *force = std::getenv("PCANBASIC_STANDIN_FORCE")) {
@@ -225,6 +239,36 @@ Channel *initializedChannel(State &s, uint16_t handle)
 
 // ---- The library's exports ----------------------------------------------
 
+// The frame leaves the controller of `channel`: it reaches every other
+// open channel, and this one as the echo when asked for. Caller holds the lock.
+void transmit(State &s, uint16_t channel, Received entry)
+{
+    stampNow(s, &entry);
+    s.written.push_back(entry);
+    if (!s.sentLog.empty()) {
+        if (FILE *log = std::fopen(s.sentLog.c_str(), "a")) {
+            std::fprintf(log, "%X", unsigned(read32(entry.record) & 0x1FFFFFFF));
+            for (int i = 0; i < std::min<int>(entry.record[5], 8); ++i)
+                std::fprintf(log, " %02X", entry.record[6 + i]);
+            std::fprintf(log, "\n");
+            std::fclose(log);
+        }
+    }
+    for (auto &[handle, other] : s.channels) {
+        if (!other.initialized)
+            continue;
+        if (handle != channel) {
+            push(s, other, entry);
+            signal(other);
+        } else if (other.echoes) {
+            Received echo = entry;
+            echo.record[4] |= 0x20;
+            push(s, other, echo);
+            signal(other);
+        }
+    }
+}
+
 #ifndef STANDIN_OMIT_CAN_Initialize
 EXPORT uint32_t CAN_Initialize(uint16_t channel, uint16_t btr, uint8_t, uint32_t, uint16_t)
 {
@@ -235,6 +279,7 @@ EXPORT uint32_t CAN_Initialize(uint16_t channel, uint16_t btr, uint8_t, uint32_t
         const bool listenOnly = c.listenOnly;
         c = Channel {};
         c.initialized = true;
+        c.generation = ++s.openings;
         c.btr = btr;
         c.listenOnly = listenOnly;
         for (uint32_t i = 0; i < s.trafficAtInitialize; ++i) {
@@ -330,21 +375,19 @@ EXPORT uint32_t CAN_Write(uint16_t channel, void *message)
         std::memcpy(entry.record, message, 16);
         entry.record[4] &= 0x03;      // only remote and extended travel on the bus
         entry.record[14] = entry.record[15] = 0;
-        stampNow(s, &entry);
-        s.written.push_back(entry);
-        for (auto &[handle, other] : s.channels) {
-            if (!other.initialized)
-                continue;
-            if (handle != channel) {
-                push(s, other, entry);
-                signal(other);
-            } else if (other.echoes) {
-                Received echo = entry;
-                echo.record[4] |= 0x20;
-                push(s, other, echo);
-                signal(other);
-            }
+        if (s.transmitDelayMs == 0) {
+            transmit(s, channel, entry);
+            return Ok;
         }
+        const uint64_t generation = c->generation;
+        std::thread([channel, entry, generation, delay = s.transmitDelayMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            State &later = state();
+            std::lock_guard<std::mutex> lock(later.mutex);
+            const auto found = later.channels.find(channel);
+            if (found != later.channels.end() && found->second.initialized && found->second.generation == generation)
+                transmit(later, channel, entry);
+        }).detach();
         return Ok;
     });
 }

@@ -35,6 +35,8 @@ private slots:
     void dumpReceivesInOrder();
     void recordWritesTheTrace();
     void sendReachesTheBus();
+    void lastFramesLeaveBeforeTheBusCloses_data();
+    void lastFramesLeaveBeforeTheBusCloses();
     void channelsAreListed();
     void driverFailuresExitWithOne_data();
     void driverFailuresExitWithOne();
@@ -81,6 +83,38 @@ void TestCliPcan::sendReachesTheBus()
     const CliRun run = runWithStandIn(QStringList {"send"} + pcan({"--list", list, "--seconds", "0.2"}));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out.trimmed(), QStringLiteral("123h\t1"));
+}
+
+void TestCliPcan::lastFramesLeaveBeforeTheBusCloses_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("lastFrame");
+    QTest::newRow("NMT command") << QStringList {"nmt", "stop", "5"} << "0 02 05";
+    // Nobody answers: the time-out's abort is the last frame.
+    QTest::newRow("abort after a time-out") << QStringList {"sdo", "read", "5", "1000:00", "--timeout", "60"}
+                                            << "605 80 00 10 00 00 00 04 05";
+}
+
+// A controller that is still busy sends a frame some time after the write;
+// closing the channel before then would drop it. The tool waits for the echo.
+void TestCliPcan::lastFramesLeaveBeforeTheBusCloses()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, lastFrame);
+    QTemporaryDir dir;
+    const QString log = dir.filePath(QStringLiteral("sent.txt"));
+    qputenv("PCANBASIC_STANDIN_SENTLOG", log.toLocal8Bit());
+    QStringList command {args.takeFirst()};
+    command << QStringList {"--pcan", "0x51", "--dll", PcanStandIn::path()} << args;
+    const CliRun run = runWithStandIn(command, QStringLiteral("PCANBASIC_STANDIN_TXDELAY"), QStringLiteral("100"));
+    qunsetenv("PCANBASIC_STANDIN_TXDELAY");
+    qunsetenv("PCANBASIC_STANDIN_SENTLOG");
+    QVERIFY2(run.exitCode >= 0, qPrintable(run.err));
+    QFile file(log);
+    QVERIFY2(file.open(QIODevice::ReadOnly), "nothing left the controller");
+    const QStringList sent = QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(!sent.isEmpty());
+    QCOMPARE(sent.last(), lastFrame);
 }
 
 void TestCliPcan::channelsAreListed()
