@@ -100,6 +100,14 @@ void SignalRecorder::record(Trace &trace, double t, double value)
     }
     trace.last = value;
     ++trace.count;
+    // Grown by doubling as the list itself would, but never beyond the
+    // limit: near 20,000,000 points a doubling would leave much of the last
+    // block unused (and committed memory on Windows).
+    if (trace.points.size() == trace.points.capacity()) {
+        const qsizetype limit = qsizetype(m_maxPoints) + 1;
+        if (trace.points.capacity() < limit)
+            trace.points.reserve(std::min(limit, std::max<qsizetype>(2 * trace.points.capacity(), 1024)));
+    }
     trace.points.append(QPointF(t, value));
     trace.pyramid.append(trace.points.size() - 1, trace.points.last());
     const int drop = m_maxPoints / 10;
