@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QSet>
+#include <QVarLengthArray>
 
 #include <algorithm>
 #include <charconv>
@@ -94,6 +95,28 @@ bool isPunct(char16_t c)
     }
 }
 
+// A quoted text as written in the file. Most quoted texts of a DBC file are
+// attribute names and values that are only compared, so they stay views into
+// the file until text() makes a string of one.
+struct Quoted
+{
+    QStringView raw;              // between the quotes
+    bool escaped = false;         // holds \" or \\ .
+    bool carriageReturn = false;  // holds a carriage return, which is dropped
+
+    QString text() const
+    {
+        QString value = raw.toString();
+        if (escaped)
+            value.replace(QLatin1String("\\\""), QLatin1String("\"")).replace(QLatin1String("\\\\"), QLatin1String("\\"));
+        if (carriageReturn)
+            value.remove(QLatin1Char('\r'));
+        return value;
+    }
+    // The text, compared without making a string where nothing needs replacing.
+    bool is(QStringView other) const { return escaped || carriageReturn ? text() == other : raw == other; }
+};
+
 class Reader
 {
 public:
@@ -120,6 +143,19 @@ private:
     int m_current = -1;             // message that SG_ lines belong to
     QHash<QString, AttrDef> m_attrs;
     QList<std::pair<QString, QList<std::pair<qint64, QString>>>> m_tables;   // VAL_TABLE_
+    // Units, node names, receiver lists and slot lists repeat on thousands of
+    // signals; each is made once and shared, which saves an allocation per
+    // signal when loading and a free when the database goes.
+    QHash<QStringView, QString> m_sharedTexts;
+    QHash<QStringView, QStringList> m_receiverLists;   // by the text of the list
+    QHash<int, QList<quint8>> m_slotLists;             // by start, length and order
+    QString shared(QStringView text)
+    {
+        auto it = m_sharedTexts.find(text);
+        if (it == m_sharedTexts.end())
+            it = m_sharedTexts.insert(text, text.toString());
+        return it.value();
+    }
 
     // --- characters -----------------------------------------------------
     bool atEnd() const { return m_pos >= m_text.size(); }
@@ -178,6 +214,7 @@ private:
         }
         return m_text.mid(start, m_pos - start);
     }
+    bool quoted(Quoted *out, bool lines = true);
     bool string(QString *out, bool lines = true);
     bool number(double *out, bool lines = true);
     bool integer(qint64 *out, bool lines = true);
@@ -237,36 +274,44 @@ private:
     void buildMessage(DbcMessage &message);
 };
 
-bool Reader::string(QString *out, bool lines)
+bool Reader::quoted(Quoted *out, bool lines)
 {
     skipSpace(lines);
     if (peek() != '"')
         return false;
     advance();
     const qsizetype start = m_pos;
-    bool escaped = false;
+    Quoted result;
     while (!atEnd()) {
         const char16_t c = peek();
         if (c == '\\' && m_pos + 1 < m_text.size() && (m_text.at(m_pos + 1) == QLatin1Char('"') || m_text.at(m_pos + 1) == QLatin1Char('\\'))) {
-            escaped = true;
+            result.escaped = true;
             advance();
             advance();
             continue;
         }
         if (c == '"')
             break;
+        if (c == '\r')
+            result.carriageReturn = true;
         advance();
     }
     if (atEnd()) {
         m_pos = start;
         return false;
     }
-    QString text = m_text.mid(start, m_pos - start).toString();
-    if (escaped)
-        text.replace(QLatin1String("\\\""), QLatin1String("\"")).replace(QLatin1String("\\\\"), QLatin1String("\\"));
-    text.remove(QLatin1Char('\r'));
-    *out = text;
+    result.raw = m_text.mid(start, m_pos - start);
+    *out = result;
     advance();   // closing quote
+    return true;
+}
+
+bool Reader::string(QString *out, bool lines)
+{
+    Quoted text;
+    if (!quoted(&text, lines))
+        return false;
+    *out = text.text();
     return true;
 }
 
@@ -616,10 +661,12 @@ void Reader::readSignal(int line, int col)
     if (!take('[', false) || !number(&minimum, false) || !take('|', false) || !number(&maximum, false)
         || !take(']', false))
         return fail(Tr::tr("[Min|Max] erwartet"));
-    QString unit;
-    if (!string(&unit, false))
+    Quoted unit;
+    if (!quoted(&unit, false))
         return fail(Tr::tr("Einheit in Anführungszeichen erwartet"));
-    QStringList receivers;
+    skipSpace(false);
+    const qsizetype receiversStart = m_pos;
+    QVarLengthArray<QStringView, 8> receivers;
     while (!atLineEnd()) {
         if (take(',', false))
             continue;
@@ -629,14 +676,24 @@ void Reader::readSignal(int line, int col)
             break;
         }
         if (receiver != u"Vector__XXX")
-            receivers.append(receiver.toString());
+            receivers.append(receiver);
     }
+    const QStringView receiversText = m_text.mid(receiversStart, m_pos - receiversStart);
     skipLine();
 
     SymVariable &v = signal.var;
     v.name = signal.fileName;
-    v.unit = unit;
-    v.receivers = receivers;
+    v.unit = unit.escaped || unit.carriageReturn ? unit.text() : shared(unit.raw);
+    // The signals of a message mostly have the same receivers: one list each.
+    auto list = m_receiverLists.find(receiversText);
+    if (list == m_receiverLists.end()) {
+        QStringList names;
+        names.reserve(receivers.size());
+        for (QStringView receiver : receivers)
+            names.append(shared(receiver));
+        list = m_receiverLists.insert(receiversText, names);
+    }
+    v.receivers = list.value();
     v.isSigned = sign == '-';
     v.type = v.isSigned ? SymType::Signed : SymType::Unsigned;
     v.factor = factor;
@@ -654,7 +711,12 @@ void Reader::readSignal(int line, int col)
     // position mirrored within its byte.
     const int first = v.motorola ? int((start & ~7) + (7 - (start & 7))) : int(start);
     v.startBit = first;
-    v.bits = SymbolDatabase::bitsFromPosition(first, int(length), v.motorola);
+    // Slot lists repeat as often as positions do: one list each.
+    const int position = (first << 11) | (int(length) << 1) | (v.motorola ? 1 : 0);
+    auto bits = m_slotLists.find(position);
+    if (bits == m_slotLists.end())
+        bits = m_slotLists.insert(position, SymbolDatabase::bitsFromPosition(first, int(length), v.motorola));
+    v.bits = bits.value();
     if (v.bits.isEmpty()) {
         // Kept without bits, so that statements naming it find it.
         message.beyondData.append(signal.fileName);
@@ -799,8 +861,8 @@ QString Reader::attrText(const AttrDef &def, const QString &valueText, double va
 
 void Reader::readAttr()
 {
-    QString name;
-    if (!string(&name)) {
+    Quoted name;
+    if (!quoted(&name)) {
         warnHere(Tr::tr("BA_: Attributname in Anführungszeichen erwartet"));
         return skipStatement(true);
     }
@@ -812,7 +874,7 @@ void Reader::readAttr()
         if (kind == u"BO_" || kind == u"SG_") {
             qint64 id = 0;
             if (!integer(&id)) {
-                warnHere(Tr::tr("BA_ %1: CAN-ID erwartet").arg(name));
+                warnHere(Tr::tr("BA_ %1: CAN-ID erwartet").arg(name.text()));
                 return skipStatement(true);
             }
             message = messageById(id, true);
@@ -828,40 +890,41 @@ void Reader::readAttr()
         } else if (kind == u"BU_" || kind == u"EV_") {
             return skipStatement(true);
         } else {
-            warnHere(Tr::tr("BA_ %1: unbekannte Art „%2“").arg(name, kind.toString()));
+            warnHere(Tr::tr("BA_ %1: unbekannte Art „%2“").arg(name.text(), kind.toString()));
             return skipStatement(true);
         }
     }
-    QString text;
+    Quoted text;
     double value = 0.0;
-    if (!string(&text) && !number(&value)) {
-        warnHere(Tr::tr("BA_ %1: Wert erwartet").arg(name));
+    if (!quoted(&text) && !number(&value)) {
+        warnHere(Tr::tr("BA_ %1: Wert erwartet").arg(name.text()));
         return skipStatement(true);
     }
     if (!endStatement())
         return;
-    const AttrDef def = m_attrs.value(name);
+    // Files carry thousands of attributes the database has no place for;
+    // they are checked above, and only these few become strings.
+    const auto number = [&] { return text.raw.isEmpty() ? value : text.text().toDouble(); };
     if (message && !signal) {
         DbcMessage &m = *message;
-        if (name == u"GenMsgCycleTime") {
-            m.msg.cycleTime = int(qBound(0.0, text.isEmpty() ? value : text.toDouble(), 2147483647.0));
+        if (name.is(u"GenMsgCycleTime")) {
+            m.msg.cycleTime = int(qBound(0.0, number(), 2147483647.0));
             m.hasCycle = true;
-        } else if (name == u"VFrameFormat") {
-            m.frameFormat = attrText(def, text, value);
+        } else if (name.is(u"VFrameFormat")) {
+            m.frameFormat = attrText(m_attrs.value(name.text()), text.text(), value);
             m.hasFrameFormat = true;
-        } else if (name == u"SystemMessageLongSymbol" && !text.isEmpty()) {
-            m.msg.name = text;
+        } else if (name.is(u"SystemMessageLongSymbol") && !text.text().isEmpty()) {
+            m.msg.name = text.text();
             m.hasLongName = true;
         }
     } else if (signal) {
         SymVariable &v = signal->var;
-        if (name == u"GenSigStartValue") {
-            const double start = text.isEmpty() ? value : text.toDouble();
+        if (name.is(u"GenSigStartValue")) {
             // Converted when the value type is known (applyAttributes).
             v.hasDefaultRaw = true;
-            v.defaultText = QString::number(start, 'g', 17);
-        } else if (name == u"SystemSignalLongSymbol" && !text.isEmpty()) {
-            v.name = text;
+            v.defaultText = QString::number(number(), 'g', 17);
+        } else if (name.is(u"SystemSignalLongSymbol") && !text.text().isEmpty()) {
+            v.name = text.text();
         }
     }
 }
@@ -1278,12 +1341,15 @@ void Reader::buildMessage(DbcMessage &message)
     if (variants.empty())
         variants.push_back({});
     const bool classic = order.size() == 1;
+    // A message without variants is the usual case: its signals move into
+    // the symbol instead of being copied.
+    const bool only = variants.size() == 1 && variants.front().empty();
     for (const std::vector<Constraint> &constraints : variants) {
-        SymMessage m = message.msg;
+        SymMessage m = only ? std::move(message.msg) : message.msg;
         m.variables.reserve(qsizetype(list.size()));
         for (size_t i = 0; i < list.size(); ++i) {
             if (present(i, constraints))
-                m.variables.append(list[i].var);
+                m.variables.append(only ? std::move(list[i].var) : list[i].var);
         }
         if (!constraints.empty()) {
             QStringList names;
@@ -1333,32 +1399,39 @@ void Reader::finish()
 {
     // Enumerations: value tables by their names, value descriptions of a
     // signal by the signal's name (the message's name in front when that is
-    // taken). Names are unique without regard to case.
-    QSet<QString> taken;
-    const auto addEnum = [&](QString name, const QList<std::pair<qint64, QString>> &values, const QString &fallback) {
-        if (taken.contains(name.toUpper()))
-            name = fallback;
+    // taken). Names are unique without regard to case; the database's
+    // upper-case keys are the names taken so far.
+    const auto addEnum = [&](const QString &name, const QList<std::pair<qint64, QString>> &values,
+                             const std::function<QString()> &fallback) {
         QString unique = name;
-        for (int n = 2; taken.contains(unique.toUpper()); ++n)
-            unique = QStringLiteral("%1_%2").arg(name).arg(n);
-        taken.insert(unique.toUpper());
+        QString key = unique.toUpper();
+        if (m_db->enums.contains(key)) {
+            const QString other = fallback();
+            unique = other;
+            key = unique.toUpper();
+            for (int n = 2; m_db->enums.contains(key); ++n) {
+                unique = QStringLiteral("%1_%2").arg(other).arg(n);
+                key = unique.toUpper();
+            }
+        }
         SymEnum e;
         e.name = unique;
         for (const auto &entry : values) {
             if (!e.values.contains(entry.first))
                 e.values.insert(entry.first, entry.second);
         }
-        m_db->enums.insert(unique.toUpper(), e);
+        m_db->enums.insert(key, e);
         return unique;
     };
     for (const auto &table : std::as_const(m_tables))
-        addEnum(table.first, table.second, table.first);
+        addEnum(table.first, table.second, [&] { return table.first; });
     for (DbcMessage &message : m_messages) {
         for (DbcSignal &signal : message.signalList) {
             if (!signal.hasValueTexts || signal.valueTexts.isEmpty())
                 continue;
-            signal.var.enumName = addEnum(signal.var.name, signal.valueTexts,
-                                          QStringLiteral("%1_%2").arg(message.msg.name, signal.var.name));
+            signal.var.enumName = addEnum(signal.var.name, signal.valueTexts, [&] {
+                return QStringLiteral("%1_%2").arg(message.msg.name, signal.var.name);
+            });
         }
     }
     m_db->messages.reserve(qsizetype(m_messages.size()));

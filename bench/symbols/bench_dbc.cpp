@@ -36,7 +36,10 @@ QByteArray generateDbc(qsizetype bytes)
                       "BA_DEF_DEF_ \"GenMsgCycleTime\" 0;\nBA_DEF_DEF_ \"GenSigStartValue\" 0;\n";
     std::mt19937 random(1);
     for (int m = 0; text.size() + tail.size() < bytes; ++m) {
-        const quint32 id = m % 3 == 0 ? 0x80000000u | (0x18F00000u + quint32(m)) : quint32(m % 0x7FF);
+        // Unique identifiers, as in a valid file: standard ones while they
+        // last, extended ones (bit 31) for every third message and beyond.
+        const bool extended = m % 3 == 0 || m > 0x7FF;
+        const quint32 id = extended ? 0x80000000u | (0x18F00000u + quint32(m)) : quint32(m);
         const QByteArray ids = QByteArray::number(id);
         const bool muxed = m % 10 == 9;
         text += "BO_ " + ids + " Message_" + QByteArray::number(m) + ": 8 ECU" + QByteArray::number(m % 3 + 1) + "\n";
