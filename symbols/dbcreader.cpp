@@ -14,10 +14,12 @@
 #include <QVarLengthArray>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <functional>
 #include <map>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -43,11 +45,14 @@ struct DbcSignal
 {
     SymVariable var;
     QString fileName;          // name as written in SG_ (references use it)
+    size_t nameHash = 0;       // textHash(fileName): most names of a message differ in it
     MuxRole role = MuxRole::None;
     qint64 muxValue = 0;       // mN
     QString muxParent;         // SG_MUL_VAL_: the multiplexor
     QList<MuxRange> muxRanges; // SG_MUL_VAL_: its values
     int valueType = 0;         // SIG_VALTYPE_: 0 integer, 1 float, 2 double
+    bool hasStartValue = false;
+    double startValue = 0.0;   // GenSigStartValue, made raw when the type is known
     int line = 0;
     QList<std::pair<qint64, QString>> valueTexts;   // VAL_
     bool hasValueTexts = false;
@@ -80,20 +85,50 @@ struct AttrDef
     double defaultNumber = 0.0;
 };
 
-bool isSpace(char16_t c)
+// Classes of the ASCII characters; all others belong to words. A table,
+// since the reader asks for the class of every character of the file.
+enum CharClass : quint8 { WordChar, SpaceChar, PunctChar };
+
+constexpr std::array<CharClass, 128> charClasses()
 {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    std::array<CharClass, 128> classes{};
+    for (char c : {' ', '\t', '\r', '\n', '\f', '\v'})
+        classes[size_t(c)] = SpaceChar;
+    for (char c : {':', ';', ',', '|', '@', '(', ')', '[', ']', '"'})
+        classes[size_t(c)] = PunctChar;
+    return classes;
+}
+constexpr std::array<CharClass, 128> CharClasses = charClasses();
+
+CharClass charClass(char16_t c)
+{
+    return c < 128 ? CharClasses[c] : WordChar;
 }
 
-bool isPunct(char16_t c)
+bool isSpace(char16_t c)
 {
-    switch (c) {
-    case ':': case ';': case ',': case '|': case '@': case '(': case ')': case '[': case ']': case '"':
-        return true;
-    default:
-        return false;
-    }
+    return charClass(c) == SpaceChar;
 }
+
+// Keys of the reader's own tables of names. Their hash is the standard
+// library's: qHash of a short text costs several times as much, and the
+// reader looks up a name for nearly every statement (measured).
+size_t textHash(QStringView text)
+{
+    return std::hash<std::u16string_view>()(std::u16string_view(text.utf16(), size_t(text.size())));
+}
+
+struct TextKey
+{
+    QStringView text;
+    friend bool operator==(TextKey a, TextKey b) { return a.text == b.text; }
+};
+
+size_t qHash(TextKey key, size_t seed)
+{
+    return textHash(key.text) ^ seed;
+}
+
 
 // A quoted text as written in the file. Most quoted texts of a DBC file are
 // attribute names and values that are only compared, so they stay views into
@@ -146,14 +181,16 @@ private:
     // Units, node names, receiver lists and slot lists repeat on thousands of
     // signals; each is made once and shared, which saves an allocation per
     // signal when loading and a free when the database goes.
-    QHash<QStringView, QString> m_sharedTexts;
-    QHash<QStringView, QStringList> m_receiverLists;   // by the text of the list
+    QHash<TextKey, QString> m_sharedTexts;
+    QHash<TextKey, QStringList> m_receiverLists;   // by the text of the list
+    QHash<TextKey, QList<std::pair<qint64, QString>>> m_valueLists;   // VAL_ lists by their text
     QHash<int, QList<quint8>> m_slotLists;             // by start, length and order
+    QString shared(const Quoted &text) { return text.escaped || text.carriageReturn ? text.text() : shared(text.raw); }
     QString shared(QStringView text)
     {
-        auto it = m_sharedTexts.find(text);
+        auto it = m_sharedTexts.find({text});
         if (it == m_sharedTexts.end())
-            it = m_sharedTexts.insert(text, text.toString());
+            it = m_sharedTexts.insert({text}, text.toString());
         return it.value();
     }
 
@@ -206,12 +243,8 @@ private:
         const qsizetype start = m_pos;
         m_wordLine = m_line;
         m_wordCol = column();
-        while (!atEnd()) {
-            const char16_t c = peek();
-            if (isSpace(c) || isPunct(c))
-                break;
+        while (!atEnd() && charClass(peek()) == WordChar)
             ++m_pos;
-        }
         return m_text.mid(start, m_pos - start);
     }
     bool quoted(Quoted *out, bool lines = true);
@@ -319,16 +352,29 @@ bool Reader::number(double *out, bool lines)
 {
     skipSpace(lines);
     const qsizetype start = m_pos;
-    char buffer[64];
+    char buffer[64] = {};
     int n = 0;
+    int digits = 0;
+    quint64 whole = 0;
     while (!atEnd()) {
         const char16_t c = peek();
         const bool part = (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E'
             || ((c == '-' || c == '+') && (n == 0 || buffer[n - 1] == 'e' || buffer[n - 1] == 'E'));
         if (!part || n >= 63)
             break;
+        if (c >= '0' && c <= '9') {
+            whole = whole * 10 + (c - '0');
+            ++digits;
+        }
         buffer[n++] = char(c);
         ++m_pos;
+    }
+    // Most numbers of a file are small integers: up to 15 digits they are
+    // exact in a double, and from_chars would give the same value slower.
+    const bool sign = n > 0 && (buffer[0] == '-' || buffer[0] == '+');
+    if (digits > 0 && digits <= 15 && digits + (sign ? 1 : 0) == n) {
+        *out = buffer[0] == '-' ? -double(whole) : double(whole);
+        return true;
     }
     const char *first = buffer;
     if (n > 0 && buffer[0] == '+')
@@ -415,8 +461,9 @@ DbcMessage *Reader::messageById(qint64 id, bool warn)
 
 DbcSignal *Reader::signalByName(DbcMessage &message, QStringView name, bool warn)
 {
+    const size_t hash = textHash(name);
     for (DbcSignal &signal : message.signalList) {
-        if (signal.fileName == name)
+        if (signal.nameHash == hash && signal.fileName == name)
             return &signal;
     }
     if (warn)
@@ -683,15 +730,15 @@ void Reader::readSignal(int line, int col)
 
     SymVariable &v = signal.var;
     v.name = signal.fileName;
-    v.unit = unit.escaped || unit.carriageReturn ? unit.text() : shared(unit.raw);
+    v.unit = shared(unit);
     // The signals of a message mostly have the same receivers: one list each.
-    auto list = m_receiverLists.find(receiversText);
+    auto list = m_receiverLists.find({receiversText});
     if (list == m_receiverLists.end()) {
         QStringList names;
         names.reserve(receivers.size());
         for (QStringView receiver : receivers)
             names.append(shared(receiver));
-        list = m_receiverLists.insert(receiversText, names);
+        list = m_receiverLists.insert({receiversText}, names);
     }
     v.receivers = list.value();
     v.isSigned = sign == '-';
@@ -724,8 +771,9 @@ void Reader::readSignal(int line, int col)
     }
     if (factor == 0.0)
         warnAt(line, col, Tr::tr("SG_ %1: Faktor 0 – jeder Rohwert ergibt den Offset").arg(signal.fileName));
+    signal.nameHash = textHash(name);
     for (const DbcSignal &other : message.signalList) {
-        if (other.fileName == signal.fileName) {
+        if (other.nameHash == signal.nameHash && other.fileName == signal.fileName) {
             warnAt(line, col, Tr::tr("SG_ %1: Signalname in %2 doppelt").arg(signal.fileName, message.fileName));
             break;
         }
@@ -920,9 +968,8 @@ void Reader::readAttr()
     } else if (signal) {
         SymVariable &v = signal->var;
         if (name.is(u"GenSigStartValue")) {
-            // Converted when the value type is known (applyAttributes).
-            v.hasDefaultRaw = true;
-            v.defaultText = QString::number(number(), 'g', 17);
+            signal->hasStartValue = true;
+            signal->startValue = number();
         } else if (name.is(u"SystemSignalLongSymbol") && !text.text().isEmpty()) {
             v.name = text.text();
         }
@@ -931,11 +978,18 @@ void Reader::readAttr()
 
 bool Reader::readValueList(QList<std::pair<qint64, QString>> *out)
 {
+    // The texts stay views until the list is complete: many signals have
+    // the same list (Off, On, Error, ...), written the same way, and get
+    // the list made for the first of them.
+    const qsizetype start = m_pos;
+    QVarLengthArray<std::pair<qint64, Quoted>, 16> values;
+    bool complete = false;
     while (true) {
         skipSpace(true);
         if (peek() == ';') {
             advance();
-            return true;
+            complete = true;
+            break;
         }
         if (atEnd())
             return false;
@@ -945,20 +999,33 @@ bool Reader::readValueList(QList<std::pair<qint64, QString>> *out)
         if (!this->number(&number)) {
             warnHere(Tr::tr("Wert oder „;“ erwartet"));
             skipStatement(true);
-            return !out->isEmpty();
+            break;
         }
-        QString text;
-        if (!string(&text)) {
+        Quoted text;
+        if (!quoted(&text)) {
             warnHere(Tr::tr("Werttext in Anführungszeichen erwartet"));
             skipStatement(true);
-            return !out->isEmpty();
+            break;
         }
         if (number != std::floor(number) || std::fabs(number) > 9.2e18) {
             warnAt(line, col, Tr::tr("Wert %1 ist keine ganze Zahl – übersprungen").arg(number));
             continue;
         }
-        out->append({qint64(number), text});
+        values.append({qint64(number), text});
     }
+    if (values.isEmpty())
+        return complete;
+    const TextKey written{m_text.mid(start, m_pos - start)};
+    auto list = m_valueLists.find(written);
+    if (list == m_valueLists.end()) {
+        QList<std::pair<qint64, QString>> made;
+        made.reserve(values.size());
+        for (const auto &value : values)
+            made.append({value.first, shared(value.second)});
+        list = m_valueLists.insert(written, made);
+    }
+    *out = list.value();
+    return true;
 }
 
 void Reader::readValueTable()
@@ -1118,12 +1185,10 @@ void Reader::applyAttributes(DbcMessage &message)
         }
         double start = startDefault;
         bool hasStart = startDefault != 0.0;
-        if (v.hasDefaultRaw) {
-            start = v.defaultText.toDouble();
+        if (signal.hasStartValue) {
+            start = signal.startValue;
             hasStart = true;
         }
-        v.defaultText.clear();
-        v.hasDefaultRaw = false;
         if (hasStart) {
             // GenSigStartValue is the raw value; for float signals the number itself.
             v.hasDefaultRaw = true;
@@ -1321,7 +1386,7 @@ void Reader::buildMessage(DbcMessage &message)
     // multiplexed multiplexor present).
     const auto present = [&](size_t i, const std::vector<Constraint> &constraints) {
         const DbcSignal &s = list[i];
-        if (s.beyond || skip.contains(s.fileName))
+        if (s.beyond || (!skip.isEmpty() && skip.contains(s.fileName)))
             return false;
         if (s.role == MuxRole::None || s.role == MuxRole::Multiplexor)
             return true;
@@ -1401,28 +1466,40 @@ void Reader::finish()
     // signal by the signal's name (the message's name in front when that is
     // taken). Names are unique without regard to case; the database's
     // upper-case keys are the names taken so far.
+    QHash<const std::pair<qint64, QString> *, QMap<qint64, QString>> valueMaps;   // by list
     const auto addEnum = [&](const QString &name, const QList<std::pair<qint64, QString>> &values,
                              const std::function<QString()> &fallback) {
         QString unique = name;
-        QString key = unique.toUpper();
+        QString key = SymSyntax::upperCased(unique);
         if (m_db->enums.contains(key)) {
             const QString other = fallback();
             unique = other;
-            key = unique.toUpper();
+            key = SymSyntax::upperCased(unique);
             for (int n = 2; m_db->enums.contains(key); ++n) {
                 unique = QStringLiteral("%1_%2").arg(other).arg(n);
-                key = unique.toUpper();
+                key = SymSyntax::upperCased(unique);
             }
         }
         SymEnum e;
         e.name = unique;
-        for (const auto &entry : values) {
-            if (!e.values.contains(entry.first))
-                e.values.insert(entry.first, entry.second);
+        // Signals that share a list of values share its map too.
+        QMap<qint64, QString> &map = valueMaps[values.constData()];
+        if (map.isEmpty()) {
+            for (const auto &entry : values) {
+                if (!map.contains(entry.first))
+                    map.insert(entry.first, entry.second);
+            }
         }
+        e.values = map;
         m_db->enums.insert(key, e);
         return unique;
     };
+    qsizetype enumCount = m_tables.size();
+    for (const DbcMessage &message : m_messages) {
+        for (const DbcSignal &signal : message.signalList)
+            enumCount += signal.hasValueTexts ? 1 : 0;
+    }
+    m_db->enums.reserve(enumCount);
     for (const auto &table : std::as_const(m_tables))
         addEnum(table.first, table.second, [&] { return table.first; });
     for (DbcMessage &message : m_messages) {

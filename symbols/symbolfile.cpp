@@ -2,6 +2,7 @@
 
 #include "dbcfile.h"
 #include "symbolparser.h"
+#include "symsyntax.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -376,7 +377,7 @@ void SymbolDatabase::buildMatchIndex()
     for (auto it = enums.constBegin(); it != enums.constEnd(); ++it) {
         quint64 hash = 0;
         // Keys are the upper-case names; only ASCII ones go through the table.
-        if (it.key() != it.value().name.toUpper() || !asciiUpperHash(it.value().name, &hash))
+        if (it.key() != SymSyntax::upperCased(it.value().name) || !asciiUpperHash(it.value().name, &hash))
             return;
         size_t slot = size_t(hash) & (enumCapacity - 1);
         while (enumSlots[slot].index >= 0)

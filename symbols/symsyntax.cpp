@@ -232,4 +232,22 @@ bool isHexNotation(QStringView text)
     return endsWithH(t) || startsWithHexPrefix(t);
 }
 
+QString upperCased(const QString &name)
+{
+    bool lower = false;
+    for (QChar c : name) {
+        if (c.unicode() >= 0x80)
+            return name.toUpper();
+        lower = lower || (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+    }
+    if (!lower)
+        return name;
+    QString upper = name;
+    for (QChar &c : upper) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return upper;
+}
+
 } // namespace SymSyntax

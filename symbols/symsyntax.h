@@ -31,5 +31,9 @@ qint64 doublePattern(double value);
 qint64 roundToInt64(double value, bool *inRange = nullptr);
 // Text written in hexadecimal: ends in "h" or starts with "0x" (after an optional sign).
 bool isHexNotation(QStringView text);
+// name.toUpper(), the form of the enumeration keys. ASCII names are
+// upper-cased directly, which costs a fraction of toUpper's full case
+// mapping, and one already in upper case is returned as it is.
+QString upperCased(const QString &name);
 
 } // namespace SymSyntax
