@@ -827,7 +827,7 @@ void Reader::readSignal(int line, int col)
     const QStringView receiversText = m_text.sliced(receiversStart, m_pos - receiversStart);
     skipLine();
 
-    SymVariable v;
+    SymVariable &v = message.msg.variables.emplaceBack();
     v.name = signal.fileName;
     v.unit = shared(unit);
     // The signals of a message mostly have the same receivers: one list each.
@@ -877,7 +877,6 @@ void Reader::readSignal(int line, int col)
             break;
         }
     }
-    message.msg.variables.append(std::move(v));
     message.signalList.push_back(std::move(signal));
 }
 

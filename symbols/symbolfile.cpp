@@ -2,7 +2,6 @@
 
 #include "dbcfile.h"
 #include "symbolparser.h"
-#include "symsyntax.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -264,6 +263,21 @@ bool equalsAsciiIgnoringCase(QStringView a, QStringView b)
     return true;
 }
 
+// key == name.toUpper() for an ASCII name, without making the upper-case copy.
+bool isAsciiUpperOf(QStringView key, QStringView name)
+{
+    if (key.size() != name.size())
+        return false;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char16_t c = name.at(i).unicode();
+        if (c >= 'a' && c <= 'z')
+            c = char16_t(c - 'a' + 'A');
+        if (key.at(i).unicode() != c)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const SymEnum *SymbolDatabase::enumByName(const QString &name) const
@@ -353,6 +367,7 @@ void SymbolDatabase::buildMatchIndex()
     while (capacity < size_t(idIndex.size()) * 2)
         capacity *= 2;
     m_indexSlots.assign(capacity, IndexSlot());
+    m_indexCandidates.reserve(size_t(messages.size()));
     for (auto it = idIndex.constBegin(); it != idIndex.constEnd(); ++it) {
         size_t slot = slotHash(it.key()) & (capacity - 1);
         while (m_indexSlots[slot].count != 0)
@@ -374,10 +389,11 @@ void SymbolDatabase::buildMatchIndex()
     while (enumCapacity < size_t(enums.size()) * 2)
         enumCapacity *= 2;
     std::vector<EnumSlot> enumSlots(enumCapacity);
+    m_enumList.reserve(size_t(enums.size()));
     for (auto it = enums.constBegin(); it != enums.constEnd(); ++it) {
         quint64 hash = 0;
         // Keys are the upper-case names; only ASCII ones go through the table.
-        if (it.key() != SymSyntax::upperCased(it.value().name) || !asciiUpperHash(it.value().name, &hash))
+        if (!asciiUpperHash(it.value().name, &hash) || !isAsciiUpperOf(it.key(), it.value().name))
             return;
         size_t slot = size_t(hash) & (enumCapacity - 1);
         while (enumSlots[slot].index >= 0)
@@ -545,6 +561,7 @@ bool SymbolDatabase::loadData(const QByteArray &content, const QString &path, QS
     }
 
     result.filePath = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    result.idIndex.reserve(result.messages.size());
     for (int i = 0; i < result.messages.size(); ++i) {
         const SymMessage &message = result.messages.at(i);
         if (message.idLow == message.idHigh && message.idMask == result.idMask) {
