@@ -1566,7 +1566,7 @@ void Reader::buildMessage(DbcMessage &message, const Defaults &defaults)
                 m.muxValue = value & mask;
             }
         }
-        m_db->messages.append(m);
+        m_db->messages.append(std::move(m));
     }
 }
 
