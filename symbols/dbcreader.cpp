@@ -511,7 +511,9 @@ DbcMessage *Reader::messageById(qint64 id, bool warn)
 {
     const auto it = m_byId.constFind(quint32(quint64(id)));
     if (it == m_byId.constEnd() || id < 0 || id > 0xFFFFFFFFLL) {
-        if (warn)
+        // The text only when someone collects it: a faulty file names unknown
+        // messages and signals thousands of times.
+        if (warn && m_warnings)
             warnHere(Tr::tr("Botschaft %1 ist nicht definiert").arg(id));
         return nullptr;
     }
@@ -525,7 +527,7 @@ DbcSignal *Reader::signalByName(DbcMessage &message, QStringView name, bool warn
         if (signal.nameHash == hash && signal.fileName == name)
             return &signal;
     }
-    if (warn)
+    if (warn && m_warnings)
         warnAt(m_wordLine, m_wordCol, Tr::tr("Signal %1 ist in Botschaft %2 nicht definiert").arg(name.toString(), message.fileName));
     return nullptr;
 }
