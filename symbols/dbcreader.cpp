@@ -908,9 +908,9 @@ void Reader::readComment()
             return skipStatement(true);
         }
         if (signal)
-            message->variable(*signal).comment = text;
+            message->variable(*signal).comment = std::move(text);
         else if (message && kind == QLatin1String("BO_"))
-            message->msg.comment = text;
+            message->msg.comment = std::move(text);
         endStatement();
         return;
     }
@@ -1602,7 +1602,7 @@ void Reader::finish()
             }
         }
         e.values = map;
-        m_db->enums.insert(key, e);
+        m_db->enums.insert(key, std::move(e));
         return unique;
     };
     qsizetype enumCount = m_tables.size();
