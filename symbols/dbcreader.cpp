@@ -1580,19 +1580,22 @@ void Reader::finish()
     QHash<const std::pair<qint64, QString> *, QMap<qint64, QString>> valueMaps;   // by list
     const auto addEnum = [&](const QString &name, const QList<std::pair<qint64, QString>> &values,
                              const std::function<QString()> &fallback) {
+        // Looked up and inserted in one go when the name is free, as it
+        // nearly always is.
         QString unique = name;
-        QString key = SymSyntax::upperCased(unique);
-        if (m_db->enums.contains(key)) {
+        const qsizetype before = m_db->enums.size();
+        SymEnum *e = &m_db->enums[SymSyntax::upperCased(unique)];
+        if (m_db->enums.size() == before) {
             const QString other = fallback();
             unique = other;
-            key = SymSyntax::upperCased(unique);
+            QString key = SymSyntax::upperCased(unique);
             for (int n = 2; m_db->enums.contains(key); ++n) {
                 unique = QStringLiteral("%1_%2").arg(other).arg(n);
                 key = SymSyntax::upperCased(unique);
             }
+            e = &m_db->enums[key];
         }
-        SymEnum e;
-        e.name = unique;
+        e->name = unique;
         // Signals that share a list of values share its map too.
         QMap<qint64, QString> &map = valueMaps[values.constData()];
         if (map.isEmpty()) {
@@ -1601,8 +1604,7 @@ void Reader::finish()
                     map.insert(entry.first, entry.second);
             }
         }
-        e.values = map;
-        m_db->enums.insert(key, std::move(e));
+        e->values = map;
         return unique;
     };
     qsizetype enumCount = m_tables.size();
