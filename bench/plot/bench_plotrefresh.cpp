@@ -52,7 +52,9 @@ void feed(Feed &&handle)
             CanFrame frame;
             frame.id = quint32(0x100 + s);
             frame.dlc = 2;
-            const int value = int(10000 * std::sin(i * 0.0001 + s) + (i * 7919 % 400) - 200);
+            // 64-bit: i * 7919 passes the int range, and overflow there
+            // let the compiler turn this loop into one that never ends.
+            const int value = int(10000 * std::sin(i * 0.0001 + s) + int(qint64(i) * 7919 % 400) - 200);
             frame.data[0] = quint8(value);
             frame.data[1] = quint8(value >> 8);
             frame.timestampUs = qint64(i) * StepUs + s;
@@ -76,6 +78,7 @@ int main(int argc, char **argv)
 
     {
         SignalRecorder recorder;
+        recorder.setMaxPoints(Points);
         recorder.setSymbols(db);
         for (int s = 0; s < Traces; ++s)
             recorder.add({QStringLiteral("Sig%1").arg(s), QString(), QStringLiteral("V")});
@@ -135,6 +138,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsSet("BENCH_DATA_ONLY"))   // the drawing part needs a scene: skip it
         return 0;
     PlotWidget plot;
+    plot.setMaxPoints(Points);
     plot.resize(1200, 700);
     plot.show();
     auto *quick = plot.findChild<QQuickWidget *>(QStringLiteral("quickWidget"));
