@@ -385,16 +385,7 @@ void PlotWidget::refresh()
     const bool axis2 = ui->axis2Check->isChecked();
     PlotData::collect(rec(), w, dataEnd, axis2, &m_shown);
     m_dataEnd = dataEnd;
-    drawSeries(dataEnd);
-
-    const double offset = timeOffset();
-    m_chart->setXRange(w.start + offset, w.end + offset);
-    m_chart->setXTitle(timeBase() == 1 ? tr("Trace-Zeit [s]") : tr("Zeit [s]"));
-    m_winStart = w.start;
-    m_winEnd = w.end;
-    updateMarker();
-    m_chart->setY2Visible(axis2);
-    updateAxisTitles();
+    measureShown(dataEnd);
 
     PlotData::Range left;
     PlotData::Range right{m_yShown[1].min, m_yShown[1].max};
@@ -412,25 +403,52 @@ void PlotWidget::refresh()
         if (axis2)
             right = PlotData::manualRange(ui->y2MinSpin->value(), ui->y2MaxSpin->value());
     }
+
+    // Axes first, on empty series: every series then lays out its points
+    // once, for the axes they are shown on (not once per axis that moves).
+    const double offset = timeOffset();
+    m_chart->setY2Visible(axis2);
+    if (m_chart->rangesChange(w.start + offset, w.end + offset, left.min, left.max, right.min, right.max))
+        m_chart->clearPoints();
+    m_chart->setXRange(w.start + offset, w.end + offset);
     m_chart->setYRange(left.min, left.max);
     m_yShown[0] = {left.min, left.max};
     if (axis2) {
         m_chart->setY2Range(right.min, right.max);
         m_yShown[1] = {right.min, right.max};
     }
+    m_chart->setXTitle(timeBase() == 1 ? tr("Trace-Zeit [s]") : tr("Zeit [s]"));
+    updateAxisTitles();
+    drawSeries();
+
+    m_winStart = w.start;
+    m_winEnd = w.end;
+    updateMarker();
     // Statistics of the window just shown.
     updateLegendValues();
 }
 
-void PlotWidget::drawSeries(double dataEnd)
+void PlotWidget::measureShown(double dataEnd)
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    const int count = std::min(int(m_shown.points.size()), int(traces.size()));
+    const bool axis2 = ui->axis2Check->isChecked();
+    // Hidden signals do not stretch an automatic axis.
+    m_shown.min[0] = m_shown.min[1] = DBL_MAX;
+    m_shown.max[0] = m_shown.max[1] = -DBL_MAX;
+    for (int i = 0; i < count; ++i) {
+        if (!traceStyle(i).shown)
+            continue;
+        const int axis = axis2 && traces.at(i).axis == 1 ? 1 : 0;
+        PlotData::extend(m_shown.points.at(i), m_shown.window.start, dataEnd, &m_shown.min[axis], &m_shown.max[axis]);
+    }
+}
+
+void PlotWidget::drawSeries()
 {
     const QList<SignalRecorder::Trace> &traces = rec().traces();
     const int count = std::min({int(m_shown.points.size()), m_chart->seriesCount(), int(traces.size())});
     const double offset = timeOffset();
-    const bool axis2 = ui->axis2Check->isChecked();
-    // Hidden signals neither draw nor stretch an automatic axis.
-    m_shown.min[0] = m_shown.min[1] = DBL_MAX;
-    m_shown.max[0] = m_shown.max[1] = -DBL_MAX;
     for (int i = 0; i < count; ++i) {
         const PlotStyle style = traceStyle(i);
         if (!style.shown) {
@@ -439,8 +457,6 @@ void PlotWidget::drawSeries(double dataEnd)
             continue;
         }
         const QList<QPointF> &points = m_shown.points.at(i);
-        const int axis = axis2 && traces.at(i).axis == 1 ? 1 : 0;
-        PlotData::extend(points, m_shown.window.start, dataEnd, &m_shown.min[axis], &m_shown.max[axis]);
         const PlotStyle::Mode mode = style.effectiveMode(prefersSteps(i));
         if (mode == PlotStyle::Points) {
             m_chart->replace(i, {});

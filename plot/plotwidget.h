@@ -192,7 +192,9 @@ private:
     void onSourceChanged();
 
     // Drawing.
-    void drawSeries(double dataEnd);
+    // The extents of the shown signals' points, for the automatic axes.
+    void measureShown(double dataEnd);
+    void drawSeries();
     void updateAxisTitles();
     bool prefersSteps(int index) const;
     QString valueText(int index, double value) const;

@@ -219,6 +219,15 @@ void PlotChart::clearPoints()
     }
 }
 
+bool PlotChart::rangesChange(double xMin, double xMax, double yMin, double yMax, double y2Min, double y2Max) const
+{
+    const auto moves = [](const QValueAxis *axis, double min, double max) {
+        return axis && usable(min, max) && (axis->min() != min || axis->max() != max);
+    };
+    return moves(m_axisX, xMin, xMax) || moves(m_axisY, yMin, yMax)
+        || (m_axisY2 && m_axisY2->isVisible() && moves(m_axisY2, y2Min, y2Max));
+}
+
 void PlotChart::setXRange(double min, double max)
 {
     if (m_axisX && usable(min, max))

@@ -56,6 +56,10 @@ public:
     int pointCount(int index) const;
     int dotCount(int index) const;
 
+    // True when setting these ranges would move an axis. Points already in
+    // the series are laid out again at every axis move, so a caller that is
+    // about to replace them all empties the series first.
+    bool rangesChange(double xMin, double xMax, double yMin, double yMax, double y2Min, double y2Max) const;
     void setXRange(double min, double max);
     void setYRange(double min, double max);
     void setY2Range(double min, double max);
