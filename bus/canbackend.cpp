@@ -22,6 +22,15 @@ int CanBackend::bitrate() const
     return 0;
 }
 
+int CanBackend::writeFrames(const CanFrame *frames, int count, QString *error)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!write(frames[i], error))
+            return i;
+    }
+    return count;
+}
+
 bool CanBackend::connectionLost() const
 {
     return false;

@@ -43,6 +43,12 @@ public:
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     virtual bool write(const CanFrame &frame, QString *error) = 0;
+    // Sends `count` frames back to back, in order, with the same rules as
+    // write(). Returns how many went out before the first one that failed
+    // (*error says why); the caller decides about the rest. Backends that can
+    // hand a whole burst to the system at once override it; the base writes
+    // one by one.
+    virtual int writeFrames(const CanFrame *frames, int count, QString *error);
     virtual unsigned busStatus() = 0;
     virtual bool resetHardware(QString *error);
     virtual QString description() const = 0;

@@ -31,4 +31,9 @@ QByteArray frameText(const CanFrame &frame);
 // "(%1.%2) busvista %3\n" with the wall-clock time in microseconds since 1970.
 QByteArray logLine(const CanFrame &frame, qint64 epochUs);
 
+// The same into a buffer of at least MaxLogLineBytes; returns the end of
+// what was written. For writers of many lines at once.
+constexpr int MaxLogLineBytes = 64;
+char *putLogLine(char *out, const CanFrame &frame, qint64 epochUs);
+
 } // namespace CanDumpLine

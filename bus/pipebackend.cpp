@@ -117,29 +117,51 @@ bool PipeBackend::isOpen() const
 
 bool PipeBackend::write(const CanFrame &frame, QString *error)
 {
+    return writeFrames(&frame, 1, error) == 1;
+}
+
+int PipeBackend::writeFrames(const CanFrame *frames, int count, QString *error)
+{
     if (!m_open) {
         if (error)
             *error = notConnectedText();
-        return false;
+        return 0;
     }
-    CanFrame sent = frame;
-    sent.tx = true;
-    sent.status = false;
-    if (sent.dlc > 8)
-        sent.dlc = 8;
+    if (count <= 0)
+        return 0;
+    QList<CanFrame> echoes;
+    echoes.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        CanFrame sent = frames[i];
+        sent.tx = true;
+        sent.status = false;
+        if (sent.dlc > 8)
+            sent.dlc = 8;
+        echoes.append(sent);
+    }
     {
+        // One buffer and one system call for the whole burst: at full replay
+        // speed the call, not the text, is what costs.
         std::lock_guard<std::mutex> lock(m_writeLock);
-        const QByteArray line = CanDumpLine::logLine(sent, wallClockUs());
-        if (m_output.write(line) != line.size() || !m_output.flush()) {
+        m_lineBuffer.resize(size_t(count) * CanDumpLine::MaxLogLineBytes);
+        char *out = m_lineBuffer.data();
+        const qint64 epochUs = wallClockUs();
+        for (const CanFrame &sent : std::as_const(echoes))
+            out = CanDumpLine::putLogLine(out, sent, epochUs);
+        const qint64 size = qint64(out - m_lineBuffer.data());
+        if (m_output.write(m_lineBuffer.data(), size) != size || !m_output.flush()) {
+            // How much of a failed write arrived is unknown: none counts as sent.
             m_outputFailed = true;
             if (error)
                 *error = tr("Ausgabe %1 kann nicht beschrieben werden: %2").arg(m_outPath, m_output.errorString());
-            return false;
+            return 0;
         }
-        sent.timestampUs = m_clock.elapsedUs();
+        const qint64 sentUs = m_clock.elapsedUs();
+        for (CanFrame &sent : echoes)
+            sent.timestampUs = sentUs;
     }
-    enqueue(sent);
-    return true;
+    enqueue(echoes);
+    return count;
 }
 
 bool PipeBackend::connectionLost() const

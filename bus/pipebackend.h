@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // A bus made of two text streams, for other CAN tools: received frames are
 // read line by line from IN (a file, a named pipe or "-" for standard input)
@@ -33,6 +34,8 @@ public:
     void close() override;
     bool isOpen() const override;
     bool write(const CanFrame &frame, QString *error) override;
+    // The lines of a burst in one write to OUT; its echoes share one time stamp.
+    int writeFrames(const CanFrame *frames, int count, QString *error) override;
     unsigned busStatus() override;
     QString description() const override;
     // The end of IN or a failed write to OUT (the reader of OUT went away).
@@ -70,8 +73,9 @@ private:
     QString m_inPath;
     QString m_outPath;
     TextInput m_input;
-    std::mutex m_writeLock;  // guards m_output while open
+    std::mutex m_writeLock;  // guards m_output and m_lineBuffer while open
     QFile m_output;
+    std::vector<char> m_lineBuffer;
     MonotonicClock m_clock; // started before the reader, then only read
     std::thread m_reader;
     std::atomic<bool> m_stop{false};

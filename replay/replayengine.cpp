@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -113,41 +114,67 @@ qint64 ReplayEngine::step(int maxSends)
     if (m_progress.state != Running)
         return -1;
     const bool timed = m_options.speed > 0;
-    for (int sends = 0; sends < maxSends; ++sends) {
-        const qint64 due = dueNs();
+    int sends = 0;
+    while (sends < maxSends) {
+        // Everything due by now goes to the target as one burst.
         const qint64 now = m_clock();
-        if (due > now)
-            return due;
-        QString error;
-        if (m_target->send(m_next, &error)) {
-            ++m_progress.sent;
-            if (timed && now - due > m_progress.maxLatenessNs)
-                m_progress.maxLatenessNs = now - due;
-        } else {
+        m_burst.clear();
+        m_burstTraceUs.clear();
+        m_burstDueNs.clear();
+        while (sends + int(m_burst.size()) < maxSends) {
+            const qint64 due = dueNs();
+            if (due > now)
+                break;
+            m_burst.push_back(m_next);
+            m_burstTraceUs.push_back(m_nextTraceUs);
+            m_burstDueNs.push_back(due);
+            if (fetch())
+                continue;
+            // The end of a pass, or a read failure (state Failed): what was
+            // gathered still goes out first.
+            if (m_progress.state != Running)
+                break;
+            const bool more = m_options.loops <= 0 || m_progress.pass < m_options.loops;
+            if (!more) {
+                m_progress.state = Finished;
+                break;
+            }
+            // The next pass starts where this one ended, with its own first entry.
+            m_passStartNs = due;
+            if (!beginPass()) {
+                if (m_progress.state == Running)
+                    m_progress.state = Finished;
+                break;
+            }
+        }
+        const int count = int(m_burst.size());
+        if (count == 0)
+            return dueNs();
+        int at = 0;
+        while (at < count) {
+            QString error;
+            const int done = std::clamp(m_target->sendBurst(m_burst.data() + at, count - at, &error), 0, count - at);
+            if (timed) {
+                for (int i = at; i < at + done; ++i)
+                    m_progress.maxLatenessNs = std::max(m_progress.maxLatenessNs, now - m_burstDueNs[size_t(i)]);
+            }
+            m_progress.sent += done;
+            at += done;
+            if (at == count)
+                break;
             ++m_progress.failed;
             m_progress.lastError = error;
             if (m_target->lost()) {
+                m_progress.traceUs = m_burstTraceUs[size_t(at)];
                 fail(ConnectionLost, tr("Verbindung verloren: %1").arg(error));
                 return -1;
             }
+            ++at; // that one failed; the rest of the burst still goes
         }
-        m_progress.traceUs = m_nextTraceUs;
-        if (fetch())
-            continue;
+        m_progress.traceUs = m_burstTraceUs.back();
+        sends += count;
         if (m_progress.state != Running)
             return -1;
-        const bool more = m_options.loops <= 0 || m_progress.pass < m_options.loops;
-        if (!more) {
-            m_progress.state = Finished;
-            return -1;
-        }
-        // The next pass starts where this one ended, with its own first entry.
-        m_passStartNs = due;
-        if (!beginPass()) {
-            if (m_progress.state == Running)
-                m_progress.state = Finished;
-            return -1;
-        }
     }
     return dueNs();
 }

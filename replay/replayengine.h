@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class ReplaySource;
 class ReplayTarget;
@@ -50,7 +51,8 @@ public:
     // The entry now waiting is due at this moment (the player thread calls it
     // when it begins, so that its own start-up does not count as lateness).
     void restartClock();
-    // Sends every entry that is due, at most maxSends of them, back to back.
+    // Sends every entry that is due, at most maxSends of them, back to back:
+    // those due at one reading of the clock go to the target as one burst.
     // Returns the due time of the next entry, or -1 once the replay has
     // ended (state() tells how) or while it is paused.
     qint64 step(int maxSends = 4096);
@@ -86,4 +88,10 @@ private:
     qint64 m_playUs = 0;        // recorded time from the start of the pass to m_next, after the rules
     qint64 m_passStartNs = 0;   // clock time at which the pass's first entry is due
     qint64 m_pausedAtNs = 0;
+
+    // The entries of one burst (all due at one clock reading), kept between
+    // steps so their buffers are allocated once.
+    std::vector<CanFrame> m_burst;
+    std::vector<qint64> m_burstTraceUs;
+    std::vector<qint64> m_burstDueNs;
 };

@@ -20,6 +20,20 @@ bool BackendTarget::send(const CanFrame &frame, QString *error)
     return m_backend->write(frame, error);
 }
 
+int ReplayTarget::sendBurst(const CanFrame *frames, int count, QString *error)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!send(frames[i], error))
+            return i;
+    }
+    return count;
+}
+
+int BackendTarget::sendBurst(const CanFrame *frames, int count, QString *error)
+{
+    return m_backend->writeFrames(frames, count, error);
+}
+
 bool BackendTarget::lost() const
 {
     return m_backend->connectionLost();

@@ -53,6 +53,7 @@ private slots:
     void chunksAndLongLines();
     void readsFileUntilItsEnd();
     void writesCandumpLines();
+    void writesBurstsInOneGo();
     void openFailures();
     void namedPipeStopsPromptly();
     void answersFollowTheirRequests();
@@ -153,6 +154,9 @@ void TestPipeBackend::format_data()
     QTest::newRow("remote 2") << QByteArray("(0.000000) busvista 123#R2");
     QTest::newRow("error") << QByteArray("(0.000000) busvista 20000004#0004");
     QTest::newRow("no data") << QByteArray("(12.500000) busvista 000#");
+    QTest::newRow("before 1970") << QByteArray("(-0.500000) busvista 123#");
+    QTest::newRow("before 1970, seconds") << QByteArray("(-12.000001) busvista 1ABCDEF0#R");
+    QTest::newRow("far ahead") << QByteArray("(99999999999.999999) busvista 7FF#FFFFFFFFFFFFFFFF");
 }
 
 void TestPipeBackend::format()
@@ -239,6 +243,71 @@ void TestPipeBackend::writesCandumpLines()
     QVERIFY(!received.isEmpty());
     QVERIFY(received.at(0).at(0).value<CanFrameList>().at(0).tx);
     bus.close();
+}
+
+void TestPipeBackend::writesBurstsInOneGo()
+{
+    const QString in = m_dir.filePath(QStringLiteral("empty.log"));
+    const QString out = m_dir.filePath(QStringLiteral("burst.log"));
+    QFile file(in);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    PipeBackend bus(in, out);
+    QSignalSpy received(&bus, &CanBackend::framesReceived);
+    QVERIFY(bus.open(ConnectParams(), nullptr));
+    CanFrame frames[3];
+    frames[0].id = 0x123;
+    frames[0].dlc = 2;
+    frames[0].data[0] = 0x11;
+    frames[0].data[1] = 0x22;
+    frames[1].id = 0x1ABCDEF0;
+    frames[1].extended = true;
+    frames[1].rtr = true;
+    frames[1].dlc = 4;
+    frames[2].id = 0x7FF;
+    frames[2].dlc = 12;   // more than 8 is cut to 8
+    frames[2].status = true;
+    QCOMPARE(bus.writeFrames(frames, 3, nullptr), 3);
+    QCOMPARE(bus.writeFrames(frames, 0, nullptr), 0);
+
+    QFile written(out);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = written.readAll().split('\n');
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines.at(3).isEmpty());
+    const QStringList expected = {QStringLiteral("S 123 1122"), QStringLiteral("X 1abcdef0 R4"),
+                                  QStringLiteral("S 7ff 0000000000000000")};
+    for (int i = 0; i < 3; ++i) {
+        CanDumpLine::Parsed parsed;
+        QVERIFY2(CanDumpLine::parse(lines.at(i).constData(), lines.at(i).constData() + lines.at(i).size(), &parsed),
+                 lines.at(i).constData());
+        QCOMPARE(describe(parsed.frame), expected.at(i));
+        QCOMPARE(lines.at(i).left(lines.at(i).indexOf(')')), lines.at(0).left(lines.at(0).indexOf(')')));
+    }
+    bus.flushQueue();
+    QList<CanFrame> echoes;
+    for (const QList<QVariant> &args : received)
+        echoes += args.at(0).value<CanFrameList>();
+    QCOMPARE(echoes.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(echoes.at(i).tx);
+        QVERIFY(!echoes.at(i).status);
+        QCOMPARE(describe(echoes.at(i)), expected.at(i));
+        QCOMPARE(echoes.at(i).timestampUs, echoes.at(0).timestampUs);
+    }
+    bus.close();
+
+#ifndef Q_OS_WIN
+    // A full output: nothing of the burst counts as sent, and the connection is gone.
+    if (QFile::exists(QStringLiteral("/dev/full"))) {
+        PipeBackend full(in, QStringLiteral("/dev/full"));
+        QVERIFY(full.open(ConnectParams(), nullptr));
+        QString error;
+        QCOMPARE(full.writeFrames(frames, 3, &error), 0);
+        QVERIFY2(error.startsWith(QLatin1String("Ausgabe /dev/full")), qPrintable(error));
+        QVERIFY(full.connectionLost());
+    }
+#endif
 }
 
 void TestPipeBackend::openFailures()

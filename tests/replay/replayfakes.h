@@ -81,6 +81,14 @@ public:
         timesNs.push_back(m_clockNs ? *m_clockNs : 0);
         return true;
     }
+    int sendBurst(const CanFrame *frames, int count, QString *error) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            bursts.push_back(count);
+        }
+        return ReplayTarget::sendBurst(frames, count, error);
+    }
     bool lost() const override { return m_lost.load(); }
 
     std::vector<quint32> sentIds() const
@@ -94,6 +102,7 @@ public:
     int attempts = 0;
     std::vector<quint32> ids;
     std::vector<qint64> timesNs;
+    std::vector<int> bursts;  // frames handed over per call
 
 private:
     const qint64 *m_clockNs;

@@ -77,6 +77,8 @@ private slots:
     void maxSendsWhatIsDueBackToBack();
     void lateStepSendsTheBurstAndMeasuresLateness();
     void writeFailuresAreCountedAndPlayGoesOn();
+    void failuresInsideABurst_data();
+    void failuresInsideABurst();
     void lostConnectionEndsTheReplay();
     void nothingToSendIsRefused();
     void readFailureEndsTheReplay();
@@ -282,6 +284,8 @@ void TestReplayEngine::maxSendsWhatIsDueBackToBack()
     QCOMPARE(rig.target.ids.size(), size_t(1000));
     rig.playToEnd();
     QCOMPARE(rig.target.ids.size(), size_t(2500));
+    // Handed over in bursts as large as the step allows.
+    QCOMPARE(rig.target.bursts, (std::vector<int>{1000, 1500}));
     for (size_t i = 0; i < rig.target.ids.size(); ++i)
         QCOMPARE(rig.target.ids[i], quint32(0x100 + i));
 }
@@ -295,6 +299,7 @@ void TestReplayEngine::lateStepSendsTheBurstAndMeasuresLateness()
     rig.clockNs = StartNs + 35'000'000;
     QCOMPARE(rig.engine.step(), StartNs + 500'000'000);
     QCOMPARE(rig.sentIds(), (QList<quint32>{1, 2, 3, 4}));
+    QCOMPARE(rig.target.bursts, (std::vector<int>{1, 3}));
     QCOMPARE(rig.engine.progress().maxLatenessNs, qint64(25'000'000));
     QCOMPARE(rig.engine.progress().traceUs, qint64(30000));
 }
@@ -312,6 +317,43 @@ void TestReplayEngine::writeFailuresAreCountedAndPlayGoesOn()
     QCOMPARE(rig.sentIds(), (QList<quint32>{1, 3, 4}));
     // Failed sends keep the timing of the rest.
     QCOMPARE(rig.sentMs(), (QList<double>{0, 2, 4}));
+}
+
+void TestReplayEngine::failuresInsideABurst_data()
+{
+    QTest::addColumn<int>("lostAfter");
+    QTest::addColumn<QList<quint32>>("sent");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<int>("endState");
+    QTest::addColumn<qint64>("traceUs");
+    // Six entries due at once; identifier 3 is refused.
+    QTest::newRow("refused one, rest goes") << -1 << QList<quint32>{1, 2, 4, 5, 6} << 1 << int(ReplayEngine::Finished)
+                                            << qint64(5000);
+    QTest::newRow("lost in the middle") << 4 << QList<quint32>{1, 2, 4} << 2 << int(ReplayEngine::ConnectionLost)
+                                        << qint64(4000);
+}
+
+void TestReplayEngine::failuresInsideABurst()
+{
+    QFETCH(int, lostAfter);
+    QFETCH(QList<quint32>, sent);
+    QFETCH(int, failed);
+    QFETCH(int, endState);
+    QFETCH(qint64, traceUs);
+    Rig rig({{1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 4}, {6, 5}});
+    rig.target.failIds = {3};
+    rig.target.lostAfter = lostAfter;
+    QVERIFY(rig.engine.start());
+    rig.clockNs = StartNs + 1'000'000'000;   // everything is due
+    QCOMPARE(rig.engine.step(), qint64(-1));
+    QCOMPARE(int(rig.engine.state()), endState);
+    QCOMPARE(rig.sentIds(), sent);
+    QCOMPARE(rig.engine.progress().sent, qint64(sent.size()));
+    QCOMPARE(rig.engine.progress().failed, qint64(failed));
+    QCOMPARE(rig.engine.progress().traceUs, traceUs);
+    // The first call carried the whole burst; after a refusal the rest follows.
+    QCOMPARE(rig.target.bursts.front(), 6);
+    QCOMPARE(rig.target.bursts.at(1), 3);
 }
 
 void TestReplayEngine::lostConnectionEndsTheReplay()
