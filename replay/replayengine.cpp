@@ -17,6 +17,15 @@ QString tr(const char *text)
 
 } // namespace
 
+int ReplayTarget::sendBurst(const CanFrame *frames, int count, QString *error)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!send(frames[i], error))
+            return i;
+    }
+    return count;
+}
+
 ReplayEngine::ReplayEngine(ReplaySource *source, ReplayTarget *target, const ReplayOptions &options, Clock clock)
     : m_source(source)
     , m_target(target)

@@ -4,8 +4,10 @@
 #include "replaytarget.h"
 
 #include "canbackend.h"
+#include "platform/timecritical.h"
 
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -18,15 +20,6 @@ constexpr int SendsPerStep = 1024;
 bool BackendTarget::send(const CanFrame &frame, QString *error)
 {
     return m_backend->write(frame, error);
-}
-
-int ReplayTarget::sendBurst(const CanFrame *frames, int count, QString *error)
-{
-    for (int i = 0; i < count; ++i) {
-        if (!send(frames[i], error))
-            return i;
-    }
-    return count;
 }
 
 int BackendTarget::sendBurst(const CanFrame *frames, int count, QString *error)
@@ -91,12 +84,19 @@ bool TracePlayer::start(std::unique_ptr<ReplaySource> source, std::unique_ptr<Re
         m_progress = m_engine->progress();
         m_message.clear();
     }
+    m_timed = options.speed > 0;
+    m_priorityRaised = false;
     m_thread = std::thread([this] { run(); });
     return true;
 }
 
 void TracePlayer::run()
 {
+    std::optional<TimeCriticalThread> critical;
+    if (m_timed && m_raisePriority) {
+        critical.emplace();
+        m_priorityRaised = critical->raised();
+    }
     std::unique_lock<std::mutex> lock(m_lock);
     m_engine->restartClock();
     while (!m_stopRequested) {

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -25,7 +26,9 @@ class ReplayTarget;
 // the target; the two sides share only the members under m_lock. `finished`
 // is emitted in the owning thread when the replay ended by itself (end of
 // the last pass, lost connection, unreadable source), never after stop().
-// Whoever closes the backend stops the player first.
+// Whoever closes the backend stops the player first. While it plays with
+// timing, the thread runs at a raised priority where the system allows it
+// (TimeCriticalThread), so other busy programs delay its sends less.
 class TracePlayer : public QObject
 {
     Q_OBJECT
@@ -57,6 +60,13 @@ public:
     // The clock of the due times: monotonic nanoseconds.
     static qint64 nowNs();
 
+    // Whether the player's thread asks for a raised priority while it plays
+    // with timing (not at "max", where it would only take a core from the
+    // rest); on by default. For the next start.
+    void setRaisePriority(bool raise) { m_raisePriority = raise; }
+    // Whether the system granted it to the running or last replay.
+    bool priorityRaised() const { return m_priorityRaised.load(); }
+
 signals:
     // The replay ended by itself; `message` says why when it was not the end
     // of the trace (empty then).
@@ -70,6 +80,9 @@ private:
     std::unique_ptr<ReplayTarget> m_target;
     std::unique_ptr<ReplayEngine> m_engine;
     std::thread m_thread;
+    bool m_raisePriority = true;
+    bool m_timed = true;                      // set at start, read by the thread
+    std::atomic<bool> m_priorityRaised{false};
 
     mutable std::mutex m_lock;         // guards the members below
     std::condition_variable m_wake;

@@ -5,7 +5,10 @@
 // lateness is (echo - first echo) - (trace time - first trace time).
 // Then the throughput at "max" to the pipe bus writing to /dev/null.
 //
-// Usage: bench_replay [SECONDS] [--write FILE RATE]  (--write only saves the trace)
+// Usage: bench_replay [SECONDS] [--normal-priority]
+//        bench_replay --write FILE RATE   (only saves the trace)
+// --normal-priority leaves the player's thread at the normal priority, to
+// see what the raised one is worth.
 #include "pipebackend.h"
 #include "simulationbackend.h"
 #include "tracemodel.h"
@@ -119,7 +122,7 @@ double percentile(const std::vector<double> &sorted, double p)
 }
 
 // Plays the trace at 1x onto `bus` and prints the lateness figures.
-void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int rate)
+void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int rate, bool raisePriority)
 {
     std::vector<CanFrame> echoes;
     echoes.reserve(size_t(trace.rowCount()));
@@ -129,6 +132,7 @@ void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int 
                 echoes.push_back(frame);
     });
     TracePlayer player;
+    player.setRaisePriority(raisePriority);
     QObject::connect(&player, &TracePlayer::finished, QCoreApplication::instance(), &QCoreApplication::quit);
     QString error;
     if (!player.start(std::make_unique<TraceModelSource>(&trace), &bus, ReplayOptions(), &error)) {
@@ -156,10 +160,10 @@ void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int 
         lateMs.push_back(0);
     const TracePlayer::Progress done = player.progress();
     std::printf("%-10s %6d frames/s: %d frames, %zu echoed, %s, failed %lld; |actual - planned| p50 %.3f ms, "
-                "p99 %.3f ms, max %.3f ms (player's own largest lateness %.3f ms)\n",
+                "p99 %.3f ms, max %.3f ms (player's own largest lateness %.3f ms; priority %s)\n",
                 busName, rate, total, echoes.size(), inOrder ? "each once in order" : "NOT each once in order",
                 qlonglong(done.failed), percentile(lateMs, 50), percentile(lateMs, 99), lateMs.back(),
-                double(done.maxLatenessNs) / 1e6);
+                double(done.maxLatenessNs) / 1e6, player.priorityRaised() ? "raised" : "normal");
     std::fflush(stdout);
 }
 
@@ -182,7 +186,14 @@ int main(int argc, char **argv)
         }
         return 0;
     }
-    const int seconds = args.size() > 1 ? std::max(1, args.at(1).toInt()) : 60;
+    int seconds = 60;
+    bool raisePriority = true;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--normal-priority"))
+            raisePriority = false;
+        else
+            seconds = std::max(1, args.at(i).toInt());
+    }
 
 #ifdef Q_OS_WIN
     const QString fifo = QStringLiteral("NUL");
@@ -202,7 +213,7 @@ int main(int argc, char **argv)
         {
             SimulationBackend bus;
             bus.open(ConnectParams(), nullptr);
-            measure("simulation", bus, trace, rate);
+            measure("simulation", bus, trace, rate, raisePriority);
             bus.close();
         }
         {
@@ -212,7 +223,7 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "%s\n", qPrintable(error));
                 return 1;
             }
-            measure("pipe", bus, trace, rate);
+            measure("pipe", bus, trace, rate, raisePriority);
             bus.close();
         }
     }

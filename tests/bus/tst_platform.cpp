@@ -1,13 +1,20 @@
 #include "platform/monotonicclock.h"
 #include "platform/programstart.h"
 #include "platform/receiveevent.h"
+#include "platform/timecritical.h"
 
 #include <QTest>
 
 #include <atomic>
 #include <thread>
 
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#endif
 
 class TestPlatform : public QObject
 {
@@ -21,6 +28,7 @@ private slots:
     void setFromAnotherThreadWakesTheWaiter();
     void driverCanSignalThroughNativeHandle();
     void everySetIsSeenByAWaitingReader();
+    void raisedPriorityIsGivenBack();
     void windowsCommandLineQuotesWhereNeeded_data();
     void windowsCommandLineQuotesWhereNeeded();
 };
@@ -136,6 +144,57 @@ void TestPlatform::everySetIsSeenByAWaitingReader()
     }
     reader.join();
     QCOMPARE(seen.load(), Rounds);
+}
+
+namespace {
+
+// Policy, real-time priority and (Linux) nice value of the calling thread.
+struct Scheduling
+{
+    int policy = -1;
+    int priority = -1;
+    int nice = 0;
+    bool operator==(const Scheduling &o) const { return policy == o.policy && priority == o.priority && nice == o.nice; }
+};
+
+Scheduling currentScheduling()
+{
+    Scheduling now;
+    sched_param param{};
+    pthread_getschedparam(pthread_self(), &now.policy, &param);
+    now.priority = param.sched_priority;
+#ifdef __linux__
+    now.nice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+#endif
+    return now;
+}
+
+} // namespace
+
+void TestPlatform::raisedPriorityIsGivenBack()
+{
+    // In a thread of its own, as the trace player uses it; twice, so that a
+    // second raise starts from the given-back state.
+    Scheduling before, during, after;
+    bool raised = false;
+    std::thread worker([&] {
+        before = currentScheduling();
+        for (int round = 0; round < 2; ++round) {
+            TimeCriticalThread critical;
+            raised = critical.raised();
+            during = currentScheduling();
+        }
+        after = currentScheduling();
+    });
+    worker.join();
+    QVERIFY(after == before);
+    if (!raised) {
+        QVERIFY(during == before);
+        QSKIP("This system allows no raised priority: checked only that nothing changed.");
+    }
+    // Either real-time scheduling or a lower nice value.
+    QVERIFY2(during.policy == SCHED_RR || during.nice < before.nice,
+             qPrintable(QStringLiteral("policy %1 nice %2").arg(during.policy).arg(during.nice)));
 }
 
 // What the setup's CommandLineToArgvW must get back: quotes only where an
