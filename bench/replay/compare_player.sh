@@ -52,7 +52,11 @@ import sys
 def planned(path):
     rows = []
     for line in open(path):
-        stamp, _, frame = line.split()
+        # "(stamp) interface frame", with or without a direction marker
+        fields = line.split()
+        if len(fields) < 3:
+            continue
+        stamp, frame = fields[0], fields[2]
         rows.append((float(stamp[1:-1]), frame.split("#")[0].upper().lstrip("0") or "0"))
     return rows
 def report(name, plan, actual):
