@@ -114,15 +114,20 @@ bool SimulationBackend::write(const CanFrame &frame, QString *error)
     echo.timestampUs = nowUs;
     enqueue(echo);
 
-    std::lock_guard<std::mutex> lock(m_stateLock);
     if (!frame.rtr) {
-        if (!frame.extended && frame.id == SdoRequestId)
+        // Only what the node answers needs the state lock: a replayed data
+        // frame must not wait for a generator tick that the system preempted.
+        if (frame.extended || (frame.id != SdoRequestId && frame.id != NmtId))
+            return true;
+        std::lock_guard<std::mutex> lock(m_stateLock);
+        if (frame.id == SdoRequestId)
             handleSdoRequest(frame);
-        else if (!frame.extended && frame.id == NmtId)
+        else
             handleNmtCommand(frame);
         return true;
     }
 
+    std::lock_guard<std::mutex> lock(m_stateLock);
     for (const SimMessage &message : m_messages) {
         if (message.frame.id == frame.id && message.frame.extended == frame.extended) {
             CanFrame answer = message.frame;
