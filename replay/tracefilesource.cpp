@@ -5,7 +5,15 @@
 class TraceFileSource::QueueSink : public TraceFile::Sink
 {
 public:
-    explicit QueueSink(TraceFileSource *source) : m_source(source) { m_chunk.reserve(ChunkEntries); }
+    explicit QueueSink(TraceFileSource *source) : m_source(source)
+    {
+        std::lock_guard<std::mutex> lock(m_source->m_lock);
+        if (!m_source->m_spare.empty()) {
+            m_chunk = std::move(m_source->m_spare.back());
+            m_source->m_spare.pop_back();
+        }
+        m_chunk.reserve(ChunkEntries);
+    }
 
     void add(const TraceEntry &entry) override
     {
@@ -28,10 +36,15 @@ public:
         if (!m_chunk.empty()) {
             m_source->m_queue.push_back(std::move(m_chunk));
             m_chunk = Chunk();
-            m_chunk.reserve(ChunkEntries);
+            if (!m_source->m_spare.empty()) {
+                m_chunk = std::move(m_source->m_spare.back());
+                m_source->m_spare.pop_back();
+            }
         }
         lock.unlock();
         m_source->m_changed.notify_all();
+        if (m_chunk.capacity() < ChunkEntries)
+            m_chunk.reserve(ChunkEntries);
         return true;
     }
 
@@ -44,6 +57,8 @@ TraceFileSource::TraceFileSource(const QString &path, TraceFile::Format format)
     : m_path(path)
     , m_format(format)
 {
+    // Every chunk there can be: the queue's, the player's and the reader's.
+    m_spare.reserve(QueuedChunks + 2);
 }
 
 TraceFileSource::~TraceFileSource()
@@ -60,6 +75,12 @@ void TraceFileSource::stopReader()
     m_changed.notify_all();
     if (m_reader.joinable())
         m_reader.join();
+    for (Chunk &chunk : m_queue) {
+        if (m_spare.size() < m_spare.capacity()) {
+            chunk.clear();
+            m_spare.push_back(std::move(chunk));
+        }
+    }
     m_queue.clear();
     m_cancel = false;
     m_done = false;
@@ -109,6 +130,10 @@ bool TraceFileSource::next(CanFrame *frame, qint64 *traceUs, QString *error)
             }
             m_knownSize = m_readThisPass;
             return false;
+        }
+        if (m_current.capacity() > 0 && m_spare.size() < m_spare.capacity()) {
+            m_current.clear();
+            m_spare.push_back(std::move(m_current));
         }
         m_current = std::move(m_queue.front());
         m_queue.pop_front();

@@ -46,6 +46,11 @@ private:
     std::mutex m_lock;                 // guards the members below
     std::condition_variable m_changed;
     std::deque<Chunk> m_queue;
+    // Chunks the player has read, handed back for the reader to fill again:
+    // the player thread frees no memory while it plays, since giving pages
+    // back to the system can stall it for milliseconds (on a virtual machine
+    // especially), and the reader allocates nothing once all are made.
+    std::vector<Chunk> m_spare;
     bool m_done = false;
     bool m_cancel = false;
     QString m_error;

@@ -13,7 +13,14 @@ BENCH=${2:?bench_replay path}
 RATE=${3:-1000}
 SECONDS_=${4:-60}
 PYTHON=/usr/bin/python3
-WORK=$(mktemp -d)
+# In memory where there is a tmpfs: the pipe bus writes every frame to its
+# output file while python-can keeps its records in memory, and a disk
+# journal shared with other programs would stall only our side.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+    WORK=$(mktemp -d -p /dev/shm)
+else
+    WORK=$(mktemp -d)
+fi
 trap 'exec 3>&-; rm -rf "$WORK"' EXIT
 
 "$BENCH" --write "$WORK/in.log" "$RATE"
