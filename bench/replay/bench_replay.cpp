@@ -150,20 +150,26 @@ void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int 
     std::vector<double> lateMs;
     lateMs.reserve(echoes.size());
     const qint64 firstTrace = trace.entryAt(0).frame.timestampUs;
+    double worstMs = -1;
+    qint64 worstAtUs = 0;   // trace time of the worst frame: a stall at the start differs from one in the run
     for (size_t i = 0; i < echoes.size(); ++i) {
         const qint64 planned = trace.entryAt(int(number(echoes[i]))).frame.timestampUs - firstTrace;
         const qint64 actual = echoes[i].timestampUs - echoes[0].timestampUs;
         lateMs.push_back(std::fabs(double(actual - planned)) / 1000.0);
+        if (lateMs.back() > worstMs) {
+            worstMs = lateMs.back();
+            worstAtUs = planned;
+        }
     }
     std::sort(lateMs.begin(), lateMs.end());
     if (lateMs.empty())
         lateMs.push_back(0);
     const TracePlayer::Progress done = player.progress();
     std::printf("%-10s %6d frames/s: %d frames, %zu echoed, %s, failed %lld; |actual - planned| p50 %.3f ms, "
-                "p99 %.3f ms, max %.3f ms (player's own largest lateness %.3f ms; priority %s)\n",
+                "p99 %.3f ms, max %.3f ms at %.3f s (player's own largest lateness %.3f ms; priority %s)\n",
                 busName, rate, total, echoes.size(), inOrder ? "each once in order" : "NOT each once in order",
                 qlonglong(done.failed), percentile(lateMs, 50), percentile(lateMs, 99), lateMs.back(),
-                double(done.maxLatenessNs) / 1e6, player.priorityRaised() ? "raised" : "normal");
+                worstAtUs / 1e6, double(done.maxLatenessNs) / 1e6, player.priorityRaised() ? "raised" : "normal");
     std::fflush(stdout);
 }
 
