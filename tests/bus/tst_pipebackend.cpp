@@ -59,6 +59,16 @@ private slots:
     void answersFollowTheirRequests();
 
 private:
+    // An input that ends at once: the tests that only write need no more.
+    QString emptyInput()
+    {
+        const QString in = m_dir.filePath(QStringLiteral("empty.log"));
+        QFile file(in);
+        if (!file.open(QIODevice::WriteOnly))
+            qFatal("cannot create %s", qPrintable(in));
+        return in;
+    }
+
     QTemporaryDir m_dir;
 };
 
@@ -220,12 +230,8 @@ void TestPipeBackend::readsFileUntilItsEnd()
 
 void TestPipeBackend::writesCandumpLines()
 {
-    const QString in = m_dir.filePath(QStringLiteral("empty.log"));
     const QString out = m_dir.filePath(QStringLiteral("out.log"));
-    QFile file(in);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    PipeBackend bus(in, out);
+    PipeBackend bus(emptyInput(), out);
     QSignalSpy received(&bus, &CanBackend::framesReceived);
     QVERIFY(bus.open(ConnectParams(), nullptr));
     CanFrame frame;
@@ -247,12 +253,8 @@ void TestPipeBackend::writesCandumpLines()
 
 void TestPipeBackend::writesBurstsInOneGo()
 {
-    const QString in = m_dir.filePath(QStringLiteral("empty.log"));
     const QString out = m_dir.filePath(QStringLiteral("burst.log"));
-    QFile file(in);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.close();
-    PipeBackend bus(in, out);
+    PipeBackend bus(emptyInput(), out);
     QSignalSpy received(&bus, &CanBackend::framesReceived);
     QVERIFY(bus.open(ConnectParams(), nullptr));
     CanFrame frames[3];
@@ -300,7 +302,7 @@ void TestPipeBackend::writesBurstsInOneGo()
 #ifndef Q_OS_WIN
     // A full output: nothing of the burst counts as sent, and the connection is gone.
     if (QFile::exists(QStringLiteral("/dev/full"))) {
-        PipeBackend full(in, QStringLiteral("/dev/full"));
+        PipeBackend full(emptyInput(), QStringLiteral("/dev/full"));
         QVERIFY(full.open(ConnectParams(), nullptr));
         QString error;
         QCOMPARE(full.writeFrames(frames, 3, &error), 0);
