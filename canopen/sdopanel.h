@@ -68,6 +68,12 @@ public:
     void setConfirmHandler(ConfirmHandler handler) { m_confirm = std::move(handler); }
 
 private:
+    static constexpr const char *ErrorColor = "#c02020";
+    static constexpr const char *OkColor = "#208020";
+    // Index and sub-index as the panel writes them.
+    static QString hex4(unsigned value);
+    static QString hex2(unsigned value);
+
     bool parseAddress(quint16 *index, quint8 *sub, QString *error) const;
     void doRead();
     void doWrite();
