@@ -1,3 +1,4 @@
+#include "filedialogs.h"
 #include "fakebackend.h"
 #include "mainwindow.h"
 #include "receivemodel.h"
@@ -35,8 +36,7 @@ struct Modals
             QWidget *modal = QApplication::activeModalWidget();
             if (auto *files = qobject_cast<QFileDialog *>(modal)) {
                 ++this->files;
-                files->selectFile(file);
-                static_cast<QDialog *>(files)->accept(); // public in QDialog
+                acceptFile(files, file);
             } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
                 questions << box->windowTitle();
                 texts << box->text();
@@ -329,8 +329,7 @@ void TestMainWindowTrace::saveDialogStartsInLastTraceFolder()
             if (!files)
                 return;
             startedIn = QFileInfo(files->directory().absolutePath()).canonicalFilePath();
-            files->selectFile(path);
-            static_cast<QDialog *>(files)->accept();   // public in QDialog
+            acceptFile(files, path);
         });
         w.saveTrace();
     };
@@ -341,8 +340,7 @@ void TestMainWindowTrace::saveDialogStartsInLastTraceFolder()
     QVERIFY(w.saveTxListFile(list, nullptr));
     QTimer::singleShot(0, [list] {
         if (auto *files = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            files->selectFile(list);
-            static_cast<QDialog *>(files)->accept();   // public in QDialog
+            acceptFile(files, list);
         }
     });
     w.openTxList();

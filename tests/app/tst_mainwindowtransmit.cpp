@@ -1,3 +1,4 @@
+#include "filedialogs.h"
 #include "fakebackend.h"
 #include "mainwindow.h"
 #include "testsettings.h"
@@ -292,8 +293,7 @@ void TestMainWindowTransmit::savedListGetsItsEndingAndFolder()
             if (!files)
                 return dialog->reject();
             startedIn = QFileInfo(files->directory().absolutePath()).canonicalFilePath();
-            files->selectFile(name);
-            static_cast<QDialog *>(files)->accept();   // public in QDialog
+            acceptFile(files, name);
         });
         w.saveTxList();
     };

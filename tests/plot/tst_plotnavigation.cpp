@@ -1,3 +1,4 @@
+#include "filedialogs.h"
 #include "markerpanel.h"
 #include "plottestutil.h"
 #include "plotchart.h"
@@ -650,8 +651,7 @@ void TestPlotNavigation::exportWritesTheWindowOrEverything()
             }
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             proposed = dialog->selectedFiles().value(0);
-            dialog->selectFile(dir.filePath("gewaehlt"));
-            static_cast<QDialog *>(dialog)->accept();
+            acceptFile(dialog, dir.filePath("gewaehlt"));
         }
     });
     answer.start();
@@ -883,8 +883,7 @@ void TestPlotNavigation::saveDialogsStartInTheLastFolder()
         if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             proposed = dialog->selectedFiles().value(0);
             // Into a folder where nothing can be written.
-            dialog->selectFile(base.filePath("traces/fehlt/bild.png"));
-            static_cast<QDialog *>(dialog)->accept();
+            acceptFile(dialog, base.filePath("traces/fehlt/bild.png"));
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             box->reject();
         }
