@@ -11,6 +11,7 @@
 // see what the raised one is worth.
 #include "pipebackend.h"
 #include "simulationbackend.h"
+#include "platform/timecritical.h"
 #include "tracemodel.h"
 #include "tracemodelsource.h"
 #include "traceplayer.h"
@@ -22,9 +23,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <random>
+#include <thread>
 #include <vector>
 
 #ifndef Q_OS_WIN
@@ -121,6 +126,47 @@ double percentile(const std::vector<double> &sorted, double p)
     return sorted[at];
 }
 
+// What the machine itself does to a thread that waits for due times: a
+// thread at the player's priority that only sleeps to absolute times 1 ms
+// apart and notes how late it wakes. A lateness of the player as large as
+// this one's is the machine's, not the player's.
+class StallProbe
+{
+public:
+    explicit StallProbe(bool raisePriority)
+        : m_thread([this, raisePriority] {
+            std::unique_ptr<TimeCriticalThread> priority;
+            if (raisePriority)
+                priority = std::make_unique<TimeCriticalThread>();
+            using Clock = std::chrono::steady_clock;
+            Clock::time_point due = Clock::now();
+            while (!m_stop.load()) {
+                due += std::chrono::milliseconds(1);
+                std::this_thread::sleep_until(due);
+                const qint64 late = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due).count();
+                m_worstUs = std::max(m_worstUs.load(), late);
+                if (late > 1000)
+                    due = Clock::now();   // measure each stall once, not the catching up after it
+            }
+        })
+    {
+    }
+    ~StallProbe() { stop(); }
+    // Largest lateness of a wake-up in ms.
+    double stop()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        return double(m_worstUs.load()) / 1000.0;
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_worstUs{0};
+    std::thread m_thread;
+};
+
 // Plays the trace at 1x onto `bus` and prints the lateness figures.
 void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int rate, bool raisePriority)
 {
@@ -135,11 +181,13 @@ void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int 
     player.setRaisePriority(raisePriority);
     QObject::connect(&player, &TracePlayer::finished, QCoreApplication::instance(), &QCoreApplication::quit);
     QString error;
+    StallProbe probe(raisePriority);
     if (!player.start(std::make_unique<TraceModelSource>(&trace), &bus, ReplayOptions(), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return;
     }
     QCoreApplication::exec();
+    const double machineStallMs = probe.stop();
     bus.flushQueue();
     QObject::disconnect(connection);
 
@@ -170,6 +218,8 @@ void measure(const char *busName, CanBackend &bus, const TraceModel &trace, int 
                 busName, rate, total, echoes.size(), inOrder ? "each once in order" : "NOT each once in order",
                 qlonglong(done.failed), percentile(lateMs, 50), percentile(lateMs, 99), lateMs.back(),
                 worstAtUs / 1e6, double(done.maxLatenessNs) / 1e6, player.priorityRaised() ? "raised" : "normal");
+    std::printf("           meanwhile a thread sleeping in 1 ms steps at the same priority woke up to %.3f ms late\n",
+                machineStallMs);
     std::fflush(stdout);
 }
 
