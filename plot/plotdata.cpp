@@ -3,8 +3,11 @@
 #include "symbolfile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 namespace PlotData {
 
@@ -113,7 +116,9 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
         return !(position > 0) ? 0 : position >= Buckets ? int(Buckets) : int(position);
     };
     // The kept points are tracked by index and read only when emitted, so
-    // that a summary's extremes cost no access to the point list.
+    // that a summary's extremes cost no access to the point list. The rule
+    // is the summary's: the first lowest and first highest point of the
+    // bucket, NaN counting only until the bucket has a number.
     int bucket = -1;
     qsizetype low = 0;
     qsizetype high = 0;
@@ -122,69 +127,49 @@ void reduce(const QList<QPointF> &points, int first, int last, double windowStar
     const auto flush = [&] {
         if (bucket < 0)
             return;
-        const QPointF &lowPoint = p[low];
-        const QPointF &highPoint = p[high];
-        if (lowPoint == highPoint) {
-            out->append(lowPoint);
-        } else if (lowPoint.x() <= highPoint.x()) {
-            out->append(lowPoint);
-            out->append(highPoint);
+        if (low == high) {
+            out->append(p[low]);
+        } else if (p[low].x() <= p[high].x()) {
+            out->append(p[low]);
+            out->append(p[high]);
         } else {
-            out->append(highPoint);
-            out->append(lowPoint);
+            out->append(p[high]);
+            out->append(p[low]);
         }
     };
-    qsizetype i = first;
-    bool tryRun = true;   // one attempt per bucket: after a failed one the rest goes point by point
-    while (i < last) {
-        const int b = bucketOf(p[i].x());
+    const auto take = [&](int b, qsizetype lowIndex, double lowValue, qsizetype highIndex, double highValue) {
         if (b != bucket) {
             flush();
             bucket = b;
-            low = high = i;
-            lowY = highY = p[i].y();
-            tryRun = true;
-        } else {
-            const double y = p[i].y();
-            if (y < lowY) {
-                low = i;
-                lowY = y;
-            } else if (y > highY) {
-                high = i;
-                highY = y;
+        } else if (std::isnan(lowValue)) {
+            return;   // nothing but NaN: the bucket keeps what it has
+        } else if (!std::isnan(lowY)) {
+            if (lowValue < lowY) {
+                low = lowIndex;
+                lowY = lowValue;
             }
+            if (highValue > highY) {
+                high = highIndex;
+                highY = highValue;
+            }
+            return;
         }
-        ++i;
-        if (!pyramid || !tryRun || last - i < PlotPyramid::Fanout)
-            continue;
-        tryRun = false;
-        // The rest of the bucket from the summary: the points before the
-        // first one whose running maximum of x reaches the bucket's end.
-        // Taken only when every one of them provably falls into this bucket
-        // (rounding near the edge, or time going back, leave it to the
-        // per-point path above), so the result equals a per-point scan.
-        const double edge = b >= Buckets ? HUGE_VAL : windowStart + (b + 1) / scale;
-        qsizetype j = std::min<qsizetype>(pyramid->lowerBound(points, edge, i), last);
-        for (int tries = 0; j > i && tries < PlotPyramid::Fanout; ++tries) {
-            if (bucketOf(pyramid->runningMax(points, j - 1)) == b)
-                break;
-            --j;
-        }
-        if (j - i < PlotPyramid::Fanout || bucketOf(pyramid->runningMax(points, j - 1)) != b)
-            continue;
-        const PlotPyramid::Summary run = pyramid->summary(points, i, j);
-        if (bucketOf(run.minX) != b)
-            continue;
-        if (run.lowY < lowY) {
-            low = run.low;
-            lowY = run.lowY;
-        }
-        if (run.highY > highY) {
-            high = run.high;
-            highY = run.highY;
-        }
-        i = j;
-        tryRun = true;
+        low = lowIndex;
+        lowY = lowValue;
+        high = highIndex;
+        highY = highValue;
+    };
+    const auto onPoint = [&](qsizetype i) {
+        const double y = p[i].y();
+        take(bucketOf(p[i].x()), i, y, i, y);
+    };
+    if (!pyramid) {
+        for (qsizetype i = first; i < last; ++i)
+            onPoint(i);
+    } else {
+        // Whole nodes wherever all their points fall into one bucket: the
+        // same result as the loop above, reading a few nodes per bucket.
+        pyramid->walk(points, first, last, bucketOf, take, onPoint);
     }
     flush();
 }
@@ -243,22 +228,52 @@ QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const dou
 }
 
 void collect(const SignalRecorder &recorder, const SignalRecorder::TimeWindow &w, double dataEnd,
-             bool secondAxis, WindowData *out)
+             bool secondAxis, WindowData *out, qsizetype parallelFrom)
 {
     out->window = w;
     out->dataEnd = dataEnd;
     out->min[0] = out->min[1] = DBL_MAX;
     out->max[0] = out->max[1] = -DBL_MAX;
     const QList<SignalRecorder::Trace> &traces = recorder.traces();
-    out->points.resize(traces.size());
-    for (int i = 0; i < traces.size(); ++i) {
-        const SignalRecorder::Trace &trace = traces.at(i);
-        QList<QPointF> &points = out->points[i];
-        points.resize(0);
-        const auto range = SignalRecorder::visibleRange(trace, w.start, dataEnd);
-        reduce(trace.points, range.first, range.second, w.start, w.end, &points, &trace.pyramid);
-        const int axis = secondAxis && trace.axis == 1 ? 1 : 0;
-        extend(points, w.start, dataEnd, &out->min[axis], &out->max[axis]);
+    const int count = int(traces.size());
+    out->points.resize(count);
+    std::vector<std::pair<int, int>> ranges(static_cast<size_t>(count));
+    qsizetype inView = 0;
+    for (int i = 0; i < count; ++i) {
+        ranges[size_t(i)] = SignalRecorder::visibleRange(traces.at(i), w.start, dataEnd);
+        inView += std::max(ranges[size_t(i)].second - ranges[size_t(i)].first, 0);
+        out->points[i].resize(0);   // detached here, on this thread
+    }
+
+    // Each trace is reduced by one thread into its own list and extremes;
+    // the extremes are merged afterwards, in trace order.
+    std::vector<double> lows(size_t(count), DBL_MAX);
+    std::vector<double> highs(size_t(count), -DBL_MAX);
+    std::atomic<int> next{0};
+    QList<QPointF> *lists = out->points.data();
+    const auto work = [&] {
+        for (int i = next++; i < count; i = next++) {
+            const SignalRecorder::Trace &trace = traces.at(i);
+            QList<QPointF> &points = lists[i];
+            reduce(trace.points, ranges[size_t(i)].first, ranges[size_t(i)].second, w.start, w.end, &points,
+                   &trace.pyramid);
+            extend(points, w.start, dataEnd, &lows[size_t(i)], &highs[size_t(i)]);
+        }
+    };
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    const int helpers = inView >= parallelFrom ? std::min({cores, count, 8}) - 1 : 0;
+    std::vector<std::thread> threads;
+    threads.reserve(size_t(std::max(helpers, 0)));
+    for (int h = 0; h < helpers; ++h)
+        threads.emplace_back(work);
+    work();
+    for (std::thread &thread : threads)
+        thread.join();
+
+    for (int i = 0; i < count; ++i) {
+        const int axis = secondAxis && traces.at(i).axis == 1 ? 1 : 0;
+        out->min[axis] = std::min(out->min[axis], lows[size_t(i)]);
+        out->max[axis] = std::max(out->max[axis], highs[size_t(i)]);
     }
 }
 

@@ -83,9 +83,15 @@ struct WindowData
 QString legendText(const SignalRecorder::Trace &trace, bool rightAxis, const double *markerValue,
                    const SymbolDatabase *db = nullptr, const PlotStats::Stats *stats = nullptr);
 
+// Points in view from which collect reduces the traces on several threads:
+// below it, starting the threads costs more than they save.
+constexpr qsizetype ParallelFrom = 2000000;
+
 // Fills `out` for the window `w`, the data range [w.start, dataEnd]; with
-// `secondAxis` traces assigned to axis 1 count for the right axis.
+// `secondAxis` traces assigned to axis 1 count for the right axis. With
+// `parallelFrom` points or more in view, the traces are reduced on up to as
+// many threads as the machine has cores (each trace by one thread).
 void collect(const SignalRecorder &recorder, const SignalRecorder::TimeWindow &w, double dataEnd,
-             bool secondAxis, WindowData *out);
+             bool secondAxis, WindowData *out, qsizetype parallelFrom = ParallelFrom);
 
 } // namespace PlotData

@@ -11,10 +11,12 @@ constexpr int shiftOf(int level)
 }
 
 // Folds item extremes into a running state with the rule of a per-point scan:
-// the first lowest and first highest win, and NaN y count only while nothing
-// else has been seen.
+// the first lowest and first highest win; NaN y count only while nothing
+// else has been seen, and an item without a number changes nothing.
 inline void fold(PlotPyramid::Summary &s, double lowY, qsizetype low, double highY, qsizetype high)
 {
+    if (s.low >= 0 && std::isnan(lowY))
+        return;
     if (s.low < 0 || std::isnan(s.lowY)) {
         s.lowY = lowY;
         s.low = low;
@@ -184,16 +186,7 @@ PlotPyramid::Summary PlotPyramid::summary(const QList<QPointF> &points, qsizetyp
             continue;
         }
         const double y = p[pos].y();
-        if (s.low < 0 || std::isnan(s.lowY)) {
-            s.lowY = s.highY = y;
-            s.low = s.high = pos;
-        } else if (y < s.lowY) {
-            s.lowY = y;
-            s.low = pos;
-        } else if (y > s.highY) {
-            s.highY = y;
-            s.high = pos;
-        }
+        fold(s, y, pos, y, pos);
         if (!std::isnan(y))
             s.sum += y;
         const double x = p[pos].x();

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QPointF>
 
+#include <algorithm>
 #include <vector>
 
 // Multi-level summary of a point list in arrival order: level 0 sums up runs
@@ -67,7 +68,59 @@ public:
     // Bytes held by the summary.
     qsizetype memoryBytes() const;
 
+    // Visits the points [first, last) in order, from the top level down:
+    // a node whose smallest x and running maximum of x have the same key
+    // (so every point inside has that key, for a key that rises with x) is
+    // handed over whole as onNode(key, low, lowY, high, highY), with the
+    // indices of its first lowest and first highest point (NaN y ignored,
+    // all NaN: NaN); every other point as onPoint(index). Only the nodes
+    // along changes of the key are read, each level's siblings one after
+    // the other in memory. Without a summary of `points`: point by point.
+    template<typename Key, typename OnNode, typename OnPoint>
+    void walk(const QList<QPointF> &points, qsizetype first, qsizetype last, Key key, OnNode onNode,
+              OnPoint onPoint) const
+    {
+        first = std::max<qsizetype>(first, 0);
+        last = std::min(last, points.size());
+        if (!covers(points) || m_levels.empty()) {
+            for (qsizetype i = first; i < last; ++i)
+                onPoint(i);
+            return;
+        }
+        const int top = int(m_levels.size()) - 1;
+        const qsizetype span = qsizetype(1) << (FanoutBits * (top + 1));
+        for (qsizetype node = first / span; node * span < last; ++node)
+            walkNode(top, node, first, last, key, onNode, onPoint);
+    }
+
 private:
+    template<typename Key, typename OnNode, typename OnPoint>
+    void walkNode(int level, qsizetype node, qsizetype first, qsizetype last, Key &key, OnNode &onNode,
+                  OnPoint &onPoint) const
+    {
+        const qsizetype span = qsizetype(1) << (FanoutBits * (level + 1));
+        const qsizetype start = node * span;
+        const qsizetype end = std::min(start + span, m_size);
+        if (start >= first && end <= last) {
+            const Node &n = m_levels[size_t(level)][size_t(node)];
+            const auto k = key(n.minX);
+            if (k == key(n.runMax)) {
+                onNode(k, start + n.low, n.lowY, start + n.high, n.highY);
+                return;
+            }
+        }
+        const qsizetype from = std::max(first, start);
+        const qsizetype to = std::min(last, end);
+        if (level == 0) {
+            for (qsizetype i = from; i < to; ++i)
+                onPoint(i);
+            return;
+        }
+        const qsizetype childSpan = span >> FanoutBits;
+        for (qsizetype child = from / childSpan; child * childSpan < to; ++child)
+            walkNode(level - 1, child, first, last, key, onNode, onPoint);
+    }
+
     // Levels 1 and up from level 0.
     void rebuildUpper();
     template<typename Before>

@@ -5,6 +5,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <limits>
 
 class TestPlotData : public QObject
 {
@@ -24,6 +25,7 @@ private slots:
     void blockSummariesGiveTheSameReduction_data();
     void blockSummariesGiveTheSameReduction();
     void recorderKeepsItsSummariesThroughThinning();
+    void collectOnThreadsGivesEveryTraceItsOwnReduction();
 };
 
 void TestPlotData::formatValue_data()
@@ -291,6 +293,56 @@ void TestPlotData::recorderKeepsItsSummariesThroughThinning()
         recorder.clearData();
         QCOMPARE(recorder.traces().at(0).pyramid.size(), 0);
     }
+}
+
+void TestPlotData::collectOnThreadsGivesEveryTraceItsOwnReduction()
+{
+    // Six signals of different shapes, the last two on the right axis:
+    // reduced on threads, each keeps its own points and the axes their extremes.
+    QByteArray text = "FormatVersion=6.0\n{RECEIVE}\n";
+    for (int s = 0; s < 6; ++s)
+        text += "[M" + QByteArray::number(s) + "]\nID=" + QByteArray::number(0x100 + s, 16) + "h\nLen=2\nVar=V signed 0,16\n";
+    auto db = std::make_shared<SymbolDatabase>();
+    QVERIFY(db->loadData(text, QStringLiteral("m.sym")));
+    SignalRecorder recorder;
+    recorder.setMaxPoints(100000);
+    recorder.setSymbols(db);
+    QList<CanFrame> frames;
+    for (int s = 0; s < 6; ++s)
+        QVERIFY(recorder.add({QStringLiteral("M%1").arg(s), QString(), QStringLiteral("V")}));
+    recorder.setAxis(4, 1);
+    recorder.setAxis(5, 1);
+    for (int i = 0; i < 20000; ++i) {
+        for (int s = 0; s < 6; ++s) {
+            CanFrame frame;
+            frame.id = quint32(0x100 + s);
+            frame.dlc = 2;
+            const int value = (s + 1) * ((i * (s + 3)) % 1000) - 500 * s;
+            frame.data[0] = quint8(value);
+            frame.data[1] = quint8(value >> 8);
+            frame.timestampUs = qint64(i) * 100 + s;
+            frames.append(frame);
+        }
+    }
+    recorder.handleFrames(frames);
+
+    SignalRecorder::TimeWindow w{0.1, 1.7};
+    PlotData::WindowData serial;
+    PlotData::WindowData threaded;
+    PlotData::collect(recorder, w, w.end, true, &serial, std::numeric_limits<qsizetype>::max());
+    for (int round = 0; round < 20; ++round) {   // a reused result, as the widget reuses its own
+        PlotData::collect(recorder, w, w.end, true, &threaded, 0);
+        QCOMPARE(threaded.points.size(), qsizetype(6));
+        for (int s = 0; s < 6; ++s)
+            QCOMPARE(threaded.points.at(s), serial.points.at(s));
+        for (int axis : {0, 1}) {
+            QCOMPARE(threaded.min[axis], serial.min[axis]);
+            QCOMPARE(threaded.max[axis], serial.max[axis]);
+        }
+    }
+    QVERIFY(serial.points.at(0) != serial.points.at(1));
+    QCOMPARE(serial.max[0], 2492.0);   // signal 3: 4 × 998 − 1500, the highest of the left axis
+    QVERIFY(serial.min[1] < serial.max[1]);
 }
 
 QTEST_GUILESS_MAIN(TestPlotData)
