@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -26,10 +27,15 @@ namespace {
 
 constexpr int DefaultDelayMs = 5000;
 
+// Lets posted work and the scenes' deferred drawing happen: a quick widget
+// draws a changed scene on a timer of its own, not in the first event pass.
 void settle()
 {
-    for (int i = 0; i < 5; ++i)
-        QCoreApplication::processEvents();
+    QElapsedTimer clock;
+    clock.start();
+    do
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (clock.elapsed() < 150);
 }
 
 bool saveWidget(QWidget *widget, const QString &path)

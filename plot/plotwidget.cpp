@@ -404,12 +404,8 @@ void PlotWidget::refresh()
             right = PlotData::manualRange(ui->y2MinSpin->value(), ui->y2MaxSpin->value());
     }
 
-    // Axes first, on empty series: every series then lays out its points
-    // once, for the axes they are shown on (not once per axis that moves).
     const double offset = timeOffset();
     m_chart->setY2Visible(axis2);
-    if (m_chart->rangesChange(w.start + offset, w.end + offset, left.min, left.max, right.min, right.max))
-        m_chart->clearPoints();
     m_chart->setXRange(w.start + offset, w.end + offset);
     m_chart->setYRange(left.min, left.max);
     m_yShown[0] = {left.min, left.max};

@@ -1,9 +1,10 @@
 #include "plotchart.h"
 
+#include "plottraces.h"
+
 #include <QQuickItem>
 #include <QUrl>
 #include <QtCharts/QAbstractSeries>
-#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <QtCharts/QXYSeries>
 
@@ -31,15 +32,22 @@ void setAxisRange(QValueAxis *axis, double min, double max, bool adaptLabels = f
         // As many decimals as the ticks need: a zoomed time axis shows
         // milliseconds, not the same "12.3" five times.
         const int decimals = std::clamp(int(-std::floor(std::log10(step))), 1, 6);
-        axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+        const QString format = QStringLiteral("%.%1f").arg(decimals);
+        // Set only when it differs: the axis lays out its labels anew at
+        // every call, which made each refresh redraw the whole chart.
+        if (axis->labelFormat() != format)
+            axis->setLabelFormat(format);
     }
-    axis->setTickAnchor(0);
+    if (axis->tickAnchor() != 0)
+        axis->setTickAnchor(0);
     if (step > axis->tickInterval()) {
         axis->setTickInterval(step);
         axis->setRange(min, max);
     } else {
-        axis->setRange(min, max);
-        axis->setTickInterval(step);
+        if (axis->min() != min || axis->max() != max)
+            axis->setRange(min, max);
+        if (axis->tickInterval() != step)
+            axis->setTickInterval(step);
     }
 }
 
@@ -79,10 +87,14 @@ bool PlotChart::attach(QQuickItem *graph)
 {
     m_graph = nullptr;
     m_series.clear();
-    m_dots.clear();
     if (!graph || graph->metaObject()->indexOfMethod("createSeries(int,QString,QAbstractAxis*,QAbstractAxis*)") < 0)
         return false;
     m_graph = graph;
+    // A child of the chart: above its plot area, below the scene's cursors.
+    delete m_traces;
+    m_traces = new PlotTraces(graph);
+    connect(graph, SIGNAL(plotAreaChanged(QRectF)), this, SLOT(placeTraces()));
+    placeTraces();
 
     m_axisX = new QValueAxis(this);
     m_axisX->setTitleText(tr("Zeit [s]"));
@@ -104,21 +116,39 @@ bool PlotChart::attach(QQuickItem *graph)
                               Q_ARG(QAbstractSeries *, nullptr));
     QMetaObject::invokeMethod(graph, "setAxisY", Q_ARG(QAbstractAxis *, m_axisY.data()),
                               Q_ARG(QAbstractSeries *, nullptr));
+    m_traces->setXRange(m_axisX->min(), m_axisX->max());
+    m_traces->setYRange(false, m_axisY->min(), m_axisY->max());
+    m_traces->setYRange(true, m_axisY2->min(), m_axisY2->max());
     return true;
+}
+
+void PlotChart::placeTraces()
+{
+    if (!m_graph || !m_traces)
+        return;
+    const QRectF area = m_graph->property("plotArea").toRectF();
+    m_traces->setPosition(area.topLeft());
+    m_traces->setSize(area.size());
+}
+
+PlotTraces *PlotChart::traces() const
+{
+    return m_traces;
 }
 
 void PlotChart::setSeries(const QList<SeriesSpec> &specs)
 {
     if (!m_graph)
         return;
-    for (const QPointer<QXYSeries> &series : m_series + m_dots) {
+    for (const QPointer<QXYSeries> &series : std::as_const(m_series)) {
         if (!series)
             continue;
         QMetaObject::invokeMethod(m_graph, "removeSeries", Q_ARG(QAbstractSeries *, series.data()));
         series->deleteLater();
     }
     m_series.clear();
-    m_dots.clear();
+    if (m_traces)
+        m_traces->setCurveCount(int(specs.size()));
 
     const auto create = [this](int type, const QString &name) {
         QAbstractSeries *created = nullptr;
@@ -129,15 +159,6 @@ void PlotChart::setSeries(const QList<SeriesSpec> &specs)
     };
     for (const SeriesSpec &spec : specs)
         m_series.append(create(QAbstractSeries::SeriesTypeLine, spec.name));
-    // Dots after every line, so that they lie above all of them.
-    for (const SeriesSpec &spec : specs) {
-        auto *dots = qobject_cast<QScatterSeries *>(create(QAbstractSeries::SeriesTypeScatter, spec.name));
-        if (dots) {
-            dots->setMarkerSize(6);
-            dots->setBorderColor(Qt::transparent);
-        }
-        m_dots.append(dots);
-    }
     for (int i = 0; i < specs.size(); ++i) {
         setSeriesColor(i, specs.at(i).color);
         if (specs.at(i).rightAxis)
@@ -150,9 +171,9 @@ void PlotChart::setSeriesAxis(int index, bool rightAxis)
     if (!m_axisY || !m_axisY2)
         return;
     QValueAxis *wanted = rightAxis ? m_axisY2 : m_axisY;
-    for (QXYSeries *series : {m_series.value(index).data(), m_dots.value(index).data()}) {
-        if (!series || series->attachedAxes().contains(wanted))
-            continue;
+    if (m_traces)
+        m_traces->setRightAxis(index, rightAxis);
+    if (QXYSeries *series = m_series.value(index); series && !series->attachedAxes().contains(wanted)) {
         series->detachAxis(rightAxis ? m_axisY : m_axisY2);
         if (rightAxis && !m_y2InChart) {
             // The view puts an axis on the right only when it arrives through
@@ -167,83 +188,73 @@ void PlotChart::setSeriesAxis(int index, bool rightAxis)
 
 void PlotChart::setSeriesColor(int index, const QColor &color)
 {
-    if (QXYSeries *series = m_series.value(index)) {
-        QPen pen(color);
-        pen.setWidthF(2);
-        series->setPen(pen);
+    if (QXYSeries *series = m_series.value(index))
         series->setColor(color);
-    }
-    if (QXYSeries *dots = m_dots.value(index))
-        dots->setColor(color);
+    if (m_traces)
+        m_traces->setColor(index, color);
 }
 
 void PlotChart::setSeriesVisible(int index, bool visible)
 {
-    for (QXYSeries *series : {m_series.value(index).data(), m_dots.value(index).data()}) {
-        if (series)
-            series->setVisible(visible);
-    }
-}
-
-void PlotChart::replaceDots(int index, const QList<QPointF> &points)
-{
-    if (QXYSeries *dots = m_dots.value(index)) {
-        if (!(points.isEmpty() && dots->count() == 0))
-            dots->replace(points);
-    }
-}
-
-int PlotChart::pointCount(int index) const
-{
-    const QXYSeries *series = m_series.value(index);
-    return series ? series->count() : 0;
-}
-
-int PlotChart::dotCount(int index) const
-{
-    const QXYSeries *dots = m_dots.value(index);
-    return dots ? dots->count() : 0;
+    if (QXYSeries *series = m_series.value(index))
+        series->setVisible(visible);
+    if (m_traces)
+        m_traces->setCurveShown(index, visible);
 }
 
 void PlotChart::replace(int index, const QList<QPointF> &points)
 {
-    if (QXYSeries *series = m_series.value(index))
-        series->replace(points);
+    if (m_traces)
+        m_traces->setPoints(index, points);
+}
+
+void PlotChart::replaceDots(int index, const QList<QPointF> &points)
+{
+    if (m_traces)
+        m_traces->setDots(index, points);
+}
+
+int PlotChart::pointCount(int index) const
+{
+    return m_traces ? m_traces->pointCount(index) : 0;
+}
+
+int PlotChart::dotCount(int index) const
+{
+    return m_traces ? m_traces->dotCount(index) : 0;
 }
 
 void PlotChart::clearPoints()
 {
-    for (const QPointer<QXYSeries> &series : m_series + m_dots) {
-        if (series)
-            series->clear();
-    }
-}
-
-bool PlotChart::rangesChange(double xMin, double xMax, double yMin, double yMax, double y2Min, double y2Max) const
-{
-    const auto moves = [](const QValueAxis *axis, double min, double max) {
-        return axis && usable(min, max) && (axis->min() != min || axis->max() != max);
-    };
-    return moves(m_axisX, xMin, xMax) || moves(m_axisY, yMin, yMax)
-        || (m_axisY2 && m_axisY2->isVisible() && moves(m_axisY2, y2Min, y2Max));
+    if (m_traces)
+        m_traces->clearPoints();
 }
 
 void PlotChart::setXRange(double min, double max)
 {
-    if (m_axisX && usable(min, max))
-        setAxisRange(m_axisX, min, max, true);
+    if (!m_axisX || !usable(min, max))
+        return;
+    setAxisRange(m_axisX, min, max, true);
+    if (m_traces)
+        m_traces->setXRange(min, max);
 }
 
 void PlotChart::setYRange(double min, double max)
 {
-    if (m_axisY && usable(min, max))
-        setAxisRange(m_axisY, min, max);
+    if (!m_axisY || !usable(min, max))
+        return;
+    setAxisRange(m_axisY, min, max);
+    if (m_traces)
+        m_traces->setYRange(false, min, max);
 }
 
 void PlotChart::setY2Range(double min, double max)
 {
-    if (m_axisY2 && usable(min, max))
-        setAxisRange(m_axisY2, min, max);
+    if (!m_axisY2 || !usable(min, max))
+        return;
+    setAxisRange(m_axisY2, min, max);
+    if (m_traces)
+        m_traces->setYRange(true, min, max);
 }
 
 void PlotChart::setY2Visible(bool visible)

@@ -12,10 +12,14 @@ class QAbstractSeries;
 class QQuickItem;
 class QValueAxis;
 class QXYSeries;
+class PlotTraces;
 
 // The only place that talks to the chart library (the QML ChartView of Qt
-// Charts): axes, line series, their points and ranges. Moving to another
-// chart module touches this file pair and the scene alone.
+// Charts): axes, line series and their ranges. Moving to another chart
+// module touches this file pair and the scene alone. The chart draws the
+// axes, the grid and the plot area; the curves are drawn by PlotTraces over
+// the plot area, and the chart's series stay empty: they only carry a
+// signal's name and its axis.
 //
 // The chart owns what is attached to it; this object only points at it, so
 // it never deletes a series or an axis the scene has already destroyed.
@@ -42,7 +46,7 @@ public:
     bool isReady() const { return !m_graph.isNull(); }
 
     // Removes every series and creates one for each entry of the list, in
-    // order: a line and, above it, the sample dots of the same signal.
+    // order (later ones drawn above earlier ones).
     void setSeries(const QList<SeriesSpec> &specs);
     int seriesCount() const { return int(m_series.size()); }
     void setSeriesAxis(int index, bool rightAxis);
@@ -52,14 +56,11 @@ public:
     void replace(int index, const QList<QPointF> &points);
     void replaceDots(int index, const QList<QPointF> &points);
     void clearPoints();
-    // Number of points a series holds, for checks.
+    // Number of points a curve holds, and of its sample dots, for checks.
     int pointCount(int index) const;
     int dotCount(int index) const;
-
-    // True when setting these ranges would move an axis. Points already in
-    // the series are laid out again at every axis move, so a caller that is
-    // about to replace them all empties the series first.
-    bool rangesChange(double xMin, double xMax, double yMin, double yMax, double y2Min, double y2Max) const;
+    // The item that draws the curves (null before attach).
+    PlotTraces *traces() const;
     void setXRange(double min, double max);
     void setYRange(double min, double max);
     void setY2Range(double min, double max);
@@ -69,12 +70,15 @@ public:
     void setXTitle(const QString &title);
     QString yTitle(bool right) const;
 
+private slots:
+    void placeTraces();
+
 private:
     QPointer<QQuickItem> m_graph;
+    QPointer<PlotTraces> m_traces;
     QPointer<QValueAxis> m_axisX;
     QPointer<QValueAxis> m_axisY;
     QPointer<QValueAxis> m_axisY2;
     bool m_y2InChart = false;
     QList<QPointer<QXYSeries>> m_series;
-    QList<QPointer<QXYSeries>> m_dots;
 };

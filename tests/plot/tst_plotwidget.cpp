@@ -1,4 +1,8 @@
+#include "filedialogs.h"
+#include "plotchart.h"
+#include "plotdata.h"
 #include "plottestutil.h"
+#include "plottraces.h"
 #include "plotwidget.h"
 
 #include <QAction>
@@ -20,6 +24,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtCharts/QValueAxis>
 
 class TestPlotWidget : public QObject
 {
@@ -45,6 +50,7 @@ private slots:
     void imagesAreWrittenByTheirSuffix();
     void traceViewAndLiveRecordingKeepSeparateBuffers();
     void hiddenPlotIsNotRefreshed();
+    void curvesLieOverThePlotAreaAndAnUnchangedViewLeavesTheAxesAlone();
     void wheelMovesThroughTheHistory_data();
     void wheelMovesThroughTheHistory();
     void saveDialogAddsTheEndingOfTheChosenFilter_data();
@@ -445,6 +451,43 @@ void TestPlotWidget::hiddenPlotIsNotRefreshed()
     QCOMPARE(changed.count(), 1);
 }
 
+void TestPlotWidget::curvesLieOverThePlotAreaAndAnUnchangedViewLeavesTheAxesAlone()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    feedSpeed({{0.0, 100}, {5.0, 3000}, {10.0, 200}});
+    m_plot->refresh();
+    PlotTraces *traces = m_plot->chart()->traces();
+    QVERIFY(traces);
+    QQuickItem *graph = m_plot->sceneRoot()->findChild<QQuickItem *>(QStringLiteral("graph"));
+    QTRY_COMPARE(QRectF(traces->position(), traces->size()), graph->property("plotArea").toRectF());
+    const QImage picture = traces->picture();
+    bool drawn = false;
+    for (int y = 0; y < picture.height() && !drawn; ++y)
+        drawn = picture.pixelColor(picture.width() / 2, y) == PlotData::color(0);
+    QVERIFY(drawn);   // the peak at 5 s, in the middle of the 10 s window
+
+    // Another refresh of the same view moves nothing: the chart, which lays
+    // out its axes at every change of theirs, has nothing to redraw.
+    QList<QSignalSpy *> spies;
+    for (QValueAxis *axis : m_plot->chart()->findChildren<QValueAxis *>()) {
+        const QMetaObject *meta = axis->metaObject();
+        for (int m = 0; m < meta->methodCount(); ++m) {
+            const QMetaMethod method = meta->method(m);
+            if (method.methodType() == QMetaMethod::Signal && method.name() != "destroyed"
+                && method.name() != "objectNameChanged")
+                spies.append(new QSignalSpy(axis, method));
+        }
+    }
+    QVERIFY(spies.size() > 10);
+    m_plot->refresh();
+    m_plot->refresh();
+    int changes = 0;
+    for (QSignalSpy *spy : std::as_const(spies))
+        changes += int(spy->count());
+    qDeleteAll(spies);
+    QCOMPARE(changes, 0);
+}
+
 void TestPlotWidget::wheelMovesThroughTheHistory_data()
 {
     // Window 10 s over 25 s recorded: the scroll bar runs 0…1500, one step 100.
@@ -531,8 +574,7 @@ void TestPlotWidget::saveDialogAddsTheEndingOfTheChosenFilter()
             }
             QCOMPARE(dialog->windowTitle(), QStringLiteral("Diagramm als Bild speichern"));
             dialog->selectNameFilter(filter);
-            dialog->selectFile(dir.filePath(typed));
-            static_cast<QDialog *>(dialog)->accept();   // QFileDialog::accept checks the name
+            acceptFile(dialog, dir.filePath(typed));   // QFileDialog::accept checks the name
         } else if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
             warning = box->windowTitle() + ": " + box->text();
             box->reject();
