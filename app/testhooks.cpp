@@ -141,16 +141,29 @@ QStringList TestHooks::takeSnapshots(MainWindow *window, const QString &director
         if (saveWidget(window, dir.filePath(QStringLiteral("plot_marker.png"))))
             written << QStringLiteral("plot_marker.png");
 
-        // Two cursors on a zoomed signal drawn as steps: the middle fifth of
-        // the window, the cursors at two fifths and three fifths of it.
-        if (!plot->recorder().traces().isEmpty()) {
-            // The first signal alone, so that the values fill the height.
-            QList<PlotStyle> styles;
-            for (int i = 0; i < plot->recorder().traces().size(); ++i) {
-                styles.append(plot->traceStyle(i));
-                plot->setTraceStyle(i, {styles.last().color, i == 0 ? PlotStyle::Step : styles.last().mode, i == 0});
+        // Two cursors on a zoomed signal drawn as steps: a signal that the
+        // plotter draws as steps of its own accord where there is one, zoomed
+        // into the middle until about 30 of its samples are in view, the
+        // cursors at two fifths and three fifths of the window.
+        const QList<SignalRecorder::Trace> &traces = plot->recorder().traces();
+        if (!traces.isEmpty()) {
+            int shown = 0;
+            for (int i = 0; i < traces.size(); ++i) {
+                if (plot->prefersSteps(i)) {
+                    shown = i;
+                    break;
+                }
             }
-            plot->zoomToBox(QRectF(0.4, 0.0, 0.2, 0.005));
+            // That signal alone, so that its values fill the height.
+            QList<PlotStyle> styles;
+            for (int i = 0; i < traces.size(); ++i) {
+                styles.append(plot->traceStyle(i));
+                plot->setTraceStyle(i, {styles.last().color, i == shown ? PlotStyle::Step : styles.last().mode, i == shown});
+            }
+            plot->refresh();
+            const qsizetype samples = plot->shownData().points.value(shown).size();
+            const double fraction = samples > 30 ? 30.0 / double(samples) : 1.0;
+            plot->zoomToBox(QRectF(0.5 - fraction / 2, 0.0, fraction, 0.005));   // flat: time only
             const double start = plot->shownData().window.start;
             const double width = plot->shownData().window.end - start;
             plot->setMarker(true, start + 0.4 * width);

@@ -97,6 +97,8 @@ public:
 
     // Drawing of each signal, by its place in the legend.
     PlotStyle traceStyle(int index) const;
+    // Whether signal `index` is drawn as steps in the automatic mode.
+    bool prefersSteps(int index) const;
     void setTraceStyle(int index, const PlotStyle &style);
     QColor traceColor(int index) const;
     // The mode drawn: Auto resolved to line or steps.
@@ -196,7 +198,6 @@ private:
     void measureShown(double dataEnd);
     void drawSeries();
     void updateAxisTitles();
-    bool prefersSteps(int index) const;
     QString valueText(int index, double value) const;
     QString numberText(int index, double value) const;
     void chooseTraceColor(int index);
