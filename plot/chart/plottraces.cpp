@@ -71,23 +71,22 @@ void PlotTraces::setCurveCount(int count)
 
 void PlotTraces::setPoints(int index, const QList<QPointF> &points)
 {
-    if (index < 0 || index >= m_curves.size())
-        return;
-    Curve &curve = m_curves[index];
-    if (points.isEmpty() && curve.points.isEmpty())
-        return;
-    curve.points = points;
-    changed();
+    setList(index, &Curve::points, points);
 }
 
 void PlotTraces::setDots(int index, const QList<QPointF> &points)
 {
+    setList(index, &Curve::dots, points);
+}
+
+void PlotTraces::setList(int index, QList<QPointF> Curve::*list, const QList<QPointF> &points)
+{
     if (index < 0 || index >= m_curves.size())
         return;
-    Curve &curve = m_curves[index];
-    if (points.isEmpty() && curve.dots.isEmpty())
-        return;
-    curve.dots = points;
+    QList<QPointF> &kept = m_curves[index].*list;
+    if (points.isEmpty() && kept.isEmpty())
+        return;   // an empty curve stays empty: nothing to draw anew
+    kept = points;
     changed();
 }
 

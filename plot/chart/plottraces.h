@@ -53,6 +53,7 @@ private:
         bool shown = true;
     };
 
+    void setList(int index, QList<QPointF> Curve::*list, const QList<QPointF> &points);
     void geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry) override;
     void changed();
     void render();
