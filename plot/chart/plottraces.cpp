@@ -198,11 +198,15 @@ void PlotTraces::render()
     QPainter painter(&m_canvas);
     painter.setRenderHint(QPainter::Antialiasing);
     const double xScale = size.width() / (m_xMax - m_xMin);
+    if (!std::isfinite(xScale))
+        return;   // a range too narrow to divide by: nothing can be placed
     for (Curve &curve : m_curves) {
         const int axis = curve.right ? 1 : 0;
         if (!curve.shown || !(m_yMax[axis] > m_yMin[axis]))
             continue;
         const double yScale = size.height() / (m_yMax[axis] - m_yMin[axis]);
+        if (!std::isfinite(yScale))
+            continue;
         // More points than columns: per column the span they cover is all
         // that can be seen, and far cheaper than stroking every segment.
         if (curve.points.size() > size.width())

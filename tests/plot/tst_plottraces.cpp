@@ -162,6 +162,15 @@ void TestPlotTraces::denseCurveFillsEachColumnBetweenItsExtremes()
     traces.setYRange(false, 0.0, 2.0);
     const QImage moved = traces.picture();
     QVERIFY(painted(moved, 100, 75) && !painted(moved, 100, 30));
+    // Ranges too narrow to divide by draw nothing rather than garbage.
+    traces.setXRange(0.0, 4.9e-324);
+    for (int x = 0; x < Width; ++x)
+        QCOMPARE(paintedIn(traces.picture(), x), 0);
+    traces.setXRange(0.0, 1.0);
+    traces.setYRange(false, 0.0, 4.9e-324);
+    QCOMPARE(paintedIn(traces.picture(), 100), 0);
+    traces.setYRange(false, 0.0, 2.0);
+
     traces.clearPoints();
     QCOMPARE(traces.pointCount(0), 0);
     const QImage cleared = traces.picture();
