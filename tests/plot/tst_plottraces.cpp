@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 // The curves item, drawn without a window: which pixels a curve colours for
 // dense and sparse point lists, gaps, values far off the axes, the second
@@ -16,6 +17,7 @@ private slots:
     void curvesColourThePixelsTheyPass_data();
     void curvesColourThePixelsTheyPass();
     void denseCurveFillsEachColumnBetweenItsExtremes();
+    void randomCurvesStayInsideThePicture();
 };
 
 namespace {
@@ -176,6 +178,53 @@ void TestPlotTraces::denseCurveFillsEachColumnBetweenItsExtremes()
     const QImage cleared = traces.picture();
     for (int x = 0; x < Width; ++x)
         QCOMPARE(paintedIn(cleared, x), 0);
+}
+
+void TestPlotTraces::randomCurvesStayInsideThePicture()
+{
+    // Pixels are written straight into memory: random curves of every size
+    // and magnitude (under the address sanitizer a write outside the picture
+    // fails the run); those lying wholly above the axis leave it clear.
+    std::mt19937 random(20261208);
+    const double magnitudes[] = {1e-320, 1e-3, 1.0, 1e3, 1e15, 1e300, HUGE_VAL};
+    const auto value = [&](double scale) {
+        switch (random() % 16) {
+        case 0:
+            return NaN;
+        case 1:
+            return -scale;
+        default:
+            return (double(random()) / random.max() * 2.0 - 1.0) * scale;
+        }
+    };
+    for (int round = 0; round < 200; ++round) {
+        PlotTraces traces;
+        traces.setSize(QSizeF(1 + random() % 300, 1 + random() % 200));
+        traces.setCurveCount(2);
+        const double xScale = magnitudes[random() % 7];
+        const double yScale = magnitudes[random() % 7];
+        const double xMin = value(std::isinf(xScale) ? 1.0 : xScale);
+        const double yMin = value(std::isinf(yScale) ? 1.0 : yScale);
+        traces.setXRange(xMin, xMin + std::fabs(value(1.0)) + 1e-9);
+        traces.setYRange(false, yMin, yMin + 1.0);
+        const bool above = round % 4 == 0 && std::isfinite(yMin);
+        for (int c = 0; c < 2; ++c) {
+            QList<QPointF> points;
+            const int count = int(random() % 3 ? random() % 50 : random() % 5000);
+            for (int i = 0; i < count; ++i) {
+                const double y = above ? yMin + 3.0 + std::fabs(value(yScale)) : value(yScale);
+                points.append(QPointF(value(xScale), std::isnan(y) ? yMin + 3.0 : y));
+            }
+            traces.setPoints(c, points);
+            traces.setDots(c, points.mid(0, 300));
+        }
+        const QImage image = traces.picture();
+        QCOMPARE(image.size(), traces.size().toSize());
+        if (above) {
+            for (int x = 0; x < image.width(); ++x)
+                QVERIFY2(paintedIn(image, x) == 0, qPrintable(QStringLiteral("round %1, column %2").arg(round).arg(x)));
+        }
+    }
 }
 
 QTEST_MAIN(TestPlotTraces)
