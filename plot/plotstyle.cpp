@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 const char *const ModeKeys[] = {"auto", "line", "step", "points"};
@@ -71,6 +73,22 @@ void toDisplay(const QList<QPointF> &points, double offset, bool steps, QList<QP
             out->append(QPointF(point.x(), out->constLast().y()));
         out->append(point);
     }
+}
+
+bool dotsOnLine(const QList<QPointF> &points, double windowSeconds, double widthPixels)
+{
+    if (points.size() >= DotsBelow)
+        return false;
+    if (points.size() < 2 || !(windowSeconds > 0.0) || !(widthPixels > 0.0))
+        return true;
+    double first = points.constFirst().x();
+    double last = first;
+    for (const QPointF &point : points) {
+        first = std::min(first, point.x());
+        last = std::max(last, point.x());
+    }
+    const double spacing = (last - first) / windowSeconds * widthPixels / double(points.size() - 1);
+    return !(spacing < DotSpacing);   // NaN times: dots, as without a width
 }
 
 } // namespace PlotDraw

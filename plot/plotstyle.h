@@ -34,8 +34,15 @@ struct PlotStyle
 
 namespace PlotDraw {
 
-// Fewer samples than this in the shown window are drawn as dots too.
+// Fewer samples than this in the shown window are drawn as dots too,
 constexpr int DotsBelow = 200;
+// when they lie on average at least this many pixels apart: closer dots
+// merge into a thick line instead of showing single samples.
+constexpr double DotSpacing = 8.0;
+
+// Whether the samples of a line get dots: `windowSeconds` wide a window
+// drawn over `widthPixels` (0: not known, the count alone decides).
+bool dotsOnLine(const QList<QPointF> &points, double windowSeconds, double widthPixels);
 
 // The points of a series as drawn: shifted by `offset` on the time axis
 // (time base) and, for steps, each value held until the next sample.

@@ -445,6 +445,7 @@ void PlotWidget::drawSeries()
     const QList<SignalRecorder::Trace> &traces = rec().traces();
     const int count = std::min({int(m_shown.points.size()), m_chart->seriesCount(), int(traces.size())});
     const double offset = timeOffset();
+    const double plotWidth = m_graph->property("plotArea").toRectF().width();
     for (int i = 0; i < count; ++i) {
         const PlotStyle style = traceStyle(i);
         if (!style.shown) {
@@ -463,7 +464,8 @@ void PlotWidget::drawSeries()
             m_chart->replace(i, m_drawn);
         }
         // Few samples in view: each one is shown as a dot on the line.
-        if (mode == PlotStyle::Points || points.size() < PlotDraw::DotsBelow) {
+        if (mode == PlotStyle::Points
+            || PlotDraw::dotsOnLine(points, m_shown.window.end - m_shown.window.start, plotWidth)) {
             PlotDraw::toDisplay(points, offset, false, &m_drawn);
             m_chart->replaceDots(i, m_drawn);
         } else {

@@ -3,6 +3,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 // The plot's zoom arithmetic, its view history and how a signal is drawn,
 // apart from any widget.
 class TestPlotZoom : public QObject
@@ -19,6 +21,8 @@ private slots:
     void styleTextsRoundTrip();
     void stepsHoldTheValueUntilTheNextSample_data();
     void stepsHoldTheValueUntilTheNextSample();
+    void dotsOnlyWhereSamplesStandApart_data();
+    void dotsOnlyWhereSamplesStandApart();
 };
 
 void TestPlotZoom::rangesZoomAroundAFixedPoint_data()
@@ -164,6 +168,39 @@ void TestPlotZoom::stepsHoldTheValueUntilTheNextSample()
     QList<QPointF> drawn{{9, 9}};   // replaced, not appended to
     PlotDraw::toDisplay(points, offset, steps, &drawn);
     QTEST(drawn, "drawn");
+}
+
+void TestPlotZoom::dotsOnlyWhereSamplesStandApart_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("spanSeconds");     // of the samples
+    QTest::addColumn<double>("windowSeconds");
+    QTest::addColumn<double>("widthPixels");
+    QTest::addColumn<bool>("dots");
+    QTest::newRow("three over the window") << 3 << 10.0 << 10.0 << 1000.0 << true;
+    QTest::newRow("one sample") << 1 << 0.0 << 10.0 << 1000.0 << true;
+    QTest::newRow("199, 5 px apart") << 199 << 10.0 << 10.0 << 1000.0 << false;
+    QTest::newRow("100, 10 px apart") << 100 << 10.0 << 10.0 << 1000.0 << true;
+    // 30 samples in the first third of a 525 px wide area: 6 px apart, a thick line of dots.
+    QTest::newRow("30 crowded at the start") << 30 << 3.3 << 10.0 << 525.0 << false;
+    QTest::newRow("200 or more never") << 200 << 10.0 << 1.0 << 100000.0 << false;
+    QTest::newRow("width not known") << 150 << 10.0 << 10.0 << 0.0 << true;
+    QTest::newRow("no window") << 150 << 10.0 << 0.0 << 1000.0 << true;
+}
+
+void TestPlotZoom::dotsOnlyWhereSamplesStandApart()
+{
+    QFETCH(int, count);
+    QFETCH(double, spanSeconds);
+    QFETCH(double, windowSeconds);
+    QFETCH(double, widthPixels);
+    QList<QPointF> points;
+    for (int i = 0; i < count; ++i)
+        points.append(QPointF(count > 1 ? 100.0 + spanSeconds * i / (count - 1) : 100.0, i % 7));
+    QTEST(PlotDraw::dotsOnLine(points, windowSeconds, widthPixels), "dots");
+    // The order of the samples does not matter (time going back).
+    std::reverse(points.begin(), points.end());
+    QTEST(PlotDraw::dotsOnLine(points, windowSeconds, widthPixels), "dots");
 }
 
 QTEST_APPLESS_MAIN(TestPlotZoom)
