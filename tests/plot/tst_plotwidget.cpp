@@ -1,21 +1,18 @@
 #include "filedialogs.h"
 #include "plotchart.h"
 #include "plotdata.h"
-#include "plottestutil.h"
 #include "plottraces.h"
-#include "plotwidget.h"
+#include "plotwidgetfixture.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QTimer>
-#include <QWheelEvent>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFileDialog>
 #include <QImageReader>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QQuickItem>
 #include <QScrollBar>
@@ -24,16 +21,15 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
 #include <QtCharts/QValueAxis>
 
-class TestPlotWidget : public QObject
+class TestPlotWidget : public PlotWidgetFixture
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
     void sceneCarriesTheContract();
     void windowAllFollowsTheRecording();
     void automaticYRangeFollowsTheShownValues_data();
@@ -55,50 +51,7 @@ private slots:
     void wheelMovesThroughTheHistory();
     void saveDialogAddsTheEndingOfTheChosenFilter_data();
     void saveDialogAddsTheEndingOfTheChosenFilter();
-
-private:
-    template<typename T>
-    T *child(const char *name) const
-    {
-        return m_plot->findChild<T *>(QLatin1String(name));
-    }
-    void feedSpeed(std::initializer_list<std::pair<double, int>> points);
-
-    PlotWidget *m_plot = nullptr;
-    std::shared_ptr<const SymbolDatabase> m_db;
 };
-
-void TestPlotWidget::initTestCase()
-{
-    // The dialogs are Qt's own widgets, which a test can fill in and accept.
-    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-    m_db = loadSymbols(plotSymText());
-}
-
-void TestPlotWidget::init()
-{
-    QSettings().clear();
-    m_plot = new PlotWidget;
-    m_plot->resize(1000, 600);
-    m_plot->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_plot));
-    QTRY_VERIFY(m_plot->sceneRoot());
-    m_plot->setSymbols(m_db);
-}
-
-void TestPlotWidget::cleanup()
-{
-    delete m_plot;
-    m_plot = nullptr;
-}
-
-void TestPlotWidget::feedSpeed(std::initializer_list<std::pair<double, int>> points)
-{
-    QList<CanFrame> frames;
-    for (const auto &point : points)
-        frames.append(motorFrame(qint64(point.first * 1e6), point.second, 40));
-    m_plot->handleFrames(frames);
-}
 
 void TestPlotWidget::sceneCarriesTheContract()
 {
