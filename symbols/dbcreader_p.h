@@ -334,6 +334,10 @@ private:
     void readAttrDefault();
     void readAttr();
     void readValueTable();
+    // The message identifier and signal name that start VAL_, SIG_VALTYPE_
+    // and SG_MUL_VAL_: false (warned, statement skipped) without an
+    // identifier; *message or *signal null when unknown (warned).
+    bool readSignalRef(const char *keyword, DbcMessage **message, DbcSignal **signal);
     void readValues();
     void readValueType();
     void readMuxValues();

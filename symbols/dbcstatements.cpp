@@ -264,6 +264,20 @@ void Reader::readValueTable()
         m_tables.append({name.toString(), values});
 }
 
+bool Reader::readSignalRef(const char *keyword, DbcMessage **message, DbcSignal **signal)
+{
+    qint64 id = 0;
+    if (!integer(&id)) {
+        warnHere(Tr::tr("%1: CAN-ID erwartet").arg(QLatin1String(keyword)));
+        skipStatement(true);
+        return false;
+    }
+    *message = messageById(id, true);
+    const QStringView name = word();
+    *signal = *message ? signalByName(**message, name, true) : nullptr;
+    return true;
+}
+
 void Reader::readValues()
 {
     skipSpace(true);
@@ -271,14 +285,10 @@ void Reader::readValues()
         // Value descriptions of an environment variable.
         return skipStatement(true);
     }
-    qint64 id = 0;
-    if (!integer(&id)) {
-        warnHere(Tr::tr("VAL_: CAN-ID erwartet"));
-        return skipStatement(true);
-    }
-    DbcMessage *message = messageById(id, true);
-    const QStringView name = word();
-    DbcSignal *signal = message ? signalByName(*message, name, true) : nullptr;
+    DbcMessage *message = nullptr;
+    DbcSignal *signal = nullptr;
+    if (!readSignalRef("VAL_", &message, &signal))
+        return;
     QList<std::pair<qint64, QString>> values;
     if (!readValueList(&values) || !signal)
         return;
@@ -288,14 +298,10 @@ void Reader::readValues()
 
 void Reader::readValueType()
 {
-    qint64 id = 0;
-    if (!integer(&id)) {
-        warnHere(Tr::tr("SIG_VALTYPE_: CAN-ID erwartet"));
-        return skipStatement(true);
-    }
-    DbcMessage *message = messageById(id, true);
-    const QStringView name = word();
-    DbcSignal *signal = message ? signalByName(*message, name, true) : nullptr;
+    DbcMessage *message = nullptr;
+    DbcSignal *signal = nullptr;
+    if (!readSignalRef("SIG_VALTYPE_", &message, &signal))
+        return;
     take(':');
     qint64 type = 0;
     if (!integer(&type) || type < 0 || type > 2) {
@@ -309,14 +315,10 @@ void Reader::readValueType()
 
 void Reader::readMuxValues()
 {
-    qint64 id = 0;
-    if (!integer(&id)) {
-        warnHere(Tr::tr("SG_MUL_VAL_: CAN-ID erwartet"));
-        return skipStatement(true);
-    }
-    DbcMessage *message = messageById(id, true);
-    const QStringView name = word();
-    DbcSignal *signal = message ? signalByName(*message, name, true) : nullptr;
+    DbcMessage *message = nullptr;
+    DbcSignal *signal = nullptr;
+    if (!readSignalRef("SG_MUL_VAL_", &message, &signal))
+        return;
     const QStringView parent = word();
     if (parent.isEmpty()) {
         warnHere(Tr::tr("SG_MUL_VAL_: Multiplexor erwartet"));
