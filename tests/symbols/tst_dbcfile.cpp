@@ -393,6 +393,19 @@ void TestDbcFile::faultyInput()
     QVERIFY(warnings.at(0).contains(QLatin1String("Broken")));
     QVERIFY(warnings.at(6).contains(QLatin1String("WHATEVER")));
 
+    // Statements about a signal without their identifier are skipped, named
+    // by their keyword; the statement after them still counts.
+    SymbolDatabase refs;
+    QStringList refWarnings;
+    QVERIFY(loadDbc(refs,
+                    "BO_ 1 M: 8 ECU1\n SG_ S : 0|8@1+ (1,0) [0|0] \"\" ECU2\n"
+                    "SG_MUL_VAL_ x S M 1-2;\nSIG_VALTYPE_ y S : 1;\nVAL_ 1 S 1 \"eins\" ;\n",
+                    &refWarnings));
+    QCOMPARE(refWarnings.size(), 2);
+    QVERIFY2(refWarnings.at(0).endsWith(QLatin1String("SG_MUL_VAL_: CAN-ID erwartet")), qPrintable(refWarnings.at(0)));
+    QVERIFY2(refWarnings.at(1).endsWith(QLatin1String("SIG_VALTYPE_: CAN-ID erwartet")), qPrintable(refWarnings.at(1)));
+    QCOMPARE(refs.enumFor(refs.messages.at(0).variables.at(0))->values.value(1), QStringLiteral("eins"));
+
     // Content that is no DBC at all fails; so does a binary file.
     QString error;
     QVERIFY(!db.loadData("hello world\n", QStringLiteral("x.dbc"), &error));
