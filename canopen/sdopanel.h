@@ -69,6 +69,8 @@ public:
 
 private:
     static constexpr const char *ErrorColor = "#c02020";
+    // Node ID on the first cell of a node table row and of a log row.
+    static constexpr int NodeRole = Qt::UserRole + 1;
     static constexpr const char *OkColor = "#208020";
     // Index and sub-index as the panel writes them.
     static QString hex4(unsigned value);
