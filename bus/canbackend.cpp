@@ -42,7 +42,7 @@ void CanBackend::enqueue(const CanFrame &frame)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.append(frame);
-        schedule = !m_urgentIds.isEmpty() && isUrgentLocked(frame) && markFlushLocked();
+        schedule = (m_deliverAtOnce || (!m_urgentIds.isEmpty() && isUrgentLocked(frame))) && markFlushLocked();
     }
     if (schedule)
         postFlush();
@@ -54,7 +54,9 @@ void CanBackend::enqueue(const QList<CanFrame> &frames)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_pending.append(frames);
-        if (!m_urgentIds.isEmpty() && !m_flushScheduled) {
+        if (m_deliverAtOnce && !frames.isEmpty()) {
+            schedule = markFlushLocked();
+        } else if (!m_urgentIds.isEmpty() && !m_flushScheduled) {
             for (const CanFrame &frame : frames) {
                 if (isUrgentLocked(frame)) {
                     schedule = markFlushLocked();
@@ -101,6 +103,12 @@ void CanBackend::removeUrgentId(quint32 id, bool extended)
     const auto it = m_urgentIds.find(urgentKey(id, extended));
     if (it != m_urgentIds.end() && --it.value() <= 0)
         m_urgentIds.erase(it);
+}
+
+void CanBackend::setDeliverAtOnce(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_deliverAtOnce = on;
 }
 
 void CanBackend::clearQueue()

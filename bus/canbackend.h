@@ -72,6 +72,10 @@ public:
     // Registrations are counted; callable from any thread.
     void addUrgentId(quint32 id, bool extended = false);
     void removeUrgentId(quint32 id, bool extended = false);
+    // Every frame counts as urgent: a relay between two buses (the CLI
+    // bridge) hands each frame on at once instead of in 20 ms batches.
+    // Callable from any thread.
+    void setDeliverAtOnce(bool on);
 
     static QString statusText(unsigned flags);
 
@@ -96,5 +100,6 @@ private:
     QList<CanFrame> m_pending;
     QHash<quint32, int> m_urgentIds; // key -> number of registrations
     bool m_flushScheduled = false;
+    bool m_deliverAtOnce = false;
     QTimer m_flushTimer;
 };

@@ -34,6 +34,11 @@ int runBridge(const QStringList &args)
     // the simulation delivers is "sent" there, that is printed.
     PipeBackend tool(QStringLiteral("-"), QStringLiteral("-"));
     SimulationBackend simulation;
+    // A relay must not hold frames for the 20 ms batch: a protocol on the
+    // other side waits for each answer (a segmented transfer is one round
+    // trip per 7 bytes).
+    tool.setDeliverAtOnce(true);
+    simulation.setDeliverAtOnce(true);
     QObject::connect(&tool, &CanBackend::framesReceived, &simulation, [&](const CanFrameList &frames) {
         for (const CanFrame &frame : frames) {
             if (!frame.tx)

@@ -132,19 +132,22 @@ void TestCanBackend::urgentIdFlushesEarly_data()
     QTest::addColumn<CanFrame>("frame");
     QTest::addColumn<int>("registrations"); // of 585h, standard
     QTest::addColumn<int>("removals");
+    QTest::addColumn<bool>("atOnce"); // every frame delivered at once (a relay)
     QTest::addColumn<bool>("early");
     CanFrame answer = numberedFrame(0x585, 1);
     CanFrame echo = answer;
     echo.tx = true;
     CanFrame extended = answer;
     extended.extended = true;
-    QTest::newRow("registered answer") << answer << 1 << 0 << true;
-    QTest::newRow("nothing registered") << answer << 0 << 0 << false;
-    QTest::newRow("other identifier") << numberedFrame(0x586, 1) << 1 << 0 << false;
-    QTest::newRow("own echo") << echo << 1 << 0 << false;
-    QTest::newRow("extended frame of the same number") << extended << 1 << 0 << false;
-    QTest::newRow("registration removed") << answer << 1 << 1 << false;
-    QTest::newRow("counted: one of two removed") << answer << 2 << 1 << true;
+    QTest::newRow("registered answer") << answer << 1 << 0 << false << true;
+    QTest::newRow("nothing registered") << answer << 0 << 0 << false << false;
+    QTest::newRow("other identifier") << numberedFrame(0x586, 1) << 1 << 0 << false << false;
+    QTest::newRow("own echo") << echo << 1 << 0 << false << false;
+    QTest::newRow("extended frame of the same number") << extended << 1 << 0 << false << false;
+    QTest::newRow("registration removed") << answer << 1 << 1 << false << false;
+    QTest::newRow("counted: one of two removed") << answer << 2 << 1 << false << true;
+    QTest::newRow("at once: any identifier") << numberedFrame(0x586, 1) << 0 << 0 << true << true;
+    QTest::newRow("at once: own echo") << echo << 0 << 0 << true << true;
 }
 
 void TestCanBackend::urgentIdFlushesEarly()
@@ -152,8 +155,10 @@ void TestCanBackend::urgentIdFlushesEarly()
     QFETCH(CanFrame, frame);
     QFETCH(int, registrations);
     QFETCH(int, removals);
+    QFETCH(bool, atOnce);
     QFETCH(bool, early);
     QueueBackend backend;
+    backend.setDeliverAtOnce(atOnce);
     QList<CanFrameList> batches;
     connect(&backend, &CanBackend::framesReceived, this, [&](const CanFrameList &frames) { batches.append(frames); });
     for (int i = 0; i < registrations; ++i)
