@@ -106,11 +106,16 @@ bool ReplayEngine::fetch()
     return false;
 }
 
-qint64 ReplayEngine::dueNs() const
+qint64 ReplayEngine::scaledNs(qint64 traceUs) const
 {
     if (m_options.speed <= 0)
-        return m_passStartNs;
-    return m_passStartNs + std::llround(double(m_playUs) * 1000.0 / m_options.speed);
+        return 0;
+    return std::llround(double(traceUs) * 1000.0 / m_options.speed);
+}
+
+qint64 ReplayEngine::dueNs() const
+{
+    return m_passStartNs + scaledNs(m_playUs);
 }
 
 void ReplayEngine::restartClock()
@@ -148,8 +153,9 @@ qint64 ReplayEngine::step(int maxSends)
                 m_progress.state = Finished;
                 break;
             }
-            // The next pass starts where this one ended, with its own first entry.
-            m_passStartNs = due;
+            // The next pass starts where this one ended, with its own first
+            // entry, but no pass is shorter than the minimum.
+            m_passStartNs = std::max(due, m_passStartNs + scaledNs(ReplayOptions::MinPassUs));
             if (!beginPass()) {
                 if (m_progress.state == Running)
                     m_progress.state = Finished;

@@ -23,7 +23,8 @@ class ReplayTarget;
 // no pause; a pause longer than maxPauseUs is cut to it; after a pause of the
 // player the remaining timing goes on from where it stopped (nothing that
 // fell due meanwhile is sent in a burst); every pass starts with its first
-// entry right after the last entry of the pass before.
+// entry right after the last entry of the pass before, but a pass lasts at
+// least ReplayOptions::MinPassUs of trace time.
 class ReplayEngine
 {
 public:
@@ -72,6 +73,8 @@ private:
     bool fetch();
     bool beginPass();
     qint64 dueNs() const;
+    // Trace time on the clock at the chosen speed; 0 at "max".
+    qint64 scaledNs(qint64 traceUs) const;
     void fail(State state, const QString &message);
 
     ReplaySource *m_source;

@@ -19,11 +19,16 @@ struct ReplayOptions
 
     double speed = 1.0;          // factor on the recorded time distances; 0: as fast as possible
     int loops = 1;               // passes over the trace; 0: endlessly
-    qint64 fromUs = 0;           // trace time window, both ends inclusive
+    // Trace time window, both ends inclusive; by default unbounded, since
+    // entries stamped before the trace's first one have negative times.
+    qint64 fromUs = std::numeric_limits<qint64>::min();
     qint64 toUs = std::numeric_limits<qint64>::max();
     CanIdFilter filter;          // in the trace filter's notation; off: every identifier
     int directions = Both;       // error and status entries are never sent
     qint64 maxPauseUs = 0;       // > 0: longer pauses are cut to this length
+    // The shortest pass in trace time: a looped trace whose entries share
+    // one time stamp would otherwise send its passes back to back.
+    static constexpr qint64 MinPassUs = 1000;
 
     // Reads "max" or a factor in MinSpeed..MaxSpeed ("2", "0.5", "0,5").
     static bool parseSpeed(const QString &text, double *speed, QString *error);

@@ -88,6 +88,8 @@ TracePlayerBar::TracePlayerBar(QWidget *parent)
     auto *formLayout = new QFormLayout(form);
     m_from = secondsSpin(form, "replayFromSpin", 0);
     m_to = secondsSpin(form, "replayToSpin", 0);
+    // 0 is no bound: entries stamped before the trace's first one count too.
+    m_from->setSpecialValueText(tr("Anfang"));
     m_to->setSpecialValueText(tr("Ende"));
     formLayout->addRow(tr("Ab Trace-Zeit:"), m_from);
     formLayout->addRow(tr("Bis Trace-Zeit:"), m_to);
@@ -154,7 +156,8 @@ bool TracePlayerBar::options(ReplayOptions *options, QString *error) const
     ReplayOptions result;
     result.speed = m_speed->currentData().toDouble();
     result.loops = m_loops->value();
-    result.fromUs = std::llround(m_from->value() * 1e6);
+    if (m_from->value() > 0)
+        result.fromUs = std::llround(m_from->value() * 1e6);
     if (m_to->value() > 0)
         result.toUs = std::llround(m_to->value() * 1e6);
     result.directions = m_direction->currentData().toInt();

@@ -71,6 +71,7 @@ private slots:
     void timingFollowsRecordedDistances();
     void selection_data();
     void selection();
+    void loops_data();
     void loops();
     void endlessLoopRunsUntilStopped();
     void pauseKeepsTheRemainingTiming();
@@ -102,6 +103,11 @@ void TestReplayEngine::timingFollowsRecordedDistances_data()
     // Backwards time counts as no pause; the distances after it follow the new times.
     const QList<FakeEntry> backwards = {{1, 100}, {2, 200}, {3, 50}, {4, 60}, {5, 260}};
     QTest::newRow("time going backwards") << backwards << 1.0 << qint64(0) << QList<double>{0, 100, 100, 110, 310};
+    // Stamped before the trace's first entry (negative trace times): sent
+    // like any backwards step, the default window does not cut them.
+    const QList<FakeEntry> beforeStart = {{1, 0}, {2, 10}, {3, -5}, {4, -2}, {5, 20}};
+    QTest::newRow("stamped before the first entry") << beforeStart << 1.0 << qint64(0)
+                                                    << QList<double>{0, 10, 10, 13, 35};
 
     // Three hours between two entries, cut to one second when asked.
     const QList<FakeEntry> gap = {{1, 0}, {2, 5}, {3, 5 + 3 * 3600e3}, {4, 5 + 3 * 3600e3 + 20}};
@@ -218,18 +224,43 @@ void TestReplayEngine::selection()
     QCOMPARE(rig.engine.progress().position, qint64(entries.size()));
 }
 
+void TestReplayEngine::loops_data()
+{
+    QTest::addColumn<QList<FakeEntry>>("entries");
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<QList<double>>("expectedMs"); // of the three passes
+
+    // The first entry in the window (from 10 ms) is at 10 ms. Each pass
+    // starts at its first entry, right where the pass before ended.
+    const QList<FakeEntry> windowed = {{1, 0}, {2, 10}, {3, 25}, {4, 40}};
+    QTest::newRow("passes follow at once") << windowed << 1.0
+                                           << QList<double>{0, 15, 30, 30, 45, 60, 60, 75, 90};
+    // One time stamp for all: a pass lasts the minimum of 1 ms of trace time.
+    const QList<FakeEntry> oneStamp = {{2, 15}, {3, 15}, {4, 15}};
+    QTest::newRow("one time stamp at 1x") << oneStamp << 1.0 << QList<double>{0, 0, 0, 1, 1, 1, 2, 2, 2};
+    QTest::newRow("one time stamp at 2x") << oneStamp << 2.0 << QList<double>{0, 0, 0, 0.5, 0.5, 0.5, 1, 1, 1};
+    QTest::newRow("one time stamp at max") << oneStamp << 0.0 << QList<double>{0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // Shorter than the minimum: the rest of the millisecond is waited for.
+    const QList<FakeEntry> short_ = {{2, 12}, {3, 12.25}, {4, 12.5}};
+    QTest::newRow("pass of 0.5 ms") << short_ << 1.0
+                                    << QList<double>{0, 0.25, 0.5, 1, 1.25, 1.5, 2, 2.25, 2.5};
+}
+
 void TestReplayEngine::loops()
 {
+    QFETCH(QList<FakeEntry>, entries);
+    QFETCH(double, speed);
+    QFETCH(QList<double>, expectedMs);
     ReplayOptions options;
     options.loops = 3;
-    options.fromUs = 10000;   // the first entry in the window is at 10 ms
-    Rig rig({{1, 0}, {2, 10}, {3, 25}, {4, 40}}, options);
+    options.speed = speed;
+    options.fromUs = 10000;
+    Rig rig(entries, options);
     QVERIFY(rig.engine.start());
     rig.playToEnd();
     QCOMPARE(rig.engine.state(), ReplayEngine::Finished);
     QCOMPARE(rig.sentIds(), (QList<quint32>{2, 3, 4, 2, 3, 4, 2, 3, 4}));
-    // Each pass starts at its first entry, right where the pass before ended.
-    QCOMPARE(rig.sentMs(), (QList<double>{0, 15, 30, 30, 45, 60, 60, 75, 90}));
+    QCOMPARE(rig.sentMs(), expectedMs);
     QCOMPARE(rig.engine.progress().pass, 3);
     QCOMPARE(rig.source.rewinds, 3);
 }
