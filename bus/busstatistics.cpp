@@ -2,6 +2,8 @@
 
 #include "canbackend.h"
 
+#include <algorithm>
+
 int BusStatistics::frameBits(const CanFrame &frame)
 {
     const int d = frame.rtr ? 0 : 8 * frame.dlc;
@@ -42,7 +44,9 @@ double BusStatistics::loadPercent(int bitrate) const
 {
     if (bitrate < 1)
         return 0.0;
-    return double(busBits) * 100.0 / double(bitrate);
+    // Bits counted in one period may belong to frames sent just before it
+    // (a batch crosses the tick); the wire itself never carries more.
+    return std::min(100.0, double(busBits) * 100.0 / double(bitrate));
 }
 
 QString BusStatistics::percentText(double percent)

@@ -17,7 +17,8 @@ public:
     void reset();          // on every connect
     void resetSecond();    // on every statistics tick
 
-    // busBits in percent of one second's worth of bits at the given rate.
+    // busBits in percent of one second's worth of bits at the given rate,
+    // at most 100.
     double loadPercent(int bitrate) const;
     static QString percentText(double percent);   // one decimal
 

@@ -10,6 +10,7 @@ private slots:
     void frameBits_data();
     void frameBits();
     void countsByDirectionAndSkipsStatus();
+    void loadText_data();
     void loadText();
     void statusStyle_data();
     void statusStyle();
@@ -71,14 +72,29 @@ void TestBusStatistics::countsByDirectionAndSkipsStatus()
     QCOMPARE(stats.txTotal, 0);
 }
 
+void TestBusStatistics::loadText_data()
+{
+    QTest::addColumn<qint64>("busBits");
+    QTest::addColumn<int>("bitrate");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("49.992 % of 500 kbit/s") << qint64(249960) << 500000 << QStringLiteral("50.0");
+    QTest::newRow("one frame at 1 Mbit/s") << qint64(120) << 1000000 << QStringLiteral("0.0");
+    QTest::newRow("unknown bit rate") << qint64(120) << 0 << QStringLiteral("0.0");
+    QTest::newRow("exactly full") << qint64(500000) << 500000 << QStringLiteral("100.0");
+    // Frames counted late (a batch that spans the statistics tick) or a
+    // bit rate that the adapter reports wrongly: a bus is never fuller than full.
+    QTest::newRow("more bits than the second holds") << qint64(510000) << 500000 << QStringLiteral("100.0");
+    QTest::newRow("20 million frames in one second") << qint64(20000000) * 120 << 500000 << QStringLiteral("100.0");
+}
+
 void TestBusStatistics::loadText()
 {
+    QFETCH(qint64, busBits);
+    QFETCH(int, bitrate);
+    QFETCH(QString, text);
     BusStatistics stats;
-    stats.busBits = 249960;                // 49.992 % of 500 kbit/s
-    QCOMPARE(BusStatistics::percentText(stats.loadPercent(500000)), QStringLiteral("50.0"));
-    stats.busBits = 120;
-    QCOMPARE(BusStatistics::percentText(stats.loadPercent(1000000)), QStringLiteral("0.0"));
-    QCOMPARE(stats.loadPercent(0), 0.0);
+    stats.busBits = busBits;
+    QCOMPARE(BusStatistics::percentText(stats.loadPercent(bitrate)), text);
 }
 
 void TestBusStatistics::statusStyle_data()
