@@ -1,6 +1,11 @@
 #include "simulationbackend.h"
 
+#include "busstatistics.h"
+
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -70,13 +75,19 @@ bool SimulationBackend::open(const ConnectParams &, QString *)
     m_otherNmtStates = {{0x10, NmtPreOperational}, {0x14, NmtOperational}, {0x15, NmtOperational}};
     m_clock.start();
     clearQueue();
+    {
+        std::lock_guard<std::mutex> lock(m_busLock);
+        m_busFreeNs = 0;
+        m_txHead = 0;
+        m_txCount = 0;
+    }
 
     CanFrame bootUp;
     bootUp.id = BootUpId;
     bootUp.dlc = 1;
     bootUp.data[0] = 0x00;
     bootUp.timestampUs = 0;
-    enqueue(bootUp);
+    put(bootUp);
 
     m_open = true;
     m_tickTimer.start();
@@ -102,15 +113,17 @@ bool SimulationBackend::write(const CanFrame &frame, QString *error)
         return false;
     }
 
-    // One reading for echo and answer, so the answer is exactly 200 µs later.
-    const qint64 nowUs = elapsedNs() / 1000;
-
     CanFrame echo = frame;
     echo.tx = true;
     echo.error = false;
     echo.status = false;
     if (echo.dlc > 8)
         echo.dlc = 8;
+    if (!takeTxSlot(echo, error))
+        return false;
+
+    // One reading for echo and answer, so the answer is exactly 200 µs later.
+    const qint64 nowUs = elapsedNs() / 1000;
     echo.timestampUs = nowUs;
     enqueue(echo);
 
@@ -134,7 +147,7 @@ bool SimulationBackend::write(const CanFrame &frame, QString *error)
             answer.tx = false;
             answer.rtr = false;
             answer.timestampUs = nowUs + RemoteAnswerDelayUs;
-            enqueue(answer);
+            put(answer);
             break;
         }
     }
@@ -167,7 +180,7 @@ void SimulationBackend::tick()
             continue;
         message.generator(message.frame, message.count++);
         message.frame.timestampUs = elapsedNs() / 1000;
-        enqueue(message.frame);
+        put(message.frame);
         message.nextDueMs = nowMs + message.periodMs;
     }
     // A tick that came late (a busy machine) still produces every send that
@@ -183,7 +196,7 @@ void SimulationBackend::tick()
             break;
         next->generator(next->frame, next->count++);
         next->frame.timestampUs = next->nextDueMs * 1000;
-        enqueue(next->frame);
+        put(next->frame);
         next->nextDueMs += next->periodMs;
     }
 }
@@ -191,6 +204,61 @@ void SimulationBackend::tick()
 qint64 SimulationBackend::elapsedNs() const
 {
     return m_clock.isValid() ? m_clock.nsecsElapsed() : 0;
+}
+
+void SimulationBackend::waitUntil(qint64 untilNs)
+{
+    const qint64 leftNs = untilNs - elapsedNs();
+    if (leftNs > 0)
+        std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
+}
+
+qint64 SimulationBackend::occupyLocked(const CanFrame &frame, qint64 earliestNs)
+{
+    const qint64 bitNs = 1000000000LL / bitrate();
+    m_busFreeNs = std::max(earliestNs, m_busFreeNs) + BusStatistics::frameBits(frame) * bitNs;
+    return m_busFreeNs;
+}
+
+void SimulationBackend::put(const CanFrame &frame)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_busLock);
+        occupyLocked(frame, frame.timestampUs * 1000);
+    }
+    enqueue(frame);
+}
+
+bool SimulationBackend::takeTxSlot(const CanFrame &frame, QString *error)
+{
+    std::unique_lock<std::mutex> lock(m_busLock);
+    const qint64 giveUpNs = elapsedNs() + qint64(MaxTxWaitMs) * 1000000;
+    for (;;) {
+        const qint64 nowNs = elapsedNs();
+        // Frames whose last bit has passed have left the queue.
+        while (m_txCount > 0 && m_txEnds[size_t(m_txHead)] <= nowNs) {
+            m_txHead = (m_txHead + 1) % TxQueueFrames;
+            --m_txCount;
+        }
+        if (m_txCount < TxQueueFrames) {
+            const qint64 end = occupyLocked(frame, nowNs);
+            m_txEnds[size_t((m_txHead + m_txCount) % TxQueueFrames)] = end;
+            ++m_txCount;
+            return true;
+        }
+        // Another writer may take every place that comes free.
+        if (nowNs >= giveUpNs) {
+            if (error)
+                *error = statusText(TxQueueFull);
+            return false;
+        }
+        // Room comes when the oldest frame has left; waiting outside the
+        // lock lets the generator and a second writer go on meanwhile.
+        const qint64 untilNs = m_txEnds[size_t(m_txHead)];
+        lock.unlock();
+        waitUntil(untilNs);
+        lock.lock();
+    }
 }
 
 void SimulationBackend::buildMessages()

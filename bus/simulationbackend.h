@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -16,9 +17,15 @@
 // A bus without hardware: deterministic cyclic traffic of a small network with
 // CANopen nodes, transmit echoes and answers to remote requests.
 //
+// The bus carries no more than its bit rate allows: every frame on it, sent
+// or generated, occupies it for its bits (BusStatistics::frameBits), and
+// what write() sends waits in a transmit queue of a controller's size. A
+// writer that finds the queue full waits until the bus has taken a frame
+// from it, as on an adapter; after MaxTxWaitMs it is refused.
+//
 // Threads: all in the owning thread, except write, which the trace player
 // may call at the same time; m_stateLock keeps the generator, the node and
-// write apart.
+// write apart, m_busLock guards the bus time and the transmit queue.
 class SimulationBackend : public CanBackend
 {
     Q_OBJECT
@@ -46,6 +53,11 @@ public:
 
     // NMT states as the node's heartbeat reports them.
     enum NmtState : quint8 { NmtBootUp = 0x00, NmtStopped = 0x04, NmtOperational = 0x05, NmtPreOperational = 0x7F };
+
+    // Frames of the transmit queue (an M_CAN's transmit buffers).
+    static constexpr int TxQueueFrames = 32;
+    // Longest wait for room in the transmit queue before a write is refused.
+    static constexpr int MaxTxWaitMs = 100;
 
     explicit SimulationBackend(QObject *parent = nullptr);
     ~SimulationBackend() override;
@@ -75,8 +87,20 @@ protected:
     // Nanoseconds since open. Virtual so that tests can drive the tick with
     // their own clock instead of waiting for real time.
     virtual qint64 elapsedNs() const;
+    // Waits until elapsedNs() has reached untilNs (a writer waiting for room
+    // in the transmit queue). Virtual so that tests with their own clock
+    // move it instead of sleeping.
+    virtual void waitUntil(qint64 untilNs);
 
 private:
+    // Takes a place in the transmit queue for a frame written now, waiting
+    // for one while the queue is full; false (*error) after MaxTxWaitMs.
+    bool takeTxSlot(const CanFrame &frame, QString *error);
+    // The frame occupies the bus from the later of earliestNs and the end of
+    // the frame before; returns the end of its last bit. m_busLock held.
+    qint64 occupyLocked(const CanFrame &frame, qint64 earliestNs);
+    // A frame of a simulated node: on the bus, then into the receive queue.
+    void put(const CanFrame &frame);
     void buildMessages();
     void buildDictionary();
     void handleSdoRequest(const CanFrame &frame);
@@ -114,6 +138,12 @@ private:
     quint8 m_nmtState = NmtOperational;
     QMap<int, quint8> m_otherNmtStates; // heartbeat-only nodes
     std::mutex m_stateLock;  // guards messages, dictionary and SDO state during tick and write
+    std::mutex m_busLock;    // guards the members below; taken after m_stateLock, never before
+    qint64 m_busFreeNs = 0;  // end of the last frame on the bus
+    // Ends of the written frames still in the transmit queue, oldest first (a ring).
+    std::array<qint64, TxQueueFrames> m_txEnds{};
+    int m_txHead = 0;
+    int m_txCount = 0;
     QElapsedTimer m_clock;
     QTimer m_tickTimer;
     QRandomGenerator m_random;

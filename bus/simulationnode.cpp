@@ -153,7 +153,7 @@ void SimulationBackend::sendSdoAnswer(const quint8 (&bytes)[8])
     for (int i = 0; i < 8; ++i)
         answer.data[i] = bytes[i];
     answer.timestampUs = elapsedNs() / 1000 + SdoAnswerDelayUs;
-    enqueue(answer);
+    put(answer);
 }
 
 void SimulationBackend::sendSdoAbort(unsigned key, quint32 code)
@@ -469,7 +469,7 @@ void SimulationBackend::sendBootUp(int node)
     bootUp.dlc = 1;
     bootUp.data[0] = NmtBootUp;
     bootUp.timestampUs = elapsedNs() / 1000 + SdoAnswerDelayUs;
-    enqueue(bootUp);
+    put(bootUp);
 }
 
 void SimulationBackend::handleNmtCommand(const CanFrame &frame)

@@ -1,9 +1,12 @@
+#include "busstatistics.h"
 #include "simulationbackend.h"
 
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -50,9 +53,19 @@ public:
 
     qint64 nowNs = 0;
     CanFrameList received;
+    int waits = 0;
+    std::function<void()> whileWaiting; // another writer, acting while one waits
 
 protected:
     qint64 elapsedNs() const override { return nowNs; }
+    // A writer waiting for room in the transmit queue: the clock moves on.
+    void waitUntil(qint64 untilNs) override
+    {
+        ++waits;
+        nowNs = std::max(nowNs, untilNs);
+        if (whileWaiting)
+            whileWaiting();
+    }
 };
 
 QByteArray payload(const CanFrame &frame)
@@ -87,6 +100,10 @@ private slots:
     void missedSendsAreDropped();
     void lateTickCatchesUpAtTheDueTimes();
     void secondOpenRestarts();
+    void writesWaitForRoomInTheTransmitQueue_data();
+    void writesWaitForRoomInTheTransmitQueue();
+    void busCarriesAtMostItsBitRate();
+    void starvedWriterIsRefused();
     void realTimerDeliversTraffic();
     void destroyWhileOpen();
 };
@@ -503,6 +520,104 @@ void TestSimulationBackend::secondOpenRestarts()
     QCOMPARE(sim.framesOf(0x100).first().data[7], quint8(0));
     QCOMPARE(sim.framesOf(0x100).first().timestampUs, 10000);
     QCOMPARE(payload(sim.framesOf(0x18FEF100, true).first()).toHex(), QByteArray("ff0000ffffffffff"));
+}
+
+void TestSimulationBackend::writesWaitForRoomInTheTransmitQueue_data()
+{
+    QTest::addColumn<int>("dlc");
+    QTest::addColumn<bool>("extendedRemote");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<qint64>("clockUs"); // after the last write
+    QTest::addColumn<int>("waits");
+    // At 500 kbit/s (2 µs a bit) the boot-up (59 bits) takes the bus until
+    // 118 µs; a standard 8-byte frame takes 240 µs, an extended remote frame
+    // 144 µs, an empty standard frame 100 µs. The queue holds 32 frames: the
+    // 33rd waits until the first has left.
+    QTest::newRow("32 frames fill the queue") << 8 << false << 32 << qint64(0) << 0;
+    QTest::newRow("the 33rd waits for the first") << 8 << false << 33 << qint64(118 + 240) << 1;
+    QTest::newRow("100 standard 8-byte frames") << 8 << false << 100 << qint64(118 + 68 * 240) << 68;
+    QTest::newRow("100 extended remote frames") << 0 << true << 100 << qint64(118 + 68 * 144) << 68;
+    QTest::newRow("1000 empty standard frames") << 0 << false << 1000 << qint64(118 + 968 * 100) << 968;
+}
+
+void TestSimulationBackend::writesWaitForRoomInTheTransmitQueue()
+{
+    QFETCH(int, dlc);
+    QFETCH(bool, extendedRemote);
+    QFETCH(int, count);
+    QFETCH(qint64, clockUs);
+    QFETCH(int, waits);
+    FakeClockSimulation sim;
+    sim.start();
+    CanFrame frame;
+    frame.id = 0x321;
+    frame.dlc = quint8(dlc);
+    frame.extended = extendedRemote;
+    frame.rtr = extendedRemote;
+    for (int i = 0; i < count; ++i) {
+        QString error;
+        QVERIFY2(sim.write(frame, &error), qPrintable(error));
+    }
+    QCOMPARE(sim.nowNs, clockUs * 1000);
+    QCOMPARE(sim.waits, waits);
+    sim.flushQueue();
+    const CanFrameList echoes = sim.framesOf(0x321, extendedRemote);
+    QCOMPARE(echoes.size(), count);
+    QCOMPARE(echoes.last().timestampUs, clockUs);
+}
+
+void TestSimulationBackend::busCarriesAtMostItsBitRate()
+{
+    // For one second a writer sends as fast as the bus takes its frames,
+    // beside the generated traffic; every frame on the bus counts.
+    FakeClockSimulation sim;
+    sim.start();
+    CanFrame frame;
+    frame.id = 0x123;
+    frame.dlc = 8;
+    for (qint64 ms = 1; ms <= 1000; ++ms) {
+        sim.nowNs = std::max(sim.nowNs, ms * 1000000);
+        sim.tick();
+        for (int i = 0; i < 100 && sim.nowNs < (ms + 1) * 1000000; ++i)
+            QVERIFY(sim.write(frame, nullptr));
+    }
+    sim.flushQueue();
+    BusStatistics stats;
+    stats.count(sim.received);
+    // What 500 kbit/s carry until the clock's end, and what was accepted but
+    // not yet carried then: the transmit queue and one tick of the
+    // generator's eleven messages, none longer than 142 bits.
+    const qint64 carried = 500000 * sim.nowNs / 1000000000;
+    const qint64 pending = (SimulationBackend::TxQueueFrames + 11) * 142;
+    QVERIFY2(stats.busBits <= carried + pending, qPrintable(QStringLiteral("%1 bits in %2 ns").arg(stats.busBits).arg(sim.nowNs)));
+    QVERIFY2(stats.busBits >= 490000, qPrintable(QString::number(stats.busBits)));
+    QVERIFY(sim.framesOf(0x100).size() >= 99); // the generator's traffic still goes
+}
+
+void TestSimulationBackend::starvedWriterIsRefused()
+{
+    FakeClockSimulation sim;
+    sim.start();
+    CanFrame mine;
+    mine.id = 0x200;
+    mine.dlc = 8;
+    CanFrame other = mine;
+    other.id = 0x201;
+    for (int i = 0; i < SimulationBackend::TxQueueFrames; ++i)
+        QVERIFY(sim.write(other, nullptr));
+    // A second writer takes every place as soon as it comes free.
+    sim.whileWaiting = [&] { sim.write(other, nullptr); };
+    QString error;
+    QVERIFY(!sim.write(mine, &error));
+    QCOMPARE(error, QStringLiteral("Sendequeue voll"));
+    QVERIFY(sim.nowNs >= qint64(SimulationBackend::MaxTxWaitMs) * 1000000);
+    sim.flushQueue();
+    QVERIFY(sim.framesOf(0x200).isEmpty());
+    // Once the other writer stops, the next write waits for one frame only.
+    sim.whileWaiting = nullptr;
+    sim.waits = 0;
+    QVERIFY(sim.write(mine, &error));
+    QCOMPARE(sim.waits, 1);
 }
 
 void TestSimulationBackend::realTimerDeliversTraffic()

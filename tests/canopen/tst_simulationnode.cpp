@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 // The simulated bus on a clock of the test's own.
@@ -63,6 +65,8 @@ public:
 
 protected:
     qint64 elapsedNs() const override { return nowNs; }
+    // A block of segments fills the transmit queue: the clock moves while the client waits.
+    void waitUntil(qint64 untilNs) override { nowNs = std::max(nowNs, untilNs); }
 };
 
 QString abortOf(const char *mux, quint32 code)
