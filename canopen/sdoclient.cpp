@@ -257,7 +257,12 @@ void SdoClient::handleResponse(const CanFrame &frame)
     const quint8 cmd = frame.data[0];
     const bool waitingForInitiate = m_state == UploadInitiated || m_state == DownloadInitiated
                                     || m_state == BlockUploadInitiated || m_state == BlockDownloadInitiated;
-    if (cmd == 0x80 && matchesMux(frame) && littleEndian32(frame, 4) == AbortCommand
+    // Some servers do not repeat the multiplexer in their abort, in any state.
+    // A late abort of an earlier, timed-out transfer names its own object and
+    // is not ours.
+    const bool ourAbort = cmd == 0x80
+                          && (matchesMux(frame) || (frame.data[1] == 0 && frame.data[2] == 0 && frame.data[3] == 0));
+    if (ourAbort && littleEndian32(frame, 4) == AbortCommand
         && (m_state == BlockUploadInitiated || m_state == BlockDownloadInitiated)) {
         // The server has no block transfer: the same transfer, segmented.
         m_result.block = false;
@@ -268,11 +273,7 @@ void SdoClient::handleResponse(const CanFrame &frame)
         return;
     }
     if (cmd == 0x80) {
-        // A late abort of an earlier, timed-out transfer is not ours. Segment
-        // states also take an abort without multiplexer: some servers do not
-        // repeat it there.
-        const bool zeroMux = frame.data[1] == 0 && frame.data[2] == 0 && frame.data[3] == 0;
-        if (!matchesMux(frame) && (waitingForInitiate || !zeroMux))
+        if (!ourAbort)
             return;
         const quint32 code = littleEndian32(frame, 4);
         finish(false, Sdo::abortText(code), code);

@@ -114,6 +114,13 @@ void TestSdoClient::transfer_data()
     QTest::newRow("matching abort") << QByteArray() << 0 << QStringList{"80 00 10 00 00 00 02 06"} << QStringList{req}
                                     << false << "Objekt existiert nicht im Objektverzeichnis (0x06020000)"
                                     << 0x06020000u << QByteArray() << "";
+    // Some servers refuse the very first request without repeating the multiplexer.
+    QTest::newRow("abort without mux on the first request")
+        << QByteArray() << 0 << QStringList{"80 00 00 00 00 00 02 06"} << QStringList{req} << false
+        << Sdo::abortText(0x06020000) << 0x06020000u << QByteArray() << "";
+    QTest::newRow("write refused without mux")
+        << QByteArray("\x01") << 3 << QStringList{"80 00 00 00 22 00 00 08"} << QStringList{"2F 00 10 03 01 00 00 00"}
+        << false << Sdo::abortText(0x08000022) << 0x08000022u << QByteArray("\x01") << "0/1";
     QTest::newRow("abort without mux during segments")
         << QByteArray() << 0 << QStringList{"41 00 10 00 0A 00 00 00", "80 00 00 00 00 00 04 08"}
         << QStringList{req, seg0} << false << Sdo::abortText(0x08040000) << 0x08040000u << QByteArray() << "0/10";
@@ -441,6 +448,9 @@ void TestSdoClient::blockTransfer_data()
         << QStringList{init, start, "A2 02 7F 00 00 00 00 00", end} << 0u << abc << true << "0/10 10/10";
     QTest::newRow("upload refused: segmented instead")
         << QByteArray() << QStringList{"80 00 10 00 01 00 04 05", "4F 00 10 00 2A 00 00 00"}
+        << QStringList{init, "40 00 10 00 00 00 00 00"} << 0u << QByteArray("\x2A") << false << "";
+    QTest::newRow("upload refused without mux: segmented instead")
+        << QByteArray() << QStringList{"80 00 00 00 01 00 04 05", "4F 00 10 00 2A 00 00 00"}
         << QStringList{init, "40 00 10 00 00 00 00 00"} << 0u << QByteArray("\x2A") << false << "";
     QTest::newRow("upload answered normally") << QByteArray() << QStringList{"43 00 10 00 91 01 00 00"}
                                               << QStringList{init} << 0u << QByteArray("\x91\x01\x00\x00", 4)
