@@ -25,6 +25,7 @@ quint32 littleEndian32(const CanFrame &frame, int at)
 
 SdoClient::SdoClient(QObject *parent)
     : QObject(parent)
+    , m_timer(this)
 {
     qRegisterMetaType<SdoClient::Result>();
     m_timer.setSingleShot(true);
@@ -410,6 +411,9 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         const int sequence = cmd & 0x7F;
         if (sequence == 0 || sequence > m_blockSize)
             return failWithAbort(AbortSequence, Sdo::abortText(AbortSequence));
+        // A whole block takes longer than one time-out on a slow bus: every
+        // segment shows that the server is still sending.
+        m_timer.start(m_timeoutMs);
         // A segment out of order (one was lost) is dropped; the
         // acknowledgement makes the server repeat from the gap.
         if (sequence == m_sequence) {

@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -51,6 +52,8 @@ private slots:
     void oversizedUploadStopsAtLimit();
     void blockTransfer_data();
     void blockTransfer();
+    void blockSegmentsRestartTimeout_data();
+    void blockSegmentsRestartTimeout();
 };
 
 void TestSdoClient::transfer_data()
@@ -542,6 +545,39 @@ void TestSdoClient::blockTransfer()
     QCOMPARE(result.block, block);
     QCOMPARE(progressText(progressSpy), progress);
     QVERIFY(!client.isBusy());
+}
+
+void TestSdoClient::blockSegmentsRestartTimeout_data()
+{
+    QTest::addColumn<QStringList>("segments");
+    QTest::newRow("first segment") << QStringList{"01 41 42 43 44 45 46 47"};
+    QTest::newRow("two segments") << QStringList{"01 41 42 43 44 45 46 47", "02 48 49 4A 4B 4C 4D 4E"};
+    QTest::newRow("segment out of order") << QStringList{"03 41 42 43 44 45 46 47"};
+}
+
+void TestSdoClient::blockSegmentsRestartTimeout()
+{
+    // A slow bus takes longer for a whole block than for one time-out: each
+    // segment that arrives shows that the server is still sending.
+    QFETCH(QStringList, segments);
+    RecordingBackend backend;
+    SdoClient client;
+    client.setBackend(&backend);
+    client.setBlockTransfer(true);
+    client.setTimeoutMs(60000);
+    auto *timer = client.findChild<QTimer *>();
+    QVERIFY(timer);
+    QVERIFY(client.upload(5, 0x1000, 0, nullptr));
+    client.handleFrames({hexFrame(Response5, "C6 00 10 00 00 01 00 00")});
+    QCOMPARE(backend.written.size(), 2);
+    for (const QString &segment : segments) {
+        timer->stop();
+        client.handleFrames({hexFrame(Response5, segment.toLatin1().constData())});
+        QVERIFY(timer->isActive());
+        QVERIFY(timer->remainingTime() > 30000);
+    }
+    QCOMPARE(backend.written.size(), 2); // no request in between restarted it
+    QVERIFY(client.isBusy());
 }
 
 QTEST_GUILESS_MAIN(TestSdoClient)
