@@ -77,6 +77,7 @@ bool SdoClient::start(Operation operation, int node, quint16 index, quint8 subIn
     m_toggle = 0;
     m_expectedSize = -1;
     m_abortSent = false;
+    m_abortReceived = false;
     ++m_transferSerial;
     m_clock.start();
     watchResponses(true);
@@ -277,6 +278,7 @@ void SdoClient::handleResponse(const CanFrame &frame)
         if (!ourAbort)
             return;
         const quint32 code = littleEndian32(frame, 4);
+        m_abortReceived = true;
         finish(false, Sdo::abortText(code), code);
         return;
     }
