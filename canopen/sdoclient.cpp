@@ -222,13 +222,24 @@ void SdoClient::sendNextDownloadSegment()
         bytes[size_t(1 + i)] = quint8(m_buffer.at(m_offset + i));
     m_lastSegmentSize = count;
     if (!send(bytes))
-        finish(false, m_result.message, 0);
+        failSend();
 }
 
 void SdoClient::failWithAbort(quint32 code, const QString &message)
 {
     sendAbort(code);
-    finish(false, message, code);
+    if (m_abortSent)
+        finish(false, message, code);
+    else
+        finish(false, tr("%1; Abbruch konnte nicht gesendet werden").arg(message), 0);
+}
+
+void SdoClient::failSend()
+{
+    // The node is in the middle of the transfer and would wait for the
+    // frame that did not go out.
+    const QString message = m_result.message;
+    failWithAbort(AbortGeneral, message);
 }
 
 void SdoClient::finish(bool ok, const QString &message, quint32 abortCode)
@@ -313,7 +324,7 @@ void SdoClient::handleResponse(const CanFrame &frame)
         m_toggle = 0;
         emit progress(0, m_expectedSize);
         if (!send(std::array<quint8, 8>{0x60}))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
 
     case UploadSegments: {
@@ -346,7 +357,7 @@ void SdoClient::handleResponse(const CanFrame &frame)
         }
         m_toggle ^= 1;
         if (!send(std::array<quint8, 8>{quint8(0x60 | (m_toggle << 4))}))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
     }
 
@@ -405,7 +416,7 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         m_lastReceived = false;
         emit progress(0, m_expectedSize);
         if (!send(std::array<quint8, 8>{0xA3}))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
     }
 
@@ -435,7 +446,7 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         emit progress(int(qMin<qsizetype>(m_buffer.size(), m_expectedSize >= 0 ? m_expectedSize : m_buffer.size())),
                       m_expectedSize);
         if (!send(ack))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
     }
 
@@ -449,7 +460,9 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         const quint16 crc = quint16(frame.data[1] | frame.data[2] << 8);
         if (m_blockCrc && crc != Sdo::crc16(m_buffer))
             return failWithAbort(AbortCrc, Sdo::abortText(AbortCrc));
-        send(std::array<quint8, 8>{0xA1});
+        // Without the confirmation the server would still wait for it.
+        if (!send(std::array<quint8, 8>{0xA1}))
+            return failSend();
         finish(true, QString(), 0);
         return;
     }
@@ -479,7 +492,7 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
             const quint16 crc = m_blockCrc ? Sdo::crc16(m_buffer) : 0;
             m_state = BlockDownloadEnd;
             if (!send(std::array<quint8, 8>{quint8(0xC1 | unused << 2), quint8(crc), quint8(crc >> 8)}))
-                finish(false, m_result.message, 0);
+                failSend();
             return;
         }
         m_serverBlockSize = frame.data[2];
@@ -515,7 +528,7 @@ void SdoClient::sendDownloadBlock()
         for (qsizetype i = 0; i < count; ++i)
             bytes[size_t(1 + i)] = quint8(m_buffer.at(at + i));
         if (!send(bytes))
-            return finish(false, m_result.message, 0);
+            return failSend();
         m_blockSegments = sequence;
         if (last) {
             m_lastInBlock = true;

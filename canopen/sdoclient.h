@@ -94,6 +94,7 @@ private:
     void sendDownloadBlock();
     void handleBlockResponse(const CanFrame &frame);
     void failWithAbort(quint32 code, const QString &message);
+    void failSend();
     void finish(bool ok, const QString &message, quint32 abortCode);
     void handleResponse(const CanFrame &frame);
     bool matchesMux(const CanFrame &frame) const;

@@ -47,7 +47,8 @@ private slots:
     void timeoutAbortsAndRestartsPerRequest();
     void cancelSendsAbort();
     void backendChangeEndsTransfer();
-    void followUpSendFailure();
+    void sendFailureMidTransfer_data();
+    void sendFailureMidTransfer();
     void restartFromFinishedSlot();
     void oversizedUploadStopsAtLimit();
     void blockTransfer_data();
@@ -359,19 +360,98 @@ void TestSdoClient::backendChangeEndsTransfer()
     QCOMPARE(error, QStringLiteral("Nicht verbunden."));
 }
 
-void TestSdoClient::followUpSendFailure()
+void TestSdoClient::sendFailureMidTransfer_data()
 {
+    QTest::addColumn<QByteArray>("writeData"); // empty: upload
+    QTest::addColumn<bool>("block");
+    QTest::addColumn<QStringList>("responses");
+    QTest::addColumn<QList<int>>("failingWrites");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<quint32>("abortCode");
+
+    const QString req = QStringLiteral("40 00 10 00 00 00 00 00");
+    const QString abort = QStringLiteral("80 00 10 00 00 00 00 08");
+    const QString failed = QStringLiteral("Senden fehlgeschlagen: Puffer voll");
+    const QString abortFailed = QStringLiteral("Senden fehlgeschlagen: Puffer voll; Abbruch konnte nicht gesendet werden");
+    const QString initiate10 = QStringLiteral("41 00 10 00 0A 00 00 00");
+    const QString blockInit = QStringLiteral("A4 00 10 00 7F 00 00 00");
+    const QString blockInitiate10 = QStringLiteral("C6 00 10 00 0A 00 00 00");
+    const QStringList abcSegments = {"01 41 42 43 44 45 46 47", "82 48 49 4A 00 00 00 00"};
+    QByteArray twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append(char(i));
+
+    QTest::newRow("upload segment request") << QByteArray() << false << QStringList{initiate10} << QList<int>{2}
+                                            << QStringList{req, abort} << failed << 0x08000000u;
+    QTest::newRow("upload segment request, abort too")
+        << QByteArray() << false << QStringList{initiate10} << QList<int>{2, 3} << QStringList{req} << abortFailed << 0u;
+    QTest::newRow("second upload segment request")
+        << QByteArray() << false << QStringList{initiate10, "00 41 42 43 44 45 46 47"} << QList<int>{3}
+        << QStringList{req, "60 00 00 00 00 00 00 00", abort} << failed << 0x08000000u;
+    QTest::newRow("first download segment")
+        << QByteArray("ABCDEFGHIJ") << false << QStringList{"60 00 10 00 00 00 00 00"} << QList<int>{2}
+        << QStringList{"21 00 10 00 0A 00 00 00", abort} << failed << 0x08000000u;
+    QTest::newRow("second download segment")
+        << QByteArray("ABCDEFGHIJ") << false << QStringList{"60 00 10 00 00 00 00 00", "20 00 00 00 00 00 00 00"}
+        << QList<int>{3} << QStringList{"21 00 10 00 0A 00 00 00", "00 41 42 43 44 45 46 47", abort} << failed
+        << 0x08000000u;
+    QTest::newRow("block upload start") << QByteArray() << true << QStringList{blockInitiate10} << QList<int>{2}
+                                        << QStringList{blockInit, abort} << failed << 0x08000000u;
+    QTest::newRow("block upload acknowledgement")
+        << QByteArray() << true << QStringList{blockInitiate10} + abcSegments << QList<int>{3}
+        << QStringList{blockInit, "A3 00 00 00 00 00 00 00", abort} << failed << 0x08000000u;
+    QTest::newRow("block upload end confirmation")
+        << QByteArray() << true << QStringList{blockInitiate10} + abcSegments + QStringList{"D1 F5 86 00 00 00 00 00"}
+        << QList<int>{4} << QStringList{blockInit, "A3 00 00 00 00 00 00 00", "A2 02 7F 00 00 00 00 00", abort} << failed
+        << 0x08000000u;
+    QTest::newRow("block download segment inside the block")
+        << twenty << true << QStringList{"A4 00 10 00 02 00 00 00"} << QList<int>{3}
+        << QStringList{"C6 00 10 00 14 00 00 00", "01 00 01 02 03 04 05 06", abort} << failed << 0x08000000u;
+    QTest::newRow("block download end")
+        << QByteArray("\x01") << true << QStringList{"A4 00 10 00 7F 00 00 00", "A2 01 7F 00 00 00 00 00"}
+        << QList<int>{3} << QStringList{"C6 00 10 00 01 00 00 00", "81 01 00 00 00 00 00 00", abort} << failed
+        << 0x08000000u;
+    QTest::newRow("block download segment, abort too")
+        << twenty << true << QStringList{"A4 00 10 00 02 00 00 00"} << QList<int>{3, 4}
+        << QStringList{"C6 00 10 00 14 00 00 00", "01 00 01 02 03 04 05 06"} << abortFailed << 0u;
+    // The server ended the block transfer with its refusal: nothing to abort.
+    QTest::newRow("segmented retry after block refusal")
+        << QByteArray() << true << QStringList{"80 00 10 00 01 00 04 05"} << QList<int>{2} << QStringList{blockInit}
+        << failed << 0u;
+}
+
+void TestSdoClient::sendFailureMidTransfer()
+{
+    QFETCH(QByteArray, writeData);
+    QFETCH(bool, block);
+    QFETCH(QStringList, responses);
+    QFETCH(QList<int>, failingWrites);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, message);
+    QFETCH(quint32, abortCode);
+
     RecordingBackend backend;
+    backend.failingWrites = failingWrites;
+    backend.writeError = QStringLiteral("Puffer voll");
     SdoClient client;
     client.setBackend(&backend);
+    client.setBlockTransfer(block);
     QSignalSpy finished(&client, &SdoClient::finished);
-    QVERIFY(client.upload(5, 0x1008, 0, nullptr));
-    backend.failWrites = true;
-    client.handleFrames({hexFrame(Response5, "41 08 10 00 13 00 00 00")});
+    const bool started = writeData.isEmpty() ? client.upload(5, 0x1000, 0, nullptr)
+                                             : client.download(5, 0x1000, 0, writeData, nullptr);
+    QVERIFY(started);
+    for (const QString &response : responses) {
+        QCOMPARE(finished.size(), 0);
+        client.handleFrames({hexFrame(Response5, response.toLatin1().constData())});
+    }
+    QCOMPARE(sentBytes(backend), sent);
     QCOMPARE(finished.size(), 1);
     const auto result = finished.at(0).at(0).value<SdoClient::Result>();
-    QCOMPARE(result.message, QStringLiteral("Senden fehlgeschlagen"));
-    QCOMPARE(result.abortCode, quint32(0));
+    QVERIFY(!result.ok);
+    QCOMPARE(result.message, message);
+    QCOMPARE(result.abortCode, abortCode);
+    QCOMPARE(client.abortSent(), abortCode != 0);
     QVERIFY(!client.isBusy());
 }
 
