@@ -94,9 +94,9 @@ void NodeScanner::onFinished(Channel &channel, const SdoClient::Result &result)
         return;
     Node &found = channel.found;
     if (!channel.readingName) {
-        // An abort from the node counts as an answer; one we sent (time-out)
-        // means nobody is there.
-        const bool answered = result.ok || (result.abortCode != 0 && !channel.client->abortSent());
+        // An abort from the node counts as an answer; a time-out means nobody
+        // is there, whether or not our abort for it got out.
+        const bool answered = result.ok || channel.client->abortReceived();
         if (!answered) {
             ++m_done;
             emit progress(m_done, m_total);

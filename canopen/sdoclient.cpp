@@ -25,6 +25,7 @@ quint32 littleEndian32(const CanFrame &frame, int at)
 
 SdoClient::SdoClient(QObject *parent)
     : QObject(parent)
+    , m_timer(this)
 {
     qRegisterMetaType<SdoClient::Result>();
     m_timer.setSingleShot(true);
@@ -76,6 +77,7 @@ bool SdoClient::start(Operation operation, int node, quint16 index, quint8 subIn
     m_toggle = 0;
     m_expectedSize = -1;
     m_abortSent = false;
+    m_abortReceived = false;
     ++m_transferSerial;
     m_clock.start();
     watchResponses(true);
@@ -220,13 +222,24 @@ void SdoClient::sendNextDownloadSegment()
         bytes[size_t(1 + i)] = quint8(m_buffer.at(m_offset + i));
     m_lastSegmentSize = count;
     if (!send(bytes))
-        finish(false, m_result.message, 0);
+        failSend();
 }
 
 void SdoClient::failWithAbort(quint32 code, const QString &message)
 {
     sendAbort(code);
-    finish(false, message, code);
+    if (m_abortSent)
+        finish(false, message, code);
+    else
+        finish(false, tr("%1; Abbruch konnte nicht gesendet werden").arg(message), 0);
+}
+
+void SdoClient::failSend()
+{
+    // The node is in the middle of the transfer and would wait for the
+    // frame that did not go out.
+    const QString message = m_result.message;
+    failWithAbort(AbortGeneral, message);
 }
 
 void SdoClient::finish(bool ok, const QString &message, quint32 abortCode)
@@ -257,7 +270,12 @@ void SdoClient::handleResponse(const CanFrame &frame)
     const quint8 cmd = frame.data[0];
     const bool waitingForInitiate = m_state == UploadInitiated || m_state == DownloadInitiated
                                     || m_state == BlockUploadInitiated || m_state == BlockDownloadInitiated;
-    if (cmd == 0x80 && matchesMux(frame) && littleEndian32(frame, 4) == AbortCommand
+    // Some servers do not repeat the multiplexer in their abort, in any state.
+    // A late abort of an earlier, timed-out transfer names its own object and
+    // is not ours.
+    const bool ourAbort = cmd == 0x80
+                          && (matchesMux(frame) || (frame.data[1] == 0 && frame.data[2] == 0 && frame.data[3] == 0));
+    if (ourAbort && littleEndian32(frame, 4) == AbortCommand
         && (m_state == BlockUploadInitiated || m_state == BlockDownloadInitiated)) {
         // The server has no block transfer: the same transfer, segmented.
         m_result.block = false;
@@ -268,13 +286,10 @@ void SdoClient::handleResponse(const CanFrame &frame)
         return;
     }
     if (cmd == 0x80) {
-        // A late abort of an earlier, timed-out transfer is not ours. Segment
-        // states also take an abort without multiplexer: some servers do not
-        // repeat it there.
-        const bool zeroMux = frame.data[1] == 0 && frame.data[2] == 0 && frame.data[3] == 0;
-        if (!matchesMux(frame) && (waitingForInitiate || !zeroMux))
+        if (!ourAbort)
             return;
         const quint32 code = littleEndian32(frame, 4);
+        m_abortReceived = true;
         finish(false, Sdo::abortText(code), code);
         return;
     }
@@ -309,7 +324,7 @@ void SdoClient::handleResponse(const CanFrame &frame)
         m_toggle = 0;
         emit progress(0, m_expectedSize);
         if (!send(std::array<quint8, 8>{0x60}))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
 
     case UploadSegments: {
@@ -342,7 +357,7 @@ void SdoClient::handleResponse(const CanFrame &frame)
         }
         m_toggle ^= 1;
         if (!send(std::array<quint8, 8>{quint8(0x60 | (m_toggle << 4))}))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
     }
 
@@ -401,7 +416,7 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         m_lastReceived = false;
         emit progress(0, m_expectedSize);
         if (!send(std::array<quint8, 8>{0xA3}))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
     }
 
@@ -409,6 +424,9 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         const int sequence = cmd & 0x7F;
         if (sequence == 0 || sequence > m_blockSize)
             return failWithAbort(AbortSequence, Sdo::abortText(AbortSequence));
+        // A whole block takes longer than one time-out on a slow bus: every
+        // segment shows that the server is still sending.
+        m_timer.start(m_timeoutMs);
         // A segment out of order (one was lost) is dropped; the
         // acknowledgement makes the server repeat from the gap.
         if (sequence == m_sequence) {
@@ -428,7 +446,7 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         emit progress(int(qMin<qsizetype>(m_buffer.size(), m_expectedSize >= 0 ? m_expectedSize : m_buffer.size())),
                       m_expectedSize);
         if (!send(ack))
-            finish(false, m_result.message, 0);
+            failSend();
         return;
     }
 
@@ -442,7 +460,9 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
         const quint16 crc = quint16(frame.data[1] | frame.data[2] << 8);
         if (m_blockCrc && crc != Sdo::crc16(m_buffer))
             return failWithAbort(AbortCrc, Sdo::abortText(AbortCrc));
-        send(std::array<quint8, 8>{0xA1});
+        // Without the confirmation the server would still wait for it.
+        if (!send(std::array<quint8, 8>{0xA1}))
+            return failSend();
         finish(true, QString(), 0);
         return;
     }
@@ -472,7 +492,7 @@ void SdoClient::handleBlockResponse(const CanFrame &frame)
             const quint16 crc = m_blockCrc ? Sdo::crc16(m_buffer) : 0;
             m_state = BlockDownloadEnd;
             if (!send(std::array<quint8, 8>{quint8(0xC1 | unused << 2), quint8(crc), quint8(crc >> 8)}))
-                finish(false, m_result.message, 0);
+                failSend();
             return;
         }
         m_serverBlockSize = frame.data[2];
@@ -508,7 +528,7 @@ void SdoClient::sendDownloadBlock()
         for (qsizetype i = 0; i < count; ++i)
             bytes[size_t(1 + i)] = quint8(m_buffer.at(at + i));
         if (!send(bytes))
-            return finish(false, m_result.message, 0);
+            return failSend();
         m_blockSegments = sequence;
         if (last) {
             m_lastInBlock = true;

@@ -56,6 +56,8 @@ public:
     bool isBusy() const { return m_state != Idle; }
     // The last transfer ended with an abort frame that this client sent.
     bool abortSent() const { return m_abortSent; }
+    // The last transfer ended with an abort frame from the node: it answered.
+    bool abortReceived() const { return m_abortReceived; }
 
     bool upload(int node, quint16 index, quint8 subIndex, QString *error);
     bool download(int node, quint16 index, quint8 subIndex, const QByteArray &data, QString *error);
@@ -92,6 +94,7 @@ private:
     void sendDownloadBlock();
     void handleBlockResponse(const CanFrame &frame);
     void failWithAbort(quint32 code, const QString &message);
+    void failSend();
     void finish(bool ok, const QString &message, quint32 abortCode);
     void handleResponse(const CanFrame &frame);
     bool matchesMux(const CanFrame &frame) const;
@@ -115,6 +118,7 @@ private:
     int m_timeoutMs = 1000;
     quint64 m_transferSerial = 0; // counts started transfers
     bool m_abortSent = false;
+    bool m_abortReceived = false;
     bool m_blockWanted = false;
     int m_blockSize = 127;      // upload: segments per block we ask for
     int m_serverBlockSize = 0;  // download: segments per block the server takes

@@ -15,7 +15,7 @@ public:
     bool isOpen() const override { return m_open; }
     bool write(const CanFrame &frame, QString *error) override
     {
-        if (failWrites) {
+        if (failWrites || failingWrites.contains(++writeAttempts)) {
             if (error)
                 *error = writeError;
             return false;
@@ -27,6 +27,8 @@ public:
     QString description() const override { return QStringLiteral("Aufzeichnung"); }
 
     bool failWrites = false;
+    QList<int> failingWrites; // numbers of the write calls that fail, from 1
+    int writeAttempts = 0;
     QString writeError;
     QList<CanFrame> written;
 

@@ -23,15 +23,16 @@ public:
     };
     bool write(const CanFrame &frame, QString *error) override
     {
-        if (!RecordingBackend::write(frame, error))
-            return false;
         const int node = int(frame.id) - 0x600;
-        if (node < 1 || node > 127)
-            return true;
         if (frame.data[0] == 0x80) { // the client gave up (time-out)
             waiting.remove(node);
-            return true;
+            if (failAborts)
+                return false;
         }
+        if (!RecordingBackend::write(frame, error))
+            return false;
+        if (node < 1 || node > 127 || frame.data[0] == 0x80)
+            return true;
         waiting.insert(node);
         maxWaiting = qMax(maxWaiting, int(waiting.size()));
         const auto it = devices.find(node);
@@ -61,6 +62,7 @@ public:
     std::map<int, Device> devices;
     QSet<int> waiting;
     int maxWaiting = 0;
+    bool failAborts = false;
 };
 
 } // namespace
@@ -70,6 +72,7 @@ class TestNodeScanner : public QObject
     Q_OBJECT
 
 private slots:
+    void findsAnsweringNodes_data();
     void findsAnsweringNodes();
     void refusals_data();
     void refusals();
@@ -77,9 +80,19 @@ private slots:
     void simulatedBus();
 };
 
+void TestNodeScanner::findsAnsweringNodes_data()
+{
+    QTest::addColumn<bool>("failAborts");
+    QTest::newRow("time-out aborts sent") << false;
+    // A silent node stays silent whether or not the scanner's abort got out.
+    QTest::newRow("time-out aborts not sent") << true;
+}
+
 void TestNodeScanner::findsAnsweringNodes()
 {
+    QFETCH(bool, failAborts);
     PlantBackend plant;
+    plant.failAborts = failAborts;
     plant.devices[3] = {QByteArray("\x91\x01\x0F\x00", 4), QByteArray("IO")};
     plant.devices[64] = {QByteArray("\x92\x01\x00\x00", 4), QByteArray()};
     plant.devices[127] = {QByteArray(), QByteArray()};

@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -46,11 +47,14 @@ private slots:
     void timeoutAbortsAndRestartsPerRequest();
     void cancelSendsAbort();
     void backendChangeEndsTransfer();
-    void followUpSendFailure();
+    void sendFailureMidTransfer_data();
+    void sendFailureMidTransfer();
     void restartFromFinishedSlot();
     void oversizedUploadStopsAtLimit();
     void blockTransfer_data();
     void blockTransfer();
+    void blockSegmentsRestartTimeout_data();
+    void blockSegmentsRestartTimeout();
 };
 
 void TestSdoClient::transfer_data()
@@ -114,6 +118,13 @@ void TestSdoClient::transfer_data()
     QTest::newRow("matching abort") << QByteArray() << 0 << QStringList{"80 00 10 00 00 00 02 06"} << QStringList{req}
                                     << false << "Objekt existiert nicht im Objektverzeichnis (0x06020000)"
                                     << 0x06020000u << QByteArray() << "";
+    // Some servers refuse the very first request without repeating the multiplexer.
+    QTest::newRow("abort without mux on the first request")
+        << QByteArray() << 0 << QStringList{"80 00 00 00 00 00 02 06"} << QStringList{req} << false
+        << Sdo::abortText(0x06020000) << 0x06020000u << QByteArray() << "";
+    QTest::newRow("write refused without mux")
+        << QByteArray("\x01") << 3 << QStringList{"80 00 00 00 22 00 00 08"} << QStringList{"2F 00 10 03 01 00 00 00"}
+        << false << Sdo::abortText(0x08000022) << 0x08000022u << QByteArray("\x01") << "0/1";
     QTest::newRow("abort without mux during segments")
         << QByteArray() << 0 << QStringList{"41 00 10 00 0A 00 00 00", "80 00 00 00 00 00 04 08"}
         << QStringList{req, seg0} << false << Sdo::abortText(0x08040000) << 0x08040000u << QByteArray() << "0/10";
@@ -349,19 +360,98 @@ void TestSdoClient::backendChangeEndsTransfer()
     QCOMPARE(error, QStringLiteral("Nicht verbunden."));
 }
 
-void TestSdoClient::followUpSendFailure()
+void TestSdoClient::sendFailureMidTransfer_data()
 {
+    QTest::addColumn<QByteArray>("writeData"); // empty: upload
+    QTest::addColumn<bool>("block");
+    QTest::addColumn<QStringList>("responses");
+    QTest::addColumn<QList<int>>("failingWrites");
+    QTest::addColumn<QStringList>("sent");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<quint32>("abortCode");
+
+    const QString req = QStringLiteral("40 00 10 00 00 00 00 00");
+    const QString abort = QStringLiteral("80 00 10 00 00 00 00 08");
+    const QString failed = QStringLiteral("Senden fehlgeschlagen: Puffer voll");
+    const QString abortFailed = QStringLiteral("Senden fehlgeschlagen: Puffer voll; Abbruch konnte nicht gesendet werden");
+    const QString initiate10 = QStringLiteral("41 00 10 00 0A 00 00 00");
+    const QString blockInit = QStringLiteral("A4 00 10 00 7F 00 00 00");
+    const QString blockInitiate10 = QStringLiteral("C6 00 10 00 0A 00 00 00");
+    const QStringList abcSegments = {"01 41 42 43 44 45 46 47", "82 48 49 4A 00 00 00 00"};
+    QByteArray twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.append(char(i));
+
+    QTest::newRow("upload segment request") << QByteArray() << false << QStringList{initiate10} << QList<int>{2}
+                                            << QStringList{req, abort} << failed << 0x08000000u;
+    QTest::newRow("upload segment request, abort too")
+        << QByteArray() << false << QStringList{initiate10} << QList<int>{2, 3} << QStringList{req} << abortFailed << 0u;
+    QTest::newRow("second upload segment request")
+        << QByteArray() << false << QStringList{initiate10, "00 41 42 43 44 45 46 47"} << QList<int>{3}
+        << QStringList{req, "60 00 00 00 00 00 00 00", abort} << failed << 0x08000000u;
+    QTest::newRow("first download segment")
+        << QByteArray("ABCDEFGHIJ") << false << QStringList{"60 00 10 00 00 00 00 00"} << QList<int>{2}
+        << QStringList{"21 00 10 00 0A 00 00 00", abort} << failed << 0x08000000u;
+    QTest::newRow("second download segment")
+        << QByteArray("ABCDEFGHIJ") << false << QStringList{"60 00 10 00 00 00 00 00", "20 00 00 00 00 00 00 00"}
+        << QList<int>{3} << QStringList{"21 00 10 00 0A 00 00 00", "00 41 42 43 44 45 46 47", abort} << failed
+        << 0x08000000u;
+    QTest::newRow("block upload start") << QByteArray() << true << QStringList{blockInitiate10} << QList<int>{2}
+                                        << QStringList{blockInit, abort} << failed << 0x08000000u;
+    QTest::newRow("block upload acknowledgement")
+        << QByteArray() << true << QStringList{blockInitiate10} + abcSegments << QList<int>{3}
+        << QStringList{blockInit, "A3 00 00 00 00 00 00 00", abort} << failed << 0x08000000u;
+    QTest::newRow("block upload end confirmation")
+        << QByteArray() << true << QStringList{blockInitiate10} + abcSegments + QStringList{"D1 F5 86 00 00 00 00 00"}
+        << QList<int>{4} << QStringList{blockInit, "A3 00 00 00 00 00 00 00", "A2 02 7F 00 00 00 00 00", abort} << failed
+        << 0x08000000u;
+    QTest::newRow("block download segment inside the block")
+        << twenty << true << QStringList{"A4 00 10 00 02 00 00 00"} << QList<int>{3}
+        << QStringList{"C6 00 10 00 14 00 00 00", "01 00 01 02 03 04 05 06", abort} << failed << 0x08000000u;
+    QTest::newRow("block download end")
+        << QByteArray("\x01") << true << QStringList{"A4 00 10 00 7F 00 00 00", "A2 01 7F 00 00 00 00 00"}
+        << QList<int>{3} << QStringList{"C6 00 10 00 01 00 00 00", "81 01 00 00 00 00 00 00", abort} << failed
+        << 0x08000000u;
+    QTest::newRow("block download segment, abort too")
+        << twenty << true << QStringList{"A4 00 10 00 02 00 00 00"} << QList<int>{3, 4}
+        << QStringList{"C6 00 10 00 14 00 00 00", "01 00 01 02 03 04 05 06"} << abortFailed << 0u;
+    // The server ended the block transfer with its refusal: nothing to abort.
+    QTest::newRow("segmented retry after block refusal")
+        << QByteArray() << true << QStringList{"80 00 10 00 01 00 04 05"} << QList<int>{2} << QStringList{blockInit}
+        << failed << 0u;
+}
+
+void TestSdoClient::sendFailureMidTransfer()
+{
+    QFETCH(QByteArray, writeData);
+    QFETCH(bool, block);
+    QFETCH(QStringList, responses);
+    QFETCH(QList<int>, failingWrites);
+    QFETCH(QStringList, sent);
+    QFETCH(QString, message);
+    QFETCH(quint32, abortCode);
+
     RecordingBackend backend;
+    backend.failingWrites = failingWrites;
+    backend.writeError = QStringLiteral("Puffer voll");
     SdoClient client;
     client.setBackend(&backend);
+    client.setBlockTransfer(block);
     QSignalSpy finished(&client, &SdoClient::finished);
-    QVERIFY(client.upload(5, 0x1008, 0, nullptr));
-    backend.failWrites = true;
-    client.handleFrames({hexFrame(Response5, "41 08 10 00 13 00 00 00")});
+    const bool started = writeData.isEmpty() ? client.upload(5, 0x1000, 0, nullptr)
+                                             : client.download(5, 0x1000, 0, writeData, nullptr);
+    QVERIFY(started);
+    for (const QString &response : responses) {
+        QCOMPARE(finished.size(), 0);
+        client.handleFrames({hexFrame(Response5, response.toLatin1().constData())});
+    }
+    QCOMPARE(sentBytes(backend), sent);
     QCOMPARE(finished.size(), 1);
     const auto result = finished.at(0).at(0).value<SdoClient::Result>();
-    QCOMPARE(result.message, QStringLiteral("Senden fehlgeschlagen"));
-    QCOMPARE(result.abortCode, quint32(0));
+    QVERIFY(!result.ok);
+    QCOMPARE(result.message, message);
+    QCOMPARE(result.abortCode, abortCode);
+    QCOMPARE(client.abortSent(), abortCode != 0);
     QVERIFY(!client.isBusy());
 }
 
@@ -441,6 +531,9 @@ void TestSdoClient::blockTransfer_data()
         << QStringList{init, start, "A2 02 7F 00 00 00 00 00", end} << 0u << abc << true << "0/10 10/10";
     QTest::newRow("upload refused: segmented instead")
         << QByteArray() << QStringList{"80 00 10 00 01 00 04 05", "4F 00 10 00 2A 00 00 00"}
+        << QStringList{init, "40 00 10 00 00 00 00 00"} << 0u << QByteArray("\x2A") << false << "";
+    QTest::newRow("upload refused without mux: segmented instead")
+        << QByteArray() << QStringList{"80 00 00 00 01 00 04 05", "4F 00 10 00 2A 00 00 00"}
         << QStringList{init, "40 00 10 00 00 00 00 00"} << 0u << QByteArray("\x2A") << false << "";
     QTest::newRow("upload answered normally") << QByteArray() << QStringList{"43 00 10 00 91 01 00 00"}
                                               << QStringList{init} << 0u << QByteArray("\x91\x01\x00\x00", 4)
@@ -532,6 +625,39 @@ void TestSdoClient::blockTransfer()
     QCOMPARE(result.block, block);
     QCOMPARE(progressText(progressSpy), progress);
     QVERIFY(!client.isBusy());
+}
+
+void TestSdoClient::blockSegmentsRestartTimeout_data()
+{
+    QTest::addColumn<QStringList>("segments");
+    QTest::newRow("first segment") << QStringList{"01 41 42 43 44 45 46 47"};
+    QTest::newRow("two segments") << QStringList{"01 41 42 43 44 45 46 47", "02 48 49 4A 4B 4C 4D 4E"};
+    QTest::newRow("segment out of order") << QStringList{"03 41 42 43 44 45 46 47"};
+}
+
+void TestSdoClient::blockSegmentsRestartTimeout()
+{
+    // A slow bus takes longer for a whole block than for one time-out: each
+    // segment that arrives shows that the server is still sending.
+    QFETCH(QStringList, segments);
+    RecordingBackend backend;
+    SdoClient client;
+    client.setBackend(&backend);
+    client.setBlockTransfer(true);
+    client.setTimeoutMs(60000);
+    auto *timer = client.findChild<QTimer *>();
+    QVERIFY(timer);
+    QVERIFY(client.upload(5, 0x1000, 0, nullptr));
+    client.handleFrames({hexFrame(Response5, "C6 00 10 00 00 01 00 00")});
+    QCOMPARE(backend.written.size(), 2);
+    for (const QString &segment : segments) {
+        timer->stop();
+        client.handleFrames({hexFrame(Response5, segment.toLatin1().constData())});
+        QVERIFY(timer->isActive());
+        QVERIFY(timer->remainingTime() > 30000);
+    }
+    QCOMPARE(backend.written.size(), 2); // no request in between restarted it
+    QVERIFY(client.isBusy());
 }
 
 QTEST_GUILESS_MAIN(TestSdoClient)
