@@ -42,6 +42,36 @@ bool isGone(int error)
     return error == ENETDOWN || error == ENODEV || error == ENXIO;
 }
 
+bool isQueueFull(int error)
+{
+    return error == ENOBUFS || error == EAGAIN || error == EWOULDBLOCK;
+}
+
+// How long a write waits for room in the interface's transmit queue (about
+// 10 frames); a bus that frees no place in this time takes nothing (nobody
+// acknowledges, bus-off). After such a wait the next writes wait only
+// briefly, until one goes out again.
+constexpr qint64 RoomWaitUs = 300000;
+constexpr qint64 StalledRoomWaitUs = 20000;
+// poll() slices: the time left is checked between them.
+constexpr int RoomPollSliceMs = 50;
+constexpr int MaxBackoffMs = 8;
+
+// The status bits of a controller state that netlink reported.
+unsigned busStateOf(int state)
+{
+    switch (state) {
+    case SocketCan::StateBusOff:
+        return CanBackend::BusOff;
+    case SocketCan::StateErrorPassive:
+        return CanBackend::BusHeavy;
+    case SocketCan::StateErrorWarning:
+        return CanBackend::BusLight;
+    default:
+        return 0;
+    }
+}
+
 void enable(int fd, int level, int option, int value = 1)
 {
     ::setsockopt(fd, level, option, &value, sizeof value);
@@ -119,15 +149,12 @@ bool SocketCanBackend::open(const ConnectParams &params, QString *error)
     m_startMicros = MonotonicClock::nowUs();
     m_fdSkipped = 0;
     m_fdReported = 0;
+    m_txStalled = false;
 
     quint32 bitrate = 0;
     int state = SocketCan::StateUnknown;
     SocketCan::queryController(name, &bitrate, &state);
-    m_messages.reset(realtimeNowNs(), params.errorFrames,
-                     state == SocketCan::StateBusOff        ? unsigned(BusOff)
-                         : state == SocketCan::StateErrorPassive ? unsigned(BusHeavy)
-                         : state == SocketCan::StateErrorWarning ? unsigned(BusLight)
-                                                                 : 0u);
+    m_messages.reset(realtimeNowNs(), params.errorFrames, busStateOf(state));
     QString text = bitrate > 0 ? QStringLiteral("%1 @ %2").arg(name, SocketCan::bitrateText(bitrate)) : name;
     if (m_listenOnly)
         text += tr(" (Listen-Only)");
@@ -247,7 +274,7 @@ void SocketCanBackend::readLoop()
     Batch &batch = *m_batch;
     QList<CanFrame> frames;
     bool gone = false;
-    while (!gone && !m_stopRequested.load()) {
+    while (!m_stopRequested.load()) {
         watched[0].revents = watched[1].revents = 0;
         if (::poll(watched, 2, -1) < 0) {
             if (errno == EINTR)
@@ -259,19 +286,27 @@ void SocketCanBackend::readLoop()
         // POLLERR too: the pending socket error (ENETDOWN) comes out of recvmmsg.
         if (!watched[0].revents)
             continue;
+        // The kernel reports a pending error ahead of the frames still queued
+        // and clears it: after ENETDOWN/ENODEV the queue is read to its end.
+        bool more = false;
         for (int round = 0; round < MaxBatchesPerWake; ++round) {
             batch.prepare();
             const int count = ::recvmmsg(m_fd, batch.headers, BatchSize, MSG_DONTWAIT, nullptr);
             if (count < 0) {
                 const int code = errno;
-                if (isGone(code))
+                if (isGone(code) && !gone) {
                     gone = true;
-                else if (code != EAGAIN && code != EWOULDBLOCK && code != EINTR)
+                    more = true;
+                    continue;
+                }
+                if (!isGone(code) && code != EAGAIN && code != EWOULDBLOCK && code != EINTR)
                     m_latchedStatus.fetch_or(RxQueueOverrun);
+                more = false;
                 break;
             }
             takeMessages(batch, count, &frames);
-            if (count < BatchSize)
+            more = count == BatchSize;
+            if (!more)
                 break;
         }
         // Before anything else: what was read stays, even when the bus is gone.
@@ -279,6 +314,8 @@ void SocketCanBackend::readLoop()
             enqueue(frames);
             frames.clear();
         }
+        if (gone && !more)
+            break;
     }
     if (gone)
         m_deviceLost = true;
@@ -325,8 +362,8 @@ bool SocketCanBackend::write(const CanFrame &frame, QString *error)
         raw.can_id |= CAN_RTR_FLAG;
     raw.len = quint8(qMin<int>(frame.dlc, 8));
     std::memcpy(raw.data, frame.data, 8);
-    const ssize_t written = ::write(m_fd, &raw, sizeof raw);
-    if (written == ssize_t(sizeof raw)) {
+    int code = 0;
+    if (sendWaitingForRoom(raw, &code)) {
         if (!m_kernelEchoes) {
             CanFrame echo = frame;
             echo.tx = true;
@@ -336,11 +373,11 @@ bool SocketCanBackend::write(const CanFrame &frame, QString *error)
         }
         return true;
     }
-    const int code = written < 0 ? errno : EIO;
-    if (code == ENOBUFS || code == EAGAIN || code == EWOULDBLOCK) {
+    if (isQueueFull(code)) {
         m_latchedStatus.fetch_or(TxBufferFull);
         if (error)
-            *error = statusText(TxBufferFull);
+            *error = tr("%1: Die Sendewarteschlange von %2 wurde nicht frei (bestätigt kein anderer Teilnehmer, oder Bus-Off?).")
+                         .arg(statusText(TxBufferFull), m_name);
         return false;
     }
     if (isGone(code)) {
@@ -352,6 +389,46 @@ bool SocketCanBackend::write(const CanFrame &frame, QString *error)
     if (error)
         *error = tr("Senden auf %1 fehlgeschlagen: %2").arg(m_name, QString::fromLocal8Bit(strerror(code)));
     return false;
+}
+
+bool SocketCanBackend::sendWaitingForRoom(const can_frame &raw, int *code)
+{
+    const qint64 deadline = MonotonicClock::nowUs() + (m_txStalled.load() ? StalledRoomWaitUs : RoomWaitUs);
+    // Many drivers report POLLOUT while their queue is still full (the socket's
+    // own buffer has room): once poll said so and the write failed anyway,
+    // only waiting helps.
+    bool pollSaidRoom = false;
+    bool pollUnreliable = false;
+    int backoffMs = 1;
+    for (;;) {
+        const ssize_t written = ::write(m_fd, &raw, sizeof raw);
+        if (written == ssize_t(sizeof raw)) {
+            m_txStalled = false;
+            return true;
+        }
+        *code = written < 0 ? errno : EIO;
+        if (*code == EINTR)
+            continue;
+        if (!isQueueFull(*code))
+            return false;
+        const qint64 leftUs = deadline - MonotonicClock::nowUs();
+        if (leftUs <= 0) {
+            m_txStalled = true;
+            return false;
+        }
+        const int leftMs = int(qMin<qint64>((leftUs + 999) / 1000, RoomPollSliceMs));
+        if (pollSaidRoom)
+            pollUnreliable = true;
+        if (pollUnreliable) {
+            ::poll(nullptr, 0, qMin(backoffMs, leftMs));
+            backoffMs = qMin(backoffMs * 2, MaxBackoffMs);
+            continue;
+        }
+        pollfd room {};
+        room.fd = m_fd;
+        room.events = POLLOUT;
+        pollSaidRoom = ::poll(&room, 1, leftMs) > 0 && (room.revents & POLLOUT);
+    }
 }
 
 unsigned SocketCanBackend::busStatus()
@@ -370,21 +447,59 @@ bool SocketCanBackend::resetHardware(QString *error)
 {
     if (!checkOpen(error))
         return false;
+    // A controller in bus-off stays there through a reopen: it needs a restart
+    // by netlink first. Refused, nothing changes and the reader goes on.
+    if (!m_deviceLost && (m_messages.busState() & BusOff) && !restartController(error))
+        return false;
     stopReceiving();
-#ifdef BUSVISTA_LIBSOCKETCAN
-    // Needs CAP_NET_ADMIN; without it the reopen below is all there is.
-    if (m_messages.busState() & BusOff)
-        can_do_restart(m_localName.constData());
-#endif
     closeSocket();
     if (!openSocket(error)) {
         // Stays open in the lost state, so the user can try again.
         m_deviceLost = true;
         return false;
     }
-    m_messages.setBusState(0);
+    // The state as the controller has it now, not as it was assumed.
+    quint32 bitrate = 0;
+    int state = SocketCan::StateUnknown;
+    SocketCan::queryController(m_name, &bitrate, &state);
+    m_messages.setBusState(busStateOf(state));
     m_latchedStatus = 0;
     m_deviceLost = false;
     startReceiving();
+    if (state == SocketCan::StateBusOff) {
+        if (error)
+            *error = tr("Der CAN-Controller von %1 ist nach dem Neustart wieder im Bus-Off. Verkabelung, "
+                        "Abschlusswiderstände und Bitrate prüfen.").arg(m_name);
+        return false;
+    }
     return true;
+}
+
+bool SocketCanBackend::restartController(QString *error)
+{
+    quint32 bitrate = 0;
+    int state = SocketCan::StateUnknown;
+    SocketCan::queryController(m_name, &bitrate, &state);
+    // Restarted meanwhile (restart-ms, or by hand): the reopen is all there is.
+    if (state != SocketCan::StateUnknown && state != SocketCan::StateBusOff)
+        return true;
+    QString reason;
+#ifdef BUSVISTA_LIBSOCKETCAN
+    if (can_do_restart(m_localName.constData()) == 0)
+        return true;
+    const int code = errno;
+    reason = code == EPERM || code == EACCES
+        ? tr("dazu fehlen Busvista die Rechte (CAP_NET_ADMIN)")
+        : QString::fromLocal8Bit(strerror(code));
+#else
+    reason = tr("Busvista wurde ohne libsocketcan gebaut");
+#endif
+    if (error) {
+        *error = tr("Der CAN-Controller von %1 ist im Bus-Off und konnte nicht neu gestartet werden: %2.\n"
+                    "Als root neu starten mit:\nip link set %1 type can restart\n"
+                    "oder den Kernel nach einem Bus-Off selbst neu starten lassen:\n"
+                    "ip link set %1 down && ip link set %1 up type can restart-ms 100")
+                     .arg(m_name, reason);
+    }
+    return false;
 }

@@ -9,13 +9,15 @@
 #include <atomic>
 #include <memory>
 
+struct can_frame;
 struct mmsghdr;
 
 // Backend for Linux's own CAN interfaces (SocketCAN): one raw CAN socket bound
 // to the interface named in ConnectParams::socketCanInterface.
 //
 // The kernel echoes every frame this program sent (marked MSG_CONFIRM), so
-// write() enqueues no echo of its own. Error frames are always requested:
+// write() enqueues no echo of its own. A write into the interface's full
+// transmit queue waits for room (bounded) instead of dropping the frame. Error frames are always requested:
 // they drive the status bits, and appear in the trace when errorFrames is
 // set. CAN FD frames are counted and skipped (notice).
 //
@@ -37,8 +39,10 @@ public:
     bool isOpen() const override;
     bool write(const CanFrame &frame, QString *error) override;
     unsigned busStatus() override;
-    // Reopens the socket (after the interface went down and came back); a
-    // controller in bus-off is restarted first where the rights allow it.
+    // Reopens the socket (after the interface went down and came back) and
+    // reads the controller state anew. A controller in bus-off is restarted
+    // first (needs CAP_NET_ADMIN); a refusal gives false with the reason and
+    // the command, and the bus-off state stays.
     bool resetHardware(QString *error) override;
 
     // CAN FD frames received and skipped since open.
@@ -51,9 +55,15 @@ private:
 
     bool openSocket(QString *error);
     void closeSocket();
+    // can_do_restart of a controller that netlink reports in bus-off (or
+    // does not report at all); false with the German reason and the commands.
+    bool restartController(QString *error);
     void startReceiving();
     void stopReceiving();
     void readLoop();
+    // Writes one frame, waiting for room in a full transmit queue; false
+    // with the errno in *code when it could not be sent.
+    bool sendWaitingForRoom(const can_frame &raw, int *code);
     // Converts what one recvmmsg() returned.
     void takeMessages(const Batch &batch, int count, QList<CanFrame> *frames);
 
@@ -68,5 +78,6 @@ private:
     std::unique_ptr<Batch> m_batch;
     SocketCanMessages m_messages;        // reader's, but for its bus state
     std::atomic<qint64> m_fdSkipped {0};
+    std::atomic<bool> m_txStalled {false}; // the last wait for room ran out
     qint64 m_fdReported = 0;
 };

@@ -1,6 +1,7 @@
 // busvista-cli on SocketCAN: the interface list, reception, the German
-// messages of a failed open, option checks, and a record that keeps what it
-// read when the interface goes down. The tool runs with the stand-in kernel
+// messages of a failed open, option checks, a record that keeps what it
+// read when the interface goes down, and a replay at full speed through the
+// interface's transmit queue of 10 frames. The tool runs with the stand-in kernel
 // preloaded, set up through its environment variables.
 #include "clirun.h"
 
@@ -64,6 +65,7 @@ private slots:
     void openFailures_data();
     void openFailures();
     void recordKeepsWhatItReadWhenTheBusIsLost();
+    void replayAtFullSpeedSendsEveryFrame();
 };
 
 void TestCliSocketCan::interfacesListed_data()
@@ -157,6 +159,22 @@ void TestCliSocketCan::recordKeepsWhatItReadWhenTheBusIsLost()
             ++frames;
     }
     QCOMPARE(frames, 1000);
+}
+
+void TestCliSocketCan::replayAtFullSpeedSendsEveryFrame()
+{
+    QTemporaryDir dir;
+    const QString trace = dir.filePath(QStringLiteral("burst.log"));
+    QFile file(trace);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 300; ++i)
+        file.write(QStringLiteral("(1.%1) can0 321#%2\n").arg(i, 6, 10, QLatin1Char('0')).arg(i % 256, 2, 16, QLatin1Char('0')).toLatin1());
+    file.close();
+    // 500 kBit/s: the queue takes about 4000 frames a second, far fewer than "max" hands it.
+    const CliRun run = runWith(dir, {}, {"replay", trace, "--socketcan", "can0", "--speed", "max"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+    QVERIFY2(run.out.contains(QStringLiteral("Gesendet: 300\n")), qPrintable(run.out + run.err));
+    QVERIFY2(run.out.contains(QStringLiteral("Fehlgeschlagen: 0\n")), qPrintable(run.out + run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliSocketCan)

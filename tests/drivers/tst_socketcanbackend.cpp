@@ -1,6 +1,7 @@
 // The SocketCAN backend against the stand-in kernel: opening and its German
 // messages, frame conversion, echoes, error frames and status bits, write
-// errors, a vanishing interface, CAN FD frames and the interface list.
+// errors, writes into a full transmit queue, a vanishing interface, the
+// restart after bus-off, CAN FD frames and the interface list.
 #include "busstatistics.h"
 #include "socketcan.h"
 #include "socketcanfixture.h"
@@ -9,6 +10,7 @@
 #include <QTest>
 
 #include <linux/can/error.h>
+#include <linux/can/netlink.h>
 
 #include <ctime>
 
@@ -41,8 +43,12 @@ private slots:
     void overflowCounters();
     void writeErrors_data();
     void writeErrors();
+    void writesWaitForRoom_data();
+    void writesWaitForRoom();
     void interfaceDownAndReset_data();
     void interfaceDownAndReset();
+    void resetAfterBusOff_data();
+    void resetAfterBusOff();
     void fdFramesSkipped();
     void interfaceList();
     void interfaceListEmpty();
@@ -373,31 +379,106 @@ void TestSocketCanBackend::writeErrors()
     QVERIFY(sink.frames.isEmpty()); // no echo of a frame that did not leave
 }
 
+void TestSocketCanBackend::writesWaitForRoom_data()
+{
+    QTest::addColumn<int>("periodUs");
+    QTest::addColumn<int>("fullError");
+    QTest::addColumn<bool>("pollHonest");
+    QTest::addColumn<int>("sent");
+
+    // 40 frames into a queue of 10 that sends one frame per millisecond.
+    QTest::newRow("drains, ENOBUFS") << 1000 << ENOBUFS << true << 40;
+    QTest::newRow("drains, EAGAIN") << 1000 << EAGAIN << true << 40;
+    QTest::newRow("drains, POLLOUT while full") << 1000 << ENOBUFS << false << 40;
+    // Nobody acknowledges: the queue never drains.
+    QTest::newRow("stuck") << -1 << ENOBUFS << true << 10;
+    QTest::newRow("stuck, POLLOUT while full") << -1 << ENOBUFS << false << 10;
+}
+
+void TestSocketCanBackend::writesWaitForRoom()
+{
+    QFETCH(int, periodUs);
+    QFETCH(int, fullError);
+    QFETCH(bool, pollHonest);
+    QFETCH(int, sent);
+    constexpr int Count = 40;
+    SocketCanStage stage;
+    SocketCanBackend backend;
+    FrameSink sink(&backend);
+    QVERIFY(backend.open(socketCanParams("can0"), nullptr));
+    CanStandIn_SetTxQueue("can0", 10, periodUs);
+    CanStandIn_SetTxFull("can0", fullError, pollHonest);
+    CanFrame frames[Count];
+    for (int i = 0; i < Count; ++i) {
+        frames[i].id = 0x700;
+        frames[i].dlc = 1;
+        frames[i].data[0] = quint8(i);
+    }
+    QString error;
+    QCOMPARE(backend.writeFrames(frames, Count, &error), sent);
+    QCOMPARE(CanStandIn_Written("can0"), quint64(sent));
+    // Waiting, not trying again and again (a driver whose POLLOUT says
+    // nothing included).
+    QVERIFY2(CanStandIn_TxRefused("can0") < quint64(10 * Count), qPrintable(QString::number(CanStandIn_TxRefused("can0"))));
+    QVERIFY(sink.waitFor(sent));
+    for (int i = 0; i < sent; ++i)
+        QCOMPARE(int(sink.frames.at(i).data[0]), i);
+    if (sent == Count) {
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(backend.busStatus(), 0u);
+        return;
+    }
+    // Only what could not be sent is reported.
+    QVERIFY2(error.startsWith(QStringLiteral("Sendepuffer voll: Die Sendewarteschlange von can0 wurde nicht frei")),
+             qPrintable(error));
+    QCOMPARE(backend.busStatus(), unsigned(CanBackend::TxBufferFull));
+    QCOMPARE(backend.busStatus(), 0u);
+    // The next write does not wait the whole time again: one attempt, a
+    // short wait, and no more than a few more.
+    const quint64 refusedBefore = CanStandIn_TxRefused("can0");
+    QVERIFY(!backend.write(frames[0], &error));
+    QVERIFY(CanStandIn_TxRefused("can0") - refusedBefore <= 12);
+    // The bus takes frames again: so do the writes.
+    CanStandIn_SetTxQueue("can0", 10, 1000);
+    QVERIFY2(backend.write(frames[0], &error), qPrintable(error));
+    QCOMPARE(CanStandIn_Written("can0"), quint64(sent + 1));
+}
+
 void TestSocketCanBackend::interfaceDownAndReset_data()
 {
     QTest::addColumn<bool>("removed");
-    QTest::newRow("down (ENETDOWN)") << false;
-    QTest::newRow("unplugged (ENODEV)") << true;
+    QTest::addColumn<int>("queued");
+    // The kernel reports the error ahead of the frames still in the socket.
+    QTest::newRow("down (ENETDOWN)") << false << 10;
+    QTest::newRow("down, more than one batch waiting") << false << 300;
+    QTest::newRow("unplugged (ENODEV)") << true << 10;
+    QTest::newRow("unplugged, more than one batch waiting") << true << 300;
 }
 
 void TestSocketCanBackend::interfaceDownAndReset()
 {
     QFETCH(bool, removed);
+    QFETCH(int, queued);
     SocketCanStage stage;
     SocketCanBackend backend;
     FrameSink sink(&backend);
     QVERIFY(backend.open(socketCanParams("can0"), nullptr));
-    CanStandIn_InjectNumbered("can0", 0x42, 0, 10, 0, 1000);
+    // Frames and the error arrive before the reader wakes up.
+    CanStandIn_Hold(1);
+    CanStandIn_InjectNumbered("can0", 0x42, 0, quint32(queued), 0, 1000);
     if (removed)
         CanStandIn_Remove("can0");
     else
         CanStandIn_SetUp("can0", 0);
-    QVERIFY(sink.waitFor(10));
+    CanStandIn_Hold(0);
+    QVERIFY(sink.waitFor(queued));
     QTRY_VERIFY(backend.busStatus() & CanBackend::DeviceLost);
     const unsigned flags = backend.busStatus();
     QCOMPARE(CanBackend::statusText(flags), QStringLiteral("Adapter getrennt"));
     QVERIFY(BusStatistics::statusStyle(flags).contains(QStringLiteral("#e04040")));
-    QCOMPARE(sink.frames.size(), 10); // what was read before stays
+    QCOMPARE(sink.frames.size(), queued); // what the socket held stays
+    for (int i = 0; i < queued; ++i)
+        QCOMPARE(numberOf(sink.frames.at(i)), quint32(i));
     QVERIFY(backend.isOpen());
     CanFrame frame;
     QString error;
@@ -419,14 +500,86 @@ void TestSocketCanBackend::interfaceDownAndReset()
     QVERIFY2(backend.resetHardware(&error), qPrintable(error));
     QCOMPARE(backend.busStatus(), 0u);
     const qint64 lastBefore = sink.frames.last().timestampUs;
-    CanStandIn_InjectNumbered("can0", 0x42, 10, 5, 0, 1000);
-    QVERIFY(sink.waitFor(15));
-    QCOMPARE(numberOf(sink.frames.at(14)), 14u);
+    CanStandIn_InjectNumbered("can0", 0x42, quint32(queued), 5, 0, 1000);
+    QVERIFY(sink.waitFor(queued + 5));
+    QCOMPARE(numberOf(sink.frames.at(queued + 4)), quint32(queued + 4));
     // Same connection, same time base.
-    QVERIFY(sink.frames.at(10).timestampUs >= lastBefore);
+    QVERIFY(sink.frames.at(queued).timestampUs >= lastBefore);
     QVERIFY(backend.write(frame, &error));
-    QVERIFY(sink.waitFor(16));
+    QVERIFY(sink.waitFor(queued + 6));
     QVERIFY(sink.frames.last().tx);
+}
+
+void TestSocketCanBackend::resetAfterBusOff_data()
+{
+    QTest::addColumn<int>("kernelState");      // what netlink reports at the reset
+    QTest::addColumn<int>("restartError");
+    QTest::addColumn<int>("stateAfter");
+    QTest::addColumn<bool>("reset");
+    QTest::addColumn<unsigned>("status");
+    QTest::addColumn<quint64>("restarts");
+    QTest::addColumn<QString>("message");
+
+    const unsigned busOff = CanBackend::BusOff;
+#ifdef BUSVISTA_LIBSOCKETCAN
+    QTest::newRow("restarted") << int(CAN_STATE_BUS_OFF) << 0 << int(CAN_STATE_ERROR_ACTIVE) << true << 0u
+                               << quint64(1) << QString();
+    QTest::newRow("refused: no CAP_NET_ADMIN") << int(CAN_STATE_BUS_OFF) << EPERM << 0 << false << busOff
+                                               << quint64(0)
+                                               << QStringLiteral("Der CAN-Controller von can0 ist im Bus-Off und konnte "
+                                                                 "nicht neu gestartet werden: dazu fehlen Busvista die "
+                                                                 "Rechte (CAP_NET_ADMIN).\nAls root neu starten mit:\n"
+                                                                 "ip link set can0 type can restart\n");
+    QTest::newRow("refused: other reason") << int(CAN_STATE_BUS_OFF) << EOPNOTSUPP << 0 << false << busOff
+                                           << quint64(0) << QStringLiteral("restart-ms 100");
+    QTest::newRow("error passive after the restart")
+        << int(CAN_STATE_BUS_OFF) << 0 << int(CAN_STATE_ERROR_PASSIVE) << true << unsigned(CanBackend::BusHeavy)
+        << quint64(1) << QString();
+    QTest::newRow("bus-off again after the restart")
+        << int(CAN_STATE_BUS_OFF) << 0 << int(CAN_STATE_BUS_OFF) << false << busOff << quint64(1)
+        << QStringLiteral("ist nach dem Neustart wieder im Bus-Off");
+    QTest::newRow("restarted by the kernel meanwhile") << int(CAN_STATE_ERROR_ACTIVE) << EPERM << 0 << true << 0u
+                                                       << quint64(0) << QString();
+    QTest::newRow("state not reported, refused") << -1 << EPERM << 0 << false << busOff << quint64(0)
+                                                 << QStringLiteral("CAP_NET_ADMIN");
+#else
+    QTest::newRow("no netlink") << -1 << EPERM << 0 << false << busOff << quint64(0)
+                                << QStringLiteral("ohne libsocketcan");
+#endif
+}
+
+void TestSocketCanBackend::resetAfterBusOff()
+{
+    QFETCH(int, kernelState);
+    QFETCH(int, restartError);
+    QFETCH(int, stateAfter);
+    QFETCH(bool, reset);
+    QFETCH(unsigned, status);
+    QFETCH(quint64, restarts);
+    QFETCH(QString, message);
+    SocketCanStage stage;
+    SocketCanBackend backend;
+    FrameSink sink(&backend);
+    QVERIFY(backend.open(socketCanParams("can0"), nullptr));
+    const can_frame busOff = rawFrame(CAN_ERR_FLAG | CAN_ERR_BUSOFF, {0, 0, 0, 0, 0, 0, 0, 0});
+    const can_frame marker = rawFrame(0x001, {});
+    CanStandIn_Inject("can0", &busOff, 0, 0);
+    CanStandIn_Inject("can0", &marker, 0, 0);
+    QVERIFY(sink.waitFor(1));
+    QCOMPARE(backend.busStatus(), unsigned(CanBackend::BusOff));
+    CanStandIn_SetState("can0", kernelState);
+    CanStandIn_SetRestart("can0", restartError, stateAfter);
+
+    QString error;
+    QCOMPARE(backend.resetHardware(&error), reset);
+    QVERIFY2(message.isEmpty() ? error.isEmpty() : error.contains(message), qPrintable(error));
+    QCOMPARE(CanStandIn_Restarts("can0"), restarts);
+    QVERIFY(backend.isOpen());
+    QCOMPARE(backend.busStatus(), status);
+    QCOMPARE(backend.busStatus(), status); // a state, not a latched bit
+    // Reception goes on either way.
+    CanStandIn_Inject("can0", &marker, 0, 0);
+    QVERIFY(sink.waitFor(2));
 }
 
 void TestSocketCanBackend::fdFramesSkipped()

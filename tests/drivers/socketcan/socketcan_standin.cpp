@@ -1,10 +1,17 @@
 // A user-space stand-in for the kernel's CAN sockets (see socketcanstandin.h).
 //
 // A CAN socket is an eventfd here: it is readable exactly while records wait
-// in its queue, so the program's poll() runs on the real kernel. The records
-// are what the kernel would hand out: a classic or FD frame with its flags
-// (MSG_CONFIRM for the echo of an own frame), its time stamps and the drop
-// counter, or a pending socket error (ENETDOWN, ENODEV).
+// in its queue or a socket error is pending, so the program's poll() runs on
+// the real kernel. The records are what the kernel would hand out: a classic
+// or FD frame with its flags (MSG_CONFIRM for the echo of an own frame), its
+// time stamps and the drop counter. A pending error (ENETDOWN, ENODEV) is, as
+// in the kernel, reported by the next receive call ahead of the records still
+// queued, which stay readable after it.
+//
+// Sending goes through the interface's transmit queue (10 frames, as the
+// kernel's default txqueuelen), which drains one frame per frame time of the
+// bit rate; a write into a full queue fails with ENOBUFS. poll() is answered
+// here for CAN sockets asked for POLLOUT: ready while the queue has room.
 #include "socketcanstandin.h"
 
 #include <linux/can/error.h>
@@ -12,6 +19,7 @@
 #include <linux/can/raw.h>
 #include <linux/net_tstamp.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -26,6 +34,8 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <limits>
+#include <vector>
 #include <dlfcn.h>
 #include <map>
 #include <memory>
@@ -46,13 +56,27 @@ struct Interface
     int writeError = 0;
     uint64_t written = 0;
     can_frame lastWritten {};
+    // Transmit queue: when each queued frame leaves (monotonic ns; Never: not
+    // at all, nobody acknowledges). txPeriodNs 0 sends at once, -1 never.
+    std::deque<int64_t> txLeaves;
+    int txLength = 10;
+    int64_t txPeriodNs = 0;
+    int txFullError = ENOBUFS;
+    bool txPollHonest = true;
+    uint64_t txRefused = 0;
+    // netlink restart: errno of a refused can_do_restart (0: allowed) and the
+    // state the controller is in afterwards.
+    int restartError = EPERM;
+    int stateAfterRestart = 0;
+    uint64_t restarts = 0;
 };
+
+constexpr int64_t Never = std::numeric_limits<int64_t>::max();
 
 struct Record
 {
     canfd_frame frame {};
     int length = CAN_MTU;     // CAN_MTU or CANFD_MTU
-    int error = 0;            // a pending socket error instead of a frame
     bool confirm = false;
     int64_t softwareNs = 0;
     int64_t hardwareNs = 0;
@@ -69,6 +93,7 @@ struct Socket
     bool stamping = false;
     bool overflow = false;
     bool signalled = false;
+    int pendingError = 0;     // the kernel's sk_err
     std::deque<Record> queue;
 };
 
@@ -83,6 +108,7 @@ struct State
     std::map<std::string, int64_t> lastOptions;
     uint64_t receiveCalls = 0;
     uint64_t handedOut = 0;
+    bool held = false;        // sockets are not woken until released
 };
 
 State &state()
@@ -114,11 +140,19 @@ using RecvmmsgFn = int (*)(int, mmsghdr *, unsigned int, int, timespec *);
 using RecvmsgFn = ssize_t (*)(int, msghdr *, int);
 using WriteFn = ssize_t (*)(int, const void *, size_t);
 using CloseFn = int (*)(int);
+using PollFn = int (*)(pollfd *, nfds_t, int);
 
 ssize_t realWrite(int fd, const void *data, size_t size)
 {
     static const WriteFn fn = real<WriteFn>("write");
     return fn(fd, data, size);
+}
+
+int64_t monotonicNs()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 int64_t nowNs()
@@ -163,20 +197,25 @@ void unpublishSysfs(State &s, const std::string &name)
 }
 
 // Caller holds the lock. Keeps the eventfd readable exactly while the queue
-// is not empty.
-void push(int fd, Socket &socket, const Record &record)
+// is not empty or an error is pending.
+void signal(int fd, Socket &socket)
 {
-    socket.queue.push_back(record);
-    if (!socket.signalled) {
+    if (!socket.signalled && !state().held) {
         const uint64_t one = 1;
         realWrite(fd, &one, sizeof one);
         socket.signalled = true;
     }
 }
 
+void push(int fd, Socket &socket, const Record &record)
+{
+    socket.queue.push_back(record);
+    signal(fd, socket);
+}
+
 void drained(int fd, Socket &socket)
 {
-    if (socket.queue.empty() && socket.signalled) {
+    if (socket.queue.empty() && !socket.pendingError && socket.signalled) {
         uint64_t counter = 0;
         if (::read(fd, &counter, sizeof counter) < 0) {
             // EAGAIN cannot happen while signalled; nothing else to do
@@ -209,10 +248,30 @@ void failBound(State &s, int index, int error)
 {
     for (auto &[fd, socket] : s.sockets) {
         if (socket->ifindex == index) {
-            Record record;
-            record.error = error;
-            push(fd, *socket, record);
+            socket->pendingError = error;
+            signal(fd, *socket);
         }
+    }
+}
+
+// Caller holds the lock: the frames that have left the transmit queue by `now`.
+void advanceTx(Interface &iface, int64_t now)
+{
+    while (!iface.txLeaves.empty() && iface.txLeaves.front() <= now)
+        iface.txLeaves.pop_front();
+}
+
+// Caller holds the lock: when the frames queued now leave, from `now` on.
+void rescheduleTx(Interface &iface, int64_t now)
+{
+    if (iface.txPeriodNs == 0) {
+        iface.txLeaves.clear();
+        return;
+    }
+    int64_t at = now;
+    for (int64_t &leaves : iface.txLeaves) {
+        at = iface.txPeriodNs < 0 ? Never : at + iface.txPeriodNs;
+        leaves = at;
     }
 }
 
@@ -400,9 +459,8 @@ STANDIN_EXPORT int bind(int fd, const sockaddr *address, socklen_t length)
             push(fd, socket, record);
         }
         if (queued.down) {
-            Record down;
-            down.error = ENETDOWN;
-            push(fd, socket, down);
+            socket.pendingError = ENETDOWN;
+            signal(fd, socket);
         }
     }
     return 0;
@@ -474,18 +532,17 @@ STANDIN_EXPORT int recvmmsg(int fd, mmsghdr *messages, unsigned int count, int f
     State &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     Socket &socket = *s.sockets[fd];
+    // As sock_error() in the kernel's datagram receive: a pending error comes
+    // first and is cleared by reporting it; the queue stays as it is.
+    if (socket.pendingError) {
+        errno = socket.pendingError;
+        socket.pendingError = 0;
+        drained(fd, socket);
+        return -1;
+    }
     unsigned int taken = 0;
     while (taken < count && !socket.queue.empty()) {
         const Record &record = socket.queue.front();
-        if (record.error) {
-            if (taken > 0)
-                break;
-            const int error = record.error;
-            socket.queue.pop_front();
-            drained(fd, socket);
-            errno = error;
-            return -1;
-        }
         messages[taken].msg_len = unsigned(fill(socket, record, &messages[taken].msg_hdr));
         socket.queue.pop_front();
         ++taken;
@@ -538,6 +595,17 @@ STANDIN_EXPORT ssize_t write(int fd, const void *data, size_t size)
         errno = iface.writeError;
         return -1;
     }
+    if (iface.txPeriodNs != 0) {
+        const int64_t now = monotonicNs();
+        advanceTx(iface, now);
+        if (int(iface.txLeaves.size()) >= iface.txLength) {
+            ++iface.txRefused;
+            errno = iface.txFullError;
+            return -1;
+        }
+        const int64_t start = iface.txLeaves.empty() ? now : std::max(now, iface.txLeaves.back());
+        iface.txLeaves.push_back(iface.txPeriodNs < 0 || start == Never ? Never : start + iface.txPeriodNs);
+    }
     ++iface.written;
     std::memcpy(&iface.lastWritten, data, sizeof iface.lastWritten);
     if (socket.recvOwn) {
@@ -549,6 +617,68 @@ STANDIN_EXPORT ssize_t write(int fd, const void *data, size_t size)
         push(fd, socket, echo);
     }
     return ssize_t(size);
+}
+
+// Caller holds the lock: whether a write on `fd` would find room now; else
+// lowers *nextRoomNs to when it will.
+bool hasRoom(State &s, int fd, int64_t now, int64_t *nextRoomNs)
+{
+    const auto socket = s.sockets.find(fd);
+    const std::string *name = socket == s.sockets.end() ? nullptr : nameOfIndex(s, socket->second->ifindex);
+    if (!name)
+        return true; // the write reports what is wrong
+    Interface &iface = s.interfaces[*name];
+    advanceTx(iface, now);
+    if (!iface.txPollHonest || iface.txPeriodNs == 0 || int(iface.txLeaves.size()) < iface.txLength)
+        return true;
+    *nextRoomNs = std::min(*nextRoomNs, iface.txLeaves.front());
+    return false;
+}
+
+// POLLOUT of a CAN socket follows its interface's transmit queue; every other
+// event and descriptor is the real kernel's.
+STANDIN_EXPORT int poll(pollfd *fds, nfds_t count, int timeout)
+{
+    static const PollFn next = real<PollFn>("poll");
+    bool asksRoom = false;
+    for (nfds_t i = 0; i < count; ++i)
+        asksRoom = asksRoom || (isTracked(fds[i].fd) && (fds[i].events & POLLOUT));
+    if (!asksRoom)
+        return next(fds, count, timeout);
+    const int64_t deadline = timeout < 0 ? Never : monotonicNs() + int64_t(timeout) * 1000000;
+    std::vector<pollfd> passed(fds, fds + count);
+    std::vector<bool> room(count);
+    for (pollfd &entry : passed) {
+        if (isTracked(entry.fd))
+            entry.events = short(entry.events & ~POLLOUT);
+    }
+    for (;;) {
+        int64_t nextRoomNs = Never;
+        bool anyRoom = false;
+        const int64_t now = monotonicNs();
+        {
+            State &s = state();
+            std::lock_guard<std::mutex> guard(s.lock);
+            for (nfds_t i = 0; i < count; ++i) {
+                room[i] = isTracked(fds[i].fd) && (fds[i].events & POLLOUT) && hasRoom(s, fds[i].fd, now, &nextRoomNs);
+                anyRoom = anyRoom || room[i];
+            }
+        }
+        const int64_t until = anyRoom ? now : std::min(deadline, nextRoomNs);
+        const int wait = until == Never ? -1 : int(std::max<int64_t>(0, (until - now + 999999) / 1000000));
+        for (pollfd &entry : passed)
+            entry.revents = 0;
+        const int result = next(passed.data(), count, wait);
+        if (result < 0)
+            return result;
+        int ready = 0;
+        for (nfds_t i = 0; i < count; ++i) {
+            fds[i].revents = short(passed[i].revents | (room[i] ? POLLOUT : 0));
+            ready += fds[i].revents != 0;
+        }
+        if (ready > 0 || monotonicNs() >= deadline)
+            return ready;
+    }
 }
 
 STANDIN_EXPORT int close(int fd)
@@ -588,10 +718,34 @@ STANDIN_EXPORT int can_get_state(const char *name, int *kernelState)
     return 0;
 }
 
-STANDIN_EXPORT int can_do_restart(const char *)
+// As the kernel: the rights first (EPERM without CAP_NET_ADMIN), then EBUSY
+// for a controller not in bus-off; a restart tells the bound sockets.
+STANDIN_EXPORT int can_do_restart(const char *name)
 {
-    errno = EPERM; // like a user without CAP_NET_ADMIN
-    return -1;
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end()) {
+        errno = ENODEV;
+        return -1;
+    }
+    Interface &iface = found->second;
+    if (iface.restartError) {
+        errno = iface.restartError;
+        return -1;
+    }
+    if (iface.state != CAN_STATE_BUS_OFF) {
+        errno = EBUSY;
+        return -1;
+    }
+    iface.state = iface.stateAfterRestart;
+    ++iface.restarts;
+    Record restarted;
+    restarted.frame.can_id = CAN_ERR_FLAG | CAN_ERR_RESTARTED;
+    restarted.frame.len = CAN_ERR_DLC;
+    restarted.softwareNs = nowNs();
+    deliver(s, name, restarted);
+    return 0;
 }
 
 // --- control -----------------------------------------------------------------
@@ -607,6 +761,7 @@ STANDIN_EXPORT void CanStandIn_Reset()
     s.lastOptions.clear();
     s.receiveCalls = 0;
     s.handedOut = 0;
+    s.held = false;
 }
 
 STANDIN_EXPORT void CanStandIn_SetSysfsDir(const char *path)
@@ -634,6 +789,8 @@ STANDIN_EXPORT void CanStandIn_AddInterface(const char *name, int up, uint32_t b
     iface.up = up != 0;
     iface.bitrate = bitrate;
     iface.state = kernelState;
+    // About 128 bit times for a frame of 8 bytes; vcan sends at once.
+    iface.txPeriodNs = bitrate > 0 ? int64_t(128) * 1000000000 / bitrate : 0;
     s.interfaces[name] = iface;
     publishSysfs(s, name);
 }
@@ -779,4 +936,77 @@ STANDIN_EXPORT uint64_t CanStandIn_HandedOut()
     State &s = state();
     std::lock_guard<std::mutex> guard(s.lock);
     return s.handedOut;
+}
+
+STANDIN_EXPORT void CanStandIn_SetState(const char *name, int kernelState)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found != s.interfaces.end())
+        found->second.state = kernelState;
+}
+
+STANDIN_EXPORT void CanStandIn_SetRestart(const char *name, int error, int stateAfter)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found != s.interfaces.end()) {
+        found->second.restartError = error;
+        found->second.stateAfterRestart = stateAfter;
+    }
+}
+
+STANDIN_EXPORT uint64_t CanStandIn_Restarts(const char *name)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    return found == s.interfaces.end() ? 0 : found->second.restarts;
+}
+
+STANDIN_EXPORT void CanStandIn_SetTxQueue(const char *name, int length, int64_t periodUs)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found == s.interfaces.end())
+        return;
+    Interface &iface = found->second;
+    iface.txLength = length > 0 ? length : 1;
+    iface.txPeriodNs = periodUs < 0 ? -1 : periodUs * 1000;
+    rescheduleTx(iface, monotonicNs());
+}
+
+STANDIN_EXPORT void CanStandIn_SetTxFull(const char *name, int error, int pollHonest)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    if (found != s.interfaces.end()) {
+        found->second.txFullError = error;
+        found->second.txPollHonest = pollHonest != 0;
+    }
+}
+
+STANDIN_EXPORT uint64_t CanStandIn_TxRefused(const char *name)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    const auto found = s.interfaces.find(name);
+    return found == s.interfaces.end() ? 0 : found->second.txRefused;
+}
+
+STANDIN_EXPORT void CanStandIn_Hold(int on)
+{
+    State &s = state();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.held = on != 0;
+    if (s.held)
+        return;
+    for (auto &[fd, socket] : s.sockets) {
+        if (!socket->queue.empty() || socket->pendingError)
+            signal(fd, *socket);
+    }
 }
