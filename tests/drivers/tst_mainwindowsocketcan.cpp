@@ -14,6 +14,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTest>
@@ -165,6 +166,26 @@ void TestMainWindowSocketCan::connectReceiveSendDownReset()
     window.onStatsTick();
     QCOMPARE(label(window, "busLabel")->text(), QStringLiteral("Bus: Bus-Off"));
     QCOMPARE(label(window, "busLabel")->styleSheet(), QStringLiteral("background:#e04040; color:white;"));
+#ifdef BUSVISTA_LIBSOCKETCAN
+    // "Hardware zurücksetzen" without the right to restart the controller:
+    // said so, and the bus stays off.
+    CanStandIn_SetState("can0", 3);
+    QString warning;
+    onNextModal([&](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QVERIFY(box);
+        warning = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+    });
+    window.resetHardware();
+    QVERIFY2(warning.startsWith(QStringLiteral("Hardware zurücksetzen|Der CAN-Controller von can0 ist im Bus-Off")),
+             qPrintable(warning));
+    QVERIFY(warning.contains(QStringLiteral("ip link set can0 type can restart")));
+    QVERIFY(window.backend()->isOpen());
+    window.onStatsTick();
+    QCOMPARE(label(window, "busLabel")->text(), QStringLiteral("Bus: Bus-Off"));
+    CanStandIn_SetState("can0", 0);
+#endif
 
     // The interface goes down: the status bar says so, the window keeps what came.
     CanStandIn_SetUp("can0", 0);
