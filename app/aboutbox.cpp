@@ -13,6 +13,17 @@ const char Website[] = "https://www.busvista.de";
 
 } // namespace
 
+QString AboutBox::interfacesText()
+{
+#ifdef BUSVISTA_SOCKETCAN
+    return QCoreApplication::translate("MainWindow", "Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch "
+                                                     "geladen), SocketCAN (can0, vcan0 …) oder Simulation.");
+#else
+    return QCoreApplication::translate(
+        "MainWindow", "Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch geladen) oder Simulation.");
+#endif
+}
+
 void AboutBox::fill(InfoDialog *dialog, const QIcon &windowIcon, const QString &notice)
 {
     dialog->setWindowTitle(QCoreApplication::translate("MainWindow", "Über Busvista"));
@@ -20,8 +31,7 @@ void AboutBox::fill(InfoDialog *dialog, const QIcon &windowIcon, const QString &
     dialog->setVersion(QStringLiteral(BUSVISTA_VERSION));
     dialog->setDescription(QCoreApplication::translate("MainWindow", "CAN-Bus-Monitor"));
     dialog->setCopyright(notice);
-    dialog->setExtraText(QCoreApplication::translate(
-        "MainWindow", "Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch geladen) oder Simulation."));
+    dialog->setExtraText(interfacesText());
     dialog->setWebsite(QString::fromLatin1(Website));
     // The icon file may hold smaller sizes only; the box shows it at 100 × 100.
     QPixmap icon = windowIcon.pixmap(100, 100);

@@ -15,5 +15,7 @@ void fill(InfoDialog *dialog, const QIcon &icon, const QString &notice);
 // The manifest address (BUSVISTA_UPDATE_URL may replace it) and the extra
 // certificates of BUSVISTA_UPDATE_CA.
 void enableUpdateCheck(InfoDialog *dialog);
+// The interfaces this build can open, SocketCAN where the system has it.
+QString interfacesText();
 
 } // namespace AboutBox

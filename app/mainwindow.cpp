@@ -302,16 +302,27 @@ void MainWindow::setupViews()
     });
     ui->sdoPanel->setClient(m_sdoClient);
     // Both cursors: the marker (A) with its rows, and B with the differences.
-    const auto updateMarker = [this] { ui->markerPanel->setState(ui->plotWidget->markerState()); };
+    // The marker dock comes forward on the plotter only while the marker is
+    // on: an empty marker list would hide the signals for nothing.
+    const auto raiseMarkerDock = [this] {
+        if (ui->markerDock->isHidden())
+            ui->markerDock->show();
+        ui->markerDock->raise();
+        m_markerRaised = true;
+    };
+    const auto updateMarker = [this, raiseMarkerDock] {
+        ui->markerPanel->setState(ui->plotWidget->markerState());
+        const bool on = ui->plotWidget->markerEnabled();
+        if (on && !m_markerWasOn && ui->tabs->currentWidget() == ui->tabPlot)
+            raiseMarkerDock();
+        m_markerWasOn = on;
+    };
     connect(ui->plotWidget, &PlotWidget::markerChanged, this, updateMarker);
     updateMarker();
 
-    connect(ui->tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        if (ui->tabs->widget(index) == ui->tabPlot) {
-            if (ui->markerDock->isHidden())
-                ui->markerDock->show();
-            ui->markerDock->raise();
-            m_markerRaised = true;
+    connect(ui->tabs, &QTabWidget::currentChanged, this, [this, raiseMarkerDock](int index) {
+        if (ui->tabs->widget(index) == ui->tabPlot && ui->plotWidget->markerEnabled()) {
+            raiseMarkerDock();
         } else if (m_markerRaised) {
             m_markerRaised = false;
             ui->signalDock->raise();
@@ -322,7 +333,6 @@ void MainWindow::setupViews()
     tabifyDockWidget(ui->signalDock, ui->sdoDock);
     tabifyDockWidget(ui->sdoDock, ui->markerDock);
     ui->signalDock->raise();
-    resizeDocks({ui->signalDock}, {440}, Qt::Horizontal);
     setupPlot();
     setupReplay();
 }
@@ -335,8 +345,10 @@ void MainWindow::createStatusBar()
     // One text at a time: the status bar hides its widgets for a temporary
     // message only when they are already visible, so a message shown before
     // the window appears would be drawn over the connection text.
-    connect(statusBar(), &QStatusBar::messageChanged, m_messageLabel,
-            [this](const QString &message) { m_messageLabel->setVisible(message.isEmpty()); });
+    connect(statusBar(), &QStatusBar::messageChanged, m_messageLabel, [this](const QString &message) {
+        m_messageLabel->setVisible(message.isEmpty());
+        makeRoomForMessage(message);
+    });
 
     const auto permanent = [this](const char *name) {
         auto *label = new QLabel(this);

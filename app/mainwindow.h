@@ -7,12 +7,14 @@
 #include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 
 #include <memory>
 
 class CanBackend;
+class QDockWidget;
 class QLabel;
 class QSortFilterProxyModel;
 class QTableView;
@@ -117,6 +119,8 @@ public slots:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     // Creates the backend for an interface kind; null with a message when
     // this build cannot serve it. Tests substitute their own backends here.
     virtual CanBackend *createBackend(int interface, QString *error);
@@ -145,6 +149,12 @@ private:
     void fitAllColumns();
     void saveLayout() const;
     void restoreLayout();
+    // The docks' width: a quarter of the window until the user drags it,
+    // then the width the user chose (kept under "window/dockWidth").
+    void applyDockWidth();
+    // A message too long for the status bar hides the counters while it shows.
+    void makeRoomForMessage(const QString &message);
+    QList<QDockWidget *> layoutDocks() const;
 
     std::unique_ptr<Ui::MainWindow> ui;
     CanBackend *m_backend = nullptr;
@@ -173,6 +183,11 @@ private:
     QString m_lastSendError;
     QElapsedTimer m_sendErrorClock;
     bool m_markerRaised = false;
+    bool m_markerWasOn = false;
+    int m_dockWidth = 0;              // chosen by the user; 0: a quarter of the window
+    bool m_applyingDockWidth = false;
+    int m_seenWindowWidth = 0;
+    QPointer<QDockWidget> m_frontDock;        // tells a dragged dock from a resized window
     // The backend reported its adapter gone: title and status bar say so
     // until a reset brings it back or the user disconnects.
     bool m_adapterLost = false;

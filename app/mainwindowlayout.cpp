@@ -5,8 +5,14 @@
 
 #include "symbolfile.h"
 
+#include <QDockWidget>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QLayout>
+#include <QResizeEvent>
+#include <QLabel>
 #include <QSettings>
+#include <QStatusBar>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTableView>
@@ -92,8 +98,77 @@ void MainWindow::showEvent(QShowEvent *event)
     QMainWindow::showEvent(event);
     if (!m_layoutFitted && !event->spontaneous()) {
         m_layoutFitted = true;
+        for (QDockWidget *dock : layoutDocks()) {
+            dock->installEventFilter(this);
+            // Another dock of the group brought forward may need more room.
+            connect(dock, &QDockWidget::visibilityChanged, this, [this, dock](bool visible) {
+                if (!visible)
+                    return;
+                m_frontDock = dock;
+                QMetaObject::invokeMethod(this, &MainWindow::applyDockWidth, Qt::QueuedConnection);
+            });
+        }
+        applyDockWidth();
         fitAllColumns();
     }
+}
+
+QList<QDockWidget *> MainWindow::layoutDocks() const
+{
+    return {ui->signalDock, ui->sdoDock, ui->markerDock};
+}
+
+void MainWindow::applyDockWidth()
+{
+    m_seenWindowWidth = width();
+    // The dock last brought forward, else the first one in view.
+    QDockWidget *shown = m_frontDock && m_frontDock->isVisible() ? m_frontDock.data() : nullptr;
+    for (QDockWidget *dock : layoutDocks()) {
+        if (shown)
+            break;
+        if (dock->isVisible() && !dock->isFloating() && dockWidgetArea(dock) != Qt::NoDockWidgetArea) {
+            shown = dock;
+            break;
+        }
+    }
+    if (!shown)
+        return;
+    // The lists need the room more than the panels; a panel's minimum
+    // width still wins over the quarter.
+    int wanted = m_dockWidth > 0 ? std::min(m_dockWidth, width() - 200) : width() / 4;
+    // The docks share one width; the SDO panel needs more than the signals.
+    if (QWidget *panel = shown->widget())
+        wanted = std::max(wanted, panel->minimumSizeHint().width() + std::max(shown->width() - panel->width(), 0));
+    m_applyingDockWidth = true;
+    resizeDocks({shown}, {wanted}, Qt::Horizontal);
+    // At once, so that the docks' resizing is known as ours.
+    if (layout() && isVisible())
+        layout()->activate();
+    m_applyingDockWidth = false;
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    if (m_layoutFitted && event->size().width() != event->oldSize().width())
+        applyDockWidth();
+    m_seenWindowWidth = width();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A dock that changes its width under the pressed mouse while the window
+    // keeps its own was dragged by the user: that width is kept from now on.
+    if (event->type() == QEvent::Resize && !m_applyingDockWidth && isVisible() && width() == m_seenWindowWidth
+        && (QGuiApplication::mouseButtons() & Qt::LeftButton)) {
+        auto *dock = qobject_cast<QDockWidget *>(watched);
+        const auto *resize = static_cast<QResizeEvent *>(event);
+        if (dock && layoutDocks().contains(dock) && resize->oldSize().isValid()
+            && resize->oldSize().width() != resize->size().width() && !dock->isFloating() && dock->isVisible()
+            && resize->oldSize().height() == resize->size().height())
+            m_dockWidth = resize->size().width();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::saveLayout() const
@@ -101,6 +176,8 @@ void MainWindow::saveLayout() const
     QSettings settings;
     settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
     settings.setValue(QStringLiteral("window/state"), saveState());
+    if (m_dockWidth > 0)
+        settings.setValue(QStringLiteral("window/dockWidth"), m_dockWidth);
     for (const QTableView *view : layoutTables()) {
         // Hidden columns (the symbol columns without symbols) report no width.
         QVariantList widths;
@@ -119,6 +196,7 @@ void MainWindow::restoreLayout()
     const QByteArray state = settings.value(QStringLiteral("window/state")).toByteArray();
     if (!state.isEmpty())
         restoreState(state);
+    m_dockWidth = std::max(settings.value(QStringLiteral("window/dockWidth"), 0).toInt(), 0);
     for (QTableView *view : layoutTables()) {
         const QVariantList widths = settings.value(columnsKey(view)).toList();
         if (widths.isEmpty())
@@ -129,5 +207,27 @@ void MainWindow::restoreLayout()
                 view->setColumnWidth(column, width);
         }
         m_restoredColumns.insert(view);
+    }
+}
+
+void MainWindow::makeRoomForMessage(const QString &message)
+{
+    // Given up first to last; the bus state stays.
+    const QList<QLabel *> yielding = {m_symbolsLabel, m_txLabel, m_rxLabel, m_loadLabel};
+    for (QLabel *label : yielding)
+        label->setVisible(true);
+    if (message.isEmpty())
+        return;
+    QStatusBar *bar = statusBar();
+    const int spacing = 8;
+    int free = bar->width() - 2 * spacing - (bar->isSizeGripEnabled() ? 16 : 0);
+    for (QLabel *label : {m_symbolsLabel, m_busLabel, m_rxLabel, m_txLabel, m_loadLabel})
+        free -= std::max(label->width(), label->minimumSizeHint().width()) + spacing;
+    const int needed = bar->fontMetrics().horizontalAdvance(message) + 2 * spacing;
+    for (QLabel *label : yielding) {
+        if (free >= needed)
+            break;
+        label->setVisible(false);
+        free += std::max(label->width(), label->minimumSizeHint().width()) + spacing;
     }
 }

@@ -238,6 +238,11 @@ void TestHooks::schedule(MainWindow *window, const QStringList &arguments, const
             delayMs = value;
     }
 
+    // "--window-size 1600x1000": the pictures at another size than the default.
+    const QStringList size = CommandLine::value(arguments, QStringLiteral("--window-size")).split(QLatin1Char('x'));
+    if (size.size() == 2 && size.at(0).toInt() > 0 && size.at(1).toInt() > 0)
+        window->resize(size.at(0).toInt(), size.at(1).toInt());
+
     const QString screenshot = line.screenshot;
     const QString snapshots = line.uiSnapshots;
     QTimer::singleShot(delayMs, window, [window, screenshot, snapshots, arguments] {

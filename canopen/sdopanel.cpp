@@ -1,6 +1,7 @@
 #include "sdopanel.h"
 
 #include "canbackend.h"
+#include "sdopanellayout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,11 +75,7 @@ SdoPanel::SdoPanel(QWidget *parent)
     m_nodeTable->setHorizontalHeaderLabels(
         {tr("Knoten"), tr("Zustand"), tr("Intervall"), tr("Zuletzt"), tr("Gerät"), tr("Emergency")});
     setupHeader(m_nodeTable);
-    m_nodeTable->setColumnWidth(0, 85);
-    m_nodeTable->setColumnWidth(1, 150);
-    m_nodeTable->setColumnWidth(2, 85);
-    m_nodeTable->setColumnWidth(3, 85);
-    m_nodeTable->setColumnWidth(4, 200);
+    SdoPanelLayout::fitNodeColumns(m_nodeTable);
     const int rowHeight = QFontMetrics(m_nodeTable->font()).height() + 6;
     m_nodeTable->verticalHeader()->setDefaultSectionSize(rowHeight);
     m_nodeTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -188,10 +185,7 @@ SdoPanel::SdoPanel(QWidget *parent)
     m_logTable->setHorizontalHeaderLabels({tr("Zeit"), tr("Knoten"), tr("Objekt"), tr("R/W"), tr("Wert / Ergebnis")});
     setupHeader(m_logTable);
     m_logTable->setAlternatingRowColors(true);
-    m_logTable->setColumnWidth(0, 95);
-    m_logTable->setColumnWidth(1, 55);
-    m_logTable->setColumnWidth(2, 80);
-    m_logTable->setColumnWidth(3, 40);
+    SdoPanelLayout::fitLogColumns(m_logTable);
     m_logTable->setToolTip(tr("Doppelklick übernimmt den Eintrag in die Eingabefelder"));
 
     auto *nodeRow = new QHBoxLayout;

@@ -2,6 +2,8 @@
 #include "ui_infodialog.h"
 
 #include <QApplication>
+#include <QDate>
+#include <QLocale>
 #include <QDir>
 #include <QEvent>
 #include <QEventLoop>
@@ -13,10 +15,8 @@ InfoDialog::InfoDialog(QWidget *parent)
     : QDialog(parent), ui(std::make_unique<Ui::InfoDialog>()), m_checker(new InfoUpdateChecker(this))
 {
     ui->setupUi(this);
-    ui->lblBuild->setText(QStringLiteral("Built on %1 %2").arg(QStringLiteral(__DATE__), QStringLiteral(__TIME__)));
-    ui->lblQt->setText(QStringLiteral("Based on Qt %1 (%2 bit)")
-                           .arg(QString::fromLatin1(qVersion()))
-                           .arg(QSysInfo::WordSize));
+    ui->lblBuild->setText(buildText(QStringLiteral(__DATE__), QStringLiteral(__TIME__)));
+    ui->lblQt->setText(tr("Basiert auf Qt %1 (%2 Bit)").arg(QString::fromLatin1(qVersion())).arg(QSysInfo::WordSize));
     ui->lblLogo->hide();
     ui->lblIcon->hide();
     for (QLabel *label : {ui->lblDescription, ui->lblCopyright, ui->lblWebsite, ui->lblExtra})
@@ -27,6 +27,16 @@ InfoDialog::InfoDialog(QWidget *parent)
 }
 
 InfoDialog::~InfoDialog() = default;
+
+QString InfoDialog::buildText(const QString &compilerDate, const QString &compilerTime)
+{
+    // The compiler writes "Dec  8 2026": English month, day padded with a blank.
+    const QStringList parts = compilerDate.simplified().split(QLatin1Char(' '));
+    const QDate date = parts.size() == 3 ? QLocale::c().toDate(parts.join(QLatin1Char(' ')), QStringLiteral("MMM d yyyy"))
+                                         : QDate();
+    const QString day = date.isValid() ? date.toString(QStringLiteral("dd.MM.yyyy")) : compilerDate;
+    return tr("Erstellt am %1 um %2").arg(day, compilerTime);
+}
 
 namespace {
 

@@ -34,6 +34,8 @@ public:
     void setLogo(const QPixmap &light, const QPixmap &dark);
     // Also enables the check, which starts when the dialog is first shown.
     void setUpdateUrl(const QUrl &url);
+    // The build line from the compiler's __DATE__ and __TIME__ ("Dec  8 2026").
+    static QString buildText(const QString &compilerDate, const QString &compilerTime);
 
     bool updateCheckEnabled() const { return m_updateCheckEnabled; }
     InfoUpdateChecker *updateChecker() const { return m_checker; }

@@ -7,8 +7,10 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPalette>
+#include <QStyle>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -24,11 +26,24 @@ QTableWidgetItem *cell(QTableWidget *table, int row, int column)
     return item;
 }
 
+// Widens a column that is narrower than a text it shows (the stretched
+// last one takes the rest anyway); `extra` is room beside the text.
+void fitColumn(QTableWidget *table, int column, const QString &text, int extra = 0)
+{
+    if (column + 1 >= table->columnCount())
+        return;
+    const int needed = QFontMetrics(table->font()).horizontalAdvance(text) + 12 + extra;
+    if (table->columnWidth(column) < needed)
+        table->setColumnWidth(column, needed);
+}
+
 void setText(QTableWidget *table, int row, int column, const QString &text)
 {
     QTableWidgetItem *item = cell(table, row, column);
-    if (item->text() != text)
+    if (item->text() != text) {
         item->setText(text);
+        fitColumn(table, column, text);
+    }
 }
 
 void setToolTip(QTableWidget *table, int row, int column, const QString &tip)
@@ -54,11 +69,13 @@ PlotLegend::PlotLegend(QTableWidget *table, QAction *removeAction, QObject *pare
     table->verticalHeader()->setDefaultSectionSize(QFontMetrics(fixed).height() + 6);
     table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     table->horizontalHeader()->setStretchLastSection(true);
-    // Axis and unit right after the name, so that they stay in view in a
-    // narrow window; the figures may scroll.
-    const int widths[] = {24, 220, 80, 60, 90, 90, 90, 90};
+    // Axis and unit right after the name; every column as wide as its
+    // texts (see fitColumn), so that the figures fit beside the docks.
+    const QFontMetrics metrics(fixed);
+    const int figures = metrics.horizontalAdvance(QStringLiteral("-99999.99")) + 12;
+    const int widths[] = {24, 160, 80, 60, figures, figures, figures, figures};
     for (int column = 0; column < int(std::size(widths)); ++column)
-        table->setColumnWidth(column, widths[column]);
+        table->setColumnWidth(column, std::max(widths[column], table->horizontalHeader()->sectionSizeHint(column)));
     setStatisticsBetweenCursors(false);
 
     table->addAction(removeAction);
@@ -96,8 +113,11 @@ void PlotLegend::setRows(const QList<Row> &rows, bool secondAxis)
 
         QTableWidgetItem *name = cell(table, i, ColName);
         name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
-        if (name->text() != row.name)
+        if (name->text() != row.name) {
             name->setText(row.name);
+            // The check box stands before the name.
+            fitColumn(table, ColName, row.name, table->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 8);
+        }
         name->setForeground(
             table->palette().color(row.resolved ? QPalette::Normal : QPalette::Disabled, QPalette::Text));
         name->setCheckState(row.style.shown ? Qt::Checked : Qt::Unchecked);

@@ -291,6 +291,18 @@ void PlotWidget::setTraceMode(bool on)
     }
     if (m_traceMode == on)
         return;
+    // Each source keeps its cursors: a short trace must not pull the live
+    // cursors to its end (or an empty one to 0).
+    m_cursorsOf[m_traceMode ? 1 : 0] = {{m_markerPlaced, m_cursorBPlaced}, {m_markerTime, m_cursorBTime}};
+    const CursorPlaces &kept = m_cursorsOf[on ? 1 : 0];
+    if (kept.placed[0]) {
+        m_markerPlaced = true;
+        m_markerTime = kept.time[0];
+    }
+    if (kept.placed[1]) {
+        m_cursorBPlaced = true;
+        m_cursorBTime = kept.time[1];
+    }
     m_traceMode = on;
     // Each source keeps its own data: switching shows the other buffer.
     if (on)
@@ -368,6 +380,7 @@ void PlotWidget::refresh()
 {
     if (m_traceMode)
         followTrace(false);
+    updateHint();
     if (!m_graph || !m_chart || !isVisible()) {
         // The legend's values stay current while the chart rests.
         updateLegendValues();

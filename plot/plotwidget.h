@@ -177,6 +177,8 @@ private:
     void onSceneStatus();
     void rebuildSeries();
     void rebuildLegend();
+    // The line above the chart: what to do first, an empty trace, a full buffer.
+    void updateHint();
     void updateLegendValues();
     void updateYControls();
     void updateScrollBar(const SignalRecorder::TimeWindow &w, double window);
@@ -264,4 +266,11 @@ private:
     TraceSource m_traceSource;
     TraceProbe m_traceProbe;
     TraceInfo m_traceFed;   // what the trace view was built from
+    // Cursors A and B of the other source, kept while this one is shown.
+    struct CursorPlaces
+    {
+        bool placed[2] = {false, false};
+        double time[2] = {0.0, 0.0};
+    };
+    CursorPlaces m_cursorsOf[2];   // live, trace
 };

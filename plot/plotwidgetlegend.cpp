@@ -124,18 +124,37 @@ void PlotWidget::rebuildLegend()
         rows.append(row);
     }
     m_legend->setRows(rows, ui->axis2Check->isChecked());
+    updateHint();
+    updateLegendValues();
+}
 
+void PlotWidget::updateHint()
+{
+    const QList<SignalRecorder::Trace> &traces = rec().traces();
+    const bool noValues = std::all_of(traces.cbegin(), traces.cend(),
+                                      [](const SignalRecorder::Trace &trace) { return trace.count == 0; });
     QString hint;
-    if (!rec().symbols())
+    if (!rec().symbols()) {
         hint = tr("Zuerst eine Symboldatei laden (Symboldatei → Laden…), dann Signale auswählen.");
-    else if (traces.isEmpty())
+    } else if (traces.isEmpty()) {
         hint = tr("Signal oben auswählen und „Hinzufügen“ klicken – oder in der Signal-Ansicht per Doppelklick "
                   "bzw. Kontextmenü „Im Plotter anzeigen“.");
+    } else if (m_traceMode && m_traceFed.known && m_traceFed.last == 0) {
+        hint = tr("„Aus Trace“: Der Trace ist leer. Zuerst aufzeichnen (Trace → Trace aufzeichnen) oder einen "
+                  "Trace laden (Trace → Trace laden…).");
+    } else if (m_traceMode && noValues) {
+        hint = tr("„Aus Trace“: Der Trace enthält keine Werte der gewählten Signale.");
+    } else if (!m_traceMode && m_liveRecorder.droppedPoints() > 0) {
+        // Said once, and it stays until the recording is cleared.
+        hint = tr("Der Puffer ist voll: Die ältesten Werte werden verworfen. Mehr Werte je Signal unter "
+                  "Datei → Einstellungen → Plotter, „Werte je Signal“ (jetzt %L1).")
+                   .arg(m_liveRecorder.maxPoints());
+    }
     if (!m_sceneError.isEmpty())
         hint = m_sceneError;
-    ui->hintLabel->setText(hint);
+    if (ui->hintLabel->text() != hint)
+        ui->hintLabel->setText(hint);
     ui->hintLabel->setVisible(!hint.isEmpty());
-    updateLegendValues();
 }
 
 PlotStats::Stats PlotWidget::statistics(int index) const

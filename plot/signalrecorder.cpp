@@ -54,6 +54,7 @@ void SignalRecorder::clearData()
     }
     m_started = false;
     m_latest = 0.0;
+    m_droppedPoints = 0;
 }
 
 void SignalRecorder::resolve()
@@ -115,6 +116,7 @@ void SignalRecorder::record(Trace &trace, double t, double value)
         // The list's start moves on without copying, and so does the summary.
         trace.points.remove(0, drop);
         trace.pyramid.dropFront(trace.points, drop);
+        m_droppedPoints += drop;
     }
 }
 
@@ -126,6 +128,7 @@ void SignalRecorder::setMaxPoints(int maxPoints)
         if (excess > 0) {
             trace.points.remove(0, excess);
             trace.pyramid.dropFront(trace.points, excess);
+            m_droppedPoints += excess;
         }
     }
 }

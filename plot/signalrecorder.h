@@ -60,6 +60,8 @@ public:
     int maxPoints() const { return m_maxPoints; }
     // Traces holding more lose their oldest points at once.
     void setMaxPoints(int maxPoints);
+    // Points dropped for the limit since the last clear, over all traces.
+    qint64 droppedPoints() const { return m_droppedPoints; }
     // The points kept per signal that the setting "plot/maxPoints" may ask for.
     static constexpr int DefaultMaxPoints = 200000;
     static constexpr int MinMaxPoints = 1000;
@@ -119,4 +121,5 @@ private:
     qint64 m_origin = 0;
     double m_latest = 0.0;
     int m_maxPoints = DefaultMaxPoints;
+    qint64 m_droppedPoints = 0;
 };

@@ -136,12 +136,12 @@ TracePlayerBar::TracePlayerBar(QWidget *parent)
     m_progress->setObjectName(QStringLiteral("replayProgress"));
     m_progress->setRange(0, 1000);
     m_progress->setTextVisible(true);
-    m_progress->setMinimumWidth(40);
-    m_progress->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    // Both never narrower than their texts (see fitTexts).
+    m_progress->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     layout->addWidget(m_progress, 2);
     m_counts = new QLabel(this);
     m_counts->setObjectName(QStringLiteral("replayCountsLabel"));
-    m_counts->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_counts->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
     layout->addWidget(m_counts, 3);
 
     connect(m_play, &QToolButton::clicked, this, &TracePlayerBar::playClicked);
@@ -191,6 +191,7 @@ void TracePlayerBar::showProgress(const ReplayEngine::Progress &progress, qint64
     if (progress.pass > 1)
         text += tr(" (Durchlauf %1)").arg(progress.pass);
     m_progress->setFormat(text);
+    fitProgressText();
     m_counts->setText(tr("Gesendet: %1  Fehler: %2").arg(progress.sent).arg(progress.failed));
     m_counts->setToolTip(progress.lastError.isEmpty() ? m_counts->text()
                                                       : tr("Letzter Sendefehler: %1").arg(progress.lastError));
@@ -200,6 +201,16 @@ void TracePlayerBar::clearProgress()
 {
     m_progress->setValue(0);
     m_progress->setFormat(tr("bereit"));
+    fitProgressText();
     m_counts->setText(tr("Gesendet: %1  Fehler: %2").arg(0).arg(0));
     m_counts->setToolTip(m_counts->text());
+}
+
+void TracePlayerBar::fitProgressText()
+{
+    // The bar draws its text centred and cuts what does not fit; it grows
+    // with the text and never shrinks below it while the bar lives.
+    const int needed = m_progress->fontMetrics().horizontalAdvance(m_progress->format()) + 24;
+    if (m_progress->minimumWidth() < needed)
+        m_progress->setMinimumWidth(needed);
 }

@@ -41,6 +41,8 @@ signals:
     void stopClicked();
 
 private:
+    void fitProgressText();
+
     QToolButton *m_play;
     QToolButton *m_pause;
     QToolButton *m_stop;

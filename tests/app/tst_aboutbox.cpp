@@ -63,6 +63,8 @@ private slots:
     void cleanupTestCase();
 
     void showsTheProgramsData();
+    void buildLineInGerman_data();
+    void buildLineInGerman();
     void logoFollowsTheWindowColour();
     void checkResultOnTheButton_data();
     void checkResultOnTheButton();
@@ -166,11 +168,20 @@ void TestAboutBox::showsTheProgramsData()
     QCOMPARE(text("lblName"), QStringLiteral("Busvista " BUSVISTA_VERSION));
     QCOMPARE(text("lblDescription"), QStringLiteral("CAN-Bus-Monitor"));
     QCOMPARE(text("lblCopyright"), QStringLiteral("© Hinweis"));
+#ifdef BUSVISTA_SOCKETCAN
+    QCOMPARE(text("lblExtra"), QStringLiteral("Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch "
+                                              "geladen), SocketCAN (can0, vcan0 …) oder Simulation."));
+#else
     QCOMPARE(text("lblExtra"), QStringLiteral("Schnittstellen: PEAK PCAN-Basic, Thorsis isCAN (beide dynamisch "
                                               "geladen) oder Simulation."));
+#endif
     QCOMPARE(text("lblWebsite"), QStringLiteral("<a href=\"https://www.busvista.de\">https://www.busvista.de</a>"));
-    QVERIFY(text("lblBuild").startsWith(QLatin1String("Built on ")));
-    QCOMPARE(text("lblQt"), QStringLiteral("Based on Qt %1 (%2 bit)").arg(QLatin1String(qVersion())).arg(QSysInfo::WordSize));
+    // Built at another moment than this test.
+    QVERIFY2(QRegularExpression(QStringLiteral("^Erstellt am \\d\\d\\.\\d\\d\\.\\d{4} um \\d\\d:\\d\\d:\\d\\d$"))
+                 .match(text("lblBuild"))
+                 .hasMatch(),
+             qPrintable(text("lblBuild")));
+    QCOMPARE(text("lblQt"), QStringLiteral("Basiert auf Qt %1 (%2 Bit)").arg(QLatin1String(qVersion())).arg(QSysInfo::WordSize));
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("lblIcon"))->pixmap().size(), QSize(100, 100));
     // No address given: no check, and the button says so.
     QVERIFY(!dialog.updateCheckEnabled());
@@ -182,6 +193,24 @@ void TestAboutBox::showsTheProgramsData()
     empty.show();
     QVERIFY(!empty.findChild<QLabel *>(QStringLiteral("lblName"))->isVisible());
     QVERIFY(!empty.findChild<QLabel *>(QStringLiteral("lblLogo"))->isVisible());
+}
+
+void TestAboutBox::buildLineInGerman_data()
+{
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("day padded with a blank") << "Dec  8 2026" << "17:46:01" << "Erstellt am 08.12.2026 um 17:46:01";
+    QTest::newRow("two-digit day") << "Mar 31 2025" << "09:00:00" << "Erstellt am 31.03.2025 um 09:00:00";
+    QTest::newRow("unknown form kept") << "??? ?? ????" << "00:00:00" << "Erstellt am ??? ?? ???? um 00:00:00";
+}
+
+void TestAboutBox::buildLineInGerman()
+{
+    QFETCH(QString, date);
+    QFETCH(QString, time);
+    QFETCH(QString, text);
+    QCOMPARE(InfoDialog::buildText(date, time), text);
 }
 
 void TestAboutBox::logoFollowsTheWindowColour()

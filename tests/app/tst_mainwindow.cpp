@@ -3,9 +3,13 @@
 #include "receivemodel.h"
 #include "testsettings.h"
 #include "tracemodel.h"
+#include "traceplayerbar.h"
 #include "transmitmodel.h"
 
 #include <QAction>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -41,6 +45,9 @@ private slots:
     void statisticsTimerIsPrecise();
     void keyColumnsFitAtDefaultSize();
     void layoutSurvivesRestart();
+    void layoutGivesTheListsRoom_data();
+    void layoutGivesTheListsRoom();
+    void draggedDockWidthSurvivesRestart();
     void framesQueuedBeforeDisconnectArriveOnce();
     void closeSavesSettingsBeforeClosingBackend();
     void connectParamsMapping();
@@ -366,6 +373,139 @@ void TestMainWindow::layoutSurvivesRestart()
     QCOMPARE(again.findChild<QTableView *>("traceView")->columnWidth(0), 33);
     QVERIFY(again.findChild<QDockWidget *>("sdoDock")->isHidden());
     QVERIFY(!again.findChild<QDockWidget *>("signalDock")->isHidden());
+}
+
+void TestMainWindow::layoutGivesTheListsRoom_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("default 1100 x 750") << QSize(1100, 750);
+    QTest::newRow("1600 x 1000") << QSize(1600, 1000);
+}
+
+void TestMainWindow::layoutGivesTheListsRoom()
+{
+    QFETCH(QSize, size);
+    TestWindow w;
+    QVERIFY(w.loadSymbolFile(QStringLiteral(BUSVISTA_TEST_DATA "/app/one.sym"), false));
+    w.resize(size);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCoreApplication::processEvents();
+    const auto describe = [](QWidget *widget) {
+        return QStringLiteral("%1: %2 of %3 (minimum %4)")
+            .arg(widget->objectName())
+            .arg(widget->width())
+            .arg(widget->window()->width())
+            .arg(widget->minimumSizeHint().width());
+    };
+
+    // The docks take about a quarter of the width.
+    auto *signalDock = w.findChild<QDockWidget *>("signalDock");
+    QVERIFY2(signalDock->width() >= size.width() * 0.2 && signalDock->width() <= size.width() * 0.3,
+             qPrintable(describe(signalDock)));
+
+    // The decoded signals of the lists start well inside the view.
+    for (const auto &[tab, name, column] : {std::tuple{0, "rxView", 7}, std::tuple{2, "traceView", 8}}) {
+        w.showTab(tab);
+        QCoreApplication::processEvents();
+        auto *view = w.findChild<QTableView *>(name);
+        QVERIFY(!view->isColumnHidden(column));
+        QVERIFY2(view->columnViewportPosition(column) + 150 <= view->viewport()->width(),
+                 qPrintable(QStringLiteral("%1: signals from %2 of %3")
+                                .arg(QLatin1String(name))
+                                .arg(view->columnViewportPosition(column))
+                                .arg(view->viewport()->width())));
+    }
+
+    // The player bar's texts, long ones too, are not cut.
+    w.showTab(2);
+    auto *bar = w.findChild<TracePlayerBar *>("tracePlayerBar");
+    ReplayEngine::Progress progress;
+    progress.total = 100000;
+    progress.position = 500;
+    progress.traceUs = 1234567890;
+    progress.pass = 12;
+    progress.sent = 1234567;
+    progress.failed = 12345;
+    bar->showProgress(progress, 9876543210LL);
+    QCoreApplication::processEvents();
+    auto *progressBar = bar->findChild<QProgressBar *>("replayProgress");
+    QVERIFY2(progressBar->width() >= progressBar->fontMetrics().horizontalAdvance(progressBar->text()) + 8,
+             qPrintable(describe(progressBar)));
+    auto *counts = bar->findChild<QLabel *>("replayCountsLabel");
+    QVERIFY2(counts->width() >= counts->sizeHint().width(), qPrintable(describe(counts)));
+
+    // A long status message pushes the counters aside while it shows.
+    const QString message = QStringLiteral("Abspielen gestoppt: 1234567 gesendet, 12345 fehlgeschlagen – "
+                                           "Verbindung getrennt");
+    w.statusBar()->showMessage(message, 5000);
+    QCoreApplication::processEvents();
+    int firstPermanent = w.statusBar()->width();
+    for (QLabel *label : w.statusBar()->findChildren<QLabel *>()) {
+        if (label->isVisible() && label->objectName() != QLatin1String("messageLabel"))
+            firstPermanent = std::min(firstPermanent, label->x());
+    }
+    QVERIFY2(w.statusBar()->fontMetrics().horizontalAdvance(message) + 8 <= firstPermanent,
+             qPrintable(QString::number(firstPermanent)));
+    w.statusBar()->clearMessage();
+    QCoreApplication::processEvents();
+    QVERIFY(w.findChild<QLabel *>("symbolsLabel")->isVisible());
+
+    // The SDO tables' columns hold their widest usual texts.
+    auto *log = w.findChild<QTableWidget *>("logTable");
+    QVERIFY(log->columnWidth(0) > log->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")));
+    auto *nodes = w.findChild<QTableWidget *>("nodeTable");
+    for (const auto &[column, text] : {std::pair{1, "keine Meldung mehr"}, std::pair{3, "gerade eben"}})
+        QVERIFY2(nodes->columnWidth(column) > nodes->fontMetrics().horizontalAdvance(QLatin1String(text)), text);
+
+    // Each dock, brought forward, gets the room its panel needs, as far as
+    // the lists' own minimum leaves it.
+    const int room = size.width() - w.findChild<QWidget *>("centralWidget")->minimumSizeHint().width() - 12;
+    for (const char *name : {"sdoDock", "signalDock", "markerDock"}) {
+        auto *dock = w.findChild<QDockWidget *>(name);
+        dock->raise();
+        const int needed = dock->widget()->minimumSizeHint().width();
+        QTRY_VERIFY2(dock->widget()->width() >= std::min(needed, room), qPrintable(describe(dock->widget())));
+        if (dock->widget()->width() < needed)
+            continue;
+        for (QAbstractButton *button : dock->findChildren<QAbstractButton *>()) {
+            if (button->isVisible() && qobject_cast<QPushButton *>(button))
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(describe(button)));
+        }
+    }
+    // Back to the signals: the quarter again.
+    w.findChild<QDockWidget *>("signalDock")->raise();
+    QTRY_VERIFY2(signalDock->width() <= size.width() * 0.3, qPrintable(describe(signalDock)));
+}
+
+void TestMainWindow::draggedDockWidthSurvivesRestart()
+{
+    {
+        TestWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCoreApplication::processEvents();
+        auto *dock = w.findChild<QDockWidget *>("signalDock");
+        QCOMPARE(dock->width(), 1100 / 4);
+        // Dragging the separator at the dock's left edge 105 pixels to the left.
+        const int central = w.findChild<QWidget *>("centralWidget")->geometry().right();
+        const QPoint grip((central + dock->x()) / 2, dock->y() + dock->height() / 2);
+        QWindow *window = w.windowHandle();
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, grip);
+        QTest::mouseMove(window, grip - QPoint(50, 0));
+        QTest::mouseMove(window, grip - QPoint(105, 0));
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, grip - QPoint(105, 0));
+        QTRY_COMPARE(dock->width(), 380);
+        w.resize(1300, 800);   // a resized window keeps the chosen width
+        QTRY_COMPARE(w.width(), 1300);
+        QCoreApplication::processEvents();
+        QCOMPARE(dock->width(), 380);
+        QVERIFY(w.close());
+    }
+    TestWindow again;
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QTRY_COMPARE(again.findChild<QDockWidget *>("signalDock")->width(), 380);
 }
 
 void TestMainWindow::framesQueuedBeforeDisconnectArriveOnce()

@@ -93,12 +93,22 @@ void TestMainWindowPlot::plotRequestAddsOnceAndShowsThePlotter()
 
 void TestMainWindowPlot::plotterTabBringsTheMarkerDock()
 {
+    // Only with the marker on: an empty marker list would hide the signals.
     auto *markerDock = m_window->findChild<QDockWidget *>(QStringLiteral("markerDock"));
+    auto *plot = m_window->findChild<PlotWidget *>(QStringLiteral("plotWidget"));
+    m_window->showTab(1);
+    QCOMPARE(currentDockTab(*m_window), QStringLiteral("Signale"));
+    plot->setMarker(true, -1);   // switched on while the plotter shows
+    QCOMPARE(currentDockTab(*m_window), QStringLiteral("Marker"));
+    m_window->showTab(2);
+    QCOMPARE(currentDockTab(*m_window), QStringLiteral("Signale"));
     markerDock->hide();
     m_window->showTab(1);
     QVERIFY(!markerDock->isHidden());
     QCOMPARE(currentDockTab(*m_window), QStringLiteral("Marker"));
-    m_window->showTab(2);
+    plot->setMarker(false, -1);
+    m_window->showTab(0);
+    m_window->showTab(1);
     QCOMPARE(currentDockTab(*m_window), QStringLiteral("Signale"));
 }
 
@@ -232,6 +242,15 @@ void TestMainWindowPlot::plotterControlsFitTheDefaultWindow()
     QHeaderView *header = legend->horizontalHeader();
     QCOMPARE(header->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Achse"));
     QVERIFY(header->sectionViewportPosition(2) + header->sectionSize(2) <= legend->viewport()->width());
+    // So are the statistics up to the count, without scrolling.
+    m_window->onFramesReceived({speedFrame(0, 1234), speedFrame(100000, 12345)});
+    plot->refresh();
+    QCoreApplication::processEvents();
+    const int count = header->count() - 1;
+    QCOMPARE(header->model()->headerData(count, Qt::Horizontal).toString(), QStringLiteral("Anzahl"));
+    QVERIFY2(header->sectionViewportPosition(count) + 50 <= legend->viewport()->width(),
+             qPrintable(QStringLiteral("%1 of %2").arg(header->sectionViewportPosition(count))
+                            .arg(legend->viewport()->width())));
 }
 
 QTEST_MAIN(TestMainWindowPlot)

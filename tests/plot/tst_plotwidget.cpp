@@ -1,6 +1,7 @@
 #include "filedialogs.h"
 #include "plotchart.h"
 #include "plotdata.h"
+#include "plotimage.h"
 #include "plottraces.h"
 #include "plotwidgetfixture.h"
 
@@ -45,6 +46,9 @@ private slots:
     void imagesAreWrittenByTheirSuffix_data();
     void imagesAreWrittenByTheirSuffix();
     void traceViewAndLiveRecordingKeepSeparateBuffers();
+    void emptyTraceGivesAHintAndLeavesTheCursors();
+    void fullBufferIsNamedOnceWithItsSetting();
+    void composedLegendWrapsLongLines();
     void hiddenPlotIsNotRefreshed();
     void curvesLieOverThePlotAreaAndAnUnchangedViewLeavesTheAxesAlone();
     void wheelMovesThroughTheHistory_data();
@@ -380,6 +384,71 @@ void TestPlotWidget::traceViewAndLiveRecordingKeepSeparateBuffers()
     QCOMPARE(m_plot->recorder().traces().at(0).count, 0);
     m_plot->setTraceMode(true);
     QCOMPARE(m_plot->recorder().traces().at(0).count, 1);
+}
+
+void TestPlotWidget::emptyTraceGivesAHintAndLeavesTheCursors()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->setTraceSource([](quint64, const PlotWidget::FrameSink &) {},
+                           [] {
+                               PlotWidget::TraceInfo info;
+                               info.known = true;   // a trace with no entries
+                               return info;
+                           });
+    feedSpeed({{0.0, 1}, {5.0, 2}, {9.0, 3}});
+    m_plot->setMarker(true, 2.0);
+    m_plot->setCursorB(true, 7.0);
+    auto *hint = child<QLabel>("hintLabel");
+
+    m_plot->setTraceMode(true);
+    m_plot->refresh();
+    QVERIFY(hint->isVisible());
+    QVERIFY2(hint->text().contains(QStringLiteral("Der Trace ist leer")), qPrintable(hint->text()));
+
+    m_plot->setTraceMode(false);
+    m_plot->refresh();
+    QVERIFY(!hint->isVisible());
+    QVERIFY(m_plot->markerEnabled());
+    QVERIFY(m_plot->cursorBEnabled());
+    QCOMPARE(m_plot->markerTime(), 2.0);
+    QCOMPARE(m_plot->cursorBTime(), 7.0);
+}
+
+void TestPlotWidget::fullBufferIsNamedOnceWithItsSetting()
+{
+    m_plot->addSignal({"Motor", "", "Drehzahl"});
+    m_plot->setMaxPoints(SignalRecorder::MinMaxPoints);
+    auto *hint = child<QLabel>("hintLabel");
+    QList<std::pair<double, int>> points;
+    for (int i = 0; i < SignalRecorder::MinMaxPoints; ++i)
+        points.append({i * 0.01, i % 100});
+    feedSpeed(points);
+    m_plot->refresh();
+    QVERIFY(!hint->isVisible());   // full, nothing dropped yet
+
+    feedSpeed({{20.0, 1}});
+    m_plot->refresh();
+    QVERIFY(hint->isVisible());
+    QVERIFY2(hint->text().contains(QStringLiteral("„Werte je Signal“")), qPrintable(hint->text()));
+    QCOMPARE(m_plot->liveRecorder().droppedPoints(), qint64(SignalRecorder::MinMaxPoints / 10));
+    m_plot->clearData();
+    m_plot->refresh();
+    QVERIFY(!hint->isVisible());
+}
+
+void TestPlotWidget::composedLegendWrapsLongLines()
+{
+    QImage chart(300, 200, QImage::Format_ARGB32_Premultiplied);
+    chart.fill(Qt::white);
+    const QFont font = m_plot->font();
+    const QString text = QStringLiteral("Antrieb2.Position [%]    Wert 76.4   Min 1.1   Max 76.4   Mittel 38.75");
+    const QImage image = PlotImage::compose(chart, QStringLiteral("Titel"), {{Qt::red, text}}, font);
+    const QFontMetrics metrics(font);
+    const int wrapped = metrics.boundingRect(QRect(0, 0, 300 - 64, 10000), Qt::TextWordWrap, text).height();
+    QVERIFY(wrapped > metrics.height());   // longer than the picture is wide
+    // Title, chart and every line of the legend's text.
+    QVERIFY2(image.height() >= metrics.height() + 12 + 200 + 20 + wrapped,
+             qPrintable(QString::number(image.height())));
 }
 
 void TestPlotWidget::hiddenPlotIsNotRefreshed()
