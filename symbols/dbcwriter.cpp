@@ -374,17 +374,49 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                     in.push_back(int(vi));
             }
         }
-        // Each field's signal: a signal on exactly its bits, else a new one.
-        for (int f = 0; f < fields.size(); ++f) {
-            for (size_t i = 0; i < signalList.size(); ++i) {
-                if (signalList[i].var.bits == fields.at(f).bits && signalList[i].field < 0) {
-                    fields[f].signal = int(i);
-                    signalList[i].field = f;
-                    break;
+        // Which variants hold each signal, and the value a variant fixes in a field.
+        const size_t variantCount = size_t(group.variants.size());
+        const auto holds = [&](const OutSignal &s, int vi) {
+            return std::binary_search(s.variants.begin(), s.variants.end(), vi);
+        };
+        const auto fixedValue = [&](int vi, int f, quint64 *value) {
+            for (const auto &c : constraints[size_t(vi)]) {
+                if (c.first == f) {
+                    *value = c.second;
+                    return true;
                 }
             }
-            if (fields.at(f).signal >= 0)
+            return false;
+        };
+        // Each field's signal: a signal on exactly its bits that every variant
+        // fixing the field holds. A marked multiplexor wins over a plain
+        // signal on the same bits, then the one in fewer variants (a nested
+        // multiplexor is only where its parent selects it), else a new one.
+        for (int f = 0; f < fields.size(); ++f) {
+            int best = -1;
+            for (size_t i = 0; i < signalList.size(); ++i) {
+                const OutSignal &s = signalList[i];
+                if (s.var.bits != fields.at(f).bits || s.field >= 0)
+                    continue;
+                bool everywhere = true;
+                quint64 value = 0;
+                for (int vi = 0; vi < int(variantCount) && everywhere; ++vi)
+                    everywhere = !fixedValue(vi, f, &value) || holds(s, vi);
+                if (!everywhere)
+                    continue;
+                if (best < 0) {
+                    best = int(i);
+                    continue;
+                }
+                const OutSignal &b = signalList[size_t(best)];
+                if (s.var.multiplexor != b.var.multiplexor ? s.var.multiplexor : s.variants.size() < b.variants.size())
+                    best = int(i);
+            }
+            if (best >= 0) {
+                fields[f].signal = best;
+                signalList[size_t(best)].field = f;
                 continue;
+            }
             OutSignal s;
             s.var.bits = fields.at(f).bits;
             s.var.length = int(fields.at(f).bits.size());
@@ -395,48 +427,52 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                 s.name = QStringLiteral("Multiplexer_%1").arg(n);
             signalNames.insert(s.name);
             s.field = f;
-            // The variants' multiplexer names become its value descriptions.
-            for (qsizetype vi = 0; vi < group.variants.size(); ++vi) {
-                if (constraints[size_t(vi)].size() == 1 && constraints[size_t(vi)].front().first == f)
-                    s.variants.push_back(int(vi));
+            // In every variant that fixes it.
+            for (int vi = 0; vi < int(variantCount); ++vi) {
+                quint64 value = 0;
+                if (fixedValue(vi, f, &value))
+                    s.variants.push_back(vi);
             }
             fields[f].signal = int(signalList.size());
             signalList.push_back(s);
         }
 
-        // Condition of each signal: the deepest field that all its variants
-        // fix, and the values it takes there.
+        // Condition of each signal: a field that every variant holding the
+        // signal fixes, to values that select the signal wherever the field
+        // takes them. The order of constraints says nothing (it follows the
+        // variables), so only this test tells a nested parent from its own.
         std::vector<int> parentField(signalList.size(), -1);
         std::vector<std::set<quint64>> parentValues(signalList.size());
-        const auto allVariantsHaveIt = [&](const OutSignal &s) {
-            return s.variants.size() == size_t(group.variants.size());
-        };
         for (size_t i = 0; i < signalList.size(); ++i) {
-            OutSignal &s = signalList[i];
-            if (allVariantsHaveIt(s) || fields.isEmpty())
+            const OutSignal &s = signalList[i];
+            if (s.variants.size() == variantCount || fields.isEmpty())
                 continue;
-            // Fields fixed in every variant of the signal, with their values.
             int best = -1;
-            size_t bestDepth = 0;
+            std::set<quint64> bestValues;
             for (int f = 0; f < fields.size(); ++f) {
                 if (f == s.field)
                     continue;
+                std::set<quint64> values;
                 bool everywhere = !s.variants.empty();
-                size_t depth = 0;
                 for (int vi : s.variants) {
-                    bool has = false;
-                    const auto &c = constraints[size_t(vi)];
-                    for (size_t k = 0; k < c.size(); ++k) {
-                        if (c[k].first == f) {
-                            has = true;
-                            depth = std::max(depth, k + 1);
-                        }
-                    }
-                    everywhere = everywhere && has;
+                    quint64 value = 0;
+                    everywhere = everywhere && fixedValue(vi, f, &value);
+                    values.insert(value);
                 }
-                if (everywhere && depth >= bestDepth) {
+                if (!everywhere)
+                    continue;
+                bool exact = true;
+                for (int vi = 0; vi < int(variantCount) && exact; ++vi) {
+                    quint64 value = 0;
+                    exact = !fixedValue(vi, f, &value) || !values.count(value) || holds(s, vi);
+                }
+                if (!exact)
+                    continue;
+                // Of two fields that fit, the nested one (held by fewer variants).
+                if (best < 0 || signalList[size_t(fields.at(f).signal)].variants.size()
+                                    < signalList[size_t(fields.at(best).signal)].variants.size()) {
                     best = f;
-                    bestDepth = depth;
+                    bestValues = values;
                 }
             }
             if (best < 0) {
@@ -446,11 +482,18 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                 continue;
             }
             parentField[i] = best;
-            for (int vi : s.variants) {
-                for (const auto &c : constraints[size_t(vi)]) {
-                    if (c.first == best)
-                        parentValues[i].insert(c.second);
+            parentValues[i] = bestValues;
+        }
+        // A field may not end up below itself.
+        for (int f = 0; f < fields.size(); ++f) {
+            int p = parentField[size_t(fields.at(f).signal)];
+            for (int steps = 0; p >= 0 && steps <= fields.size(); ++steps) {
+                if (p == f) {
+                    parentField[size_t(fields.at(f).signal)] = -1;
+                    parentValues[size_t(fields.at(f).signal)].clear();
+                    break;
                 }
+                p = parentField[size_t(fields.at(p).signal)];
             }
         }
         bool extendedMux = false;
@@ -459,15 +502,21 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
             if (parentField[size_t(fields.at(f).signal)] < 0)
                 ++rootFields;
         }
+        // A multiplexor that selects nothing stays one; next to another it
+        // needs SG_MUL_VAL_ so that "mN" is not ambiguous.
+        bool loneMultiplexor = false;
+        for (const OutSignal &s : signalList)
+            loneMultiplexor = loneMultiplexor || (s.field < 0 && s.var.multiplexor);
         for (size_t i = 0; i < signalList.size(); ++i) {
-            if (parentField[i] >= 0 && (parentValues[i].size() > 1 || rootFields > 1 || signalList[i].field >= 0))
+            if (parentField[i] >= 0
+                && (parentValues[i].size() > 1 || rootFields > 1 || signalList[i].field >= 0 || loneMultiplexor))
                 extendedMux = true;
         }
         for (size_t i = 0; i < signalList.size(); ++i) {
             OutSignal &s = signalList[i];
             if (parentField[i] >= 0)
                 s.muxText = QStringLiteral("m%1").arg(*parentValues[i].begin());
-            if (s.field >= 0)
+            if (s.field >= 0 || s.var.multiplexor)
                 s.muxText += QLatin1Char('M');
         }
 
