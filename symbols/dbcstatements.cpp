@@ -209,14 +209,19 @@ bool Reader::readValueList(QList<std::pair<qint64, QString>> *out)
     QVarLengthArray<std::pair<qint64, Quoted>, 16> values;
     bool complete = false;
     while (true) {
+        const int lineBefore = m_line;
         skipSpace(true);
         if (peek() == ';') {
             advance();
             complete = true;
             break;
         }
-        if (atEnd())
-            return false;
+        // The end, or the next statement on a line of its own: the ';' is
+        // missing, and the values so far count.
+        if (atEnd() || (m_line != lineBefore && keywordLineAt(m_lineStart))) {
+            warnLine(m_statementLine, Tr::tr("„;“ fehlt am Ende der Anweisung"));
+            break;
+        }
         double number = 0.0;
         const int line = m_line;
         const int col = column();
@@ -245,7 +250,7 @@ bool Reader::readValueList(QList<std::pair<qint64, QString>> *out)
         QList<std::pair<qint64, QString>> made;
         made.reserve(values.size());
         for (const auto &value : values)
-            made.append({value.first, shared(value.second)});
+            made.append({value.first, value.second.lineBreak ? oneLine(value.second.text()) : shared(value.second)});
         list = m_valueLists.insert(written, made);
     }
     *out = list.value();
