@@ -135,6 +135,8 @@ private slots:
     void dbcToSym();
     void writtenFilesLoadCleanly_data();
     void writtenFilesLoadCleanly();
+    void symbolFileLinesStayWhole_data();
+    void symbolFileLinesStayWhole();
 };
 
 void TestSymConvert::dbcRoundTrip()
@@ -287,6 +289,70 @@ void TestSymConvert::writtenFilesLoadCleanly()
         const QStringList faults = compareDecoding(db, copy, isDbc);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n') + "\n" + written));
     }
+}
+
+void TestSymConvert::symbolFileLinesStayWhole_data()
+{
+    // A text with a line break in every place the writer puts one.
+    QTest::addColumn<QString>("place");
+    for (const char *place : {"unit", "variable", "symbol", "long name", "value text", "start text", "title"})
+        QTest::newRow(place) << QString::fromLatin1(place);
+}
+
+void TestSymConvert::symbolFileLinesStayWhole()
+{
+    QFETCH(QString, place);
+    const QString text = QStringLiteral("zwei\nZeilen");
+    SymbolDatabase db;
+    SymMessage &m = db.messages.emplaceBack();
+    m.name = place == QLatin1String("symbol") ? text : QStringLiteral("M");
+    m.idLow = m.idHigh = 0x100;
+    m.length = 8;
+    m.lengthUnspecified = false;
+    SymVariable &v = m.variables.emplaceBack();
+    v.name = place == QLatin1String("variable") ? text : QStringLiteral("V");
+    v.startBit = 0;
+    v.length = 8;
+    v.bits = SymbolDatabase::bitsFromPosition(0, 8, false);
+    if (place == QLatin1String("unit"))
+        v.unit = text;
+    if (place == QLatin1String("long name"))
+        v.longName = text;
+    if (place == QLatin1String("value text")) {
+        SymEnum e;
+        e.name = QStringLiteral("E");
+        e.values.insert(1, text);
+        db.enums.insert(QStringLiteral("E"), e);
+        v.enumName = QStringLiteral("E");
+        v.type = SymType::Enum;
+    }
+    if (place == QLatin1String("start text")) {
+        v.type = SymType::String;
+        v.hasDefaultText = true;
+        v.defaultText = text;
+    }
+    if (place == QLatin1String("title"))
+        db.title = text;
+
+    QStringList lost;
+    const QByteArray written = SymFile::write(db, &lost);
+    QVERIFY2(lost.join('\n').contains(QStringLiteral("Zeilenumbrüche")), qPrintable(lost.join('\n')));
+    SymbolDatabase copy;
+    QStringList warnings;
+    QVERIFY(load(copy, written, QStringLiteral("lines.sym"), &warnings));
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n') + "\n" + written));
+    QCOMPARE(copy.messages.size(), 1);
+    QCOMPARE(copy.messages.at(0).variables.size(), 1);
+    const SymVariable &w = copy.messages.at(0).variables.at(0);
+    const QString oneLine = QStringLiteral("zwei Zeilen");
+    const QString read = place == QLatin1String("unit") ? w.unit
+        : place == QLatin1String("variable")            ? w.name
+        : place == QLatin1String("symbol")              ? copy.messages.at(0).name
+        : place == QLatin1String("long name")           ? w.longName
+        : place == QLatin1String("value text")          ? copy.decodeText(frameOf(0x100, {1, 0, 0, 0, 0, 0, 0, 0})).section('=', 1)
+        : place == QLatin1String("start text")          ? w.defaultText
+                                                        : copy.title;
+    QCOMPARE(read, oneLine);
 }
 
 QTEST_GUILESS_MAIN(TestSymConvert)
