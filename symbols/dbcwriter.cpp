@@ -390,8 +390,18 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         };
         // Each field's signal: a signal on exactly its bits that every variant
         // fixing the field holds. A marked multiplexor wins over a plain
-        // signal on the same bits, then the one in fewer variants (a nested
-        // multiplexor is only where its parent selects it), else a new one.
+        // signal on the same bits, then one that variant names call by name
+        // ("A=1", a symbol file keeps no mark), then the one in fewer variants
+        // (a nested multiplexor is only where its parent selects it), else a
+        // new one.
+        const auto namedInVariants = [&](const OutSignal &s) {
+            const QString call = s.var.name + QLatin1Char('=');
+            for (const SymMessage *m : group.variants) {
+                if (m->muxName.startsWith(call) || m->muxName.contains(QStringLiteral(", ") + call))
+                    return true;
+            }
+            return false;
+        };
         for (int f = 0; f < fields.size(); ++f) {
             int best = -1;
             for (size_t i = 0; i < signalList.size(); ++i) {
@@ -409,7 +419,10 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                     continue;
                 }
                 const OutSignal &b = signalList[size_t(best)];
-                if (s.var.multiplexor != b.var.multiplexor ? s.var.multiplexor : s.variants.size() < b.variants.size())
+                const bool named = namedInVariants(s);
+                if (s.var.multiplexor != b.var.multiplexor ? s.var.multiplexor
+                        : named != namedInVariants(b)    ? named
+                                                         : s.variants.size() < b.variants.size())
                     best = int(i);
             }
             if (best >= 0) {
