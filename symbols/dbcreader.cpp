@@ -9,6 +9,7 @@
 
 #include "symbolparser.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 namespace DbcRead {
@@ -216,6 +217,7 @@ bool Reader::run(QString *error)
         const int line = m_line;
         const int col = column();
         m_statementLine = line;
+        m_statementStart = m_pos;
         if (peek() == '/' && m_text.sliced(m_pos).startsWith(QLatin1String("//"))) {
             // Comment lines as some tools write them.
             skipLine();
@@ -274,11 +276,15 @@ bool Reader::run(QString *error)
             m_sawKeyword = true;
             skipListLines(true);
             break;
-        case Statement::Nodes:
-            // The node list: the database keeps the names only at messages and signals.
+        case Statement::Nodes: {
+            // The node list, with nodes that neither send nor receive.
             m_sawKeyword = true;
+            const qsizetype start = m_pos;
             skipListLines(false);
+            const QString names = m_text.sliced(start, m_pos - start).toString().replace(QLatin1Char(':'), QLatin1Char(' '));
+            m_db->dbcNodes += names.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
             break;
+        }
         case Statement::BitTiming:
             // Bit timing, obsolete.
             m_sawKeyword = true;
@@ -286,8 +292,13 @@ bool Reader::run(QString *error)
             break;
         case Statement::ReadPast:
             // Signal groups, environment variables, relations, categories:
-            // read past.
+            // kept as written.
+            if (keyword == QLatin1String("BO_TX_BU_")) {
+                readTransmitters();
+                break;
+            }
             skipStatement(true);
+            keepStatement(keyword == QLatin1String("BA_DEF_DEF_REL_") ? &m_db->dbcDefinitions : &m_db->dbcStatements);
             break;
         case Statement::Unknown:
             warnAt(line, col, Tr::tr("Unbekanntes Schlüsselwort „%1“ – Zeile übersprungen").arg(keyword.toString()));
@@ -302,6 +313,42 @@ bool Reader::run(QString *error)
     }
     finish();
     return true;
+}
+
+void Reader::keepStatement(QStringList *list)
+{
+    QString text = m_text.sliced(m_statementStart, m_pos - m_statementStart).trimmed().toString();
+    text.remove(QLatin1Char('\r'));
+    if (!text.endsWith(QLatin1Char(';')))
+        text += QLatin1Char(';');
+    list->append(text);
+}
+
+void Reader::readTransmitters()
+{
+    // BO_TX_BU_ 123 : ECU1,ECU2;
+    qint64 id = 0;
+    if (!integer(&id)) {
+        warnHere(Tr::tr("BO_TX_BU_: CAN-ID erwartet"));
+        return skipStatement(true);
+    }
+    DbcMessage *message = messageById(id, true);
+    take(':');
+    QStringList names;
+    while (true) {
+        const QStringView name = word();
+        if (name.isEmpty())
+            break;
+        names.append(shared(name));
+        if (!take(','))
+            break;
+    }
+    if (!endStatement() || !message)
+        return;
+    for (const QString &name : std::as_const(names)) {
+        if (!message->msg.transmitters.contains(name))
+            message->msg.transmitters.append(name);
+    }
 }
 
 void Reader::skipListLines(bool keywords)

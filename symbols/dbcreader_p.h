@@ -215,6 +215,7 @@ private:
     QStringList *m_warnings;
     bool m_sawKeyword = false;
     int m_statementLine = 1;   // where the statement being read started
+    qsizetype m_statementStart = 0;
     int m_wordLine = 0;   // where the last word() started
     int m_wordCol = 0;
 
@@ -338,6 +339,9 @@ private:
     int signalLinesAhead() const;
     void readMessage(int line, int col);
     void readSignal(int line, int col);
+    // The statement read last, as written, into `list` of the database.
+    void keepStatement(QStringList *list);
+    void readTransmitters();
     void readComment();
     void readAttrDef(bool relation);
     void readAttrDefault();

@@ -135,8 +135,12 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         out += QStringLiteral("\t%1\n").arg(QLatin1String(keyword));
     out += QStringLiteral("\nBS_:\n\n");
 
-    // Nodes named as senders and receivers.
+    // Nodes the file listed, then those named as senders and receivers.
     QStringList nodes;
+    for (const QString &node : db.dbcNodes) {
+        if (!nodes.contains(identifier(node)))
+            nodes.append(identifier(node));
+    }
     for (const SymMessage &m : db.messages) {
         if (!m.sender.isEmpty() && !nodes.contains(identifier(m.sender)))
             nodes.append(identifier(m.sender));
@@ -208,6 +212,22 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
 
     QString comments;
     QString attributes;
+    QString transmitters;
+    // Attributes the database keeps in records of its own are written from
+    // those; kept definitions and defaults of them are used as they are.
+    QSet<QString> keptDefinitions;
+    for (const QString &statement : db.dbcDefinitions) {
+        if (!statement.startsWith(QLatin1String("BA_DEF_DEF_")))
+            keptDefinitions.insert(statement.section(QLatin1Char('"'), 1, 1));
+    }
+    const auto keptDefault = [&](const char *name) {
+        return db.dbcAttributeDefaults.contains(QLatin1String(name));
+    };
+    const auto ownAttribute = [](const QString &name) {
+        return name == QLatin1String("GenMsgCycleTime") || name == QLatin1String("VFrameFormat")
+            || name == QLatin1String("SystemMessageLongSymbol") || name == QLatin1String("GenSigStartValue")
+            || name == QLatin1String("SystemSignalLongSymbol");
+    };
     QString valueTexts;
     QString valueTypes;
     QString muxValues;
@@ -620,6 +640,10 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                 }
                 attributes += QStringLiteral("BA_ \"GenSigStartValue\" SG_ %1 %2 %3;\n").arg(rawId).arg(s.name, number(startValue));
             }
+            for (auto it = v.attributes.constBegin(); it != v.attributes.constEnd(); ++it) {
+                if (!ownAttribute(it.key()))
+                    attributes += QStringLiteral("BA_ %1 SG_ %2 %3 %4;\n").arg(quoted(it.key())).arg(rawId).arg(s.name, it.value());
+            }
             if (v.hasDefaultText)
                 findings.add(Tr::tr("Anfangswerte von string/raw nicht in DBC darstellbar"), QStringLiteral("%1.%2").arg(first.name, v.name));
             if (!v.longName.isEmpty() || v.decimals >= 0 || v.displayFormat || v.decodeMode || v.flagS || v.flagT || v.spn)
@@ -665,7 +689,8 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         }
         if (!comment.isEmpty())
             comments += QStringLiteral("CM_ BO_ %1 %2;\n").arg(rawId).arg(quoted(comment));
-        if (first.cycleTime > 0) {
+        // With a kept default, a message that differs from it says so.
+        if (first.cycleTime > 0 || keptDefault("GenMsgCycleTime")) {
             anyCycle = true;
             attributes += QStringLiteral("BA_ \"GenMsgCycleTime\" BO_ %1 %2;\n").arg(rawId).arg(first.cycleTime);
         }
@@ -674,15 +699,47 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
             format = 3;
         else if (first.frameType == SymFrameType::FdStandard || first.frameType == SymFrameType::FdExtended)
             format = first.extended ? 15 : 14;
-        if (format != 0) {
+        if (format != 0 || keptDefault("VFrameFormat")) {
             anyFormat = true;
             attributes += QStringLiteral("BA_ \"VFrameFormat\" BO_ %1 %2;\n").arg(rawId).arg(format);
         }
+        for (auto it = first.attributes.constBegin(); it != first.attributes.constEnd(); ++it) {
+            if (!ownAttribute(it.key()))
+                attributes += QStringLiteral("BA_ %1 BO_ %2 %3;\n").arg(quoted(it.key())).arg(rawId).arg(it.value());
+        }
+        if (!first.transmitters.isEmpty()) {
+            QStringList names;
+            for (const QString &node : first.transmitters)
+                names.append(identifier(node));
+            transmitters += QStringLiteral("BO_TX_BU_ %1 : %2;\n").arg(rawId).arg(names.join(QLatin1Char(',')));
+        }
     }
 
+    // Kept statements by their place in a file: comments with the comments,
+    // attribute values after the definitions, the rest after the messages.
+    QString keptComments;
+    QString keptAttributes;
+    QString keptOthers;
+    for (const QString &statement : db.dbcStatements) {
+        const QString keyword = statement.section(QLatin1Char(' '), 0, 0);
+        QString &to = keyword == QLatin1String("CM_") ? keptComments
+            : keyword == QLatin1String("BA_") || keyword == QLatin1String("BA_REL_") || keyword == QLatin1String("BA_SGTYPE_")
+            ? keptAttributes
+            : keptOthers;
+        to += statement + QLatin1Char('\n');
+    }
+    out += transmitters;
+    out += keptOthers;
+    out += QLatin1Char('\n');
     if (!db.description.isEmpty())
         out += QStringLiteral("CM_ %1;\n").arg(quoted(db.description));
+    out += keptComments;
     out += comments;
+    for (const QString &statement : db.dbcDefinitions)
+        out += statement + QLatin1Char('\n');
+    anyCycle = anyCycle && !keptDefinitions.contains(QStringLiteral("GenMsgCycleTime"));
+    anyStart = anyStart && !keptDefinitions.contains(QStringLiteral("GenSigStartValue"));
+    anyFormat = anyFormat && !keptDefinitions.contains(QStringLiteral("VFrameFormat"));
     if (anyCycle)
         out += QStringLiteral("BA_DEF_ BO_  \"GenMsgCycleTime\" INT 0 2147483647;\n");
     if (anyStart)
@@ -697,6 +754,7 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         out += QStringLiteral("BA_DEF_DEF_  \"GenSigStartValue\" 0;\n");
     if (anyFormat)
         out += QStringLiteral("BA_DEF_DEF_  \"VFrameFormat\" \"StandardCAN\";\n");
+    out += keptAttributes;
     out += attributes;
     out += valueTexts;
     out += valueTypes;

@@ -81,6 +81,13 @@ private:
             .replace(QLatin1Char('\r'), QLatin1Char(' '));
     }
     QString variableLine(const SymMessage &message, const SymVariable &v);
+    // DBC attributes the symbol file carries in keys of its own.
+    static bool carried(const QString &name)
+    {
+        return name == QLatin1String("GenMsgCycleTime") || name == QLatin1String("VFrameFormat")
+            || name == QLatin1String("GenSigStartValue") || name == QLatin1String("SystemMessageLongSymbol")
+            || name == QLatin1String("SystemSignalLongSymbol");
+    }
 };
 
 QString Writer::variableLine(const SymMessage &message, const SymVariable &v)
@@ -291,6 +298,18 @@ QByteArray Writer::run()
             }
             if (!m.sender.isEmpty())
                 note(Tr::tr("Sender (DBC-Knoten) nicht in Symboldateien darstellbar"), owner);
+            if (!m.transmitters.isEmpty())
+                note(Tr::tr("Weitere Sender (BO_TX_BU_) nicht in Symboldateien darstellbar"), owner);
+            for (auto it = m.attributes.constBegin(); it != m.attributes.constEnd(); ++it) {
+                if (!carried(it.key()))
+                    note(Tr::tr("DBC-Attribute nicht in Symboldateien darstellbar"), it.key());
+            }
+            for (const SymVariable &v : m.variables) {
+                for (auto it = v.attributes.constBegin(); it != v.attributes.constEnd(); ++it) {
+                    if (!carried(it.key()))
+                        note(Tr::tr("DBC-Attribute nicht in Symboldateien darstellbar"), it.key());
+                }
+            }
             for (const QString &line : m.comment.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 out += QStringLiteral("// %1\n").arg(line);
             for (const SymVariable &v : m.variables) {
@@ -302,6 +321,24 @@ QByteArray Writer::run()
             }
         }
     }
+    // What only a DBC file holds, counted by kind.
+    QMap<QString, int> statements;
+    for (const QString &statement : m_db.dbcStatements) {
+        QString kind = statement.section(QLatin1Char(' '), 0, 0);
+        if (kind == QLatin1String("CM_") || kind == QLatin1String("BA_"))
+            kind += QLatin1Char(' ') + statement.section(QLatin1Char(' '), 1, 1, QString::SectionSkipEmpty);
+        if (kind.startsWith(QLatin1String("BA_ \"")))
+            kind = QStringLiteral("BA_");
+        ++statements[kind];
+    }
+    for (auto it = statements.constBegin(); it != statements.constEnd(); ++it)
+        note(Tr::tr("DBC-Anweisungen nicht in Symboldateien darstellbar"), QStringLiteral("%1 (%2)").arg(it.key()).arg(it.value()));
+    for (const QString &statement : m_db.dbcDefinitions) {
+        if (!statement.startsWith(QLatin1String("BA_DEF_DEF_")) && !carried(statement.section(QLatin1Char('"'), 1, 1)))
+            note(Tr::tr("DBC-Attributdefinitionen nicht in Symboldateien darstellbar"), statement.section(QLatin1Char('"'), 1, 1));
+    }
+    if (!m_db.dbcNodes.isEmpty())
+        note(Tr::tr("DBC-Knotenliste (BU_) nicht in Symboldateien darstellbar"), m_db.dbcNodes.join(QStringLiteral(", ")));
     if (!m_db.virtualVariables.isEmpty() || !m_db.signalDefinitions.isEmpty())
         note(Tr::tr("Virtuelle Variablen und Signaldefinitionen nur als platzierte Variablen geschrieben"),
              QStringLiteral("%1").arg(m_db.virtualVariables.size() + m_db.signalDefinitions.size()));

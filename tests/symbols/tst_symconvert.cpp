@@ -13,7 +13,7 @@ namespace {
 
 QByteArray dbcText(const QByteArray &body)
 {
-    return "VERSION \"\"\n\nNS_ :\n\nBS_:\n\nBU_: ECU1 ECU2\n\n" + body;
+    return "VERSION \"\"\n\nNS_ :\n\nBS_:\n\nBU_: ECU1 ECU2 Gateway\n\n" + body;
 }
 
 bool load(SymbolDatabase &db, const QByteArray &text, const QString &name, QStringList *warnings = nullptr)
@@ -121,7 +121,24 @@ const QByteArray RichDbc = dbcText(
     "SG_MUL_VAL_ 1024 B Page 2-2;\n"
     "SG_MUL_VAL_ 1024 C B 0-0;\n"
     "SG_MUL_VAL_ 1024 D B 1-1;\n"
-    "SG_MUL_VAL_ 1025 X Sel 0-2;\n");
+    "SG_MUL_VAL_ 1025 X Sel 0-2;\n"
+    // What the database has no records for.
+    "BO_TX_BU_ 256 : ECU1,Gateway;\n"
+    "SIG_GROUP_ 256 Grp 1 : Speed Temp;\n"
+    "EV_ Env: 0 [0|1] \"\" 0 1 DUMMY_NODE_VECTOR0 Vector__XXX;\n"
+    "CM_ BU_ Gateway \"Zentral\";\n"
+    "CM_ EV_ Env \"Umgebung\";\n"
+    "BA_DEF_ \"BusType\" STRING ;\n"
+    "BA_DEF_ \"Baudrate\" INT 0 1000000;\n"
+    "BA_DEF_ BO_ \"GenMsgSendType\" ENUM \"cyclic\",\"spontaneous\";\n"
+    "BA_DEF_ BU_ \"NodeAddress\" INT 0 255;\n"
+    "BA_DEF_ SG_ \"SPN\" INT 0 524287;\n"
+    "BA_DEF_DEF_ \"GenMsgSendType\" \"cyclic\";\n"
+    "BA_ \"BusType\" \"CAN\";\n"
+    "BA_ \"Baudrate\" 500000;\n"
+    "BA_ \"NodeAddress\" BU_ Gateway 17;\n"
+    "BA_ \"GenMsgSendType\" BO_ 256 1;\n"
+    "BA_ \"SPN\" SG_ 256 Speed 190;\n");
 
 } // namespace
 
@@ -165,6 +182,8 @@ void TestSymConvert::dbcRoundTrip()
         QCOMPARE(b.cycleTime, a.cycleTime);
         QCOMPARE(b.comment, a.comment);
         QCOMPARE(b.sender, a.sender);
+        QCOMPARE(b.transmitters, a.transmitters);
+        QCOMPARE(b.attributes, a.attributes);
         QCOMPARE(b.muxBits, a.muxBits);
         QCOMPARE(b.muxMaskMode, a.muxMaskMode);
         QCOMPARE(b.muxMask, a.muxMask);
@@ -188,6 +207,7 @@ void TestSymConvert::dbcRoundTrip()
             QCOMPARE(w.multiplexor, v.multiplexor);
             QCOMPARE(w.hasDefaultRaw, v.hasDefaultRaw);
             QCOMPARE(w.defaultRaw, v.defaultRaw);
+            QCOMPARE(w.attributes, v.attributes);
             const SymEnum *e = original.enumFor(v);
             const SymEnum *f = copy.enumFor(w);
             QCOMPARE(f != nullptr, e != nullptr);
@@ -197,6 +217,26 @@ void TestSymConvert::dbcRoundTrip()
     }
     QCOMPARE(copy.description, original.description);
     QVERIFY(copy.enumByName(QStringLiteral("Spare")));
+    // Nodes, definitions and the statements without records stay as written.
+    QCOMPARE(copy.dbcNodes, QStringList({"ECU1", "ECU2", "Gateway"}));
+    QCOMPARE(original.dbcDefinitions.size(), 9);
+    QCOMPARE(original.dbcStatements.size(), 7);
+    QCOMPARE(original.messages.at(0).transmitters, QStringList({"ECU1", "Gateway"}));
+    QStringList a = original.dbcDefinitions;
+    QStringList b = copy.dbcDefinitions;
+    a.sort();
+    b.sort();
+    QCOMPARE(b, a);
+    a = original.dbcStatements;
+    b = copy.dbcStatements;
+    a.sort();
+    b.sort();
+    QCOMPARE(b, a);
+    // Message attributes as text, with the default where a message has none.
+    QCOMPARE(copy.messageAttribute(copy.messages.at(0), QStringLiteral("GenMsgSendType")), QStringLiteral("spontaneous"));
+    QCOMPARE(copy.messageAttribute(copy.messages.at(1), QStringLiteral("GenMsgSendType")), QStringLiteral("cyclic"));
+    QCOMPARE(copy.messageAttribute(copy.messages.at(0), QStringLiteral("GenMsgCycleTime")), QStringLiteral("20"));
+    QCOMPARE(copy.messageAttribute(copy.messages.at(0), QStringLiteral("Unbekannt")), QString());
     QVERIFY(compareDecoding(original, copy, false).isEmpty());
 }
 
@@ -240,7 +280,10 @@ void TestSymConvert::dbcToSym()
     QVERIFY(load(original, RichDbc, QStringLiteral("rich.dbc")));
     QStringList lost;
     const QByteArray sym = SymFile::write(original, &lost);
-    QVERIFY2(lost.join('\n').contains(QStringLiteral("Empfänger")), qPrintable(lost.join('\n')));
+    // What the symbol file cannot carry is named.
+    for (const char *item : {"Empfänger", "BO_TX_BU_", "SIG_GROUP_ (1)", "EV_ (1)", "CM_ BU_ (1)", "CM_ EV_ (1)", "BA_ (3)",
+                             "BusType", "Baudrate", "NodeAddress", "GenMsgSendType", "SPN", "Gateway"})
+        QVERIFY2(lost.join('\n').contains(QString::fromUtf8(item)), qPrintable(item + QStringLiteral(" fehlt in:\n") + lost.join('\n')));
     SymbolDatabase copy;
     QStringList warnings;
     QVERIFY(load(copy, sym, QStringLiteral("rich.sym"), &warnings));
