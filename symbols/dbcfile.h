@@ -34,4 +34,8 @@ namespace SymFile {
 // named in `warnings`.
 QByteArray write(const SymbolDatabase &db, QStringList *warnings);
 
+// False with the reason when the database makes no symbol file that loads
+// again: a symbol file needs at least one symbol.
+bool canWrite(const SymbolDatabase &db, QString *error);
+
 } // namespace SymFile

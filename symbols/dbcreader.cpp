@@ -9,6 +9,9 @@
 
 #include "symbolparser.h"
 
+#include <QRegularExpression>
+#include <QStringDecoder>
+
 namespace DbcRead {
 
 bool Reader::quoted(Quoted *out, bool lines)
@@ -18,9 +21,17 @@ bool Reader::quoted(Quoted *out, bool lines)
         return false;
     advance();
     const qsizetype start = m_pos;
+    const int line = m_line;
+    const qsizetype lineStart = m_lineStart;
     Quoted result;
     while (!atEnd()) {
         const char16_t c = peek();
+        // A text may span lines, but a line that starts a statement means
+        // the closing quote is missing: the text ends before it.
+        if (c == '\n' && keywordLineAt(m_pos + 1)) {
+            m_pos = m_text.size();
+            break;
+        }
         if (c == '\\' && m_pos + 1 < m_text.size() && (m_text.at(m_pos + 1) == QLatin1Char('"') || m_text.at(m_pos + 1) == QLatin1Char('\\'))) {
             result.escaped = true;
             advance();
@@ -31,10 +42,14 @@ bool Reader::quoted(Quoted *out, bool lines)
             break;
         if (c == '\r')
             result.carriageReturn = true;
+        else if (c == '\n')
+            result.lineBreak = true;
         advance();
     }
     if (atEnd()) {
         m_pos = start;
+        m_line = line;
+        m_lineStart = lineStart;
         return false;
     }
     result.raw = m_text.sliced(start, m_pos - start);
@@ -136,6 +151,13 @@ bool Reader::keywordAt(qsizetype p) const
         && (m_text.at(p) == QLatin1Char(' ') || m_text.at(p) == QLatin1Char(':') || m_text.at(p) == QLatin1Char('\t'));
 }
 
+bool Reader::keywordLineAt(qsizetype p) const
+{
+    while (p < m_text.size() && (m_text.at(p) == QLatin1Char(' ') || m_text.at(p) == QLatin1Char('\t')))
+        ++p;
+    return keywordAt(p);
+}
+
 void Reader::skipStatement(bool warnMissing)
 {
     bool inQuotes = false;
@@ -146,12 +168,13 @@ void Reader::skipStatement(bool warnMissing)
         } else if (!inQuotes && c == ';') {
             advance();
             return;
-        } else if (!inQuotes && c == '\n') {
+        } else if (c == '\n') {
             advance();
-            // A keyword at the start of the next line begins a new statement.
-            if (keywordAt(m_pos)) {
+            // A keyword at the start of the next line begins a new statement,
+            // also after an unterminated quote.
+            if (keywordLineAt(m_pos)) {
                 if (warnMissing)
-                    warnAt(m_line - 1, 1, Tr::tr("„;“ fehlt am Ende der Anweisung"));
+                    warnLine(m_statementLine, Tr::tr("„;“ fehlt am Ende der Anweisung"));
                 return;
             }
             continue;
@@ -193,6 +216,8 @@ bool Reader::run(QString *error)
             break;
         const int line = m_line;
         const int col = column();
+        m_statementLine = line;
+        m_statementStart = m_pos;
         if (peek() == '/' && m_text.sliced(m_pos).startsWith(QLatin1String("//"))) {
             // Comment lines as some tools write them.
             skipLine();
@@ -251,11 +276,15 @@ bool Reader::run(QString *error)
             m_sawKeyword = true;
             skipListLines(true);
             break;
-        case Statement::Nodes:
-            // The node list: the database keeps the names only at messages and signals.
+        case Statement::Nodes: {
+            // The node list, with nodes that neither send nor receive.
             m_sawKeyword = true;
+            const qsizetype start = m_pos;
             skipListLines(false);
+            const QString names = m_text.sliced(start, m_pos - start).toString().replace(QLatin1Char(':'), QLatin1Char(' '));
+            m_db->dbcNodes += names.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
             break;
+        }
         case Statement::BitTiming:
             // Bit timing, obsolete.
             m_sawKeyword = true;
@@ -263,8 +292,13 @@ bool Reader::run(QString *error)
             break;
         case Statement::ReadPast:
             // Signal groups, environment variables, relations, categories:
-            // read past.
+            // kept as written.
+            if (keyword == QLatin1String("BO_TX_BU_")) {
+                readTransmitters();
+                break;
+            }
             skipStatement(true);
+            keepStatement(keyword == QLatin1String("BA_DEF_DEF_REL_") ? &m_db->dbcDefinitions : &m_db->dbcStatements);
             break;
         case Statement::Unknown:
             warnAt(line, col, Tr::tr("Unbekanntes Schlüsselwort „%1“ – Zeile übersprungen").arg(keyword.toString()));
@@ -279,6 +313,42 @@ bool Reader::run(QString *error)
     }
     finish();
     return true;
+}
+
+void Reader::keepStatement(QStringList *list)
+{
+    QString text = m_text.sliced(m_statementStart, m_pos - m_statementStart).trimmed().toString();
+    text.remove(QLatin1Char('\r'));
+    if (!text.endsWith(QLatin1Char(';')))
+        text += QLatin1Char(';');
+    list->append(text);
+}
+
+void Reader::readTransmitters()
+{
+    // BO_TX_BU_ 123 : ECU1,ECU2;
+    qint64 id = 0;
+    if (!integer(&id)) {
+        warnHere(Tr::tr("BO_TX_BU_: CAN-ID erwartet"));
+        return skipStatement(true);
+    }
+    DbcMessage *message = messageById(id, true);
+    take(':');
+    QStringList names;
+    while (true) {
+        const QStringView name = word();
+        if (name.isEmpty())
+            break;
+        names.append(shared(name));
+        if (!take(','))
+            break;
+    }
+    if (!endStatement() || !message)
+        return;
+    for (const QString &name : std::as_const(names)) {
+        if (!message->msg.transmitters.contains(name))
+            message->msg.transmitters.append(name);
+    }
 }
 
 void Reader::skipListLines(bool keywords)
@@ -483,7 +553,7 @@ void Reader::readSignal(int line, int col)
 
     SymVariable &v = message.msg.variables.emplaceBack();
     v.name = signal.fileName;
-    v.unit = shared(unit);
+    v.unit = unit.lineBreak ? oneLine(unit.text()) : shared(unit);
     // The signals of a message mostly have the same receivers: one list each.
     auto list = m_receiverLists.find({receiversText});
     if (list == m_receiverLists.end()) {
@@ -554,9 +624,76 @@ bool isDbc(const QString &path, const QByteArray &content)
     return first == "VERSION" || first == "NS_" || first == "BS_" || first == "BU_" || first == "BO_";
 }
 
+namespace {
+
+// Text of a file that is not valid UTF-8. Files edited with tools of both
+// kinds hold UTF-8 with a few Windows-1252 bytes: valid UTF-8 sequences stay
+// UTF-8 then, and each other byte is read as Windows-1252, its line named.
+// A file without any multi-byte UTF-8 sequence is plain Windows-1252.
+QString decodeMixed(const QByteArray &bytes, QList<int> *faultLines)
+{
+    QString text;
+    text.reserve(bytes.size());
+    bool anyUtf8 = false;
+    int line = 1;
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const quint8 b = quint8(bytes.at(i));
+        if (b < 0x80) {
+            if (b == '\n' || (b == '\r' && (i + 1 == n || bytes.at(i + 1) != '\n')))
+                ++line;
+            text += QChar(b);
+            ++i;
+            continue;
+        }
+        const int length = b >= 0xF0 && b < 0xF5 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+        if (length > 0 && i + length <= n) {
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            const QString sequence = utf8.decode(QByteArrayView(bytes).sliced(i, length));
+            if (!utf8.hasError() && !sequence.isEmpty()) {
+                anyUtf8 = true;
+                text += sequence;
+                i += length;
+                continue;
+            }
+        }
+        if (faultLines->isEmpty() || faultLines->constLast() != line)
+            faultLines->append(line);
+        text += QString(SymbolFile::Parser::decodeText(QByteArray(1, char(b))));
+        ++i;
+    }
+    if (!anyUtf8)
+        faultLines->clear();
+    return text;
+}
+
+} // namespace
+
 bool read(const QByteArray &content, SymbolDatabase *out, QString *error, QStringList *warnings)
 {
-    const QString text = SymbolFile::Parser::decodeText(content);
+    QByteArray bytes = content;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    QList<int> faultLines;
+    if (utf8.hasError())
+        text = decodeMixed(bytes, &faultLines);
+    // Line ends of old Mac tools (CR alone) are line breaks too.
+    if (text.contains(QLatin1Char('\r')) && text.count(QLatin1Char('\r')) != text.count(QLatin1String("\r\n"))) {
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i) == QLatin1Char('\r') && (i + 1 == text.size() || text.at(i + 1) != QLatin1Char('\n')))
+                text[i] = QLatin1Char('\n');
+        }
+    }
+    if (warnings) {
+        QStringList lines;
+        for (int line : std::as_const(faultLines).mid(0, 12))
+            lines.append(QString::number(line));
+        if (!faultLines.isEmpty())
+            warnings->append(DbcRead::Tr::tr("UTF-8 mit einzelnen Windows-1252-Zeichen gemischt – diese als Windows-1252 gelesen (Zeile %1)")
+                                 .arg(lines.join(QStringLiteral(", "))));
+    }
     DbcRead::Reader reader(text, out, warnings);
     return reader.run(error);
 }

@@ -181,6 +181,7 @@ struct Quoted
     QStringView raw;              // between the quotes
     bool escaped = false;         // holds \" or \\ .
     bool carriageReturn = false;  // holds a carriage return, which is dropped
+    bool lineBreak = false;       // holds a line break
 
     QString text() const
     {
@@ -213,6 +214,8 @@ private:
     SymbolDatabase *m_db;
     QStringList *m_warnings;
     bool m_sawKeyword = false;
+    int m_statementLine = 1;   // where the statement being read started
+    qsizetype m_statementStart = 0;
     int m_wordLine = 0;   // where the last word() started
     int m_wordCol = 0;
 
@@ -229,6 +232,11 @@ private:
     QHash<TextKey, QList<std::pair<qint64, QString>>> m_valueLists;   // VAL_ lists by their text
     QHash<int, QList<quint8>> m_slotLists;             // by start, length and order
     QString shared(const Quoted &text) { return text.escaped || text.carriageReturn ? text.text() : shared(text.raw); }
+    // Value texts and units stand in decoded lines: line breaks become blanks.
+    static QString oneLine(QString text)
+    {
+        return text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    }
     QString shared(QStringView text)
     {
         auto it = m_sharedTexts.find({text});
@@ -310,6 +318,8 @@ private:
     // costs one statement and not the rest of the file.
     void skipStatement(bool warnMissing);
     bool keywordAt(qsizetype p) const;
+    // keywordAt() after the indentation of a line.
+    bool keywordLineAt(qsizetype p) const;
     // The ';' that ends a statement; a missing one is reported, and the
     // statement ends at the next line that starts with a keyword.
     bool endStatement()
@@ -329,6 +339,9 @@ private:
     int signalLinesAhead() const;
     void readMessage(int line, int col);
     void readSignal(int line, int col);
+    // The statement read last, as written, into `list` of the database.
+    void keepStatement(QStringList *list);
+    void readTransmitters();
     void readComment();
     void readAttrDef(bool relation);
     void readAttrDefault();

@@ -39,8 +39,9 @@ void Reader::readComment()
         return;
     }
     if (kind == QLatin1String("BU_") || kind == QLatin1String("EV_")) {
-        // Comments of nodes and environment variables have no place here.
-        return skipStatement(true);
+        // Comments of nodes and environment variables: kept as written.
+        skipStatement(true);
+        return keepStatement(&m_db->dbcStatements);
     }
     warnHere(Tr::tr("CM_: unbekannte Art „%1“ – Kommentar übersprungen").arg(kind.toString()));
     skipStatement(true);
@@ -83,9 +84,12 @@ void Reader::readAttrDef(bool relation)
         warnHere(Tr::tr("BA_DEF_ %1: unbekannter Typ „%2“").arg(name, type.toString()));
         return skipStatement(true);
     }
-    // Limits of INT, HEX and FLOAT are not needed.
+    // Limits of INT, HEX and FLOAT are not needed; the definition is kept.
     skipStatement(true);
+    keepStatement(&m_db->dbcDefinitions);
     if (!relation) {
+        if (def.type == AttrType::Enum)
+            m_db->dbcAttributeEnums.insert(name, def.enumValues);
         const auto old = m_attrs.constFind(name);
         if (old != m_attrs.constEnd() && old->hasDefault) {
             def.hasDefault = true;
@@ -106,6 +110,8 @@ void Reader::readAttrDefault()
     AttrDef &def = m_attrs[name];
     QString text;
     double value = 0.0;
+    skipSpace(true);
+    const qsizetype valueStart = m_pos;
     if (string(&text)) {
         def.defaultText = text;
     } else if (number(&value)) {
@@ -116,7 +122,9 @@ void Reader::readAttrDefault()
         return skipStatement(true);
     }
     def.hasDefault = true;
+    m_db->dbcAttributeDefaults.insert(name, m_text.sliced(valueStart, m_pos - valueStart).toString());
     endStatement();
+    keepStatement(&m_db->dbcDefinitions);
 }
 
 QString Reader::attrText(const AttrDef &def, const QString &valueText, double value) const
@@ -160,7 +168,8 @@ void Reader::readAttr()
             if (!message)
                 return skipStatement(false);
         } else if (kind == QLatin1String("BU_") || kind == QLatin1String("EV_")) {
-            return skipStatement(true);
+            skipStatement(true);
+            return keepStatement(&m_db->dbcStatements);
         } else {
             warnHere(Tr::tr("BA_ %1: unbekannte Art „%2“").arg(name.text(), kind.toString()));
             return skipStatement(true);
@@ -168,12 +177,22 @@ void Reader::readAttr()
     }
     Quoted text;
     double value = 0.0;
+    skipSpace(true);
+    const qsizetype valueStart = m_pos;
     if (!quoted(&text) && !number(&value)) {
         warnHere(Tr::tr("BA_ %1: Wert erwartet").arg(name.text()));
         return skipStatement(true);
     }
+    const QStringView written = m_text.sliced(valueStart, m_pos - valueStart);
     if (!endStatement())
         return;
+    // Every value is kept as written; names and values repeat, made once each.
+    if (message && !signal)
+        message->msg.attributes.insert(shared(name), shared(written));
+    else if (signal)
+        message->variable(*signal).attributes.insert(shared(name), shared(written));
+    else
+        keepStatement(&m_db->dbcStatements);
     // Files carry thousands of attributes the database has no place for;
     // they are checked above, and only these few become strings.
     const auto number = [&] { return text.raw.isEmpty() ? value : text.text().toDouble(); };
@@ -209,14 +228,19 @@ bool Reader::readValueList(QList<std::pair<qint64, QString>> *out)
     QVarLengthArray<std::pair<qint64, Quoted>, 16> values;
     bool complete = false;
     while (true) {
+        const int lineBefore = m_line;
         skipSpace(true);
         if (peek() == ';') {
             advance();
             complete = true;
             break;
         }
-        if (atEnd())
-            return false;
+        // The end, or the next statement on a line of its own: the ';' is
+        // missing, and the values so far count.
+        if (atEnd() || (m_line != lineBefore && keywordLineAt(m_lineStart))) {
+            warnLine(m_statementLine, Tr::tr("„;“ fehlt am Ende der Anweisung"));
+            break;
+        }
         double number = 0.0;
         const int line = m_line;
         const int col = column();
@@ -245,7 +269,7 @@ bool Reader::readValueList(QList<std::pair<qint64, QString>> *out)
         QList<std::pair<qint64, QString>> made;
         made.reserve(values.size());
         for (const auto &value : values)
-            made.append({value.first, shared(value.second)});
+            made.append({value.first, value.second.lineBreak ? oneLine(value.second.text()) : shared(value.second)});
         list = m_valueLists.insert(written, made);
     }
     *out = list.value();
@@ -282,8 +306,9 @@ void Reader::readValues()
 {
     skipSpace(true);
     if (!(peek() >= '0' && peek() <= '9')) {
-        // Value descriptions of an environment variable.
-        return skipStatement(true);
+        // Value descriptions of an environment variable: kept as written.
+        skipStatement(true);
+        return keepStatement(&m_db->dbcStatements);
     }
     DbcMessage *message = nullptr;
     DbcSignal *signal = nullptr;

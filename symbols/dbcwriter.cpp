@@ -135,8 +135,12 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         out += QStringLiteral("\t%1\n").arg(QLatin1String(keyword));
     out += QStringLiteral("\nBS_:\n\n");
 
-    // Nodes named as senders and receivers.
+    // Nodes the file listed, then those named as senders and receivers.
     QStringList nodes;
+    for (const QString &node : db.dbcNodes) {
+        if (!nodes.contains(identifier(node)))
+            nodes.append(identifier(node));
+    }
     for (const SymMessage &m : db.messages) {
         if (!m.sender.isEmpty() && !nodes.contains(identifier(m.sender)))
             nodes.append(identifier(m.sender));
@@ -208,6 +212,22 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
 
     QString comments;
     QString attributes;
+    QString transmitters;
+    // Attributes the database keeps in records of its own are written from
+    // those; kept definitions and defaults of them are used as they are.
+    QSet<QString> keptDefinitions;
+    for (const QString &statement : db.dbcDefinitions) {
+        if (!statement.startsWith(QLatin1String("BA_DEF_DEF_")))
+            keptDefinitions.insert(statement.section(QLatin1Char('"'), 1, 1));
+    }
+    const auto keptDefault = [&](const char *name) {
+        return db.dbcAttributeDefaults.contains(QLatin1String(name));
+    };
+    const auto ownAttribute = [](const QString &name) {
+        return name == QLatin1String("GenMsgCycleTime") || name == QLatin1String("VFrameFormat")
+            || name == QLatin1String("SystemMessageLongSymbol") || name == QLatin1String("GenSigStartValue")
+            || name == QLatin1String("SystemSignalLongSymbol");
+    };
     QString valueTexts;
     QString valueTypes;
     QString muxValues;
@@ -374,17 +394,62 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                     in.push_back(int(vi));
             }
         }
-        // Each field's signal: a signal on exactly its bits, else a new one.
-        for (int f = 0; f < fields.size(); ++f) {
-            for (size_t i = 0; i < signalList.size(); ++i) {
-                if (signalList[i].var.bits == fields.at(f).bits && signalList[i].field < 0) {
-                    fields[f].signal = int(i);
-                    signalList[i].field = f;
-                    break;
+        // Which variants hold each signal, and the value a variant fixes in a field.
+        const size_t variantCount = size_t(group.variants.size());
+        const auto holds = [&](const OutSignal &s, int vi) {
+            return std::binary_search(s.variants.begin(), s.variants.end(), vi);
+        };
+        const auto fixedValue = [&](int vi, int f, quint64 *value) {
+            for (const auto &c : constraints[size_t(vi)]) {
+                if (c.first == f) {
+                    *value = c.second;
+                    return true;
                 }
             }
-            if (fields.at(f).signal >= 0)
+            return false;
+        };
+        // Each field's signal: a signal on exactly its bits that every variant
+        // fixing the field holds. A marked multiplexor wins over a plain
+        // signal on the same bits, then one that variant names call by name
+        // ("A=1", a symbol file keeps no mark), then the one in fewer variants
+        // (a nested multiplexor is only where its parent selects it), else a
+        // new one.
+        const auto namedInVariants = [&](const OutSignal &s) {
+            const QString call = s.var.name + QLatin1Char('=');
+            for (const SymMessage *m : group.variants) {
+                if (m->muxName.startsWith(call) || m->muxName.contains(QStringLiteral(", ") + call))
+                    return true;
+            }
+            return false;
+        };
+        for (int f = 0; f < fields.size(); ++f) {
+            int best = -1;
+            for (size_t i = 0; i < signalList.size(); ++i) {
+                const OutSignal &s = signalList[i];
+                if (s.var.bits != fields.at(f).bits || s.field >= 0)
+                    continue;
+                bool everywhere = true;
+                quint64 value = 0;
+                for (int vi = 0; vi < int(variantCount) && everywhere; ++vi)
+                    everywhere = !fixedValue(vi, f, &value) || holds(s, vi);
+                if (!everywhere)
+                    continue;
+                if (best < 0) {
+                    best = int(i);
+                    continue;
+                }
+                const OutSignal &b = signalList[size_t(best)];
+                const bool named = namedInVariants(s);
+                if (s.var.multiplexor != b.var.multiplexor ? s.var.multiplexor
+                        : named != namedInVariants(b)    ? named
+                                                         : s.variants.size() < b.variants.size())
+                    best = int(i);
+            }
+            if (best >= 0) {
+                fields[f].signal = best;
+                signalList[size_t(best)].field = f;
                 continue;
+            }
             OutSignal s;
             s.var.bits = fields.at(f).bits;
             s.var.length = int(fields.at(f).bits.size());
@@ -395,48 +460,52 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                 s.name = QStringLiteral("Multiplexer_%1").arg(n);
             signalNames.insert(s.name);
             s.field = f;
-            // The variants' multiplexer names become its value descriptions.
-            for (qsizetype vi = 0; vi < group.variants.size(); ++vi) {
-                if (constraints[size_t(vi)].size() == 1 && constraints[size_t(vi)].front().first == f)
-                    s.variants.push_back(int(vi));
+            // In every variant that fixes it.
+            for (int vi = 0; vi < int(variantCount); ++vi) {
+                quint64 value = 0;
+                if (fixedValue(vi, f, &value))
+                    s.variants.push_back(vi);
             }
             fields[f].signal = int(signalList.size());
             signalList.push_back(s);
         }
 
-        // Condition of each signal: the deepest field that all its variants
-        // fix, and the values it takes there.
+        // Condition of each signal: a field that every variant holding the
+        // signal fixes, to values that select the signal wherever the field
+        // takes them. The order of constraints says nothing (it follows the
+        // variables), so only this test tells a nested parent from its own.
         std::vector<int> parentField(signalList.size(), -1);
         std::vector<std::set<quint64>> parentValues(signalList.size());
-        const auto allVariantsHaveIt = [&](const OutSignal &s) {
-            return s.variants.size() == size_t(group.variants.size());
-        };
         for (size_t i = 0; i < signalList.size(); ++i) {
-            OutSignal &s = signalList[i];
-            if (allVariantsHaveIt(s) || fields.isEmpty())
+            const OutSignal &s = signalList[i];
+            if (s.variants.size() == variantCount || fields.isEmpty())
                 continue;
-            // Fields fixed in every variant of the signal, with their values.
             int best = -1;
-            size_t bestDepth = 0;
+            std::set<quint64> bestValues;
             for (int f = 0; f < fields.size(); ++f) {
                 if (f == s.field)
                     continue;
+                std::set<quint64> values;
                 bool everywhere = !s.variants.empty();
-                size_t depth = 0;
                 for (int vi : s.variants) {
-                    bool has = false;
-                    const auto &c = constraints[size_t(vi)];
-                    for (size_t k = 0; k < c.size(); ++k) {
-                        if (c[k].first == f) {
-                            has = true;
-                            depth = std::max(depth, k + 1);
-                        }
-                    }
-                    everywhere = everywhere && has;
+                    quint64 value = 0;
+                    everywhere = everywhere && fixedValue(vi, f, &value);
+                    values.insert(value);
                 }
-                if (everywhere && depth >= bestDepth) {
+                if (!everywhere)
+                    continue;
+                bool exact = true;
+                for (int vi = 0; vi < int(variantCount) && exact; ++vi) {
+                    quint64 value = 0;
+                    exact = !fixedValue(vi, f, &value) || !values.count(value) || holds(s, vi);
+                }
+                if (!exact)
+                    continue;
+                // Of two fields that fit, the nested one (held by fewer variants).
+                if (best < 0 || signalList[size_t(fields.at(f).signal)].variants.size()
+                                    < signalList[size_t(fields.at(best).signal)].variants.size()) {
                     best = f;
-                    bestDepth = depth;
+                    bestValues = values;
                 }
             }
             if (best < 0) {
@@ -446,11 +515,18 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                 continue;
             }
             parentField[i] = best;
-            for (int vi : s.variants) {
-                for (const auto &c : constraints[size_t(vi)]) {
-                    if (c.first == best)
-                        parentValues[i].insert(c.second);
+            parentValues[i] = bestValues;
+        }
+        // A field may not end up below itself.
+        for (int f = 0; f < fields.size(); ++f) {
+            int p = parentField[size_t(fields.at(f).signal)];
+            for (int steps = 0; p >= 0 && steps <= fields.size(); ++steps) {
+                if (p == f) {
+                    parentField[size_t(fields.at(f).signal)] = -1;
+                    parentValues[size_t(fields.at(f).signal)].clear();
+                    break;
                 }
+                p = parentField[size_t(fields.at(p).signal)];
             }
         }
         bool extendedMux = false;
@@ -459,15 +535,21 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
             if (parentField[size_t(fields.at(f).signal)] < 0)
                 ++rootFields;
         }
+        // A multiplexor that selects nothing stays one; next to another it
+        // needs SG_MUL_VAL_ so that "mN" is not ambiguous.
+        bool loneMultiplexor = false;
+        for (const OutSignal &s : signalList)
+            loneMultiplexor = loneMultiplexor || (s.field < 0 && s.var.multiplexor);
         for (size_t i = 0; i < signalList.size(); ++i) {
-            if (parentField[i] >= 0 && (parentValues[i].size() > 1 || rootFields > 1 || signalList[i].field >= 0))
+            if (parentField[i] >= 0
+                && (parentValues[i].size() > 1 || rootFields > 1 || signalList[i].field >= 0 || loneMultiplexor))
                 extendedMux = true;
         }
         for (size_t i = 0; i < signalList.size(); ++i) {
             OutSignal &s = signalList[i];
             if (parentField[i] >= 0)
                 s.muxText = QStringLiteral("m%1").arg(*parentValues[i].begin());
-            if (s.field >= 0)
+            if (s.field >= 0 || s.var.multiplexor)
                 s.muxText += QLatin1Char('M');
         }
 
@@ -558,6 +640,10 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
                 }
                 attributes += QStringLiteral("BA_ \"GenSigStartValue\" SG_ %1 %2 %3;\n").arg(rawId).arg(s.name, number(startValue));
             }
+            for (auto it = v.attributes.constBegin(); it != v.attributes.constEnd(); ++it) {
+                if (!ownAttribute(it.key()))
+                    attributes += QStringLiteral("BA_ %1 SG_ %2 %3 %4;\n").arg(quoted(it.key())).arg(rawId).arg(s.name, it.value());
+            }
             if (v.hasDefaultText)
                 findings.add(Tr::tr("Anfangswerte von string/raw nicht in DBC darstellbar"), QStringLiteral("%1.%2").arg(first.name, v.name));
             if (!v.longName.isEmpty() || v.decimals >= 0 || v.displayFormat || v.decodeMode || v.flagS || v.flagT || v.spn)
@@ -603,7 +689,8 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         }
         if (!comment.isEmpty())
             comments += QStringLiteral("CM_ BO_ %1 %2;\n").arg(rawId).arg(quoted(comment));
-        if (first.cycleTime > 0) {
+        // With a kept default, a message that differs from it says so.
+        if (first.cycleTime > 0 || keptDefault("GenMsgCycleTime")) {
             anyCycle = true;
             attributes += QStringLiteral("BA_ \"GenMsgCycleTime\" BO_ %1 %2;\n").arg(rawId).arg(first.cycleTime);
         }
@@ -612,15 +699,47 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
             format = 3;
         else if (first.frameType == SymFrameType::FdStandard || first.frameType == SymFrameType::FdExtended)
             format = first.extended ? 15 : 14;
-        if (format != 0) {
+        if (format != 0 || keptDefault("VFrameFormat")) {
             anyFormat = true;
             attributes += QStringLiteral("BA_ \"VFrameFormat\" BO_ %1 %2;\n").arg(rawId).arg(format);
         }
+        for (auto it = first.attributes.constBegin(); it != first.attributes.constEnd(); ++it) {
+            if (!ownAttribute(it.key()))
+                attributes += QStringLiteral("BA_ %1 BO_ %2 %3;\n").arg(quoted(it.key())).arg(rawId).arg(it.value());
+        }
+        if (!first.transmitters.isEmpty()) {
+            QStringList names;
+            for (const QString &node : first.transmitters)
+                names.append(identifier(node));
+            transmitters += QStringLiteral("BO_TX_BU_ %1 : %2;\n").arg(rawId).arg(names.join(QLatin1Char(',')));
+        }
     }
 
+    // Kept statements by their place in a file: comments with the comments,
+    // attribute values after the definitions, the rest after the messages.
+    QString keptComments;
+    QString keptAttributes;
+    QString keptOthers;
+    for (const QString &statement : db.dbcStatements) {
+        const QString keyword = statement.section(QLatin1Char(' '), 0, 0);
+        QString &to = keyword == QLatin1String("CM_") ? keptComments
+            : keyword == QLatin1String("BA_") || keyword == QLatin1String("BA_REL_") || keyword == QLatin1String("BA_SGTYPE_")
+            ? keptAttributes
+            : keptOthers;
+        to += statement + QLatin1Char('\n');
+    }
+    out += transmitters;
+    out += keptOthers;
+    out += QLatin1Char('\n');
     if (!db.description.isEmpty())
         out += QStringLiteral("CM_ %1;\n").arg(quoted(db.description));
+    out += keptComments;
     out += comments;
+    for (const QString &statement : db.dbcDefinitions)
+        out += statement + QLatin1Char('\n');
+    anyCycle = anyCycle && !keptDefinitions.contains(QStringLiteral("GenMsgCycleTime"));
+    anyStart = anyStart && !keptDefinitions.contains(QStringLiteral("GenSigStartValue"));
+    anyFormat = anyFormat && !keptDefinitions.contains(QStringLiteral("VFrameFormat"));
     if (anyCycle)
         out += QStringLiteral("BA_DEF_ BO_  \"GenMsgCycleTime\" INT 0 2147483647;\n");
     if (anyStart)
@@ -635,6 +754,7 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
         out += QStringLiteral("BA_DEF_DEF_  \"GenSigStartValue\" 0;\n");
     if (anyFormat)
         out += QStringLiteral("BA_DEF_DEF_  \"VFrameFormat\" \"StandardCAN\";\n");
+    out += keptAttributes;
     out += attributes;
     out += valueTexts;
     out += valueTypes;

@@ -63,6 +63,24 @@ QString SymMessage::displayName() const
     return QStringLiteral("%1 [%2]").arg(name, muxName);
 }
 
+QString SymbolDatabase::messageAttribute(const SymMessage &message, const QString &name) const
+{
+    auto it = message.attributes.constFind(name);
+    QString written;
+    if (it != message.attributes.constEnd())
+        written = it.value();
+    else
+        written = dbcAttributeDefaults.value(name);
+    if (written.size() >= 2 && written.startsWith(QLatin1Char('"')) && written.endsWith(QLatin1Char('"')))
+        return written.mid(1, written.size() - 2).replace(QLatin1String("\\\""), QLatin1String("\""));
+    const auto values = dbcAttributeEnums.constFind(name);
+    bool isIndex = false;
+    const int index = written.toInt(&isIndex);
+    if (values != dbcAttributeEnums.constEnd() && isIndex && index >= 0 && index < values->size())
+        return values->at(index);
+    return written;
+}
+
 bool SymEnum::textFor(qint64 value, QString *text) const
 {
     const auto it = values.constFind(value);

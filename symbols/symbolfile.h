@@ -93,6 +93,9 @@ struct SymVariable
     QStringList receivers;
     // DBC: the signal selects the variants of its message (multiplexor).
     bool multiplexor = false;
+    // DBC: attribute values (BA_ ... SG_) by attribute name, as written (a
+    // string in its quotes, a number as it stands).
+    QMap<QString, QString> attributes;
 
     // String and Raw carry bytes, all other types numbers.
     bool isNumeric() const { return type != SymType::String && type != SymType::Raw; }
@@ -133,6 +136,11 @@ struct SymMessage
     QList<SymVariable> variables;
     // DBC: the node that sends the message; empty when none is named.
     QString sender;
+    // DBC: further senders (BO_TX_BU_).
+    QStringList transmitters;
+    // DBC: attribute values (BA_ ... BO_) by attribute name, as written;
+    // SymbolDatabase::messageAttribute() gives them as text.
+    QMap<QString, QString> attributes;
 
     // "Name" or "Name [Multiplexer]".
     QString displayName() const;
@@ -193,6 +201,21 @@ public:
     QHash<quint64, QList<int>> idIndex;
     QList<int> rangeMessages;              // matched by range or by their own mask
     int fileFormat = SymFileFormat::Sym;
+    // DBC: what has no record of its own, kept so that a DBC written from
+    // the database holds it again: the nodes (BU_), the attribute
+    // definitions and defaults (BA_DEF_*, as written), and every other
+    // statement as written (network and node attributes, comments of nodes
+    // and environment variables, EV_, SIG_GROUP_, relations, ...).
+    QStringList dbcNodes;
+    QStringList dbcDefinitions;
+    QStringList dbcStatements;
+    QHash<QString, QString> dbcAttributeDefaults;     // by name, as written
+    QHash<QString, QStringList> dbcAttributeEnums;    // values of ENUM attributes
+
+    // DBC: a message attribute as text (a string without its quotes, an
+    // enumeration's index as its value), the attribute's default when the
+    // message has none; empty when neither is known.
+    QString messageAttribute(const SymMessage &message, const QString &name) const;
 
     // --- frames ---------------------------------------------------------
     const SymMessage *find(const CanFrame &frame) const;

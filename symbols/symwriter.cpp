@@ -54,13 +54,18 @@ private:
         if (!m_order.contains(what))
             m_order.append(what);
     }
-    // Text without double quotes, which the format cannot escape.
+    // Text without double quotes and line breaks, which the format cannot
+    // escape: a line break would end the line in the middle of its value.
     QString clean(const QString &text, const QString &owner)
     {
-        if (!text.contains(QLatin1Char('"')))
-            return text;
-        note(Tr::tr("Anführungszeichen in Namen und Texten als ' geschrieben"), owner);
         QString copy = text;
+        if (copy.contains(QLatin1Char('\n')) || copy.contains(QLatin1Char('\r'))) {
+            note(Tr::tr("Zeilenumbrüche in Namen und Texten als Leerzeichen geschrieben"), owner);
+            copy = oneLine(copy);
+        }
+        if (!copy.contains(QLatin1Char('"')))
+            return copy;
+        note(Tr::tr("Anführungszeichen in Namen und Texten als ' geschrieben"), owner);
         return copy.replace(QLatin1Char('"'), QLatin1Char('\''));
     }
     QString token(const QString &text, const QString &owner)
@@ -68,12 +73,21 @@ private:
         const QString cleaned = clean(text, owner);
         return needsQuotes(cleaned) ? QLatin1Char('"') + cleaned + QLatin1Char('"') : cleaned;
     }
-    QString oneLine(const QString &text) const
+    static QString oneLine(const QString &text)
     {
         QString copy = text;
-        return copy.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return copy.replace(QLatin1String("\r\n"), QLatin1String(" "))
+            .replace(QLatin1Char('\n'), QLatin1Char(' '))
+            .replace(QLatin1Char('\r'), QLatin1Char(' '));
     }
     QString variableLine(const SymMessage &message, const SymVariable &v);
+    // DBC attributes the symbol file carries in keys of its own.
+    static bool carried(const QString &name)
+    {
+        return name == QLatin1String("GenMsgCycleTime") || name == QLatin1String("VFrameFormat")
+            || name == QLatin1String("GenSigStartValue") || name == QLatin1String("SystemMessageLongSymbol")
+            || name == QLatin1String("SystemSignalLongSymbol");
+    }
 };
 
 QString Writer::variableLine(const SymMessage &message, const SymVariable &v)
@@ -201,9 +215,9 @@ QByteArray Writer::run()
             m_enumNames.insert(key, name);
             QStringList items;
             for (auto it = e.values.constBegin(); it != e.values.constEnd(); ++it)
-                items.append(QStringLiteral("%1=\"%2\"").arg(it.key()).arg(clean(oneLine(it.value()), e.name)));
+                items.append(QStringLiteral("%1=\"%2\"").arg(it.key()).arg(clean(it.value(), e.name)));
             for (const SymEnumRange &r : e.ranges)
-                items.append(QStringLiteral("%1..%2=\"%3\"").arg(r.low).arg(r.high).arg(clean(oneLine(r.text), e.name)));
+                items.append(QStringLiteral("%1..%2=\"%3\"").arg(r.low).arg(r.high).arg(clean(r.text, e.name)));
             out += QStringLiteral("Enum=%1(%2)").arg(name, items.join(QStringLiteral(", ")));
             if (!e.comment.isEmpty())
                 out += QStringLiteral(" // ") + oneLine(e.comment);
@@ -223,10 +237,10 @@ QByteArray Writer::run()
                 opened = true;
             }
             const QString owner = m.displayName();
-            QString name = m.name;
-            if (name.contains(QLatin1Char(']')) || name.contains(QLatin1Char('"'))) {
+            QString name = clean(m.name, owner);
+            if (name.contains(QLatin1Char(']'))) {
                 note(Tr::tr("Zeichen ] und \" in Symbolnamen ersetzt"), owner);
-                name.replace(QLatin1Char(']'), QLatin1Char(')')).replace(QLatin1Char('"'), QLatin1Char('\''));
+                name.replace(QLatin1Char(']'), QLatin1Char(')'));
             }
             out += QStringLiteral("\n[%1]\n").arg(name);
             const QString hex = QString::number(m.idLow, 16).toUpper() + QLatin1Char('h');
@@ -284,6 +298,18 @@ QByteArray Writer::run()
             }
             if (!m.sender.isEmpty())
                 note(Tr::tr("Sender (DBC-Knoten) nicht in Symboldateien darstellbar"), owner);
+            if (!m.transmitters.isEmpty())
+                note(Tr::tr("Weitere Sender (BO_TX_BU_) nicht in Symboldateien darstellbar"), owner);
+            for (auto it = m.attributes.constBegin(); it != m.attributes.constEnd(); ++it) {
+                if (!carried(it.key()))
+                    note(Tr::tr("DBC-Attribute nicht in Symboldateien darstellbar"), it.key());
+            }
+            for (const SymVariable &v : m.variables) {
+                for (auto it = v.attributes.constBegin(); it != v.attributes.constEnd(); ++it) {
+                    if (!carried(it.key()))
+                        note(Tr::tr("DBC-Attribute nicht in Symboldateien darstellbar"), it.key());
+                }
+            }
             for (const QString &line : m.comment.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
                 out += QStringLiteral("// %1\n").arg(line);
             for (const SymVariable &v : m.variables) {
@@ -295,6 +321,24 @@ QByteArray Writer::run()
             }
         }
     }
+    // What only a DBC file holds, counted by kind.
+    QMap<QString, int> statements;
+    for (const QString &statement : m_db.dbcStatements) {
+        QString kind = statement.section(QLatin1Char(' '), 0, 0);
+        if (kind == QLatin1String("CM_") || kind == QLatin1String("BA_"))
+            kind += QLatin1Char(' ') + statement.section(QLatin1Char(' '), 1, 1, QString::SectionSkipEmpty);
+        if (kind.startsWith(QLatin1String("BA_ \"")))
+            kind = QStringLiteral("BA_");
+        ++statements[kind];
+    }
+    for (auto it = statements.constBegin(); it != statements.constEnd(); ++it)
+        note(Tr::tr("DBC-Anweisungen nicht in Symboldateien darstellbar"), QStringLiteral("%1 (%2)").arg(it.key()).arg(it.value()));
+    for (const QString &statement : m_db.dbcDefinitions) {
+        if (!statement.startsWith(QLatin1String("BA_DEF_DEF_")) && !carried(statement.section(QLatin1Char('"'), 1, 1)))
+            note(Tr::tr("DBC-Attributdefinitionen nicht in Symboldateien darstellbar"), statement.section(QLatin1Char('"'), 1, 1));
+    }
+    if (!m_db.dbcNodes.isEmpty())
+        note(Tr::tr("DBC-Knotenliste (BU_) nicht in Symboldateien darstellbar"), m_db.dbcNodes.join(QStringLiteral(", ")));
     if (!m_db.virtualVariables.isEmpty() || !m_db.signalDefinitions.isEmpty())
         note(Tr::tr("Virtuelle Variablen und Signaldefinitionen nur als platzierte Variablen geschrieben"),
              QStringLiteral("%1").arg(m_db.virtualVariables.size() + m_db.signalDefinitions.size()));
@@ -320,6 +364,15 @@ QByteArray write(const SymbolDatabase &db, QStringList *warnings)
 {
     Writer writer(db, warnings);
     return writer.run();
+}
+
+bool canWrite(const SymbolDatabase &db, QString *error)
+{
+    if (!db.messages.isEmpty())
+        return true;
+    if (error)
+        *error = Tr::tr("Die Datenbank enthält keine Botschaften; eine Symboldatei ohne Symbole lässt sich nicht wieder laden.");
+    return false;
 }
 
 } // namespace SymFile

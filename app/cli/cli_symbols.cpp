@@ -211,6 +211,11 @@ int runSymconvert(const QStringList &args)
         return Cli::Failed;
     for (const QString &warning : std::as_const(warnings))
         Cli::err(warning);
+    QString refusal;
+    if (!toDbc && !SymFile::canWrite(db, &refusal)) {
+        Cli::err(QStringLiteral("%1: %2").arg(out, refusal));
+        return Cli::Failed;
+    }
     QStringList lost;
     const QByteArray bytes = toDbc ? DbcFile::write(db, &lost) : SymFile::write(db, &lost);
     QSaveFile file(out);

@@ -43,7 +43,10 @@ private slots:
     void simpleMultiplexing();
     void extendedMultiplexing();
     void unmappableMultiplexing();
+    void characterSets_data();
     void characterSets();
+    void statementRecovery_data();
+    void statementRecovery();
     void faultyInput();
     void formatDetection();
     void habitsOfOtherTools();
@@ -342,20 +345,85 @@ void TestDbcFile::unmappableMultiplexing()
     QCOMPARE(namesOf(db.messages.at(1)), QStringList({"Sel"}));
 }
 
+void TestDbcFile::characterSets_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("warning");   // start of the one warning; empty: none
+
+    const QByteArray utf8 = QString::fromUtf8("BO_ 16 Temp: 1 ECU1\n SG_ T : 0|8@1+ (1,0) [0|0] \"°C\" ECU2\n"
+                                              "CM_ SG_ 16 T \"Kühlwasser €\";\n").toUtf8();
+    QTest::newRow("windows-1252") << QByteArray("BO_ 16 Temp: 1 ECU1\n SG_ T : 0|8@1+ (1,0) [0|0] \"\xB0" "C\" ECU2\n"
+                                                "CM_ SG_ 16 T \"K\xFChlwasser \x80\";\n")
+                                  << QString();
+    QTest::newRow("utf-8") << utf8 << QString();
+    // UTF-8 with one byte of Windows-1252 (line 15): the rest stays UTF-8.
+    QByteArray mixed = utf8;
+    mixed.replace(QString::fromUtf8("€").toUtf8(), "\x80");
+    QTest::newRow("utf-8 with one windows-1252 byte") << mixed << QStringLiteral("UTF-8 mit einzelnen Windows-1252-Zeichen");
+    // Line ends of CR alone, the head included.
+    QByteArray cr = utf8;
+    QTest::newRow("cr line ends") << cr.replace('\n', '\r') << QString();
+    QTest::newRow("cr line ends, mixed") << mixed.replace('\n', '\r') << QStringLiteral("UTF-8 mit einzelnen Windows-1252-Zeichen");
+}
+
 void TestDbcFile::characterSets()
 {
-    const QByteArray body = "BO_ 16 Temp: 1 ECU1\n SG_ T : 0|8@1+ (1,0) [0|0] \"\xB0" "C\" ECU2\n"
-                            "CM_ SG_ 16 T \"K\xFChlwasser \x80\";\n";
-    SymbolDatabase cp1252;
-    QVERIFY(loadDbc(cp1252, body));
-    QCOMPARE(cp1252.messages.at(0).variables.at(0).unit, QStringLiteral("°C"));
-    QCOMPARE(cp1252.messages.at(0).variables.at(0).comment, QStringLiteral("Kühlwasser €"));
+    QFETCH(QByteArray, body);
+    QFETCH(QString, warning);
+    SymbolDatabase db;
+    QStringList warnings;
+    QByteArray text = Head + body;
+    if (!body.contains('\n'))
+        text.replace('\n', '\r');
+    QVERIFY(db.loadData(text, QStringLiteral("t.dbc"), nullptr, &warnings));
+    QCOMPARE(warnings.size(), warning.isEmpty() ? 0 : 1);
+    if (!warning.isEmpty())
+        QVERIFY2(warnings.at(0).startsWith(warning) && warnings.at(0).endsWith(QLatin1String("(Zeile 15)")), qPrintable(warnings.at(0)));
+    QCOMPARE(db.messages.size(), 1);
+    QCOMPARE(db.messages.at(0).variables.size(), 1);
+    QCOMPARE(db.messages.at(0).variables.at(0).unit, QStringLiteral("°C"));
+    QCOMPARE(db.messages.at(0).variables.at(0).comment, QStringLiteral("Kühlwasser €"));
+}
 
-    SymbolDatabase utf8;
-    QVERIFY(loadDbc(utf8, QString::fromUtf8("BO_ 16 Temp: 1 ECU1\n SG_ T : 0|8@1+ (1,0) [0|0] \"°C\" ECU2\n"
-                                            "CM_ SG_ 16 T \"Kühlwasser €\";\n").toUtf8()));
-    QCOMPARE(utf8.messages.at(0).variables.at(0).unit, QStringLiteral("°C"));
-    QCOMPARE(utf8.messages.at(0).variables.at(0).comment, QStringLiteral("Kühlwasser €"));
+void TestDbcFile::statementRecovery_data()
+{
+    // A statement from line 15 on, then a message that must be read.
+    QTest::addColumn<QByteArray>("statement");
+    QTest::addColumn<bool>("faulty");         // warned about, on line 15 only
+    QTest::addColumn<QStringList>("texts");   // value texts of S that remain
+
+    QTest::newRow("VAL_ without ;") << QByteArray("VAL_ 1 S 1 \"one\" 2 \"two\"\n") << true << QStringList({"one", "two"});
+    QTest::newRow("VAL_TABLE_ without ;") << QByteArray("VAL_TABLE_ T 1 \"one\"\n") << true << QStringList();
+    QTest::newRow("VAL_ with open quote") << QByteArray("VAL_ 1 S 1 \"one 2 \"two\n") << true << QStringList({"one 2 "});
+    QTest::newRow("VAL_ with open quote, no ;") << QByteArray("VAL_ 1 S 1 \"one\n") << true << QStringList();
+    QTest::newRow("VAL_TABLE_ with open quote") << QByteArray("VAL_TABLE_ T 1 \"one ;\n") << true << QStringList();
+    QTest::newRow("CM_ with open quote") << QByteArray("CM_ SG_ 1 S \"open\n") << true << QStringList();
+    // A value text over two lines is no fault, but decoded on one line.
+    QTest::newRow("VAL_ text over two lines") << QByteArray("VAL_ 1 S 2 \"zwei\r\nZeilen\" ;\n") << false
+                                              << QStringList({"zwei Zeilen"});
+}
+
+void TestDbcFile::statementRecovery()
+{
+    QFETCH(QByteArray, statement);
+    QFETCH(bool, faulty);
+    QFETCH(QStringList, texts);
+    SymbolDatabase db;
+    QStringList warnings;
+    QVERIFY(loadDbc(db,
+                    "BO_ 1 First: 8 ECU1\n SG_ S : 0|8@1+ (1,0) [0|0] \"\" ECU2\n" + statement
+                        + "BO_ 2 Next: 8 ECU1\n SG_ X : 0|8@1+ (1,0) [0|0] \"\" ECU2\n"
+                          "VAL_ 2 X 1 \"eins\" ;\n",
+                    &warnings));
+    QCOMPARE(!warnings.isEmpty(), faulty);
+    for (const QString &warning : std::as_const(warnings))
+        QVERIFY2(warning.startsWith(QLatin1String("Zeile 15")), qPrintable(warnings.join('\n')));
+    QCOMPARE(db.messages.size(), 2);
+    QCOMPARE(namesOf(db.messages.at(1)), QStringList({"X"}));
+    QCOMPARE(db.decodeText(frameOf(2, {1, 0, 0, 0, 0, 0, 0, 0})), QStringLiteral("X=eins"));
+    const SymEnum *e = db.enumFor(db.messages.at(0).variables.at(0));
+    QCOMPARE(e ? e->values.values() : QStringList(), texts);
+    QVERIFY(!db.decodeText(frameOf(1, {2, 0, 0, 0, 0, 0, 0, 0})).contains(QLatin1Char('\n')));
 }
 
 void TestDbcFile::faultyInput()

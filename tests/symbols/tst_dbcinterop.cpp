@@ -28,9 +28,10 @@ namespace {
 // For each job of a manifest (lines "DBC-FILE<tab>TABLE"), loads the DBC file
 // with canmatrix and decodes each frame of the table (one "ID EXT HEXDATA"
 // line each); prints one JSON line per job, {"error": text} when canmatrix
-// cannot read the file, else {"frames": list} with, per frame, null
+// cannot read the file, else {"frames": list, "tree": messages} with, per frame, null
 // (no message), {"error": text} or {signal: [physical, enum text or null]},
-// a physical value that is not finite as the text "nan", "inf" or "-inf".
+// a physical value that is not finite as the text "nan", "inf" or "-inf",
+// and the multiplexing tree of each message as canmatrix sees it (tree()).
 // canmatrix reads the file and gives every signal's value; which signals a
 // multiplexed frame carries is decided here by the format's rules, since
 // canmatrix's own selection drops signals of messages that mix "mN" with
@@ -71,6 +72,31 @@ def carried(frame, values):
         return True
     return [s for s in frame.signals if present(s)]
 
+def tree(db):
+    # The multiplexing tree: per message and signal [multiplexor, parent,
+    # ranges of the parent's values], "mN" without SG_MUL_VAL_ below the
+    # one plain multiplexor, adjoining ranges merged; by message name, as
+    # canmatrix merges identifiers written without their extended bit.
+    out = {}
+    for frame in db.frames:
+        roots = [s for s in frame.signals if s.is_multiplexer and s.muxer_for_signal is None and s.mux_val is None]
+        signals = {}
+        for s in frame.signals:
+            parent = s.muxer_for_signal
+            ranges = [list(r) for r in s.mux_val_grp] if parent is not None else []
+            if parent is None and s.mux_val is not None:
+                parent = roots[0].name if len(roots) == 1 else "?"
+                ranges = [[s.mux_val, s.mux_val]]
+            merged = []
+            for lo, hi in sorted(ranges):
+                if merged and lo <= merged[-1][1] + 1:
+                    merged[-1][1] = max(merged[-1][1], hi)
+                else:
+                    merged.append([lo, hi])
+            signals[s.name] = [bool(s.is_multiplexer), parent, merged]
+        out[frame.name] = signals
+    return out
+
 def decode(db, table):
     out = []
     for line in open(table):
@@ -103,7 +129,7 @@ for job in open(sys.argv[1]):
     except Exception as e:
         print(json.dumps({"error": repr(e)}))
         continue
-    print(json.dumps({"frames": decode(db, table)}))
+    print(json.dumps({"frames": decode(db, table), "tree": tree(db)}))
     sys.stdout.flush()
 )PY";
 
@@ -434,6 +460,22 @@ private:
         QCOMPARE(compared + refused, int(job.frames.size()) - nullCount(peer));
     }
 
+    QString m_syntheticDir;
+
+    QStringList syntheticFiles() const
+    {
+        QStringList files;
+        for (const QString &name : QDir(m_syntheticDir).entryList({QStringLiteral("*.dbc")}, QDir::Files))
+            files.append(m_syntheticDir + QLatin1Char('/') + name);
+        return files;
+    }
+
+    QString labelOf(const QString &file) const
+    {
+        return file.startsWith(m_syntheticDir) ? QStringLiteral("synthetic/") + QFileInfo(file).fileName()
+                                               : QDir(corpusDir()).relativeFilePath(file);
+    }
+
     static QStringList dbcFiles()
     {
         return corpusFiles(QStringLiteral("dbc"), {QStringLiteral("*.dbc"), QStringLiteral("*.DBC")});
@@ -446,8 +488,33 @@ private slots:
         m_peer = havePeer();
         if (!m_peer)
             return;
+        // Multiplexing the corpus lacks: a plain signal on the bits of a
+        // nested multiplexor, listed before it.
+        const QString synthetic = m_dir.filePath(QStringLiteral("synthetic"));
+        QVERIFY(QDir().mkpath(synthetic));
+        QFile plainOnNested(synthetic + QStringLiteral("/plain_on_nested.dbc"));
+        QVERIFY(plainOnNested.open(QIODevice::WriteOnly));
+        plainOnNested.write("VERSION \"\"\n\nNS_ :\n\nBS_:\n\nBU_: E\n\n"
+                            "BO_ 100 PlainOnNested: 8 E\n"
+                            " SG_ B0 m0 : 16|8@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ P : 8|8@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ B m2M : 8|8@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ A M : 0|8@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ A1 m1 : 8|16@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ B1 m1 : 24|8@1+ (1,0) [0|0] \"\" E\n"
+                            "BO_ 101 PlainOnRoot: 8 E\n"
+                            " SG_ P : 0|8@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ S m1 : 8|8@1+ (1,0) [0|0] \"\" E\n"
+                            " SG_ A M : 0|8@1+ (1,0) [0|0] \"\" E\n"
+                            "SG_MUL_VAL_ 100 B0 B 0-0;\n"
+                            "SG_MUL_VAL_ 100 B A 2-2;\n"
+                            "SG_MUL_VAL_ 100 A1 A 1-1;\n"
+                            "SG_MUL_VAL_ 100 B1 B 1-1;\n");
+        plainOnNested.close();
+        m_syntheticDir = synthetic;
+
         for (const QString &file : dbcFiles())
-            addJob(QDir(corpusDir()).relativeFilePath(file), file);
+            addJob(labelOf(file), file);
         int written = 0;
         for (const QString &file : symFiles()) {
             auto original = std::make_shared<SymbolDatabase>();
@@ -457,7 +524,9 @@ private slots:
             QVERIFY(writeFile(*original, out));
             addJob(QStringLiteral("symconvert/") + QFileInfo(file).fileName(), out, original);
         }
-        for (const QString &file : dbcFiles()) {
+        for (const QString &file : dbcFiles() + syntheticFiles()) {
+            if (file.startsWith(m_syntheticDir))
+                addJob(labelOf(file), file);
             auto original = std::make_shared<SymbolDatabase>();
             if (!original->load(file) || original->messages.isEmpty())
                 continue;
@@ -467,7 +536,10 @@ private slots:
             QVERIFY(writeFile(*original, sym));
             QVERIFY2(middle.load(sym), qPrintable(sym));
             QVERIFY(writeFile(middle, back));
-            addJob(QStringLiteral("roundtrip/") + QDir(corpusDir()).relativeFilePath(file), back, original);
+            addJob(QStringLiteral("roundtrip/") + labelOf(file), back, original);
+            const QString copy = m_dir.filePath(QStringLiteral("copy%1.dbc").arg(written++));
+            QVERIFY(writeFile(*original, copy));
+            addJob(QStringLiteral("dbccopy/") + labelOf(file), copy, original);
         }
 
         // All jobs in one run of the peer: starting Python costs more than a file.
@@ -532,6 +604,93 @@ private slots:
 
     // Every corpus DBC file written as symbol file and that written as DBC.
     void dbcRoundTrip()
+    {
+        QFETCH(QString, label);
+        if (label.isEmpty())
+            QSKIP("Dateisammlung oder python3-canmatrix fehlt");
+        checkConverted(label);
+    }
+
+    void multiplexTreeKept_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("original");
+        for (const QString &label : m_originals.keys()) {
+            if (label.startsWith(QLatin1String("roundtrip/")) || label.startsWith(QLatin1String("dbccopy/")))
+                QTest::newRow(qPrintable(label)) << label << label.section(QLatin1Char('/'), 1);
+        }
+        if (m_originals.isEmpty())
+            QTest::newRow("keine Dateien") << QString() << QString();
+    }
+
+    // DBC -> DBC and DBC -> symbol file -> DBC: canmatrix sees the same
+    // multiplexing tree in the copy as in the original (multiplexors, their
+    // parents, the values that select each signal). Signals the load of the
+    // original names as not loaded are not in the copy.
+    void multiplexTreeKept()
+    {
+        QFETCH(QString, label);
+        QFETCH(QString, original);
+        if (label.isEmpty())
+            QSKIP("Dateisammlung oder python3-canmatrix fehlt");
+        if (!m_peer)
+            QSKIP("python3-canmatrix fehlt");
+        QVERIFY2(m_peerError.isEmpty(), qPrintable(m_peerError));
+        QVERIFY(m_jobs.contains(original) && m_jobs.contains(label));
+        const Job &source = m_jobs[original];
+        const Job &copy = m_jobs[label];
+        if (source.peer.contains(QStringLiteral("error")))
+            QSKIP("canmatrix liest das Original nicht");
+        QVERIFY2(!copy.peer.contains(QStringLiteral("error")), qPrintable(copy.peer.value(QStringLiteral("error")).toString()));
+        const QJsonObject theirs = source.peer.value(QStringLiteral("tree")).toObject();
+        if (theirs.isEmpty())
+            QSKIP("canmatrix liest keine Botschaft des Originals");
+        const QJsonObject ours = copy.peer.value(QStringLiteral("tree")).toObject();
+        const QString warned = source.warnings.join(QLatin1Char('\n'));
+        QStringList faults;
+        for (auto message = theirs.constBegin(); message != theirs.constEnd(); ++message) {
+            // Identifiers the load warns about: canmatrix merges such messages.
+            if (warned.contains(QStringLiteral("BO_ %1:").arg(message.key())))
+                continue;
+            const QJsonObject a = message.value().toObject();
+            const QJsonObject b = ours.value(message.key()).toObject();
+            for (auto signal = a.constBegin(); signal != a.constEnd(); ++signal) {
+                if (!b.contains(signal.key())) {
+                    if (!warned.contains(signal.key()) && !b.isEmpty())
+                        faults.append(QStringLiteral("%1 %2 fehlt").arg(message.key(), signal.key()));
+                    continue;
+                }
+                QJsonArray expected = signal.value().toArray();
+                // A symbol file has no multiplexor without multiplexed signals.
+                if (label.startsWith(QLatin1String("roundtrip/")) && expected.at(0).toBool()) {
+                    bool selects = false;
+                    for (const QJsonValue &other : a)
+                        selects = selects || other.toArray().at(1).toString() == signal.key();
+                    expected[0] = selects;
+                }
+                if (b.value(signal.key()) != expected)
+                    faults.append(QStringLiteral("%1 %2: %3, Original %4")
+                                      .arg(message.key(), signal.key(),
+                                           QString::fromUtf8(QJsonDocument(b.value(signal.key()).toArray()).toJson(QJsonDocument::Compact)),
+                                           QString::fromUtf8(QJsonDocument(expected).toJson(QJsonDocument::Compact))));
+            }
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 20).join(QLatin1Char('\n'))));
+    }
+
+    void dbcCopy_data()
+    {
+        QTest::addColumn<QString>("label");
+        for (const QString &label : m_originals.keys()) {
+            if (label.startsWith(QLatin1String("dbccopy/")))
+                QTest::newRow(qPrintable(label)) << label;
+        }
+        if (m_originals.isEmpty())
+            QTest::newRow("keine Dateien") << QString();
+    }
+
+    // Every corpus DBC file written as DBC again.
+    void dbcCopy()
     {
         QFETCH(QString, label);
         if (label.isEmpty())

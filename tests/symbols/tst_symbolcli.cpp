@@ -96,6 +96,19 @@ void TestSymbolCli::symconvertBothWays()
     QCOMPARE(run.exitCode, 1);
     run = runCli({QStringLiteral("symconvert"), symFile, dir.filePath(QStringLiteral("no/such/dir/x.dbc"))});
     QCOMPARE(run.exitCode, 1);
+
+    // A DBC without messages has no symbol for a symbol file: refused with
+    // the reason, and no file that would not load is left behind.
+    const QString nodes = dir.filePath(QStringLiteral("nodes.dbc"));
+    QFile file(nodes);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("VERSION \"\"\n\nNS_ :\n\nBS_:\n\nBU_: ECU1 ECU2\n");
+    file.close();
+    const QString empty = dir.filePath(QStringLiteral("nodes.sym"));
+    run = runCli({QStringLiteral("symconvert"), nodes, empty});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(QStringLiteral("keine Botschaften")), qPrintable(run.err));
+    QVERIFY(!QFile::exists(empty));
 }
 
 void TestSymbolCli::decodeFramesFromArguments()

@@ -13,7 +13,7 @@ namespace {
 
 QByteArray dbcText(const QByteArray &body)
 {
-    return "VERSION \"\"\n\nNS_ :\n\nBS_:\n\nBU_: ECU1 ECU2\n\n" + body;
+    return "VERSION \"\"\n\nNS_ :\n\nBS_:\n\nBU_: ECU1 ECU2 Gateway\n\n" + body;
 }
 
 bool load(SymbolDatabase &db, const QByteArray &text, const QString &name, QStringList *warnings = nullptr)
@@ -121,7 +121,24 @@ const QByteArray RichDbc = dbcText(
     "SG_MUL_VAL_ 1024 B Page 2-2;\n"
     "SG_MUL_VAL_ 1024 C B 0-0;\n"
     "SG_MUL_VAL_ 1024 D B 1-1;\n"
-    "SG_MUL_VAL_ 1025 X Sel 0-2;\n");
+    "SG_MUL_VAL_ 1025 X Sel 0-2;\n"
+    // What the database has no records for.
+    "BO_TX_BU_ 256 : ECU1,Gateway;\n"
+    "SIG_GROUP_ 256 Grp 1 : Speed Temp;\n"
+    "EV_ Env: 0 [0|1] \"\" 0 1 DUMMY_NODE_VECTOR0 Vector__XXX;\n"
+    "CM_ BU_ Gateway \"Zentral\";\n"
+    "CM_ EV_ Env \"Umgebung\";\n"
+    "BA_DEF_ \"BusType\" STRING ;\n"
+    "BA_DEF_ \"Baudrate\" INT 0 1000000;\n"
+    "BA_DEF_ BO_ \"GenMsgSendType\" ENUM \"cyclic\",\"spontaneous\";\n"
+    "BA_DEF_ BU_ \"NodeAddress\" INT 0 255;\n"
+    "BA_DEF_ SG_ \"SPN\" INT 0 524287;\n"
+    "BA_DEF_DEF_ \"GenMsgSendType\" \"cyclic\";\n"
+    "BA_ \"BusType\" \"CAN\";\n"
+    "BA_ \"Baudrate\" 500000;\n"
+    "BA_ \"NodeAddress\" BU_ Gateway 17;\n"
+    "BA_ \"GenMsgSendType\" BO_ 256 1;\n"
+    "BA_ \"SPN\" SG_ 256 Speed 190;\n");
 
 } // namespace
 
@@ -135,6 +152,8 @@ private slots:
     void dbcToSym();
     void writtenFilesLoadCleanly_data();
     void writtenFilesLoadCleanly();
+    void symbolFileLinesStayWhole_data();
+    void symbolFileLinesStayWhole();
 };
 
 void TestSymConvert::dbcRoundTrip()
@@ -163,6 +182,8 @@ void TestSymConvert::dbcRoundTrip()
         QCOMPARE(b.cycleTime, a.cycleTime);
         QCOMPARE(b.comment, a.comment);
         QCOMPARE(b.sender, a.sender);
+        QCOMPARE(b.transmitters, a.transmitters);
+        QCOMPARE(b.attributes, a.attributes);
         QCOMPARE(b.muxBits, a.muxBits);
         QCOMPARE(b.muxMaskMode, a.muxMaskMode);
         QCOMPARE(b.muxMask, a.muxMask);
@@ -186,6 +207,7 @@ void TestSymConvert::dbcRoundTrip()
             QCOMPARE(w.multiplexor, v.multiplexor);
             QCOMPARE(w.hasDefaultRaw, v.hasDefaultRaw);
             QCOMPARE(w.defaultRaw, v.defaultRaw);
+            QCOMPARE(w.attributes, v.attributes);
             const SymEnum *e = original.enumFor(v);
             const SymEnum *f = copy.enumFor(w);
             QCOMPARE(f != nullptr, e != nullptr);
@@ -195,6 +217,26 @@ void TestSymConvert::dbcRoundTrip()
     }
     QCOMPARE(copy.description, original.description);
     QVERIFY(copy.enumByName(QStringLiteral("Spare")));
+    // Nodes, definitions and the statements without records stay as written.
+    QCOMPARE(copy.dbcNodes, QStringList({"ECU1", "ECU2", "Gateway"}));
+    QCOMPARE(original.dbcDefinitions.size(), 9);
+    QCOMPARE(original.dbcStatements.size(), 7);
+    QCOMPARE(original.messages.at(0).transmitters, QStringList({"ECU1", "Gateway"}));
+    QStringList a = original.dbcDefinitions;
+    QStringList b = copy.dbcDefinitions;
+    a.sort();
+    b.sort();
+    QCOMPARE(b, a);
+    a = original.dbcStatements;
+    b = copy.dbcStatements;
+    a.sort();
+    b.sort();
+    QCOMPARE(b, a);
+    // Message attributes as text, with the default where a message has none.
+    QCOMPARE(copy.messageAttribute(copy.messages.at(0), QStringLiteral("GenMsgSendType")), QStringLiteral("spontaneous"));
+    QCOMPARE(copy.messageAttribute(copy.messages.at(1), QStringLiteral("GenMsgSendType")), QStringLiteral("cyclic"));
+    QCOMPARE(copy.messageAttribute(copy.messages.at(0), QStringLiteral("GenMsgCycleTime")), QStringLiteral("20"));
+    QCOMPARE(copy.messageAttribute(copy.messages.at(0), QStringLiteral("Unbekannt")), QString());
     QVERIFY(compareDecoding(original, copy, false).isEmpty());
 }
 
@@ -238,7 +280,10 @@ void TestSymConvert::dbcToSym()
     QVERIFY(load(original, RichDbc, QStringLiteral("rich.dbc")));
     QStringList lost;
     const QByteArray sym = SymFile::write(original, &lost);
-    QVERIFY2(lost.join('\n').contains(QStringLiteral("Empfänger")), qPrintable(lost.join('\n')));
+    // What the symbol file cannot carry is named.
+    for (const char *item : {"Empfänger", "BO_TX_BU_", "SIG_GROUP_ (1)", "EV_ (1)", "CM_ BU_ (1)", "CM_ EV_ (1)", "BA_ (3)",
+                             "BusType", "Baudrate", "NodeAddress", "GenMsgSendType", "SPN", "Gateway"})
+        QVERIFY2(lost.join('\n').contains(QString::fromUtf8(item)), qPrintable(item + QStringLiteral(" fehlt in:\n") + lost.join('\n')));
     SymbolDatabase copy;
     QStringList warnings;
     QVERIFY(load(copy, sym, QStringLiteral("rich.sym"), &warnings));
@@ -287,6 +332,70 @@ void TestSymConvert::writtenFilesLoadCleanly()
         const QStringList faults = compareDecoding(db, copy, isDbc);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n') + "\n" + written));
     }
+}
+
+void TestSymConvert::symbolFileLinesStayWhole_data()
+{
+    // A text with a line break in every place the writer puts one.
+    QTest::addColumn<QString>("place");
+    for (const char *place : {"unit", "variable", "symbol", "long name", "value text", "start text", "title"})
+        QTest::newRow(place) << QString::fromLatin1(place);
+}
+
+void TestSymConvert::symbolFileLinesStayWhole()
+{
+    QFETCH(QString, place);
+    const QString text = QStringLiteral("zwei\nZeilen");
+    SymbolDatabase db;
+    SymMessage &m = db.messages.emplaceBack();
+    m.name = place == QLatin1String("symbol") ? text : QStringLiteral("M");
+    m.idLow = m.idHigh = 0x100;
+    m.length = 8;
+    m.lengthUnspecified = false;
+    SymVariable &v = m.variables.emplaceBack();
+    v.name = place == QLatin1String("variable") ? text : QStringLiteral("V");
+    v.startBit = 0;
+    v.length = 8;
+    v.bits = SymbolDatabase::bitsFromPosition(0, 8, false);
+    if (place == QLatin1String("unit"))
+        v.unit = text;
+    if (place == QLatin1String("long name"))
+        v.longName = text;
+    if (place == QLatin1String("value text")) {
+        SymEnum e;
+        e.name = QStringLiteral("E");
+        e.values.insert(1, text);
+        db.enums.insert(QStringLiteral("E"), e);
+        v.enumName = QStringLiteral("E");
+        v.type = SymType::Enum;
+    }
+    if (place == QLatin1String("start text")) {
+        v.type = SymType::String;
+        v.hasDefaultText = true;
+        v.defaultText = text;
+    }
+    if (place == QLatin1String("title"))
+        db.title = text;
+
+    QStringList lost;
+    const QByteArray written = SymFile::write(db, &lost);
+    QVERIFY2(lost.join('\n').contains(QStringLiteral("Zeilenumbrüche")), qPrintable(lost.join('\n')));
+    SymbolDatabase copy;
+    QStringList warnings;
+    QVERIFY(load(copy, written, QStringLiteral("lines.sym"), &warnings));
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n') + "\n" + written));
+    QCOMPARE(copy.messages.size(), 1);
+    QCOMPARE(copy.messages.at(0).variables.size(), 1);
+    const SymVariable &w = copy.messages.at(0).variables.at(0);
+    const QString oneLine = QStringLiteral("zwei Zeilen");
+    const QString read = place == QLatin1String("unit") ? w.unit
+        : place == QLatin1String("variable")            ? w.name
+        : place == QLatin1String("symbol")              ? copy.messages.at(0).name
+        : place == QLatin1String("long name")           ? w.longName
+        : place == QLatin1String("value text")          ? copy.decodeText(frameOf(0x100, {1, 0, 0, 0, 0, 0, 0, 0})).section('=', 1)
+        : place == QLatin1String("start text")          ? w.defaultText
+                                                        : copy.title;
+    QCOMPARE(read, oneLine);
 }
 
 QTEST_GUILESS_MAIN(TestSymConvert)
