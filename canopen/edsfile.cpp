@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace {
@@ -19,7 +21,19 @@ struct Section
     QString name;                 // as written
     int line = 0;
     QHash<QString, QString> keys; // lower-case key -> value
+    QHash<QString, int> keyLines; // lower-case key -> line of its last value
+    QStringList spelled;          // keys as first written, in file order
 };
+
+// The keys of [DeviceInfo] as data sheets spell and order them.
+const char *const DeviceInfoKeys[] = {
+    "VendorName", "VendorNumber", "ProductName", "ProductNumber", "RevisionNumber", "OrderCode",
+    "BaudRate_10", "BaudRate_20", "BaudRate_50", "BaudRate_125", "BaudRate_250", "BaudRate_500",
+    "BaudRate_800", "BaudRate_1000", "SimpleBootUpMaster", "SimpleBootUpSlave", "Granularity",
+    "DynamicChannelsSupported", "GroupMessaging", "NrOfRXPDO", "NrOfTXPDO", "LSS_Supported", "CompactPDO",
+};
+
+const char *const ListSections[] = {"MandatoryObjects", "OptionalObjects", "ManufacturerObjects"};
 
 QString tr(const char *text)
 {
@@ -201,8 +215,13 @@ bool EdsFile::parse(const QByteArray &bytes, int nodeId, QString *error, QString
             warn(lineNumber, tr("Eintrag vor dem ersten Abschnitt übersprungen"));
             continue;
         }
-        sections[current].keys.insert(line.left(equals).trimmed().toString().toLower(),
-                                      line.mid(equals + 1).trimmed().toString());
+        Section &section = sections[current];
+        const QString key = line.left(equals).trimmed().toString();
+        const QString lower = key.toLower();
+        if (!section.keys.contains(lower))
+            section.spelled.append(key);
+        section.keys.insert(lower, line.mid(equals + 1).trimmed().toString());
+        section.keyLines.insert(lower, lineNumber);
     }
 
     // 2. Objects.
@@ -237,6 +256,7 @@ bool EdsFile::parse(const QByteArray &bytes, int nodeId, QString *error, QString
         entry->highLimit = section.keys.value(QStringLiteral("highlimit"), entry->highLimit);
     };
 
+    QHash<quint16, int> defined; // index -> line of its section, also for objects skipped below
     for (const QString &key : std::as_const(order)) {
         const QRegularExpressionMatch match = objectName.match(key);
         if (!match.hasMatch())
@@ -244,6 +264,7 @@ bool EdsFile::parse(const QByteArray &bytes, int nodeId, QString *error, QString
         const Section &section = sections[key];
         Object object;
         object.index = quint16(match.captured(1).toUInt(nullptr, 16));
+        defined.insert(object.index, section.line);
         object.name = section.keys.value(QStringLiteral("parametername"));
         if (object.name.isEmpty())
             warn(section.line, tr("[%1] ohne ParameterName").arg(section.name));
@@ -327,14 +348,86 @@ bool EdsFile::parse(const QByteArray &bytes, int nodeId, QString *error, QString
     if (objects.isEmpty())
         return fail(tr("Keine Objekte gefunden – ist das eine EDS- oder DCF-Datei?"));
 
+    // 3. The lists of mandatory, optional and manufacturer objects.
+    std::array<QList<quint16>, 3> lists;
+    QHash<quint16, int> listed; // index -> line of its list entry
+    bool withLists = false;
+    for (int list = 0; list < 3; ++list) {
+        const QString listName = QString::fromLatin1(ListSections[list]);
+        const auto it = sections.constFind(listName.toLower());
+        if (it == sections.cend())
+            continue;
+        withLists = true;
+        const Section &section = *it;
+        qint64 count = number(section, "supportedobjects", -1, 0xFFFF);
+        if (count < 0) {
+            // Without a usable count the numbered keys still say what is listed.
+            if (!section.keys.contains(QStringLiteral("supportedobjects")))
+                warn(section.line, tr("[%1] ohne SupportedObjects").arg(listName));
+            count = 0;
+            while (section.keys.contains(QString::number(count + 1)))
+                ++count;
+        }
+        for (int i = 1; i <= count; ++i) {
+            const QString key = QString::number(i);
+            const auto value = section.keys.constFind(key);
+            if (value == section.keys.cend()) {
+                warn(section.line, tr("[%1] %2 fehlt (SupportedObjects=%3)").arg(listName, key).arg(count));
+                continue;
+            }
+            const int line = section.keyLines.value(key);
+            qint64 index = 0;
+            if (!parseNumber(*value, &index) || index < 0 || index > 0xFFFF) {
+                warn(line, tr("[%1] %2=%3 ist kein Objektindex").arg(listName, key, *value));
+                continue;
+            }
+            if (listed.contains(quint16(index))) {
+                warn(line, tr("Objekt %1h steht mehrfach in den Objektlisten").arg(hexKey(unsigned(index), 4)));
+                continue;
+            }
+            listed.insert(quint16(index), line);
+            if (defined.contains(quint16(index)))
+                lists[list].append(quint16(index));
+            else
+                warn(line, tr("Objekt %1h steht in [%2], fehlt aber in der Datei").arg(hexKey(unsigned(index), 4), listName));
+        }
+    }
+    for (const Object &object : std::as_const(objects)) {
+        if (listed.contains(object.index))
+            continue;
+        if (withLists)
+            warn(defined.value(object.index), tr("Objekt %1h steht in keiner Objektliste").arg(hexKey(object.index, 4)));
+        // CiA 301 decides where an object no list names belongs.
+        if (object.index == 0x1000 || object.index == 0x1001 || object.index == 0x1018)
+            lists[MandatoryObjects].append(object.index);
+        else if (object.index >= 0x2000 && object.index <= 0x5FFF)
+            lists[ManufacturerObjects].append(object.index);
+        else
+            lists[OptionalObjects].append(object.index);
+    }
+    // An object skipped for want of entries stays out of the lists as well.
+    for (QList<quint16> &list : lists)
+        list.removeIf([&](quint16 index) { return !objects.contains(index); });
+
     m_objects = objects;
+    m_lists = lists;
     m_nodeId = nodeId;
     m_fileName.clear();
     const Section device = sections.value(QStringLiteral("deviceinfo"));
     m_productName = device.keys.value(QStringLiteral("productname"));
     m_deviceInfo.clear();
-    for (auto it = device.keys.cbegin(); it != device.keys.cend(); ++it)
-        m_deviceInfo += it.key().toUtf8() + '=' + it.value().toUtf8() + '\n';
+    for (const char *key : DeviceInfoKeys) {
+        const QString name = QString::fromLatin1(key);
+        const auto value = device.keys.constFind(name.toLower());
+        if (value != device.keys.cend())
+            m_deviceInfo.append({name, *value});
+    }
+    for (const QString &key : device.spelled) {
+        const bool usual = std::any_of(std::begin(DeviceInfoKeys), std::end(DeviceInfoKeys),
+                                       [&](const char *name) { return key.compare(QLatin1String(name), Qt::CaseInsensitive) == 0; });
+        if (!usual)
+            m_deviceInfo.append({key, device.keys.value(key.toLower())});
+    }
     return true;
 }
 
@@ -540,30 +633,18 @@ QByteArray EdsFile::toDcf(const QMap<quint32, QByteArray> &values, int nodeId) c
     line(QStringLiteral("CreationDate"), now.date().toString(QStringLiteral("MM-dd-yyyy")));
     line(QStringLiteral("CreatedBy"), QStringLiteral("Busvista"));
     out += QStringLiteral("\r\n[DeviceInfo]\r\n");
-    out += QString::fromUtf8(m_deviceInfo).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    for (const auto &[key, value] : m_deviceInfo)
+        line(key, value);
     out += QStringLiteral("\r\n[DeviceComissioning]\r\n");
     line(QStringLiteral("NodeID"), QStringLiteral("0x%1").arg(hexKey(unsigned(nodeId), 2)));
 
-    QList<quint16> mandatory;
-    QList<quint16> optional;
-    QList<quint16> manufacturer;
-    for (const Object &object : m_objects) {
-        if (object.index == 0x1000 || object.index == 0x1001 || object.index == 0x1018)
-            mandatory << object.index;
-        else if (object.index >= 0x2000 && object.index <= 0x5FFF)
-            manufacturer << object.index;
-        else
-            optional << object.index;
-    }
-    const auto list = [&](const char *name, const QList<quint16> &indexes) {
-        out += QStringLiteral("\r\n[%1]\r\n").arg(QLatin1String(name));
+    for (int list = 0; list < 3; ++list) {
+        const QList<quint16> &indexes = m_lists[list];
+        out += QStringLiteral("\r\n[%1]\r\n").arg(QLatin1String(ListSections[list]));
         line(QStringLiteral("SupportedObjects"), QString::number(indexes.size()));
         for (int i = 0; i < indexes.size(); ++i)
             line(QString::number(i + 1), QStringLiteral("0x%1").arg(hexKey(indexes.at(i), 4)));
-    };
-    list("MandatoryObjects", mandatory);
-    list("OptionalObjects", optional);
-    list("ManufacturerObjects", manufacturer);
+    }
 
     const auto entryLines = [&](const Entry &entry) {
         line(QStringLiteral("ParameterName"), entry.name);

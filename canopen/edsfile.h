@@ -8,10 +8,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+#include <utility>
+
 // The object dictionary of a device as its electronic data sheet (EDS) or
 // device configuration file (DCF) describes it: INI sections [1018] and
-// [1018sub2], CompactSubObj arrays, $NODEID expressions. Read-only after
-// load; saving writes a DCF with the values read from the device.
+// [1018sub2], CompactSubObj arrays, $NODEID expressions, the lists of
+// mandatory, optional and manufacturer objects (checked against the objects
+// present). Read-only after load; saving writes a DCF with the values read
+// from the device.
 class EdsFile
 {
 public:
@@ -93,5 +98,10 @@ private:
     QString m_fileName;
     QString m_productName;
     int m_nodeId = 0;
-    QByteArray m_deviceInfo; // the [DeviceInfo] section as read, for the DCF
+    enum ObjectList { MandatoryObjects, OptionalObjects, ManufacturerObjects };
+    // The objects of each list in the file's order, those the file defines;
+    // an object no list names joins the list its index belongs to.
+    std::array<QList<quint16>, 3> m_lists;
+    // [DeviceInfo]: the usual keys in their usual spelling and order, then the others as written.
+    QList<std::pair<QString, QString>> m_deviceInfo;
 };

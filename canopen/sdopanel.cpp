@@ -276,6 +276,7 @@ SdoPanel::SdoPanel(QWidget *parent)
         updateCobIds();
         selectNodeRow(value);
         fillTree();
+        showEdsObject();
         updateUi();
     });
     connect(m_timeoutSpin, &QSpinBox::valueChanged, this, [this](int value) {
@@ -283,6 +284,9 @@ SdoPanel::SdoPanel(QWidget *parent)
             m_client->setTimeoutMs(value);
     });
     connect(m_indexEdit, &QLineEdit::textEdited, this, &SdoPanel::onIndexEdited);
+    connect(m_indexEdit, &QLineEdit::textChanged, this, &SdoPanel::showEdsObject);
+    connect(m_subEdit, &QLineEdit::textChanged, this, &SdoPanel::showEdsObject);
+    connect(m_typeCombo, &QComboBox::activated, this, [this] { m_typeStamp = typeStamp(); });
     connect(m_logTable, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { restoreFromLog(row); });
 
     // The dock shares its area with the other panels: the form must not force
@@ -404,6 +408,44 @@ void SdoPanel::selectType(Sdo::DataType type)
         m_typeCombo->setCurrentIndex(at);
 }
 
+bool SdoPanel::formKey(quint32 *key) const
+{
+    quint16 index = 0;
+    quint8 sub = 0;
+    QString error;
+    if (!parseAddress(&index, &sub, &error))
+        return false;
+    *key = quint32(m_nodeSpin->value()) << 24 | quint32(index) << 8 | sub;
+    return true;
+}
+
+quint64 SdoPanel::typeStamp() const
+{
+    quint32 key = 0;
+    return formKey(&key) ? quint64(currentType() + 1) << 32 | key : 0;
+}
+
+void SdoPanel::showEdsObject()
+{
+    quint32 key = 0;
+    Sdo::DataType type = Sdo::Domain;
+    if (!formKey(&key))
+        return;
+    const EdsFile::Entry *entry = edsEntry(int(key >> 24), quint16(key >> 8), quint8(key));
+    if (!entry || !EdsFile::sdoType(entry->dataType, &type))
+        return;
+    selectType(type);
+    m_typeStamp = typeStamp();
+    // Another object's value must not stay in the form to be written here.
+    const QMap<quint32, QByteArray> values = m_values.value(int(key >> 24));
+    const auto value = values.constFind(key & 0xFFFFFF);
+    const int size = Sdo::typeSize(type);
+    if (value != values.cend() && (size == 0 || size == value->size()))
+        m_valueEdit->setText(Sdo::valueText(type, *value));
+    else
+        m_valueEdit->clear();
+}
+
 QString SdoPanel::objectText(quint16 index, quint8 sub) const
 {
     return QStringLiteral("%1:%2").arg(hex4(index), hex2(sub));
@@ -469,8 +511,19 @@ void SdoPanel::doWrite()
         return;
     }
     // The data sheet knows what the device refuses anyway.
-    if (const EdsFile::Entry *entry = edsEntry(m_nodeSpin->value(), index, sub); entry && !EdsFile::isWritable(*entry)) {
+    const EdsFile::Entry *entry = edsEntry(m_nodeSpin->value(), index, sub);
+    if (entry && !EdsFile::isWritable(*entry)) {
         setStatus(tr("%1 ist laut EDS nur lesbar (%2).").arg(objectText(index, sub), entry->accessType),
+                  QString::fromLatin1(ErrorColor));
+        return;
+    }
+    // A type left over from another object would write the wrong bytes; one
+    // the user chose for this object is his to send.
+    Sdo::DataType edsType = Sdo::Domain;
+    if (entry && EdsFile::sdoType(entry->dataType, &edsType) && edsType != currentType()
+        && typeStamp() != m_typeStamp) {
+        setStatus(tr("%1 hat laut EDS den Datentyp %2, gewählt ist %3 – bitte den Datentyp prüfen.")
+                      .arg(objectText(index, sub), Sdo::typeName(edsType), Sdo::typeName(currentType())),
                   QString::fromLatin1(ErrorColor));
         return;
     }
@@ -505,18 +558,29 @@ void SdoPanel::onFinished(const SdoClient::Result &result)
 {
     m_progressBar->hide();
     const QString object = objectText(result.index, result.subIndex);
+    // Only the object in the form may change its type and value: "Alle lesen"
+    // reads the others, and the user may have moved on during a transfer.
+    quint32 key = 0;
+    const bool inForm = formKey(&key)
+                        && key == (quint32(result.node) << 24 | quint32(result.index) << 8 | result.subIndex);
+    const bool ofReadAll = m_readAllTotal > 0 && result.node == m_readAllNode;
     if (result.ok) {
         bool detected = false;
+        bool fromEds = false;
         Sdo::DataType edsType = Sdo::Domain;
         const EdsFile::Entry *entry = edsEntry(result.node, result.index, result.subIndex);
         if (result.operation == SdoClient::Upload && entry && EdsFile::sdoType(entry->dataType, &edsType)) {
             // The data sheet's type beats any guess from the length.
             m_lastType = edsType;
-            selectType(m_lastType);
-        } else if (result.operation == SdoClient::Upload && m_autoTypeCheck->isChecked()) {
+            fromEds = true;
+        } else if (result.operation == SdoClient::Upload && (m_autoTypeCheck->isChecked() || ofReadAll)) {
+            // "Alle lesen" has no type of the form to go by.
             m_lastType = Sdo::typeFromLength(result.data);
-            selectType(m_lastType);
             detected = true;
+        }
+        if (inForm && (fromEds || (detected && m_autoTypeCheck->isChecked()))) {
+            selectType(m_lastType);
+            m_typeStamp = typeStamp();
         }
         m_values[result.node].insert(quint32(result.index) << 8 | result.subIndex, result.data);
         const QString value = Sdo::decode(m_lastType, result.data);
@@ -525,7 +589,7 @@ void SdoPanel::onFinished(const SdoClient::Result &result)
                       QString::fromLatin1(OkColor));
         } else {
             const int size = Sdo::typeSize(m_lastType);
-            if ((size == 0 || size == result.data.size()) && currentType() == m_lastType)
+            if (inForm && (size == 0 || size == result.data.size()) && currentType() == m_lastType)
                 m_valueEdit->setText(Sdo::valueText(m_lastType, result.data));
             setStatus(tr("%1 gelesen (%2 Byte, %3%4 ms): %5")
                           .arg(object)
@@ -541,7 +605,7 @@ void SdoPanel::onFinished(const SdoClient::Result &result)
     addLogEntry(result, m_lastType);
     if (result.node == m_nodeSpin->value() && m_eds.contains(result.node))
         fillTree();
-    if (m_readAllTotal > 0 && result.node == m_readAllNode)
+    if (ofReadAll)
         return readNextOfAll();
     updateUi();
 }
@@ -583,6 +647,7 @@ void SdoPanel::restoreFromLog(int row)
     m_indexEdit->setText(hex4(item->data(IndexRole).toUInt()));
     m_subEdit->setText(hex2(item->data(SubRole).toUInt()));
     selectType(Sdo::DataType(item->data(TypeRole).toInt()));
+    m_typeStamp = typeStamp();
     const QString value = item->data(ValueRole).toString();
     if (!value.isEmpty())
         m_valueEdit->setText(value);

@@ -97,6 +97,12 @@ private:
     void onTreeItemClicked(QTreeWidgetItem *item);
     void readNextOfAll();
     const EdsFile::Entry *edsEntry(int node, quint16 index, quint8 sub) const;
+    // Node, index and sub-index of the form as one key; false while the address is incomplete.
+    bool formKey(quint32 *key) const;
+    // The form's object in the node's data sheet: its type and the value last read or written.
+    void showEdsObject();
+    // The form's object and type in one number; 0 while the address is incomplete.
+    quint64 typeStamp() const;
     void selectType(Sdo::DataType type);
     QString objectText(quint16 index, quint8 sub) const;
 
@@ -130,6 +136,8 @@ private:
     QPointer<CanBackend> m_backend;
     bool m_connected = false;
     Sdo::DataType m_lastType = Sdo::Unsigned32;
+    // typeStamp() when the type was last set for the form's object, by the user or the panel.
+    quint64 m_typeStamp = 0;
     HeartbeatMonitor m_monitor;
     NodeScanner m_scanner;
     QMap<int, std::shared_ptr<const EdsFile>> m_eds;      // by node

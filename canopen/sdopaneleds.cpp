@@ -49,8 +49,10 @@ bool SdoPanel::loadEds(int node, const QString &path, QString *error)
     setStatus(warnings.isEmpty() ? text + QLatin1Char('.') : tr("%1, %n Warnung(en): %2", nullptr, int(warnings.size()))
                                                                   .arg(text, warnings.first()),
               QString::fromLatin1(warnings.isEmpty() ? OkColor : ErrorColor));
-    if (node == m_nodeSpin->value())
+    if (node == m_nodeSpin->value()) {
         fillTree();
+        showEdsObject();
+    }
     updateUi();
     return true;
 }
@@ -172,9 +174,7 @@ void SdoPanel::onTreeItemClicked(QTreeWidgetItem *item)
         return;
     m_indexEdit->setText(hex4(entry->index));
     m_subEdit->setText(hex2(entry->subIndex));
-    Sdo::DataType type = Sdo::Domain;
-    if (EdsFile::sdoType(entry->dataType, &type))
-        selectType(type);
+    showEdsObject(); // also when the address did not change
 }
 
 void SdoPanel::readAll()

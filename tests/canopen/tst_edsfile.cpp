@@ -172,6 +172,27 @@ const char DeviceEds[] =
     "DefaultValue=1.5\n"
     "\n";
 
+// The object lists of a DCF, one per list: "1000 1001|1018|2000".
+QString dcfLists(const QByteArray &dcf)
+{
+    QStringList lists;
+    for (const char *name : {"[MandatoryObjects]", "[OptionalObjects]", "[ManufacturerObjects]"}) {
+        const QString text = QString::fromUtf8(dcf);
+        const qsizetype start = text.indexOf(QLatin1String(name));
+        if (start < 0)
+            return QString();
+        QStringList indexes;
+        const QStringList lines = text.mid(start).split(QStringLiteral("\r\n")).mid(2); // after SupportedObjects
+        for (const QString &line : lines) {
+            if (!line.contains(QLatin1Char('=')))
+                break;
+            indexes << line.section(QStringLiteral("=0x"), 1);
+        }
+        lists << indexes.join(QLatin1Char(' '));
+    }
+    return lists.join(QLatin1Char('|'));
+}
+
 EdsFile loaded(const QByteArray &text, int node = 5)
 {
     EdsFile eds;
@@ -199,7 +220,10 @@ private slots:
     void brokenFiles();
     void warningsNameTheLine();
     void latin1Text();
+    void objectListsChecked_data();
+    void objectListsChecked();
     void dcfRoundTrip();
+    void dcfDeviceInfoInUsualSpellingAndOrder();
 };
 
 void TestEdsFile::entries_data()
@@ -391,6 +415,63 @@ void TestEdsFile::latin1Text()
     QCOMPARE(utf8.find(0x2001, 0)->name, QStringLiteral("Größe"));
 }
 
+void TestEdsFile::objectListsChecked_data()
+{
+    // Lines 1-8: the objects 1000, 1001, 1018 and 2000; the lists follow.
+    const QByteArray objects = "[1000]\nParameterName=a\n[1001]\nParameterName=b\n[1018]\nParameterName=c\n"
+                               "[2000]\nParameterName=d\n";
+    const QByteArray mandatory = "[MandatoryObjects]\nSupportedObjects=2\n1=0x1000\n2=0x1001\n"; // lines 9-12
+    const QByteArray manufacturer = "[ManufacturerObjects]\nSupportedObjects=1\n1=0x2000\n";
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<QString>("dcfLists");
+    // Older data sheets count the identity object among the optional ones.
+    QTest::newRow("1018 as optional object")
+        << objects + mandatory + "[OptionalObjects]\nSupportedObjects=1\n1=0x1018\n" + manufacturer << QStringList()
+        << "1000 1001|1018|2000";
+    QTest::newRow("listed, missing")
+        << objects + mandatory + "[OptionalObjects]\nSupportedObjects=2\n1=0x1018\n2=0x1017\n" + manufacturer
+        << QStringList{"Zeile 16: Objekt 1017h steht in [OptionalObjects], fehlt aber in der Datei"}
+        << "1000 1001|1018|2000";
+    QTest::newRow("present, not listed")
+        << objects + mandatory + "[OptionalObjects]\nSupportedObjects=1\n1=0x1018\n" + manufacturer
+               + "[2001]\nParameterName=e\n"
+        << QStringList{"Zeile 19: Objekt 2001h steht in keiner Objektliste"} << "1000 1001|1018|2000 2001";
+    QTest::newRow("a whole list missing")
+        << objects + mandatory + manufacturer
+        << QStringList{"Zeile 5: Objekt 1018h steht in keiner Objektliste"} << "1000 1001 1018||2000";
+    QTest::newRow("fewer entries than SupportedObjects")
+        << objects + mandatory + "[OptionalObjects]\nSupportedObjects=2\n1=0x1018\n" + manufacturer
+        << QStringList{"Zeile 13: [OptionalObjects] 2 fehlt (SupportedObjects=2)"} << "1000 1001|1018|2000";
+    QTest::newRow("no SupportedObjects")
+        << objects + mandatory + "[OptionalObjects]\n1=0x1018\n" + manufacturer
+        << QStringList{"Zeile 13: [OptionalObjects] ohne SupportedObjects"} << "1000 1001|1018|2000";
+    QTest::newRow("not an index, listed twice")
+        << objects + mandatory + "[OptionalObjects]\nSupportedObjects=3\n1=0x1018\n2=zz\n3=4096\n" + manufacturer
+        << QStringList{"Zeile 16: [OptionalObjects] 2=zz ist kein Objektindex",
+                       "Zeile 17: Objekt 1000h steht mehrfach in den Objektlisten"}
+        << "1000 1001|1018|2000";
+    QTest::newRow("no lists: by index") << objects << QStringList() << "1000 1001 1018||2000";
+}
+
+void TestEdsFile::objectListsChecked()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, warnings);
+    QFETCH(QString, dcfLists);
+    EdsFile eds;
+    QString error;
+    QStringList found;
+    QVERIFY2(eds.parse(bytes, 5, &error, &found), qPrintable(error));
+    QCOMPARE(found, warnings);
+    const QByteArray dcf = eds.toDcf({}, 5);
+    QCOMPARE(::dcfLists(dcf), dcfLists);
+    // The saved lists match the objects: read back, they warn no more.
+    found.clear();
+    QVERIFY(eds.parse(dcf, 5, &error, &found));
+    QCOMPARE(found, QStringList());
+}
+
 void TestEdsFile::dcfRoundTrip()
 {
     const EdsFile eds = loaded(DeviceEds, 5);
@@ -424,6 +505,19 @@ void TestEdsFile::dcfRoundTrip()
             QCOMPARE(other->pdoMapping, entry.pdoMapping);
         }
     }
+}
+
+void TestEdsFile::dcfDeviceInfoInUsualSpellingAndOrder()
+{
+    const QByteArray text = "[DeviceInfo]\nnrofrxpdo=4\nProductName=Ventil\nHerstellerFeld=x\nvendorname=Beispiel GmbH\n"
+                            "BAUDRATE_250=1\nLSS_Supported=0\nBaudRate_125=1\nVendorNumber=0x123\n"
+                            "[1000]\nParameterName=Device type\nDataType=7\n";
+    const QByteArray dcf = loaded(text).toDcf({}, 5);
+    const qsizetype start = dcf.indexOf("[DeviceInfo]\r\n");
+    QVERIFY(start >= 0);
+    QCOMPARE(dcf.mid(start, dcf.indexOf("\r\n\r\n", start) - start + 2),
+             QByteArray("[DeviceInfo]\r\nVendorName=Beispiel GmbH\r\nVendorNumber=0x123\r\nProductName=Ventil\r\n"
+                        "BaudRate_125=1\r\nBaudRate_250=1\r\nNrOfRXPDO=4\r\nLSS_Supported=0\r\nHerstellerFeld=x\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestEdsFile)

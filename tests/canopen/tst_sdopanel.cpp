@@ -70,6 +70,10 @@ private slots:
     void scanFillsNodeTable();
     void emergencyColumnAndHistory();
     void edsTreeTypesAccessAndDcf();
+    void formShowsSelectedObjectAfterReadAll_data();
+    void formShowsSelectedObjectAfterReadAll();
+    void writeRefusesTypeLeftFromAnotherObject_data();
+    void writeRefusesTypeLeftFromAnotherObject();
     void settingsRoundTrip();
     void disconnectedDisablesButtons();
 
@@ -488,6 +492,104 @@ void TestSdoPanel::edsTreeTypesAccessAndDcf()
     // The block transfer box reaches the client.
     rig.find<QCheckBox>("blockCheck")->setChecked(true);
     QVERIFY(rig.client.blockTransfer());
+}
+
+void TestSdoPanel::formShowsSelectedObjectAfterReadAll_data()
+{
+    QTest::addColumn<QString>("index");
+    QTest::addColumn<QString>("sub");
+    QTest::addColumn<bool>("byTree");      // else typed into the fields
+    QTest::addColumn<bool>("beforeReadAll");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("writeStatus");
+    // "Alle lesen" ends with 2003 (INTEGER16, -100): no row may keep its type or value.
+    QTest::newRow("text clicked, then all read") << "2002" << "00" << true << true << int(Sdo::VisibleString)
+                                                 << "Hallo CANopen" << "Schreibe 13 Byte nach 2002:00 auf Knoten 5 …";
+    QTest::newRow("text typed after all read") << "2002" << "00" << false << false << int(Sdo::VisibleString)
+                                               << "Hallo CANopen" << "Schreibe 13 Byte nach 2002:00 auf Knoten 5 …";
+    QTest::newRow("record sub typed, then all read") << "1018" << "04" << false << true << int(Sdo::Unsigned32)
+                                                     << "305419896" << "1018:04 ist laut EDS nur lesbar (ro).";
+    QTest::newRow("byte clicked after all read") << "2000" << "00" << true << false << int(Sdo::Unsigned8) << "0"
+                                                 << "Schreibe 1 Byte nach 2000:00 auf Knoten 5 …";
+}
+
+void TestSdoPanel::formShowsSelectedObjectAfterReadAll()
+{
+    QFETCH(QString, index);
+    QFETCH(QString, sub);
+    QFETCH(bool, byTree);
+    QFETCH(bool, beforeReadAll);
+    QFETCH(int, type);
+    QFETCH(QString, value);
+    QFETCH(QString, writeStatus);
+    Rig rig;
+    QString error;
+    QVERIFY2(rig.panel.loadEds(5, QStringLiteral(SIMULATION_EDS), &error), qPrintable(error));
+    auto *tree = rig.find<QTreeWidget>("odTree");
+    const auto select = [&] {
+        if (!byTree) {
+            rig.find<QLineEdit>("indexEdit")->setText(index);
+            rig.find<QLineEdit>("subEdit")->setText(sub);
+            return;
+        }
+        QTreeWidgetItem *item = tree->findItems(index, Qt::MatchExactly, 0).value(0);
+        QVERIFY(item);
+        emit tree->itemClicked(item, 1);
+    };
+    if (beforeReadAll)
+        select();
+    rig.find<QPushButton>("readAllButton")->click();
+    for (int i = 0; i < 400 && !rig.find<QPushButton>("readAllButton")->isEnabled(); ++i)
+        rig.simulation.flushQueue();
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(), QStringLiteral("Alle Einträge gelesen: 15 von 15 Werten vorhanden."));
+    if (!beforeReadAll)
+        select();
+    QCOMPARE(int(rig.panel.currentType()), type);
+    QCOMPARE(rig.find<QLineEdit>("valueEdit")->text(), value);
+    // "Schreiben" sends the object's own type.
+    rig.find<QPushButton>("writeButton")->click();
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(), writeStatus);
+}
+
+void TestSdoPanel::writeRefusesTypeLeftFromAnotherObject_data()
+{
+    QTest::addColumn<QString>("index");
+    QTest::addColumn<int>("type"); // -1: as the form shows it
+    QTest::addColumn<bool>("chosenByUser");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("type left by the program") << "2002" << int(Sdo::Integer16) << false << "-100"
+                                              << "2002:00 hat laut EDS den Datentyp VISIBLE_STRING, gewählt ist "
+                                                 "INTEGER16 – bitte den Datentyp prüfen.";
+    QTest::newRow("type the user chose") << "2002" << int(Sdo::Domain) << true << "01 02"
+                                         << "Schreibe 2 Byte nach 2002:00 auf Knoten 5 …";
+    QTest::newRow("the data sheet's type") << "2003" << -1 << false << "-5"
+                                           << "Schreibe 2 Byte nach 2003:00 auf Knoten 5 …";
+}
+
+void TestSdoPanel::writeRefusesTypeLeftFromAnotherObject()
+{
+    QFETCH(QString, index);
+    QFETCH(int, type);
+    QFETCH(bool, chosenByUser);
+    QFETCH(QString, value);
+    QFETCH(QString, status);
+    Rig rig;
+    QString error;
+    QVERIFY2(rig.panel.loadEds(5, QStringLiteral(SIMULATION_EDS), &error), qPrintable(error));
+    rig.find<QLineEdit>("indexEdit")->setText(index);
+    rig.find<QLineEdit>("subEdit")->setText(QStringLiteral("00"));
+    auto *combo = rig.find<QComboBox>("typeCombo");
+    if (type >= 0) {
+        combo->setCurrentIndex(combo->findData(type));
+        if (chosenByUser)
+            emit combo->activated(combo->currentIndex());
+    }
+    rig.find<QLineEdit>("valueEdit")->setText(value);
+    rig.find<QPushButton>("writeButton")->click();
+    QCOMPARE(rig.find<QLabel>("statusLabel")->text(), status);
+    QCOMPARE(rig.client.isBusy(), status.startsWith(QStringLiteral("Schreibe")));
 }
 
 void TestSdoPanel::settingsRoundTrip()
