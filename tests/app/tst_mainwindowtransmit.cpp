@@ -35,6 +35,8 @@ private slots:
     void listFilesRoundTripAndBadFileKeepsList();
     void stopAllEndsCyclicSending();
     void spaceAndDelActOnlyInTheTransmitList();
+    void spaceSendsOnceAndLeavesCyclicBoxAlone_data();
+    void spaceSendsOnceAndLeavesCyclicBoxAlone();
     void changedCycleCountsFromNow();
     void savedListGetsItsEndingAndFolder();
 
@@ -244,6 +246,51 @@ void TestMainWindowTransmit::spaceAndDelActOnlyInTheTransmitList()
     QCOMPARE(w.lastBackend->written.last().id, 0x111u);
     QTest::keyClick(view, Qt::Key_Delete);
     QCOMPARE(model->rowCount(), 1);
+}
+
+void TestMainWindowTransmit::spaceSendsOnceAndLeavesCyclicBoxAlone_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("spaceTakenElsewhere");
+    // When the shortcut does not fire (here: a second taker of Space makes
+    // it ambiguous), the key press itself reaches the view.
+    for (int column = 0; column < TransmitModel::ColumnCount; ++column) {
+        QTest::addRow("column %d", column) << column << false;
+        QTest::addRow("column %d, Space taken elsewhere", column) << column << true;
+    }
+}
+
+void TestMainWindowTransmit::spaceSendsOnceAndLeavesCyclicBoxAlone()
+{
+    QFETCH(int, column);
+    QFETCH(bool, spaceTakenElsewhere);
+    TestWindow w;
+    if (spaceTakenElsewhere) {
+        auto *other = new QAction(&w);
+        other->setShortcut(Qt::Key_Space);
+        w.addAction(other);
+    }
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111, 3600000));   // a row with a cyclic box
+    QVERIFY(w.openBackend(simulationParams()));
+    auto *view = w.findChild<QTableView *>("txView");
+    view->setFocus();
+    view->setCurrentIndex(model->index(0, column));
+
+    QTest::keyClick(view, Qt::Key_Space);
+    QVERIFY(!model->message(0).active);
+    QCOMPARE(w.lastBackend->writeCount, 1);
+
+    // An active row stays active: Space sends once more and nothing else.
+    model->setActive(0, true);
+    w.onTxTick();   // the cyclic send that falls due at once; the next is an hour away
+    w.lastBackend->writeCount = 0;
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(w.lastBackend->writeCount, 1);
+    QVERIFY(model->message(0).active);
 }
 
 void TestMainWindowTransmit::changedCycleCountsFromNow()
