@@ -114,6 +114,8 @@ void TestCliSocketCan::openFailures_data()
                           << QStringLiteral("ip link set can1 up type can bitrate 500000");
     QTest::newRow("down, --btr 011C") << QStringList {"dump", "--socketcan", "can1", "--btr", "011C", "--seconds", "0"}
                                       << 1 << QStringLiteral("ip link set can1 up type can bitrate 250000");
+    QTest::newRow("down, --bitrate 125") << QStringList {"dump", "--socketcan", "can1", "--bitrate", "125", "--seconds", "0"}
+                                         << 1 << QStringLiteral("ip link set can1 up type can bitrate 125000");
     QTest::newRow("unknown") << QStringList {"dump", "--socketcan", "can7", "--seconds", "0"} << 1
                              << QStringLiteral("Die CAN-Schnittstelle can7 gibt es nicht.");
     QTest::newRow("--dll") << QStringList {"dump", "--socketcan", "can0", "--dll", "x.so", "--seconds", "0"} << 2
