@@ -10,6 +10,8 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -33,6 +35,8 @@ private slots:
     void editReplacesRowAndCancelKeepsIt();
     void deleteAndSendNeedASelection();
     void listFilesRoundTripAndBadFileKeepsList();
+    void openingOverAnEditedListAsksFirst_data();
+    void openingOverAnEditedListAsksFirst();
     void stopAllEndsCyclicSending();
     void spaceAndDelActOnlyInTheTransmitList();
     void spaceSendsOnceAndLeavesCyclicBoxAlone_data();
@@ -196,6 +200,65 @@ void TestMainWindowTransmit::listFilesRoundTripAndBadFileKeepsList()
     // Saving into a directory that does not exist fails and says so.
     QVERIFY(!w.saveTxListFile(dir.filePath(QStringLiteral("fehlt/liste.cxt")), &error));
     QVERIFY(!error.isEmpty());
+}
+
+void TestMainWindowTransmit::openingOverAnEditedListAsksFirst_data()
+{
+    QTest::addColumn<bool>("edited");
+    QTest::addColumn<int>("answer");      // to the question, if one comes
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<int>("rowsAfter");
+    QTest::newRow("edited, yes") << true << int(QMessageBox::Yes) << true << 1;
+    QTest::newRow("edited, no") << true << int(QMessageBox::No) << true << 2;
+    QTest::newRow("unchanged since load") << false << int(QMessageBox::No) << false << 1;
+}
+
+void TestMainWindowTransmit::openingOverAnEditedListAsksFirst()
+{
+    QFETCH(bool, edited);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(int, rowsAfter);
+    QTemporaryDir dir;
+    const QString one = dir.filePath(QStringLiteral("eins.cxt"));
+    const QString two = dir.filePath(QStringLiteral("zwei.cxt"));
+    TestWindow w;
+    w.show();
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111));
+    QString error;
+    QVERIFY(w.saveTxListFile(one, &error));
+    model->addMessage(message(0x222));
+    QVERIFY(w.saveTxListFile(two, &error));
+    QVERIFY(w.loadTxListFile(one, &error));
+    if (edited)
+        model->addMessage(message(0x333));
+    const int rowsBefore = model->rowCount();
+
+    // Answers whatever comes up: the file dialog chooses the first list,
+    // a question gets `answer`.
+    QStringList questions;
+    QTimer modals;
+    modals.setInterval(10);
+    connect(&modals, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+            acceptFile(files, one);
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            questions << box->windowTitle() + QLatin1Char('|') + box->text();
+            box->button(QMessageBox::StandardButton(answer))->click();
+        }
+    });
+    modals.start();
+    w.openTxList();
+    modals.stop();
+    QCOMPARE(questions.size(), asked ? 1 : 0);
+    if (asked) {
+        QVERIFY2(questions.first().startsWith(
+                     QStringLiteral("Sendeliste öffnen|Die Sendeliste (%1 Nachrichten)").arg(rowsBefore)),
+                 qPrintable(questions.first()));
+    }
+    QCOMPARE(model->rowCount(), rowsAfter);
 }
 
 void TestMainWindowTransmit::stopAllEndsCyclicSending()
