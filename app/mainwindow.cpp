@@ -28,6 +28,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QJsonArray>
+#include <QKeyEvent>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
@@ -70,6 +71,35 @@ QIcon recordIcon()
     icon.addPixmap(on, QIcon::Normal, QIcon::On);
     return icon;
 }
+
+// Space in the transmit list sends the current row once. The view would
+// otherwise hand a Space that reaches it to the delegate, which toggles the
+// cyclic box of column 0, so the filter takes the key before the view and
+// before the action's shortcut (which could fire as well).
+class SpaceSendsFilter : public QObject
+{
+public:
+    SpaceSendsFilter(QAction *send, QObject *parent) : QObject(parent), m_send(send) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)
+            return QObject::eventFilter(watched, event);
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Space || key->modifiers() != Qt::NoModifier)
+            return QObject::eventFilter(watched, event);
+        if (event->type() == QEvent::ShortcutOverride) {
+            key->accept();   // the key press comes to us, not to the shortcut
+            return true;
+        }
+        m_send->trigger();
+        return true;
+    }
+
+private:
+    QAction *m_send;
+};
 
 void setColumnWidths(QTableView *view, std::initializer_list<int> widths)
 {
@@ -254,6 +284,7 @@ void MainWindow::setupViews()
     // the focused widget (a check box, a line edit) and must never send or delete.
     ui->actionSendTx->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     ui->actionDeleteTx->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    ui->txView->installEventFilter(new SpaceSendsFilter(ui->actionSendTx, this));
     connect(ui->txView, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             editTxMessage();

@@ -140,6 +140,16 @@ void MainWindow::openTxList()
                                                       tr("Sendeliste (*.cxt *.json)"));
     if (path.isEmpty())
         return;
+    if (m_transmitModel->isEdited() && m_transmitModel->rowCount() > 0) {
+        const auto answer = QMessageBox::question(
+            this, tr("Sendeliste öffnen"),
+            tr("Die Sendeliste (%1 Nachrichten) wurde seit dem letzten Öffnen oder Speichern geändert "
+               "und wird durch die Datei ersetzt.\nNicht gespeicherte Änderungen gehen verloren. Fortfahren?")
+                .arg(m_transmitModel->rowCount()),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
     QString error;
     if (loadTxListFile(path, &error))
         QSettings().setValue(QStringLiteral("transmit/lastDir"), QFileInfo(path).absolutePath());

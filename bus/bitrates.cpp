@@ -20,3 +20,21 @@ QString bitrateText(quint16 btr)
         .arg(bitrateOfBtr(btr))
         .arg(QString::number(btr, 16).rightJustified(4, QLatin1Char('0')).toUpper());
 }
+
+bool standardBtrOfKbit(const QString &kbit, quint16 *btr)
+{
+    QString text = kbit.trimmed();
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double bitsPerSecond = text.toDouble(&ok) * 1000.0;
+    if (!ok || !(bitsPerSecond > 0))
+        return false;
+    // 95,238 names 95238.09... bit/s: one bit/s either way is the same rate.
+    for (const StandardBitrate &row : standardBitrates) {
+        if (qAbs(double(bitrateOfBtr(row.btr)) - bitsPerSecond) < 1.0) {
+            *btr = row.btr;
+            return true;
+        }
+    }
+    return false;
+}

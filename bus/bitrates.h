@@ -35,3 +35,7 @@ quint32 bitrateOfBtr(quint16 btr);
 
 // The table's text for a standard word, else "45454 Bit/s (BTR 0x0A1C)".
 QString bitrateText(quint16 btr);
+
+// The standard word of a bit rate given in kBit/s ("500", "95,238" or
+// "95.238"): true and *btr set when the rate is one of the table's.
+bool standardBtrOfKbit(const QString &kbit, quint16 *btr);

@@ -86,6 +86,10 @@ void SignalPanel::showFrame(const CanFrame *frame)
         setCell(row, 1, value.text);
         setCell(row, 2, value.unit);
         setCell(row, 3, value.rawText);
+        // A signal beyond a short frame says why over its whole row.
+        for (int column = 0; column < 4; ++column)
+            ui->table->item(row, column)->setData(Qt::ToolTipRole,
+                                                  value.missing.isEmpty() ? QVariant() : QVariant(value.missing));
     }
 }
 

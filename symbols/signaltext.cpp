@@ -429,7 +429,7 @@ QString SymbolDatabase::decodeText(const CanFrame &frame) const
             // Coverage and bits in one look at the variable's position.
             quint64 bits = 0;
             const int lastByte = readVariable(variable, frame, &bits);
-            if (lastByte < 0 || lastByte >= frame.dlc)
+            if (lastByte < 0)
                 continue;
             if (!first)
                 line.append(QLatin1String("; "));
@@ -437,6 +437,10 @@ QString SymbolDatabase::decodeText(const CanFrame &frame) const
             if (variable.decodeMode != 1 && message->decodeMode != 1) {
                 line.append(variable.name);
                 line.append(QLatin1Char('='));
+            }
+            if (lastByte >= frame.dlc) {
+                line.append(MissingText);   // beyond a short frame's data
+                continue;
             }
             if (variable.isNumeric())
                 appendFormattedValue(line, *this, variable, signExtended(variable, bits));

@@ -486,10 +486,23 @@ QList<SymSignalValue> SymbolDatabase::decode(const SymMessage &message, const Ca
     QList<SymSignalValue> result;
     result.reserve(message.variables.size());
     for (const SymVariable &variable : message.variables) {
-        if (!coversFrame(variable, frame))
+        const int lastByte = readVariable(variable, frame, nullptr);
+        if (lastByte < 0)
             continue;
         SymSignalValue value;
         value.name = variable.name;
+        if (lastByte >= frame.dlc) {
+            // Shown, not left out: a short frame must not look like a complete one.
+            value.unit = variable.unit;
+            value.text = value.rawText = QString(MissingText);
+            value.physical = std::numeric_limits<double>::quiet_NaN();
+            value.numeric = variable.isNumeric();
+            value.missing = tr("Fehlt im Frame: das Signal braucht %1 Datenbytes, der Frame hat %2 (DLC %2).")
+                                .arg(lastByte + 1)
+                                .arg(frame.dlc);
+            result.append(value);
+            continue;
+        }
         value.text = valueText(variable, frame);
         value.unit = variable.unit;
         value.raw = rawValue(variable, frame);

@@ -174,6 +174,9 @@ struct SymSignalValue
     QString rawText;
     double physical = 0.0;   // NaN for String/Raw
     bool numeric = true;
+    // Why the frame does not carry the variable (shorter than the message):
+    // then text and rawText are MissingText and physical is NaN. Empty when present.
+    QString missing;
 };
 
 // A loaded symbol file. Filled once by load() and shared read-only as
@@ -184,6 +187,9 @@ class SymbolDatabase
     Q_DECLARE_TR_FUNCTIONS(SymbolDatabase)
 
 public:
+    // The value of a variable that lies beyond the frame's data.
+    static constexpr QChar MissingText = QChar(0x2014);
+
     QString filePath;
     QString formatVersion;                 // "5.0" or "6.0"; a DBC file's VERSION text
     QList<SymVariable> signalDefinitions;  // section SIGNALS, without position

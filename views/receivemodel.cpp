@@ -72,7 +72,9 @@ void ReceiveModel::addFrames(const QList<CanFrame> &frames)
                     m_lastChangeMs = now;
                 }
             }
-            if (frame.timestampUs >= entry.frame.timestampUs)
+            // Two frames with one time stamp (a backend that stamps a whole
+            // batch at its arrival) give no period: 0.0 would be made up.
+            if (frame.timestampUs > entry.frame.timestampUs)
                 entry.cycleUs = frame.timestampUs - entry.frame.timestampUs;
             entry.frame = frame;
             ++entry.count;

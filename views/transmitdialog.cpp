@@ -111,12 +111,16 @@ TransmitDialog::TransmitDialog(std::shared_ptr<const SymbolDatabase> db, QWidget
     ui->idEdit->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9A-Fa-f]{1,8}")), ui->idEdit));
     const int byteWidth = QFontMetrics(fixed).horizontalAdvance(QStringLiteral("000")) + 12;
-    for (QLineEdit *edit : m_byteEdits) {
+    for (int i = 0; i < 8; ++i) {
+        QLineEdit *edit = m_byteEdits[i];
         edit->setFont(fixed);
         edit->setFixedWidth(byteWidth);
+        // Longer than one byte only to take a pasted hex string, which
+        // onByteEdited spreads over this field and the following ones.
+        edit->setMaxLength(MaxPastedText);
         edit->setValidator(new QRegularExpressionValidator(
-            QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,2}")), edit));
-        connect(edit, &QLineEdit::textEdited, this, &TransmitDialog::onRawFieldsEdited);
+            QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,2}|[0-9A-Fa-f ,:;\\-]{3,%1}").arg(MaxPastedText)), edit));
+        connect(edit, &QLineEdit::textEdited, this, [this, i] { onByteEdited(i); });
     }
 
     QHeaderView *header = ui->signalTable->horizontalHeader();
@@ -149,6 +153,72 @@ TransmitDialog::TransmitDialog(std::shared_ptr<const SymbolDatabase> db, QWidget
 }
 
 TransmitDialog::~TransmitDialog() = default;
+
+QStringList TransmitDialog::hexBytes(const QString &text)
+{
+    QStringList bytes;
+    const QStringList groups = text.split(QRegularExpression(QStringLiteral("[ ,:;\\-]+")), Qt::SkipEmptyParts);
+    for (const QString &group : groups) {
+        // "1 2" are two bytes, "0102" too: a group longer than two digits is
+        // read in pairs; a digit left over stays single, as typing goes on there.
+        if (group.size() == 1) {
+            bytes.append(QLatin1Char('0') + group.toUpper());
+            continue;
+        }
+        for (qsizetype i = 0; i < group.size(); i += 2)
+            bytes.append(group.mid(i, 2).toUpper());
+    }
+    return bytes;
+}
+
+void TransmitDialog::onByteEdited(int first)
+{
+    QLineEdit *edit = m_byteEdits[first];
+    QString text = edit->text();
+    if (text.size() <= 2) {
+        // A separator on its own is no digit: the field keeps only its digits.
+        const QString digits = QString(text).remove(QRegularExpression(QStringLiteral("[^0-9A-Fa-f]"))).toUpper();
+        if (digits != text) {
+            const UpdatingGuard guard(m_updating);
+            text = digits;
+            edit->setText(text);
+        }
+    }
+    const bool whole = text.size() == 2 && edit->cursorPosition() == 2;
+    if (text.size() > 2) {
+        // A pasted string (or a third digit typed into a full field) goes on
+        // into the next fields; the length grows to hold what was given.
+        const QStringList bytes = hexBytes(text);
+        int last = first;
+        {
+            UpdatingGuard guard(m_updating);
+            for (int i = 0; i < bytes.size() && first + i < 8; ++i) {
+                last = first + i;
+                m_byteEdits[last]->setText(bytes.at(i));
+            }
+            if (bytes.isEmpty())
+                edit->clear();
+            if (ui->dlcSpin->value() <= last)
+                ui->dlcSpin->setValue(last + 1);
+            updateEnabled();
+        }
+        QLineEdit *lastEdit = m_byteEdits[last];
+        const bool full = lastEdit->text().size() == 2;
+        if (full && last + 1 < 8 && m_byteEdits[last + 1]->isEnabled())
+            focusByte(last + 1);
+        else
+            lastEdit->setFocus();
+    } else if (whole && first + 1 < 8 && m_byteEdits[first + 1]->isEnabled()) {
+        focusByte(first + 1);   // two digits make a byte: on to the next
+    }
+    onRawFieldsEdited();
+}
+
+void TransmitDialog::focusByte(int index)
+{
+    m_byteEdits[index]->setFocus();
+    m_byteEdits[index]->selectAll();
+}
 
 void TransmitDialog::updateEnabled()
 {
@@ -273,6 +343,11 @@ void TransmitDialog::onSymbolChosen(int index)
     if (m_db && symbol >= 0 && symbol < m_db->messages.size()) {
         m_currentSymbol = &m_db->messages.at(symbol);
         writeFrameToFields(m_db->defaultFrame(*m_currentSymbol));
+        // The symbol's own cycle time (DBC GenMsgCycleTime, .sym CycleTime) where it has one.
+        if (m_currentSymbol->cycleTime > 0) {
+            ui->cycleSpin->setMaximum(qMax(ui->cycleSpin->maximum(), m_currentSymbol->cycleTime));
+            ui->cycleSpin->setValue(m_currentSymbol->cycleTime);
+        }
     } else {
         m_currentSymbol = nullptr;
     }

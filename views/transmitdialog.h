@@ -3,6 +3,7 @@
 #include "transmitmodel.h"
 
 #include <QDialog>
+#include <QStringList>
 
 #include <memory>
 
@@ -38,8 +39,15 @@ private slots:
     void onSymbolChosen(int index);
     void onSignalItemChanged(QTableWidgetItem *item);
     void revalidate();
+    void onByteEdited(int index);
 
 private:
+    // Room in a byte field for a pasted string of eight bytes with separators.
+    static constexpr int MaxPastedText = 64;
+    // The bytes of a hex string: groups split at blanks, ",", ":", ";" or
+    // "-", each group read two digits at a time.
+    static QStringList hexBytes(const QString &text);
+    void focusByte(int index);
     CanFrame frameFromFields() const;
     void writeFrameToFields(const CanFrame &frame);
     void rebuildSignalTable();

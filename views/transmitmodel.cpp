@@ -197,6 +197,7 @@ int TransmitModel::addMessage(const TxMessage &message)
     // A row without a cycle time is never active, whatever the caller passed.
     m_rows.last().active = message.active && message.cycleMs > 0;
     endInsertRows();
+    m_edited = true;
     if (m_rows.last().active)
         emit activeChanged(row, true);
     return row;
@@ -212,6 +213,7 @@ void TransmitModel::updateMessage(int row, const TxMessage &message)
     m.cycleMs = message.cycleMs;
     m.active = message.active && message.cycleMs > 0;
     m.comment = message.comment;
+    m_edited = true;
     const bool nowActive = m.active;
     emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {});
     if (nowActive != wasActive)
@@ -225,11 +227,13 @@ void TransmitModel::removeMessage(int row)
     beginRemoveRows(QModelIndex(), row, row);
     m_rows.removeAt(row);
     endRemoveRows();
+    m_edited = true;
 }
 
 void TransmitModel::clear()
 {
     beginResetModel();
+    m_edited = m_edited || !m_rows.isEmpty();
     m_rows.clear();
     endResetModel();
 }
@@ -335,6 +339,7 @@ void TransmitModel::fromJson(const QJsonArray &array)
         m.comment = object.value(QStringLiteral("comment")).toString();
         m_rows.append(m);
     }
+    m_edited = false;
     endResetModel();
 }
 
@@ -365,7 +370,7 @@ QByteArray TransmitModel::fileContents() const
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
-bool TransmitModel::saveFile(const QString &path, QString *error) const
+bool TransmitModel::saveFile(const QString &path, QString *error)
 {
     // Written beside the target and renamed over it only when complete, so a
     // full disk or a lost drive never leaves a truncated list behind.
@@ -382,6 +387,7 @@ bool TransmitModel::saveFile(const QString &path, QString *error) const
         file.cancelWriting();
         return false;
     }
+    m_edited = false;
     return true;
 }
 

@@ -75,7 +75,7 @@ public:
     // Transmit list file: the object with "format", "version" and "messages".
     QByteArray fileContents() const;
     // Written atomically: a failed write leaves the previous file intact.
-    bool saveFile(const QString &path, QString *error = nullptr) const;
+    bool saveFile(const QString &path, QString *error = nullptr);
     // Replaces the list; on failure the list stays as it was.
     bool loadFile(const QString &path, QString *error = nullptr);
     // Extracts the message array from a file's bytes (object or bare array).
@@ -84,6 +84,10 @@ public:
     // empty, unreadable or wider than 32 bits. Shared by the list file and
     // the transmit dialog so both accept the same texts.
     static bool parseIdentifier(const QString &text, quint32 *id);
+
+    // Rows added, changed or removed since the list was last loaded or saved
+    // (switching cyclic sending and counting are not edits of the list).
+    bool isEdited() const { return m_edited; }
 
 public slots:
     void stopAll();
@@ -99,4 +103,5 @@ private:
     std::shared_ptr<const SymbolDatabase> m_db;
     QList<TxMessage> m_rows;
     bool m_countsDirty = false;
+    bool m_edited = false;
 };

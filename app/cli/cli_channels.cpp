@@ -13,20 +13,14 @@ namespace {
 const char Usage[] = "channels [--dll PFAD] [--socketcan]";
 
 #ifdef BUSVISTA_SOCKETCAN
-// One line per interface: "can0<TAB>aktiv, 500 kBit/s, Error active".
-int listSocketCan(bool quietWhenNone)
+// One line per interface: "can0<TAB>aktiv, 500 kBit/s, Error active". False
+// with the reason in *missing when there is none.
+bool listSocketCan(QString *missing)
 {
-    QString error;
-    const QList<SocketCan::InterfaceInfo> interfaces = SocketCan::interfaces(&error);
-    if (interfaces.isEmpty()) {
-        if (quietWhenNone)
-            return Cli::Failed;
-        Cli::err(error);
-        return Cli::Failed;
-    }
+    const QList<SocketCan::InterfaceInfo> interfaces = SocketCan::interfaces(missing);
     for (const SocketCan::InterfaceInfo &info : interfaces)
         Cli::out(QStringLiteral("%1\t%2").arg(info.name, SocketCan::interfaceDetails(info)));
-    return Cli::Ok;
+    return !interfaces.isEmpty();
 }
 #endif
 
@@ -41,28 +35,37 @@ int runChannels(const QStringList &args)
 
     if (options.isSet(QStringLiteral("socketcan"))) {
 #ifdef BUSVISTA_SOCKETCAN
-        return listSocketCan(false);
+        QString missing;
+        if (listSocketCan(&missing))
+            return Cli::Ok;
+        Cli::err(missing);
 #else
         Cli::err(QStringLiteral("SocketCAN gibt es nur unter Linux."));
-        return Cli::Failed;
 #endif
+        return Cli::Failed;
     }
 
+    // Every kind of bus is listed that can be; each one that gives nothing
+    // is named with its reason, and the run fails only when none gave any.
+    QStringList missing;
     QString error;
     const QList<PcanBasicChannelInfo> channels =
         PcanBasicBackend::enumerateChannels(options.value(QStringLiteral("dll")), &error);
     for (const PcanBasicChannelInfo &info : channels)
         Cli::out(QStringLiteral("0x%1\t%2").arg(info.handle, 0, 16).arg(PcanBasicBackend::channelText(info)));
-    // The kernel's interfaces follow when there are any.
-    bool socketCanFound = false;
+    if (channels.isEmpty())
+        missing << (error.isEmpty() ? QStringLiteral("Keine PCAN-Hardware gefunden.") : error);
+    bool listed = !channels.isEmpty();
 #ifdef BUSVISTA_SOCKETCAN
-    socketCanFound = listSocketCan(true) == Cli::Ok;
+    QString socketCanMissing;
+    if (listSocketCan(&socketCanMissing))
+        listed = true;
+    else
+        missing << socketCanMissing;
 #endif
-    if (channels.isEmpty()) {
-        Cli::err(error.isEmpty() ? QStringLiteral("Keine PCAN-Hardware gefunden.") : error);
-        return socketCanFound ? Cli::Ok : Cli::Failed;
-    }
-    return Cli::Ok;
+    for (const QString &reason : std::as_const(missing))
+        Cli::err(reason);
+    return listed ? Cli::Ok : Cli::Failed;
 }
 
 const CliCommand command("channels", Usage, runChannels);

@@ -1,6 +1,7 @@
 #include "clibus.h"
 
 #include "cli.h"
+#include "bitrates.h"
 #include "pipebackend.h"
 #include "pcanbasicbackend.h"
 #include "iscanbackend.h"
@@ -107,6 +108,34 @@ bool applyDll(Choice *choice, const QStringList &values, QString *)
     return true;
 }
 
+// --btr and --bitrate name the same bit timing: only one of them may be given.
+bool takeBitTiming(Choice *choice, quint16 btr, QString *error)
+{
+    if (choice->btrGiven) {
+        *error = QStringLiteral("Die Bitrate nur einmal angeben: --btr oder --bitrate.");
+        return false;
+    }
+    choice->params.btr = btr;
+    choice->btrGiven = true;
+    return true;
+}
+
+bool applyBitrate(Choice *choice, const QStringList &values, QString *error)
+{
+    const QString &value = values.at(0);
+    quint16 btr = 0;
+    if (!standardBtrOfKbit(value, &btr)) {
+        QStringList rates;
+        for (const StandardBitrate &row : standardBitrates)
+            rates << QString::fromLatin1(row.text).section(QLatin1Char(' '), 0, 0);
+        rates.first() = QStringLiteral("1000");   // "1 MBit/s"
+        *error = QStringLiteral("Keine Standard-Bitrate: %1 kBit/s (möglich: %2; andere mit --btr HEX)")
+                     .arg(value, rates.join(QLatin1String(", ")));
+        return false;
+    }
+    return takeBitTiming(choice, btr, error);
+}
+
 bool applyBtr(Choice *choice, const QStringList &values, QString *error)
 {
     const QString &value = values.at(0);
@@ -119,9 +148,7 @@ bool applyBtr(Choice *choice, const QStringList &values, QString *error)
         *error = QStringLiteral("Ungültiger BTR0/BTR1-Wert: %1 (1 bis FFFF hexadezimal)").arg(value);
         return false;
     }
-    choice->params.btr = int(btr);
-    choice->btrGiven = true;
-    return true;
+    return takeBitTiming(choice, quint16(btr), error);
 }
 
 bool applyListenOnly(Choice *choice, const QStringList &, QString *)
@@ -141,6 +168,7 @@ const OptionRow options[] = {
      "SocketCAN-Schnittstelle des Linux-Kernels, z. B. can0 oder vcan0 (busvista-cli channels --socketcan)",
      applySocketCan},
     {"--dll", "PFAD", 1, "Treiber-DLL statt der Standardsuche", applyDll},
+    {"--bitrate", "KBIT", 1, "Standard-Bitrate in kBit/s, z. B. 500 (Vorgabe), 250, 125 oder 1000", applyBitrate},
     {"--btr", "HEX", 1, "Bit-Timing als BTR0/BTR1-Wort, z. B. 001C (500 kBit/s, Vorgabe)", applyBtr},
     {"--listen-only", nullptr, 0, "nur mithören (kein ACK, kein Senden)", applyListenOnly},
     {"--error-frames", nullptr, 0, "Error-Frames aufzeichnen (PCAN-Basic, SocketCAN)", applyErrorFrames},
@@ -159,7 +187,7 @@ bool check(Choice *choice, QString *error)
         return false;
     case Simulation:
         if (choice->dllGiven || choice->btrGiven || choice->params.listenOnly) {
-            *error = QStringLiteral("--dll, --btr und --listen-only gelten nicht für --sim.");
+            *error = QStringLiteral("--dll, --bitrate, --btr und --listen-only gelten nicht für --sim.");
             return false;
         }
         return true;
@@ -172,7 +200,7 @@ bool check(Choice *choice, QString *error)
         return true;
     case Pipe:
         if (choice->dllGiven || choice->btrGiven || choice->params.listenOnly) {
-            *error = QStringLiteral("--dll, --btr und --listen-only gelten nicht für --pipe.");
+            *error = QStringLiteral("--dll, --bitrate, --btr und --listen-only gelten nicht für --pipe.");
             return false;
         }
         return true;
@@ -181,7 +209,7 @@ bool check(Choice *choice, QString *error)
         *error = QStringLiteral("SocketCAN gibt es nur unter Linux.");
         return false;
 #endif
-        // --btr only names the bit rate in the hint for an interface that is down.
+        // The bit rate only goes into the hint for an interface that is down.
         if (choice->dllGiven) {
             *error = QStringLiteral("--dll gilt nicht für --socketcan.");
             return false;
@@ -228,9 +256,10 @@ bool take(QStringList *args, Choice *choice, QString *error)
 
 QString usageLine()
 {
-    return QStringLiteral("BUS = --sim | --pipe EIN AUS | --pcan KANAL [--dll PFAD] [--btr HEX] [--listen-only] [--error-frames]"
-                          " | --iscan GERÄT [--dll PFAD] [--btr HEX]"
-                          " | --socketcan SCHNITTSTELLE [--listen-only] [--error-frames]");
+    return QStringLiteral("BUS = --sim | --pipe EIN AUS"
+                          " | --pcan KANAL [--dll PFAD] [--bitrate KBIT | --btr HEX] [--listen-only] [--error-frames]"
+                          " | --iscan GERÄT [--dll PFAD] [--bitrate KBIT | --btr HEX]"
+                          " | --socketcan SCHNITTSTELLE [--bitrate KBIT] [--listen-only] [--error-frames]");
 }
 
 QString helpText()

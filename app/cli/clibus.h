@@ -22,7 +22,7 @@ struct Choice
     ConnectParams params;
     QString dllPath;           // --dll, for the hardware kinds
     bool dllGiven = false;
-    bool btrGiven = false;
+    bool btrGiven = false;     // --btr or --bitrate: the bit timing was chosen
     bool errorFramesGiven = false;
     QString pipeIn;            // --pipe IN OUT: text streams of other CAN tools
     QString pipeOut;

@@ -9,6 +9,8 @@
 #include <QQmlError>
 #include <QQuickItem>
 #include <QQuickView>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 
@@ -33,6 +35,15 @@ QCoreApplication *PlotRender::createApplication(int &argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifndef Q_OS_WIN
+    // Without a session (cron, ssh, CI) Qt would make up a runtime directory
+    // and warn about it on stderr; a private one of our own is quiet.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        static QTemporaryDir runtimeDir;
+        if (runtimeDir.isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
+    }
+#endif
     return new QApplication(argc, argv);
 }
 

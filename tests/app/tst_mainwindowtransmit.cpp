@@ -10,6 +10,8 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -33,8 +35,12 @@ private slots:
     void editReplacesRowAndCancelKeepsIt();
     void deleteAndSendNeedASelection();
     void listFilesRoundTripAndBadFileKeepsList();
+    void openingOverAnEditedListAsksFirst_data();
+    void openingOverAnEditedListAsksFirst();
     void stopAllEndsCyclicSending();
     void spaceAndDelActOnlyInTheTransmitList();
+    void spaceSendsOnceAndLeavesCyclicBoxAlone_data();
+    void spaceSendsOnceAndLeavesCyclicBoxAlone();
     void changedCycleCountsFromNow();
     void savedListGetsItsEndingAndFolder();
 
@@ -196,6 +202,65 @@ void TestMainWindowTransmit::listFilesRoundTripAndBadFileKeepsList()
     QVERIFY(!error.isEmpty());
 }
 
+void TestMainWindowTransmit::openingOverAnEditedListAsksFirst_data()
+{
+    QTest::addColumn<bool>("edited");
+    QTest::addColumn<int>("answer");      // to the question, if one comes
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<int>("rowsAfter");
+    QTest::newRow("edited, yes") << true << int(QMessageBox::Yes) << true << 1;
+    QTest::newRow("edited, no") << true << int(QMessageBox::No) << true << 2;
+    QTest::newRow("unchanged since load") << false << int(QMessageBox::No) << false << 1;
+}
+
+void TestMainWindowTransmit::openingOverAnEditedListAsksFirst()
+{
+    QFETCH(bool, edited);
+    QFETCH(int, answer);
+    QFETCH(bool, asked);
+    QFETCH(int, rowsAfter);
+    QTemporaryDir dir;
+    const QString one = dir.filePath(QStringLiteral("eins.cxt"));
+    const QString two = dir.filePath(QStringLiteral("zwei.cxt"));
+    TestWindow w;
+    w.show();
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111));
+    QString error;
+    QVERIFY(w.saveTxListFile(one, &error));
+    model->addMessage(message(0x222));
+    QVERIFY(w.saveTxListFile(two, &error));
+    QVERIFY(w.loadTxListFile(one, &error));
+    if (edited)
+        model->addMessage(message(0x333));
+    const int rowsBefore = model->rowCount();
+
+    // Answers whatever comes up: the file dialog chooses the first list,
+    // a question gets `answer`.
+    QStringList questions;
+    QTimer modals;
+    modals.setInterval(10);
+    connect(&modals, &QTimer::timeout, [&] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *files = qobject_cast<QFileDialog *>(modal)) {
+            acceptFile(files, one);
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            questions << box->windowTitle() + QLatin1Char('|') + box->text();
+            box->button(QMessageBox::StandardButton(answer))->click();
+        }
+    });
+    modals.start();
+    w.openTxList();
+    modals.stop();
+    QCOMPARE(questions.size(), asked ? 1 : 0);
+    if (asked) {
+        QVERIFY2(questions.first().startsWith(
+                     QStringLiteral("Sendeliste öffnen|Die Sendeliste (%1 Nachrichten)").arg(rowsBefore)),
+                 qPrintable(questions.first()));
+    }
+    QCOMPARE(model->rowCount(), rowsAfter);
+}
+
 void TestMainWindowTransmit::stopAllEndsCyclicSending()
 {
     TestWindow w;
@@ -244,6 +309,51 @@ void TestMainWindowTransmit::spaceAndDelActOnlyInTheTransmitList()
     QCOMPARE(w.lastBackend->written.last().id, 0x111u);
     QTest::keyClick(view, Qt::Key_Delete);
     QCOMPARE(model->rowCount(), 1);
+}
+
+void TestMainWindowTransmit::spaceSendsOnceAndLeavesCyclicBoxAlone_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("spaceTakenElsewhere");
+    // When the shortcut does not fire (here: a second taker of Space makes
+    // it ambiguous), the key press itself reaches the view.
+    for (int column = 0; column < TransmitModel::ColumnCount; ++column) {
+        QTest::addRow("column %d", column) << column << false;
+        QTest::addRow("column %d, Space taken elsewhere", column) << column << true;
+    }
+}
+
+void TestMainWindowTransmit::spaceSendsOnceAndLeavesCyclicBoxAlone()
+{
+    QFETCH(int, column);
+    QFETCH(bool, spaceTakenElsewhere);
+    TestWindow w;
+    if (spaceTakenElsewhere) {
+        auto *other = new QAction(&w);
+        other->setShortcut(Qt::Key_Space);
+        w.addAction(other);
+    }
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    TransmitModel *model = w.transmitModel();
+    model->addMessage(message(0x111, 3600000));   // a row with a cyclic box
+    QVERIFY(w.openBackend(simulationParams()));
+    auto *view = w.findChild<QTableView *>("txView");
+    view->setFocus();
+    view->setCurrentIndex(model->index(0, column));
+
+    QTest::keyClick(view, Qt::Key_Space);
+    QVERIFY(!model->message(0).active);
+    QCOMPARE(w.lastBackend->writeCount, 1);
+
+    // An active row stays active: Space sends once more and nothing else.
+    model->setActive(0, true);
+    w.onTxTick();   // the cyclic send that falls due at once; the next is an hour away
+    w.lastBackend->writeCount = 0;
+    QTest::keyClick(view, Qt::Key_Space);
+    QCOMPARE(w.lastBackend->writeCount, 1);
+    QVERIFY(model->message(0).active);
 }
 
 void TestMainWindowTransmit::changedCycleCountsFromNow()

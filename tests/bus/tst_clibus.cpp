@@ -50,15 +50,25 @@ void TestCliBus::badBusSelectionIsAUsageError_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("no bus") << QStringList {"dump", "--seconds", "0"} << "Kein Bus gewählt.";
     QTest::newRow("--sim with --dll") << QStringList {"dump", "--sim", "--dll", "x.dll", "--seconds", "0"}
-                                     << "--dll, --btr und --listen-only gelten nicht für --sim.";
+                                     << "--dll, --bitrate, --btr und --listen-only gelten nicht für --sim.";
     QTest::newRow("--sim with --listen-only") << QStringList {"record", "--sim", "--listen-only", "--seconds", "0", "--out", "x.trc"}
-                                              << "--dll, --btr und --listen-only gelten nicht für --sim.";
+                                              << "--dll, --bitrate, --btr und --listen-only gelten nicht für --sim.";
     QTest::newRow("--btr not hex") << QStringList {"send", "--sim", "--btr", "12G4", "--list", "a.cxt", "--seconds", "0"}
                                    << "Ungültiger BTR0/BTR1-Wert: 12G4 (1 bis FFFF hexadezimal)";
     QTest::newRow("--btr zero") << QStringList {"dump", "--btr", "0", "--sim", "--seconds", "0"}
                                 << "Ungültiger BTR0/BTR1-Wert: 0 (1 bis FFFF hexadezimal)";
     QTest::newRow("--btr too wide") << QStringList {"dump", "--btr", "0x10000", "--sim", "--seconds", "0"}
                                     << "Ungültiger BTR0/BTR1-Wert: 0x10000 (1 bis FFFF hexadezimal)";
+    QTest::newRow("--sim with --bitrate") << QStringList {"dump", "--sim", "--bitrate", "500", "--seconds", "0"}
+                                         << "--dll, --bitrate, --btr und --listen-only gelten nicht für --sim.";
+    QTest::newRow("--bitrate not standard")
+        << QStringList {"dump", "--pcan", "0x51", "--bitrate", "499", "--seconds", "0"}
+        << "Keine Standard-Bitrate: 499 kBit/s (möglich: 1000, 800, 500, 250, 125, 100, 95,238, 83,333, 50, 47,619, "
+           "33,333, 20, 10, 5; andere mit --btr HEX)";
+    QTest::newRow("--bitrate and --btr") << QStringList {"send", "--pcan", "0x51", "--btr", "001C", "--bitrate", "500",
+                                                         "--list", "a.cxt"}
+                                         << "Die Bitrate nur einmal angeben: --btr oder --bitrate.";
+    QTest::newRow("--bitrate last") << QStringList {"dump", "--pcan", "0x51", "--bitrate"} << "--bitrate braucht einen Wert.";
     QTest::newRow("--dll last") << QStringList {"dump", "--sim", "--seconds", "0", "--dll"} << "--dll braucht einen Wert.";
 }
 

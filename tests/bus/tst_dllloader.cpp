@@ -46,6 +46,8 @@ class TestDllLoader : public QObject
 private slots:
     void bitrateFormula_data();
     void bitrateFormula();
+    void kbitNamesAStandardWord_data();
+    void kbitNamesAStandardWord();
     void standardTableMatchesItsTexts();
     void peMachine_data();
     void peMachine();
@@ -82,6 +84,34 @@ void TestDllLoader::bitrateFormula()
     QFETCH(QString, text);
     QCOMPARE(bitrateOfBtr(quint16(btr)), bitrate);
     QCOMPARE(bitrateText(quint16(btr)), text);
+}
+
+void TestDllLoader::kbitNamesAStandardWord_data()
+{
+    QTest::addColumn<QString>("kbit");
+    QTest::addColumn<int>("btr");   // -1: not a standard rate
+    QTest::newRow("500") << "500" << 0x001C;
+    QTest::newRow("1000 is 1 MBit/s") << "1000" << 0x0014;
+    QTest::newRow("decimal comma") << "95,238" << 0xC34E;
+    QTest::newRow("decimal point") << "47.619" << 0x1414;
+    QTest::newRow("more digits") << "83.3333" << 0x852B;
+    QTest::newRow("5") << "5" << 0x7F7F;
+    QTest::newRow("between rates") << "499" << -1;
+    QTest::newRow("rounded too far") << "95" << -1;
+    QTest::newRow("zero") << "0" << -1;
+    QTest::newRow("negative") << "-500" << -1;
+    QTest::newRow("bit/s") << "500000" << -1;
+    QTest::newRow("with unit") << "500k" << -1;
+    QTest::newRow("empty") << "" << -1;
+}
+
+void TestDllLoader::kbitNamesAStandardWord()
+{
+    QFETCH(QString, kbit);
+    QFETCH(int, btr);
+    quint16 word = 0x1234;
+    QCOMPARE(standardBtrOfKbit(kbit, &word), btr >= 0);
+    QCOMPARE(int(word), btr >= 0 ? btr : 0x1234);
 }
 
 void TestDllLoader::standardTableMatchesItsTexts()

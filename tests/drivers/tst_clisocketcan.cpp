@@ -61,6 +61,8 @@ class TestCliSocketCan : public QObject
 private slots:
     void interfacesListed_data();
     void interfacesListed();
+    void channelsListWhatThereIsAndNameWhatIsMissing_data();
+    void channelsListWhatThereIsAndNameWhatIsMissing();
     void dumpReceives();
     void openFailures_data();
     void openFailures();
@@ -98,6 +100,47 @@ void TestCliSocketCan::interfacesListed()
     QVERIFY2(err.isEmpty() ? run.err.isEmpty() : run.err.startsWith(err), qPrintable(run.err));
 }
 
+void TestCliSocketCan::channelsListWhatThereIsAndNameWhatIsMissing_data()
+{
+    const QString pcanLines = QStringLiteral("0x51\tPCAN-USB 1   \u2014   PCAN-USB, Geräte-ID 0\n"
+                                             "0x52\tPCAN-USB 2   \u2014   PCAN-USB FD, Geräte-ID 5, FD, belegt\n");
+    const QString socketCanLines = QStringLiteral("can0\taktiv, 500 kBit/s, Error active\n"
+                                                  "can1\tinaktiv\n"
+                                                  "vcan0\taktiv, virtuell\n");
+    const QString noLibrary = QStringLiteral("Datei nicht gefunden: /nonexistent/x.so");
+    const QString noInterface = QStringLiteral("Keine SocketCAN-Schnittstelle gefunden");
+    QTest::addColumn<QStringList>("environment");
+    QTest::addColumn<QString>("dll");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QStringList>("missing");   // the first words of each line on stderr
+    QTest::newRow("both") << QStringList() << QStringLiteral(PCAN_STANDIN) << 0 << pcanLines + socketCanLines
+                          << QStringList();
+    QTest::newRow("no PCAN library") << QStringList() << QStringLiteral("/nonexistent/x.so") << 0 << socketCanLines
+                                     << QStringList {noLibrary};
+    QTest::newRow("no interface") << QStringList {"SOCKETCAN_STANDIN_IFACES="} << QStringLiteral(PCAN_STANDIN) << 0
+                                  << pcanLines << QStringList {noInterface};
+    QTest::newRow("nothing") << QStringList {"SOCKETCAN_STANDIN_IFACES="} << QStringLiteral("/nonexistent/x.so") << 1
+                             << QString() << QStringList {noLibrary, noInterface};
+}
+
+void TestCliSocketCan::channelsListWhatThereIsAndNameWhatIsMissing()
+{
+    QFETCH(QStringList, environment);
+    QFETCH(QString, dll);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QStringList, missing);
+    QTemporaryDir dir;
+    const CliRun run = runWith(dir, environment, {"channels", "--dll", dll});
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.out, out);
+    const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), missing.size());
+    for (int i = 0; i < missing.size(); ++i)
+        QVERIFY2(lines.at(i).startsWith(missing.at(i)), qPrintable(run.err));
+}
+
 void TestCliSocketCan::dumpReceives()
 {
     QTemporaryDir dir;
@@ -116,6 +159,8 @@ void TestCliSocketCan::openFailures_data()
                           << QStringLiteral("ip link set can1 up type can bitrate 500000");
     QTest::newRow("down, --btr 011C") << QStringList {"dump", "--socketcan", "can1", "--btr", "011C", "--seconds", "0"}
                                       << 1 << QStringLiteral("ip link set can1 up type can bitrate 250000");
+    QTest::newRow("down, --bitrate 125") << QStringList {"dump", "--socketcan", "can1", "--bitrate", "125", "--seconds", "0"}
+                                         << 1 << QStringLiteral("ip link set can1 up type can bitrate 125000");
     QTest::newRow("unknown") << QStringList {"dump", "--socketcan", "can7", "--seconds", "0"} << 1
                              << QStringLiteral("Die CAN-Schnittstelle can7 gibt es nicht.");
     QTest::newRow("--dll") << QStringList {"dump", "--socketcan", "can0", "--dll", "x.so", "--seconds", "0"} << 2

@@ -22,7 +22,9 @@ private slots:
     void unknownIdentifiers();
     void decodedVariablesFillTheTable();
     void sameFrameAgainLeavesTheTableAlone();
-    void remoteAndShortFramesShowNoRows();
+    void remoteFrameShowsNoRows();
+    void shortFrameNamesTheMissingSignals_data();
+    void shortFrameNamesTheMissingSignals();
     void doubleClickAsksForThePlot();
     void contextMenuAsksForThePlot_data();
     void contextMenuAsksForThePlot();
@@ -117,7 +119,7 @@ void TestSignalPanel::sameFrameAgainLeavesTheTableAlone()
     QCOMPARE(table()->item(0, 1)->text(), QStringLiteral("100"));
 }
 
-void TestSignalPanel::remoteAndShortFramesShowNoRows()
+void TestSignalPanel::remoteFrameShowsNoRows()
 {
     m_panel->setSymbols(loadSymbols(plotSymText()));
     CanFrame remote = motorFrame(0, 1);
@@ -125,13 +127,39 @@ void TestSignalPanel::remoteAndShortFramesShowNoRows()
     m_panel->showFrame(&remote);
     QCOMPARE(title()->text(), QStringLiteral("<b>Motor</b> &nbsp; 100h"));
     QCOMPARE(table()->rowCount(), 0);
+}
 
-    CanFrame empty;
-    empty.id = 0x100;
-    empty.dlc = 0;
-    m_panel->showFrame(&empty);
+void TestSignalPanel::shortFrameNamesTheMissingSignals_data()
+{
+    QTest::addColumn<int>("dlc");
+    QTest::addColumn<QStringList>("values");   // Drehzahl, Temp, Name, Leistung
+    const QString dash = QStringLiteral("\u2014");
+    QTest::newRow("no data") << 0 << QStringList {dash, dash, dash, dash};
+    QTest::newRow("three bytes") << 3 << QStringList {"1", "-40", dash, dash};
+    QTest::newRow("all eight") << 8 << QStringList {"1", "-40", "", "0"};
+}
+
+// A frame shorter than its message lists every signal; those it does not
+// reach show the dash and, over the whole row, why.
+void TestSignalPanel::shortFrameNamesTheMissingSignals()
+{
+    QFETCH(int, dlc);
+    QFETCH(QStringList, values);
+    m_panel->setSymbols(loadSymbols(plotSymText()));
+    CanFrame frame = motorFrame(0, 1);
+    frame.dlc = quint8(dlc);
+    m_panel->showFrame(&frame);
     QCOMPARE(title()->text(), QStringLiteral("<b>Motor</b> &nbsp; 100h"));
-    QCOMPARE(table()->rowCount(), 0);
+    QCOMPARE(table()->rowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(table()->item(row, 1)->text(), values.at(row));
+        const bool missing = values.at(row) == QStringLiteral("\u2014");
+        for (int column = 0; column < 4; ++column) {
+            const QString tip = table()->item(row, column)->toolTip();
+            QCOMPARE(tip.startsWith(QStringLiteral("Fehlt im Frame: ")), missing);
+        }
+    }
+    QCOMPARE(table()->item(0, 2)->text(), QStringLiteral("rpm"));
 }
 
 void TestSignalPanel::doubleClickAsksForThePlot()

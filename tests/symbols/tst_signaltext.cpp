@@ -158,8 +158,9 @@ void TestSignalText::decodeTextJoinsEntries()
     QCOMPARE(db.decodeText(frameOf(10, {12, 3})), QStringLiteral("a=12 V; b=3"));
     QCOMPARE(db.decodeText(frameOf(11, {12, 3})), QStringLiteral("12 V; b=3"));
     QCOMPARE(db.decodeText(frameOf(12, {12, 3, 1})), QStringLiteral("12; 3"));
-    // b lies outside a one-byte frame.
-    QCOMPARE(db.decodeText(frameOf(10, {12})), QStringLiteral("a=12 V"));
+    // b lies outside a one-byte frame: named as missing, not left out.
+    QCOMPARE(db.decodeText(frameOf(10, {12})), QStringLiteral("a=12 V; b=\u2014"));
+    QCOMPARE(db.decodeText(frameOf(11, {})), QStringLiteral("\u2014; b=\u2014"));
     // One line, whatever the string holds; 64-bit unsigned values stay positive.
     QCOMPARE(db.decodeText(frameOf(13, {'H', '\r', '\n', 0xFF, 0xFF, 0xFF, 0xFF})),
              QStringLiteral("s=H\\r\\n; u=4294967295"));

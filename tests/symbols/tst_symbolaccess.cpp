@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <cstring>
+
 #include <algorithm>
 #include <cmath>
 
@@ -28,7 +30,8 @@ private slots:
     void classicMuxBeyondLengthDoesNotMatch();
     void defaultFrameFillsMuxAndInitialValues();
     void enumLookupAndRanges();
-    void decodeSkipsVariablesOutsideFrame();
+    void decodeShowsVariablesOutsideFrameAsMissing_data();
+    void decodeShowsVariablesOutsideFrameAsMissing();
     void handBuiltDatabaseFindsLikeLoadedOne();
 };
 
@@ -353,26 +356,53 @@ void TestSymbolAccess::enumLookupAndRanges()
     QCOMPARE(db.enumByName(QStringLiteral("none")), nullptr);
 }
 
-void TestSymbolAccess::decodeSkipsVariablesOutsideFrame()
+void TestSymbolAccess::decodeShowsVariablesOutsideFrameAsMissing_data()
 {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QStringList>("texts");     // A, B, T
+    QTest::addColumn<QStringList>("missing");   // empty: present
+    const QString dash = QString(SymbolDatabase::MissingText);
+    const QString needs = QStringLiteral("Fehlt im Frame: das Signal braucht %1 Datenbytes, der Frame hat %2 (DLC %2).");
+    QTest::newRow("all there") << QByteArray("\xFF\x03\xAB\x01", 4) << QStringList {"-1", "3", "AB 01"}
+                               << QStringList {"", "", ""};
+    QTest::newRow("raw field cut") << QByteArray("\xFF\x03\xAB", 3) << QStringList {"-1", "3", dash}
+                                   << QStringList {"", "", needs.arg(4).arg(3)};
+    QTest::newRow("two bytes") << QByteArray("\xFF\x03", 2) << QStringList {"-1", "3", dash}
+                               << QStringList {"", "", needs.arg(4).arg(2)};
+    QTest::newRow("no data") << QByteArray() << QStringList {dash, dash, dash}
+                             << QStringList {needs.arg(1).arg(0), needs.arg(2).arg(0), needs.arg(4).arg(0)};
+}
+
+// Every variable with a position is listed, in order; those beyond a short
+// frame carry the dash and the reason instead of a value.
+void TestSymbolAccess::decodeShowsVariablesOutsideFrameAsMissing()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, missing);
     SymbolDatabase db;
     QStringList warnings;
     QVERIFY(loadText(db, "FormatVersion=5.0\n{SENDRECEIVE}\n[M]\nID=1\n"
                          "Var=A signed 0,8 -o\nVar=B unsigned 8,8 /u:V\nVar=T raw 16,16\n",
                      &warnings));
-    const SymMessage &m = db.messages.at(0);
-    QList<SymSignalValue> values = db.decode(m, frameOf(1, {0xFF, 3}));
-    QCOMPARE(values.size(), 2);   // T lies beyond the two data bytes; "-o" does not matter here
-    QCOMPARE(values.at(0).name, QStringLiteral("A"));
-    QCOMPARE(values.at(0).raw, qint64(-1));
-    QCOMPARE(values.at(0).text, QStringLiteral("-1"));
-    QCOMPARE(values.at(1).unit, QStringLiteral("V"));
-    QCOMPARE(values.at(1).physical, 3.0);
-    values = db.decode(m, frameOf(1, {0, 0, 0xAB, 0x01}));
+    CanFrame frame = frameOf(1, {});
+    frame.dlc = quint8(data.size());
+    std::memcpy(frame.data, data.constData(), size_t(data.size()));
+    const QList<SymSignalValue> values = db.decode(db.messages.at(0), frame);
     QCOMPARE(values.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(values.at(i).name, QStringList({"A", "B", "T"}).at(i));
+        QCOMPARE(values.at(i).text, texts.at(i));
+        QCOMPARE(values.at(i).missing, missing.at(i));
+        if (!missing.at(i).isEmpty()) {
+            QCOMPARE(values.at(i).rawText, QString(SymbolDatabase::MissingText));
+            QVERIFY(std::isnan(values.at(i).physical));
+        }
+    }
+    QCOMPARE(values.at(1).unit, QStringLiteral("V"));   // the unit stays, missing or not
+    if (missing.at(1).isEmpty())
+        QCOMPARE(values.at(1).physical, 3.0);
     QVERIFY(!values.at(2).numeric);
-    QVERIFY(std::isnan(values.at(2).physical));
-    QCOMPARE(values.at(2).rawText, QStringLiteral("AB 01"));
 }
 
 void TestSymbolAccess::handBuiltDatabaseFindsLikeLoadedOne()

@@ -1,7 +1,9 @@
 #include "testsymbols.h"
 #include "transmitdialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -88,6 +90,10 @@ private slots:
     void withoutSymbolsOnlyRawFields();
     void typingAnIdentifierRecognisesTheSymbol();
     void choosingASymbolWritesItsDefaultFrame();
+    void choosingASymbolTakesItsCycleTime_data();
+    void choosingASymbolTakesItsCycleTime();
+    void byteFieldsMoveOnAndTakePastedHex_data();
+    void byteFieldsMoveOnAndTakePastedHex();
     void signalValuesWriteTheBytes();
     void enumerationValuesAreChosenFromAList();
     void enumerationEntryWritesItsRawValue();
@@ -221,6 +227,102 @@ void TestTransmitDialog::choosingASymbolWritesItsDefaultFrame()
     f.symbol->setCurrentIndex(0);
     emit f.symbol->activated(0);
     QCOMPARE(f.comment->text(), QStringLiteral("Prüfstand"));
+}
+
+void TestTransmitDialog::choosingASymbolTakesItsCycleTime_data()
+{
+    QTest::addColumn<QByteArray>("dbc");   // empty: the in-memory symbols, Bremse with 100 ms
+    QTest::addColumn<QString>("symbol");
+    QTest::addColumn<int>("cycle");        // after the choice; 250 was set before
+    QTest::newRow("symbol with a cycle") << QByteArray() << "Bremse" << 100;
+    QTest::newRow("symbol without") << QByteArray() << "Motor" << 250;
+    const QByteArray dbc = "VERSION \"\"\n\nBU_: ECU\n\n"
+                           "BO_ 256 Takt: 8 ECU\n SG_ A : 0|8@1+ (1,0) [0|255] \"\" Vector__XXX\n\n"
+                           "BO_ 512 Ohne: 8 ECU\n SG_ B : 0|8@1+ (1,0) [0|255] \"\" Vector__XXX\n\n"
+                           "BA_DEF_ BO_ \"GenMsgCycleTime\" INT 0 65535;\n"
+                           "BA_DEF_DEF_ \"GenMsgCycleTime\" 0;\n"
+                           "BA_ \"GenMsgCycleTime\" BO_ 256 20;\n";
+    QTest::newRow("DBC GenMsgCycleTime") << dbc << "Takt" << 20;
+    QTest::newRow("DBC default 0") << dbc << "Ohne" << 250;
+}
+
+void TestTransmitDialog::choosingASymbolTakesItsCycleTime()
+{
+    QFETCH(QByteArray, dbc);
+    QFETCH(QString, symbol);
+    QFETCH(int, cycle);
+    std::shared_ptr<const SymbolDatabase> db;
+    if (dbc.isEmpty()) {
+        auto withCycle = std::make_shared<SymbolDatabase>(*TestSymbols::database());
+        withCycle->messages[1].cycleTime = 100;
+        db = withCycle;
+    } else {
+        auto loaded = std::make_shared<SymbolDatabase>();
+        QString error;
+        QVERIFY2(loaded->loadData(dbc, QStringLiteral("takt.dbc"), &error), qPrintable(error));
+        db = loaded;
+    }
+    TransmitDialog dialog(db);
+    Fields f(dialog);
+    f.cycle->setValue(250);
+    f.chooseSymbol(symbol);
+    QCOMPARE(f.cycle->value(), cycle);
+}
+
+void TestTransmitDialog::byteFieldsMoveOnAndTakePastedHex_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<int>("dlc");
+    QTest::addColumn<QString>("typed");     // typed key by key
+    QTest::addColumn<QString>("pasted");    // then pasted with Ctrl+V
+    QTest::addColumn<QString>("bytes");
+    QTest::addColumn<int>("dlcAfter");
+    QTest::addColumn<int>("focused");       // the byte field with the focus afterwards
+    QTest::newRow("two digits move on") << 0 << 8 << "1f" << "" << "1F 00 00 00 00 00 00 00" << 8 << 1;
+    QTest::newRow("digits run through the fields") << 1 << 8 << "a1b2c" << "" << "00 A1 B2 C 00 00 00 00" << 8 << 3;
+    QTest::newRow("one digit stays") << 0 << 8 << "7" << "" << "7 00 00 00 00 00 00 00" << 8 << 0;
+    QTest::newRow("last field stays") << 7 << 8 << "ee" << "" << "00 00 00 00 00 00 00 EE" << 8 << 7;
+    QTest::newRow("blank is no digit") << 0 << 8 << "1 " << "" << "1 00 00 00 00 00 00 00" << 8 << 0;
+    QTest::newRow("pasted with blanks") << 0 << 8 << "" << "11 22 33 44" << "11 22 33 44 00 00 00 00" << 8 << 4;
+    QTest::newRow("pasted in one piece") << 2 << 8 << "" << "aabbcc" << "00 00 AA BB CC 00 00 00" << 8 << 5;
+    QTest::newRow("pasted with colons") << 0 << 8 << "" << "de:ad:be:ef" << "DE AD BE EF 00 00 00 00" << 8 << 4;
+    QTest::newRow("single digits") << 0 << 8 << "" << "1 2 3" << "01 02 03 00 00 00 00 00" << 8 << 3;
+    QTest::newRow("longer than the frame") << 0 << 2 << "" << "01 02 03" << "01 02 03 00 00 00 00 00" << 3 << 2;
+    QTest::newRow("beyond byte 7 is dropped") << 6 << 8 << "" << "01 02 03 04" << "00 00 00 00 00 00 01 02" << 8 << 7;
+}
+
+void TestTransmitDialog::byteFieldsMoveOnAndTakePastedHex()
+{
+    QFETCH(int, field);
+    QFETCH(int, dlc);
+    QFETCH(QString, typed);
+    QFETCH(QString, pasted);
+    QFETCH(QString, bytes);
+    QFETCH(int, dlcAfter);
+    QFETCH(int, focused);
+    TransmitDialog dialog(TestSymbols::database());
+    Fields f(dialog);
+    TxMessage start;
+    start.frame.id = 0x100;
+    start.frame.dlc = quint8(dlc);
+    dialog.setMessage(start);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    f.bytes[field]->setFocus();
+    f.bytes[field]->selectAll();   // as a click or Tab into the field leaves it
+    for (QChar key : typed)   // each key to where the focus is then
+        QTest::keyClicks(QApplication::focusWidget(), QString(key));
+    if (!pasted.isEmpty()) {
+        QApplication::clipboard()->setText(pasted);
+        QTest::keySequence(f.bytes[field], QKeySequence::Paste);
+    }
+    QCOMPARE(f.byteTexts(), bytes);
+    QCOMPARE(f.dlc->value(), dlcAfter);
+    QCOMPARE(QApplication::focusWidget(), f.bytes[focused]);
+    // The signal table follows the bytes as with any raw edit.
+    const CanFrame frame = dialog.message().frame;
+    QCOMPARE(f.table->item(0, 1)->text(), QString::number(frame.data[0] | frame.data[1] << 8));
 }
 
 void TestTransmitDialog::templateCommentFollowsTheSymbol_data()

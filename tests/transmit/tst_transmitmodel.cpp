@@ -56,6 +56,8 @@ class TestTransmitModel : public QObject
     Q_OBJECT
 
 private slots:
+    void editsSinceLoadOrSaveAreKnown_data();
+    void editsSinceLoadOrSaveAreKnown();
     void cellsShowTheFrameAndCycle();
     void manualRowHasNoCheckBoxAndCannotBeActive();
     void checkBoxSwitchesCyclicSendingOnce();
@@ -543,6 +545,47 @@ void TestTransmitModel::failedSaveKeepsThePreviousFile()
     QCOMPARE(readFile(path), previous);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("list.cxt")});
 #endif
+}
+
+void TestTransmitModel::editsSinceLoadOrSaveAreKnown_data()
+{
+    // Steps: a add, u update row 0, r remove row 0, c clear, l load a file,
+    // s save it, x switch cyclic sending of row 0, n count a send of row 0.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("edited");
+    QTest::newRow("fresh") << "" << false;
+    QTest::newRow("added") << "a" << true;
+    QTest::newRow("loaded") << "al" << false;
+    QTest::newRow("loaded, then changed") << "alu" << true;
+    QTest::newRow("loaded, then removed") << "alr" << true;
+    QTest::newRow("saved") << "as" << false;
+    QTest::newRow("saved, then added") << "asa" << true;
+    QTest::newRow("cleared after load") << "alc" << true;
+    QTest::newRow("cleared when empty") << "c" << false;
+    QTest::newRow("sending is no edit") << "alxn" << false;
+}
+
+void TestTransmitModel::editsSinceLoadOrSaveAreKnown()
+{
+    QFETCH(QString, steps);
+    QFETCH(bool, edited);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("liste.cxt"));
+    QVERIFY(writeFile(path, "[{\"id\": \"123\", \"dlc\": 1, \"cycleMs\": 10}]"));
+    TransmitModel model;
+    for (QChar step : steps) {
+        switch (step.toLatin1()) {
+        case 'a': model.addMessage(makeMessage(0x100, false, 2, {1, 2}, 10)); break;
+        case 'u': model.updateMessage(0, makeMessage(0x101, false, 2, {1, 2}, 10)); break;
+        case 'r': model.removeMessage(0); break;
+        case 'c': model.clear(); break;
+        case 'l': QVERIFY(model.loadFile(path)); break;
+        case 's': QVERIFY(model.saveFile(dir.filePath(QStringLiteral("neu.cxt")))); break;
+        case 'x': model.setActive(0, true); break;
+        case 'n': model.incrementCount(0); break;
+        }
+    }
+    QCOMPARE(model.isEdited(), edited);
 }
 
 QTEST_GUILESS_MAIN(TestTransmitModel)

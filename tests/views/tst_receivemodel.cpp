@@ -120,6 +120,37 @@ private slots:
                  int(Qt::AlignLeft | Qt::AlignVCenter));
     }
 
+    // A period needs two frames with distinct time stamps; until then the
+    // cell stays empty and sorts first.
+    void cycleTimeNeedsAPeriod_data()
+    {
+        QTest::addColumn<QList<qint64>>("stamps");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<qint64>("sortKey");
+        QTest::addRow("one frame") << QList<qint64> {5000} << QString() << qint64(-1);
+        QTest::addRow("two frames, one stamp") << QList<qint64> {5000, 5000} << QString() << qint64(-1);
+        QTest::addRow("backwards first") << QList<qint64> {5000, 4000} << QString() << qint64(-1);
+        QTest::addRow("period") << QList<qint64> {5000, 15000} << QStringLiteral("10.0") << qint64(10000);
+        QTest::addRow("period, then same stamp") << QList<qint64> {5000, 15000, 15000} << QStringLiteral("10.0")
+                                                 << qint64(10000);
+        QTest::addRow("sub-millisecond") << QList<qint64> {5000, 5040} << QStringLiteral("0.0") << qint64(40);
+    }
+
+    void cycleTimeNeedsAPeriod()
+    {
+        QFETCH(QList<qint64>, stamps);
+        QFETCH(QString, shown);
+        QFETCH(qint64, sortKey);
+        ClockedReceiveModel model;
+        QList<CanFrame> batch;
+        for (qint64 stamp : stamps)
+            batch.append(frame(0x585, {0x43, 0x00, 0x10}, stamp));
+        model.addFrames(batch);
+        QCOMPARE(text(model, 0, ReceiveModel::ColCycle), shown);
+        QCOMPARE(model.data(model.index(0, ReceiveModel::ColCycle), ReceiveModel::SortRole).toLongLong(), sortKey);
+        QCOMPARE(text(model, 0, ReceiveModel::ColCount), QString::number(stamps.size()));
+    }
+
     void changeMaskMarksChangedBytesFor1500ms()
     {
         ClockedReceiveModel model;
