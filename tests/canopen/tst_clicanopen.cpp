@@ -232,7 +232,7 @@ void TestCliCanopen::helpAndBusErrors_data()
     QTest::newRow("pipe and sim") << QStringList{"nodes", "--sim", "--pipe", "a", "b", "--seconds", "0"} << 2
                                   << "Nur ein Bus kann gewählt werden.";
     QTest::newRow("pipe with btr") << QStringList{"nmt", "--pipe", "a", "b", "--btr", "001C", "stop", "5"} << 2
-                                   << "--dll, --btr und --listen-only gelten nicht für --pipe.";
+                                   << "--dll, --bitrate, --btr und --listen-only gelten nicht für --pipe.";
     QTest::newRow("missing input") << QStringList{"nodes", "--pipe", "/gibt/es/nicht", "/dev/null", "--seconds", "1"} << 1
                                    << "Eingabe /gibt/es/nicht kann nicht geöffnet werden";
     QTest::newRow("negative value is no option") << QStringList{"sdo", "--sim", "write", "5", "2003:00", "-5", "--type", "INTEGER16"}
